@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the station needs to build, test and run its demo.
+# Idempotent: only packages that are missing are installed; sudo only when not root.
+set -euo pipefail
+
+PACKAGES=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
+    libqt6sql6-sqlite
+    unixodbc-dev libsqliteodbc tdsodbc
+    cups cups-client printer-driver-cups-pdf
+    xvfb xauth
+    libxtst-dev libx11-dev
+    fonts-dejavu-core
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$pkg")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

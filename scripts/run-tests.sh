@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs the whole test suite through CTest, with the services the tests need: a virtual
+# display for the end-to-end tests and a CUPS queue for the real printing test.
+set -euo pipefail
+BUILD_DIR="${1:-build}"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=station-env.sh
+. "$HERE/station-env.sh"
+
+bash "$HERE/start-cups.sh"
+
+XVFB_PID=""
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
+    for n in $(seq 90 120); do
+        if [ ! -e "/tmp/.X${n}-lock" ]; then
+            Xvfb ":${n}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+            XVFB_PID=$!
+            export HARDCOPY_TEST_DISPLAY=":${n}"
+            break
+        fi
+    done
+elif [ -n "${DISPLAY:-}" ]; then
+    export HARDCOPY_TEST_DISPLAY="$DISPLAY"
+fi
+cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+trap cleanup EXIT
+
+cd "$BUILD_DIR"
+ctest --output-on-failure --timeout 600 -j 2

@@ -1,0 +1,191 @@
+#include "app/Form_HardCopy.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/Controls.h"
+#include "db/dbModule.h"
+#include "platform/EventProcessor.h"
+#include "platform/Failure.h"
+#include "platform/Log.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Timer.h"
+#include "platform/WebBrowser.h"
+#include "ui_Form_HardCopy.h"
+
+namespace {
+
+constexpr int kTimerDesignInterval = 210;
+constexpr int kExitCodeFailedRequest = 2;
+
+} // namespace
+
+Form_HardCopy::Form_HardCopy(const StationSeams &seams, dbModule &db, const StationSettings &settings,
+                             QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Form_HardCopy)
+    , m_seams(seams)
+    , m_db(db)
+    , m_settings(settings)
+{
+    ui->setupUi(this);
+    collectControlArrays();
+    placeBrowser();
+    connectHandlers();
+    // Timer1 as designed: enabled with 210 ms; its first tick while stopped switches it off.
+    m_seams.timer->setTickHandler([this] { runEvent("Timer1_Timer", [this] { Timer1_Timer(); }); });
+    m_seams.timer->setInterval(kTimerDesignInterval);
+    m_seams.timer->setEnabled(true);
+}
+
+Form_HardCopy::~Form_HardCopy()
+{
+    m_seams.timer->setEnabled(false);
+    m_seams.timer->setTickHandler({});
+    delete ui;
+}
+
+void Form_HardCopy::collectControlArrays()
+{
+    lblStats = {ui->lblStats_0, ui->lblStats_1, ui->lblStats_2, ui->lblStats_3, ui->lblStats_4};
+    lblStatsValue = {ui->lblStatsValue_0, ui->lblStatsValue_1, ui->lblStatsValue_2, ui->lblStatsValue_3,
+                     ui->lblStatsValue_4};
+    opt_FilterRating = {ui->opt_FilterRating_0, ui->opt_FilterRating_1, ui->opt_FilterRating_2,
+                        ui->opt_FilterRating_3};
+}
+
+void Form_HardCopy::placeBrowser()
+{
+    QWidget *view = m_seams.browser ? m_seams.browser->widget() : nullptr;
+    if (!view)
+        return;
+    auto *layout = new QVBoxLayout(ui->WebBrowser1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+}
+
+void Form_HardCopy::connectHandlers()
+{
+    auto onClick = [this](QPushButton *button, const char *name, void (Form_HardCopy::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, name, handler] { runEvent(name, [this, handler] { (this->*handler)(); }); });
+    };
+    onClick(ui->cmd_Access, "cmd_Access_Click", &Form_HardCopy::cmd_Access_Click);
+    onClick(ui->cmd_Printer, "cmd_Printer_Click", &Form_HardCopy::cmd_Printer_Click);
+    onClick(ui->cmd_View, "cmd_View_Click", &Form_HardCopy::cmd_View_Click);
+    onClick(ui->cmd_Exit, "cmd_Exit_Click", &Form_HardCopy::cmd_Exit_Click);
+    onClick(ui->cmd_Automation, "cmd_Automation_Click", &Form_HardCopy::cmd_Automation_Click);
+    onClick(ui->cmd_ManualRestart, "cmd_ManualRestart_Click", &Form_HardCopy::cmd_ManualRestart_Click);
+    onClick(ui->cmdGo, "cmdGo_Click", &Form_HardCopy::cmdGo_Click);
+
+    connect(ui->cbo_Freq_HardCopy, &QComboBox::activated, this,
+            [this] { runEvent("cbo_Freq_HardCopy_Click", [this] { cbo_Freq_HardCopy_Click(); }); });
+    for (int i = 0; i < int(opt_FilterRating.size()); ++i) {
+        connect(opt_FilterRating[size_t(i)], &QRadioButton::clicked, this,
+                [this, i] { runEvent("opt_FilterRating_Click", [this, i] { opt_FilterRating_Click(i); }); });
+    }
+    connect(ui->DataGrid1, &DataGrid::rowEvent, this,
+            [this] { runEvent("DataGrid1_RowEvent", [this] { Dispatch_Row(); }); });
+}
+
+void Form_HardCopy::runEvent(const char *handlerName, const std::function<void()> &handler)
+{
+    if (m_unloaded)
+        return;
+    try {
+        handler();
+    } catch (const ShutdownRequested &) {
+        qCWarning(lcRun) << "station shut down from" << handlerName;
+    } catch (const Failure &failure) {
+        qCCritical(lcRun).noquote() << "unhandled failure in" << handlerName << ":" << failure.number()
+                                    << failure.description();
+        if (!m_unloaded)
+            m_seams.messages->show(QStringLiteral("Error %1 in %2:\n%3")
+                                       .arg(failure.number())
+                                       .arg(QLatin1String(handlerName), failure.description()));
+    } catch (const std::exception &error) {
+        qCCritical(lcRun).noquote() << "unhandled failure in" << handlerName << ":" << error.what();
+        if (!m_unloaded)
+            m_seams.messages->show(QStringLiteral("Error in %1:\n%2")
+                                       .arg(QLatin1String(handlerName), QString::fromLocal8Bit(error.what())));
+    }
+}
+
+void Form_HardCopy::closeEvent(QCloseEvent *event)
+{
+    // The window only hides here: a run or a page wait may still be on the stack below
+    // this event. Every waiting loop sees no open window and unwinds; the controls live
+    // until the application object deletes the window after its event loop has ended.
+    if (!m_unloaded)
+        qCInfo(lcRun) << "main window closed";
+    m_unloaded = true;
+    m_seams.timer->setEnabled(false);
+    event->accept();
+}
+
+void Form_HardCopy::shutdownStation()
+{
+    qCCritical(lcRun) << "shutting the station down";
+    m_shuttingDown = true;
+    m_unloaded = true;
+    m_seams.timer->setEnabled(false);
+    hide();
+    QCoreApplication::exit(kExitCodeFailedRequest);
+    throw ShutdownRequested();
+}
+
+int Form_HardCopy::doEvents()
+{
+    const int open = m_seams.events->doEvents();
+    if (m_shuttingDown)
+        throw ShutdownRequested();
+    return open;
+}
+
+int Form_HardCopy::waitEvents(int maxMilliseconds)
+{
+    const int open = m_seams.events->waitEvents(maxMilliseconds);
+    if (m_shuttingDown)
+        throw ShutdownRequested();
+    return open;
+}
+
+void Form_HardCopy::Form_Load()
+{
+    m_db.dbConnectString = m_settings.connectionText.isEmpty() ? buildConnectionText(m_settings)
+                                                               : m_settings.connectionText;
+    m_db.Open_Connection(m_db.dbConnectString);
+    sServiceState = QStringLiteral("IDLE");
+    cmd_View_Click();
+    iSkipCount = 0;
+    for (size_t i = 0; i < lblStatsValue.size(); ++i) {
+        lblStatsValue[i]->move(lblStats[i]->x() + lblStats[i]->width(), lblStats[i]->y());
+    }
+    show();
+}
+
+void Form_HardCopy::cmd_Exit_Click()
+{
+    close();
+}
+
+void Form_HardCopy::cmd_View_Click()
+{
+    constexpr int kTwipsPerPixel = 15;
+    constexpr int kPreviewWidth = 17310 / kTwipsPerPixel;
+    const QString state = tagOf(ui->cmd_View);
+    if (state == QLatin1String("OFF") || state.isEmpty()) {
+        ui->cmd_View->setText(QStringLiteral("<< Hide Preview"));
+        setTag(ui->cmd_View, QStringLiteral("ON"));
+        resize(kPreviewWidth, height());
+    } else {
+        ui->cmd_View->setText(QStringLiteral("Preview >>"));
+        setTag(ui->cmd_View, QStringLiteral("OFF"));
+        resize(ui->WebBrowser1->x(), height());
+    }
+}

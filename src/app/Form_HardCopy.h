@@ -1,0 +1,172 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+
+#include <QDateTime>
+#include <QStringList>
+#include <QWidget>
+
+#include "app/StationSeams.h"
+#include "app/StationSettings.h"
+#include "platform/DbValue.h"
+#include "platform/ResultSet.h"
+
+class QLabel;
+class QRadioButton;
+class dbModule;
+namespace Ui {
+class Form_HardCopy;
+}
+
+// The station's main window. It owns every control the operator sees and the window
+// state through which the procedures share the work list, the operator, the run's
+// counters and the schedule. Its procedures live beside their subsystem:
+//   app/          start-up, exit, preview, service run, scheduling
+//   dispatch/     work list, row dispatch, report request, browser wait, keyboard
+//   statusboard/  the status board in the settings table
+//   console/      login, rating filter, printer options, statistics panel
+class Form_HardCopy : public QWidget
+{
+    Q_OBJECT
+
+public:
+    Form_HardCopy(const StationSeams &seams, dbModule &db, const StationSettings &settings,
+                  QWidget *parent = nullptr);
+    ~Form_HardCopy() override;
+
+    // ---- Window state (16-bit counters of the original design are checked; report
+    // counts are 32-bit so that a large work list cannot overflow them) ----
+    ResultSetPtr rsWorkList;
+    QStringList sSkipContactId;   // empty = never filled or cleared
+    QStringList sSkipRecDate;
+    qint16 iSkipCount = 0;
+    bool bBatchDeleted = false;
+    qint32 iClientReports = 0;
+    QString sServiceState;
+    QString sRatingFilter;
+    QDateTime dtNextRun;
+    QString sBatchId;
+    qint32 iReportsDone = 0;
+    QString sQueryRating;
+    QString sLabCode;
+    QString sEmpNum;
+    bool bManualDispatch = false;
+    QString sCurrApp;
+    QString sLastPing;
+    QString sLastUpd;
+    QString sDelay;
+    QString sFreq;
+
+    // ---- Part of the window's public interface ----
+    // Status board (statusboard/)
+    QString Set_TimeStamp();
+    bool Set_CurrApp_Update(const QString &callingApp);
+    bool Get_CurrApp_Info(const std::optional<QString> &callingApp);
+    bool Set_CurrApp_Info(const QString &callingApp);
+    // Keyboard synthesis (dispatch/)
+    void KeyDown(qint32 keyCode);
+    void KeyUp(qint32 keyCode);
+    qint32 KeyCode(const QString &text);
+
+    // ---- Start-up, exit, preview (app/) ----
+    void Form_Load();
+    void cmd_Exit_Click();
+    void cmd_View_Click();
+    bool isUnloaded() const { return m_unloaded; }
+    int openWindowCount() const { return m_unloaded ? 0 : 1; }
+
+    // ---- Service run and scheduling (app/) ----
+    void Run_Services(bool bToggle);
+    void Show_Services_Running(const QString &sServiceName);
+    void Show_Services_Idle(const QString &sServiceName, bool bWaitMode);
+    void Set_Refresh_Timer(const QString &sServiceName);
+    void cmd_Automation_Click();
+    void Timer1_Timer();
+    void cbo_Freq_HardCopy_Click();
+    void cmd_ManualRestart_Click();
+
+    // ---- Work list, dispatch, report request, browser wait (dispatch/) ----
+    void Load_WorkList(const QString &ratingFilter);
+    void Run_DistribCleanup();
+    void Dispatch_Row();
+    QString Get_Row_Action(const DbValue &clientName);
+    void Show_Status_Update(const QString &action);
+    void Request_Report();
+    void Navigate_Report(const QString &url);
+    void cmdGo_Click();
+    void Wait_And_Print(const QString &url);
+    void Print_Page(const QString &batchId);
+    void Delete_Batch(const QString &batchId);
+
+    // ---- Operator console (console/) ----
+    void cmd_Access_Click();
+    void opt_FilterRating_Click(int index);
+    void cmd_Printer_Click();
+    void Reset_Statistics();
+    void Set_Statistics(const DbValue &total, const DbValue &elapsed, const DbValue &processed,
+                        const DbValue &remaining, const DbValue &currentBatch);
+    static QString Get_ElapsedText(const QDateTime &from, const QDateTime &to);
+
+    // Runs an event handler: a failure that no procedure handled is shown to the operator
+    // and logged, and the station keeps running; a requested shutdown ends the program.
+    void runEvent(const char *handlerName, const std::function<void()> &handler);
+
+    // Event processing for the waiting loops; both answer the number of open windows.
+    // Once the station is shutting down they throw ShutdownRequested, so that no frame
+    // below a failed request carries on with its work.
+    int doEvents();
+    int waitEvents(int maxMilliseconds);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void collectControlArrays();
+    void connectHandlers();
+    void placeBrowser();
+    // Ends the program at once (a failed report request): the window is unloaded and the
+    // application asked to quit; every waiting loop then finds no open window.
+    [[noreturn]] void shutdownStation();
+
+    // Waits of the browser (dispatch/).
+    bool waitForPage();
+    bool waitForPrint();
+    void pauseAfterPrint();
+    [[noreturn]] void failReportRequest(const QString &reason);
+
+    // Service run pieces (app/).
+    void startRun();
+    void passLoop(const QDateTime &runStart);
+    void statisticsAfterPass(const QDateTime &runStart);
+    void endRun();
+    void stopRequest();
+    bool waitForTurn(QDateTime &lastAsked);
+
+public:
+    // Controls, by their names in the form (Ui). Arrays are collected in code.
+    Ui::Form_HardCopy *ui = nullptr;
+    std::array<QLabel *, 5> lblStats{};
+    std::array<QLabel *, 5> lblStatsValue{};
+    std::array<QRadioButton *, 4> opt_FilterRating{};
+
+    const StationSeams &seams() const { return m_seams; }
+    const StationSettings &settings() const { return m_settings; }
+    dbModule &db() { return m_db; }
+
+    // Batch whose final page was printed successfully and not deleted yet: the only
+    // batch that may be deleted (nothing is lost to a failed print).
+    QString printedBatchId() const { return m_printedBatchId; }
+
+private:
+    StationSeams m_seams;
+    dbModule &m_db;
+    StationSettings m_settings;
+    bool m_unloaded = false;
+    bool m_shuttingDown = false;
+    QString m_printedBatchId;
+    QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
+    QDateTime m_lastPingAt;
+    int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+class Clock;
+class Timer;
+class MessageBoxes;
+class EventProcessor;
+class WebBrowser;
+class Keyboard;
+class OperatorDialogs;
+
+// The seams through which the main window reaches the world. The application passes
+// the real implementations; tests pass fakes. None is owned by the window.
+struct StationSeams
+{
+    Clock *clock = nullptr;
+    Timer *timer = nullptr;           // Timer1
+    MessageBoxes *messages = nullptr;
+    EventProcessor *events = nullptr;
+    WebBrowser *browser = nullptr;    // WebBrowser1
+    Keyboard *keyboard = nullptr;
+    OperatorDialogs *dialogs = nullptr;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The installation settings of one workstation, read from an INI file.
+struct StationSettings
+{
+    // Database (SQL Server through ODBC)
+    QString databaseServer;              // [Database] Server, e.g. "sqlhost,1433"
+    QString odbcDriver = QStringLiteral("SQL Server"); // [Database] Driver
+    QString databaseUser;                // [Database] User
+    QString databasePassword;            // [Database] Password
+    QString connectionOptions;           // [Database] ExtraOptions, appended as they stand
+
+    // Report web server
+    QString reportServer;                // [ReportServer] Address, e.g. "reports.lab.local"
+    int pageLoadTimeoutSeconds = 120;    // [ReportServer] PageLoadTimeout
+
+    // Printing
+    QString printer;                     // [Printing] Printer; empty: the system's default printer
+    QString pdfFolder;                   // [Printing] PdfFolder; when set, pages are printed to PDF files there
+
+    // Display
+    QString dateFormat = QStringLiteral("M/d/yyyy");    // [Display] DateFormat
+    QString timeFormat = QStringLiteral("h:mm:ss AP");  // [Display] TimeFormat
+
+    // Log
+    QString logFile;                     // [Log] File
+
+    // Demo mode: the embedded demo LIMS and report server
+    bool demo = false;                   // [Demo] Enabled, or --demo
+    QString demoDatabase;                // [Demo] Database: the demo LIMS file
+
+    QString sourcePath;                  // the INI file these came from
+    // The connection text the start-up opens; built from the settings when empty.
+    QString connectionText;
+
+    // The names of required settings that are missing ("[Database] Server", ...).
+    QStringList missingRequired() const;
+};
+
+StationSettings loadStationSettings(const QString &iniPath);
+QString defaultSettingsPath();
+QString defaultLogPath();
+QString defaultDemoDatabasePath();
+QString defaultDemoPrintFolder();
+
+// The ODBC connection text: "Driver={SQL Server};SERVER=...;UID=...;PWD=...;" with the
+// credentials from the settings. A value that would break the attribute list (a
+// semicolon, a brace) is enclosed in braces as ODBC defines.
+QString buildConnectionText(const StationSettings &settings);
+QString odbcAttributeValue(const QString &value);

@@ -1,0 +1,139 @@
+// The HardCopy station: the main window on the real seams. With --demo it runs on the
+// embedded demo LIMS and the demo report server, printing into a folder of PDF files.
+#include <cstdio>
+#include <memory>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include "app/Form_HardCopy.h"
+#include "app/StationSettings.h"
+#include "console/QtOperatorDialogs.h"
+#include "db/dbModule.h"
+#include "demo/DemoLims.h"
+#include "demo/DemoLimsConnection.h"
+#include "demo/DemoReportServer.h"
+#include "platform/Clock.h"
+#include "platform/EventProcessor.h"
+#include "platform/Failure.h"
+#include "platform/Keyboard.h"
+#include "platform/Log.h"
+#include "platform/MessageBoxes.h"
+#include "platform/OdbcConnection.h"
+#include "platform/Timer.h"
+#include "platform/WebEngineBrowser.h"
+
+namespace {
+
+bool headless()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+// A start-up failure: said on stderr and in the log, and in a message box when a person
+// can see one. The program then ends with exit code 1.
+int startupFailure(const QString &text)
+{
+    qCCritical(lcRun).noquote() << text;
+    std::fprintf(stderr, "hardcopy-station: %s\n", qPrintable(text));
+    if (!headless())
+        QMessageBox::critical(nullptr, QApplication::applicationName(), text);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("HardCopy"));
+    QApplication::setOrganizationName(QStringLiteral("hardcopy-station"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Unattended hard-copy report distribution station"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption configOption(QStringLiteral("config"), QStringLiteral("Installation settings (INI file)."),
+                                          QStringLiteral("file"), defaultSettingsPath());
+    const QCommandLineOption demoOption(QStringLiteral("demo"),
+                                        QStringLiteral("Run on the embedded demo LIMS and demo report server."));
+    parser.addOption(configOption);
+    parser.addOption(demoOption);
+    parser.process(app);
+
+    StationSettings settings = loadStationSettings(parser.value(configOption));
+    if (parser.isSet(demoOption))
+        settings.demo = true;
+    installFileLog(settings.logFile);
+    DbValue::setGeneralDateFormat(settings.dateFormat, settings.timeFormat);
+    qCInfo(lcRun).noquote() << "station starting; settings" << settings.sourcePath << (settings.demo ? "(demo)" : "");
+
+    const QStringList missing = settings.missingRequired();
+    if (!missing.isEmpty()) {
+        return startupFailure(QStringLiteral("Required settings are missing in %1: %2")
+                                  .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
+    }
+
+    std::unique_ptr<DbConnection> connection;
+    std::unique_ptr<DemoReportServer> demoServer;
+    if (settings.demo) {
+        QString error;
+        if (!DemoLims::ensureDatabase(settings.demoDatabase, &error))
+            return startupFailure(QStringLiteral("The demo LIMS cannot be opened: %1").arg(error));
+        demoServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
+        if (!demoServer->start())
+            return startupFailure(QStringLiteral("The demo report server cannot listen on the loopback address."));
+        settings.reportServer = demoServer->address();
+        if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
+            settings.pdfFolder = defaultDemoPrintFolder();
+        settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
+        connection = std::make_unique<DemoLimsConnection>(settings.demoDatabase);
+        qCInfo(lcRun).noquote() << "demo LIMS" << settings.demoDatabase << "| report server" << settings.reportServer
+                                << "| prints into" << settings.pdfFolder;
+    } else {
+        connection = std::make_unique<OdbcConnection>();
+    }
+
+    PrintOptions printOptions;
+    printOptions.printerName = settings.printer;
+    printOptions.pdfFolder = settings.pdfFolder;
+
+    // Declared before the window: the window deletes the browser's view, its child.
+    WebEngineBrowser browser(printOptions);
+    QtMessageBoxes messages;
+    QtTimer timer;
+    SystemClock clock;
+    QtOperatorDialogs dialogs;
+    dbModule db(std::move(connection), messages);
+    Form_HardCopy *window = nullptr;
+    QtEventProcessor events([&window] { return window ? window->openWindowCount() : 0; });
+
+    StationSeams seams;
+    seams.clock = &clock;
+    seams.timer = &timer;
+    seams.messages = &messages;
+    seams.events = &events;
+    seams.browser = &browser;
+    seams.keyboard = systemKeyboard();
+    seams.dialogs = &dialogs;
+
+    Form_HardCopy form(seams, db, settings);
+    window = &form;
+    messages.setOwner(&form);
+    try {
+        form.Form_Load();
+    } catch (const Failure &failure) {
+        return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2")
+                                  .arg(failure.number())
+                                  .arg(failure.description()));
+    }
+    const int exitCode = QApplication::exec();
+    qCInfo(lcRun) << "station ended with exit code" << exitCode;
+    return exitCode;
+}

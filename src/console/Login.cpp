@@ -1,0 +1,3 @@
+#include "app/Form_HardCopy.h"
+
+void Form_HardCopy::cmd_Access_Click() {}

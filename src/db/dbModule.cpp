@@ -1,0 +1,162 @@
+#include "db/dbModule.h"
+
+#include <limits>
+
+#include "platform/Failure.h"
+#include "platform/Log.h"
+#include "platform/MessageBoxes.h"
+
+namespace {
+
+constexpr int kCommandTimeout = 20;
+constexpr int kConnectionTimeout = 300;
+constexpr int kClientSideCursors = 3;
+constexpr qint16 kMaxAttempts = 5;
+
+QString firstDescription(const QVector<ProviderMessage> &messages)
+{
+    return messages.isEmpty() ? QStringLiteral("(no message)") : messages.first().Description;
+}
+
+} // namespace
+
+QString providerErrorText(const QVector<ProviderMessage> &messages, int *count)
+{
+    const QString lineBreak = QStringLiteral("\r\n");
+    QString text;
+    int counted = 0;
+    for (const ProviderMessage &message : messages) {
+        if (message.Number == 0)
+            continue;
+        ++counted;
+        text += QStringLiteral("Error[") + QString::number(message.Number) + QStringLiteral("]")
+            + lineBreak.repeated(2) + message.Description + lineBreak.repeated(3);
+    }
+    if (count)
+        *count = counted;
+    return text;
+}
+
+dbModule::dbModule(std::unique_ptr<DbConnection> connection, MessageBoxes &messages)
+    : m_connection(std::move(connection))
+    , m_messages(messages)
+{
+}
+
+void dbModule::Open_Connection(const QString &connectString)
+{
+    m_connection->setCommandTimeout(kCommandTimeout);
+    m_connection->setConnectionTimeout(kConnectionTimeout);
+    m_connection->setCursorLocation(kClientSideCursors);
+    m_connection->open(connectString);
+    m_openedWith = connectString;
+    m_everOpened = true;
+}
+
+qint16 dbModule::Check_Conn_Errors(DbConnection &connection, bool showErrors)
+{
+    int count = 0;
+    const QString message = providerErrorText(connection.errors(), &count);
+    if (!message.isEmpty()) {
+        qCWarning(lcDb).noquote() << "provider messages after a successful statement:" << message.simplified();
+        if (showErrors)
+            m_messages.show(message);
+    }
+    return qint16(qMin(count, int(std::numeric_limits<qint16>::max())));
+}
+
+bool dbModule::countTimeOuts(AttemptState &state)
+{
+    bool timedOut = false;
+    for (const ProviderMessage &message : m_connection->errors()) {
+        if (message.Number == kQueryTimeoutNumber) {
+            timedOut = true;
+            // The counter is 16-bit; it never gets near the end of its range here
+            // because the series stops once it passes MaxRetries.
+            state.RetryCount = qint16(state.RetryCount + 1);
+        }
+    }
+    return timedOut;
+}
+
+bool dbModule::reopen()
+{
+    if (!m_everOpened)
+        return false;
+    qCWarning(lcDb) << "the database connection is broken; reopening it";
+    try {
+        m_connection->close();
+        m_connection->open(m_openedWith);
+        qCInfo(lcDb) << "database connection reopened";
+        return true;
+    } catch (const Failure &failure) {
+        qCWarning(lcDb).noquote() << "reopening the database connection failed:" << failure.description();
+        return false;
+    }
+}
+
+// One attempt. When the connection turns out to be broken (a database restart, a
+// network drop), it is reopened with the same connection text and the statement runs
+// once more, so that an unattended station does not stay dead until someone restarts it.
+ResultSetPtr dbModule::executeReconnecting(const QString &statement)
+{
+    try {
+        return m_connection->execute(statement);
+    } catch (const Failure &) {
+        if (!isConnectionBroken(m_connection->errors()) || !reopen())
+            throw;
+    }
+    return m_connection->execute(statement);
+}
+
+ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statement, bool showErrors)
+{
+    state.MaxRetries = kMaxAttempts;
+    if (state.RetryCount == 0)
+        state.RetryCount = 1;
+
+    ResultSetPtr result;
+    try {
+        result = executeReconnecting(statement);
+        Check_Conn_Errors(*m_connection, showErrors);
+    } catch (const Failure &failure) {
+        const bool timedOut = countTimeOuts(state);
+        if (timedOut && state.RetryCount <= state.MaxRetries) {
+            qCWarning(lcDb).noquote() << "statement timed out; attempt" << state.RetryCount << "of"
+                                      << state.MaxRetries << ":" << statement;
+            result = runWithRetries(state, statement, showErrors);
+        } else {
+            qCWarning(lcDb).noquote() << "statement given up:" << failure.number()
+                                      << firstDescription(m_connection->errors()) << "|" << statement;
+            result = closedResultSet();
+        }
+    }
+    state.RetryCount = 0;
+    return result ? result : closedResultSet();
+}
+
+void dbModule::Exec_SQL(const QString &statement, bool showErrors)
+{
+    runWithRetries(m_exec, statement, showErrors);
+}
+
+ResultSetPtr dbModule::Get_Recordset(const QString &statement, bool showErrors)
+{
+    return runWithRetries(m_recordset, statement, showErrors);
+}
+
+ResultSetPtr dbModule::Get_Recordset_Plain(const QString &statement, bool showErrors)
+{
+    return runWithRetries(m_plain, statement, showErrors);
+}
+
+void dbModule::Execute_Direct(const QString &statement)
+{
+    try {
+        executeReconnecting(statement);
+    } catch (const Failure &failure) {
+        qCWarning(lcDb).noquote() << "statement failed:" << failure.number()
+                                  << firstDescription(m_connection->errors()) << "|" << statement;
+        throw;
+    }
+}

@@ -1,0 +1,3 @@
+#include "platform/Keyboard.h"
+
+Keyboard *systemKeyboard() { return nullptr; }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The embedded browser that loads and prints the report pages.
+class WebBrowser
+{
+public:
+    enum class PrintState { Idle, Printing, Succeeded, Failed };
+
+    virtual ~WebBrowser() = default;
+
+    // Starts loading; returns at once. The ready state drops below 4 at once and
+    // belongs to this navigation only: a replaced navigation never completes it.
+    virtual void navigate(const QString &url) = 0;
+    // 0 (uninitialised) to 4 (completely loaded).
+    virtual int readyState() const = 0;
+    // The value of the loaded document's element with this id; throws Failure when
+    // there is no such element (or no document).
+    virtual QString elementValue(const QString &id) const = 0;
+
+    // Prints the loaded document without a dialog; returns at once. printState() says
+    // when the job has been handed to the printer, or failed.
+    virtual void print() = 0;
+    virtual PrintState printState() const = 0;
+    virtual QString printError() const = 0;
+
+    // Page setup with a dialog; the choices apply to every later print.
+    virtual void pageSetup() = 0;
+
+    // The widget to place in the window; nullptr when the browser has none.
+    virtual QWidget *widget() = 0;
+};

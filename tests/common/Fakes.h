@@ -1,0 +1,199 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QDateTime>
+#include <QMap>
+#include <QStringList>
+#include <QVector>
+
+#include "platform/Clock.h"
+#include "platform/DbConnection.h"
+#include "platform/EventProcessor.h"
+#include "platform/Keyboard.h"
+#include "platform/MessageBoxes.h"
+#include "platform/OperatorDialogs.h"
+#include "platform/Timer.h"
+#include "platform/WebBrowser.h"
+
+// Test doubles of the station's seams, shared by every test executable.
+
+class FakeClock : public Clock
+{
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(9, 5, 0)));
+    QDateTime now() const override { return m_now; }
+    void set(const QDateTime &now);
+    void advanceSeconds(qint64 seconds);
+    // Time that passes in milliseconds; the clock shows whole seconds.
+    void advanceMilliseconds(qint64 milliseconds);
+
+private:
+    QDateTime m_now;
+    qint64 m_pendingMs = 0;
+};
+
+class FakeTimer : public Timer
+{
+public:
+    bool enabled() const override { return m_enabled; }
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    int interval() const override { return m_interval; }
+    void setInterval(int milliseconds) override { m_interval = milliseconds; }
+    bool running() const { return m_enabled && m_interval > 0; }
+    // Ticks once if the timer is running; returns whether it ticked.
+    bool fire();
+
+private:
+    bool m_enabled = false;
+    int m_interval = 0;
+};
+
+class RecordingMessageBoxes : public MessageBoxes
+{
+public:
+    void show(const QString &text) override;
+    QStringList shown;
+    std::function<void(const QString &)> onShow;
+};
+
+// Event processing driven by the test: every call runs the tickers (a fake browser
+// finishing its load, a fake printer) and then the test's own script, which may click
+// buttons, close the window or move the clock. waitEvents lets the fake clock advance.
+class ScriptedEvents : public EventProcessor
+{
+public:
+    int doEvents() override;
+    int waitEvents(int maxMilliseconds) override;
+
+    void addTicker(std::function<void()> ticker) { m_tickers.push_back(std::move(ticker)); }
+    std::function<void(int call)> script;   // call counts doEvents and waitEvents together
+    std::function<int()> openWindows = [] { return 1; };
+    FakeClock *clock = nullptr;             // advanced by waitEvents' sleep
+    int calls = 0;
+    int doEventsCalls = 0;
+    int waitEventsCalls = 0;
+    qint64 sleptMilliseconds = 0;
+    int maxCalls = 100000;                  // a safety net against a loop that never ends
+
+private:
+    int process();
+    std::vector<std::function<void()>> m_tickers;
+};
+
+// A scripted report server behind a fake browser.
+struct FakePage
+{
+    QMap<QString, QString> elements;  // id -> value; a missing id is a missing element
+    bool completes = true;            // false: the page never finishes loading
+    int eventsUntilLoaded = 1;        // event-processing calls until ready state 4
+};
+
+class FakeBrowser : public WebBrowser
+{
+public:
+    FakeBrowser();
+    void navigate(const QString &url) override;
+    int readyState() const override { return m_readyState; }
+    QString elementValue(const QString &id) const override;
+    void print() override;
+    PrintState printState() const override { return m_printState; }
+    QString printError() const override { return m_printError; }
+    void pageSetup() override { ++pageSetups; }
+    QWidget *widget() override { return nullptr; }
+
+    // Called at every event processing: moves loads and print jobs along.
+    void advance();
+
+    std::function<FakePage(const QString &url)> server;
+    QStringList navigations;
+    QStringList printedUrls;          // the URL of the page shown when each print started
+    QString currentUrl;               // the loaded page
+    bool printSucceeds = true;
+    int pageSetups = 0;
+
+private:
+    int m_readyState = 0;
+    FakePage m_pending;
+    QString m_pendingUrl;
+    int m_eventsLeft = 0;
+    FakePage m_current;
+    bool m_hasDocument = false;
+    PrintState m_printState = PrintState::Idle;
+    QString m_printError;
+};
+
+class FakeKeyboard : public Keyboard
+{
+public:
+    struct Event
+    {
+        quint8 virtualKey;
+        quint8 scanCode;
+        quint32 flags;
+        quintptr extraInfo;
+    };
+    void keybdEvent(quint8 virtualKey, quint8 scanCode, quint32 flags, quintptr extraInfo) override;
+    qint16 vkKeyScanA(char character) override;
+    qint16 vkKeyScanW(char16_t character) override;
+    quint32 getVersion() override { return version; }
+
+    QVector<Event> events;
+    QVector<int> scannedA;
+    QVector<int> scannedW;
+    quint32 version = 0x0A00; // the Unicode family
+};
+
+class FakeDialogs : public OperatorDialogs
+{
+public:
+    QString askPassword(QWidget *owner) override;
+    QString askAction(QWidget *owner, const QString &client) override;
+
+    QStringList passwords;  // answers, first one first; empty queue answers ""
+    QStringList actions;
+    QStringList clientsAsked;
+    int passwordQuestions = 0;
+};
+
+// A database connection whose answers the test scripts. It records every statement.
+class ScriptedDbConnection : public DbConnection
+{
+public:
+    struct Reply
+    {
+        ResultSetPtr result;                // null: the statement produced no result set
+        QVector<ProviderMessage> messages;
+        bool fails = false;
+    };
+    static Reply rows(const QStringList &columns, std::vector<ResultSet::Row> rows);
+    static Reply ok() { return {}; }
+    static Reply timeout();
+    static Reply error(const QString &description = QStringLiteral("Incorrect syntax"));
+    static Reply broken();
+    static Reply infoMessage(qint32 number, const QString &description);
+
+    void setCommandTimeout(int seconds) override;
+    void setConnectionTimeout(int seconds) override;
+    void setCursorLocation(int location) override;
+    void open(const QString &connectionText) override;
+    bool isOpen() const override { return m_open; }
+    void close() override { m_open = false; ++closes; }
+    ResultSetPtr execute(const QString &sql) override;
+    const QVector<ProviderMessage> &errors() const override { return m_errors; }
+
+    std::function<Reply(const QString &sql)> responder;
+    QStringList executed;
+    QStringList openedWith;
+    QStringList settingsOrder;
+    bool openFails = false;
+    int commandTimeout = 0;
+    int connectionTimeout = 0;
+    int cursorLocation = 0;
+    int closes = 0;
+
+private:
+    bool m_open = false;
+    QVector<ProviderMessage> m_errors;
+};

@@ -97,7 +97,7 @@ public:
     void Navigate_Report(const QString &url);
     void cmdGo_Click();
     void Wait_And_Print(const QString &url);
-    void Print_Page(const QString &batchId);
+    bool Print_Page(const QString &batchId);   // true: the page reached the printer
     void Delete_Batch(const QString &batchId);
 
     // ---- Operator console (console/) ----
@@ -131,7 +131,7 @@ private:
     [[noreturn]] void shutdownStation();
 
     // Waits of the browser (dispatch/).
-    bool waitForPage();
+    bool waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt);
     bool waitForPrint();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
@@ -139,10 +139,10 @@ private:
     // Service run pieces (app/).
     void startRun();
     void passLoop(const QDateTime &runStart);
-    void statisticsAfterPass(const QDateTime &runStart);
+    void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();
     void stopRequest();
-    bool waitForTurn(QDateTime &lastAsked);
+    bool waitForTurn(QDateTime &lastRefused);
 
 public:
     // Controls, by their names in the form (Ui). Arrays are collected in code.

@@ -1,13 +1,289 @@
+// The service cycle: one call of Run_Services either runs the services once over the
+// work list or stops them, depending on the mode the controls show.
 #include "app/Form_HardCopy.h"
 
-void Form_HardCopy::Run_Services(bool) {}
-void Form_HardCopy::Show_Services_Running(const QString &) {}
-void Form_HardCopy::Show_Services_Idle(const QString &, bool) {}
-void Form_HardCopy::Set_Refresh_Timer(const QString &) {}
-void Form_HardCopy::cmd_Automation_Click() {}
-void Form_HardCopy::startRun() {}
-void Form_HardCopy::passLoop(const QDateTime &) {}
-void Form_HardCopy::statisticsAfterPass(const QDateTime &) {}
-void Form_HardCopy::endRun() {}
-void Form_HardCopy::stopRequest() {}
-bool Form_HardCopy::waitForTurn(QDateTime &) { return false; }
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/Controls.h"
+#include "app/ServiceText.h"
+#include "platform/Clock.h"
+#include "platform/Failure.h"
+#include "platform/Log.h"
+#include "platform/Timer.h"
+#include "ui_Form_HardCopy.h"
+
+using namespace ServiceText;
+
+namespace {
+
+// While another application holds the distribution turn, the board is asked again at
+// most once a second so the shared database is not hammered.
+constexpr int kTurnPollSeconds = 1;
+constexpr int kTurnWaitSliceMs = 250;
+
+QString sentListSnapshot(const QStringList &ids, const QStringList &dates)
+{
+    return ids.join(QChar(0x1F)) + QChar(0x1E) + dates.join(QChar(0x1F));
+}
+
+} // namespace
+
+int frequencyMinutes(const QString &itemText)
+{
+    const int position = itemText.indexOf(QLatin1String("Minute"));
+    if (position < 0)
+        return -1;
+    try {
+        return DbValue::fromText(itemText.left(position).trimmed()).toInt16();
+    } catch (const Failure &) {
+        return -1;
+    }
+}
+
+QString countdownText(qint64 seconds)
+{
+    return QStringLiteral("Services restart in.....") + QString::number(seconds) + QStringLiteral(" sec(s).");
+}
+
+void Form_HardCopy::cmd_Automation_Click()
+{
+    Run_Services(true);
+}
+
+void Form_HardCopy::Run_Services(bool bToggle)
+{
+    const bool stopped = ui->cmd_Automation->text() == StartServices;
+    const bool restartFromWait = !bToggle && m_seams.timer->enabled();
+    if (stopped || restartFromWait)
+        startRun();
+    else
+        stopRequest();
+}
+
+void Form_HardCopy::startRun()
+{
+    const bool timerWasOn = m_seams.timer->enabled();
+    Reset_Statistics();
+    sServiceState = Active;
+    ui->cmd_ManualRestart->hide();
+    ui->shp_runMode->setFillColor(LampColor::Green);
+    ui->lbl_ServDesc->setText(Running);
+    Show_Services_Running(ServiceName);
+    qCInfo(lcRun) << "run started" << (timerWasOn ? "from wait mode" : "by the operator");
+
+    bool failed = false;
+    try {
+        // A scheduled run starts from a fresh list. Its failure (the database unreachable,
+        // say) ends the run like any later failure, so the next cycle tries again.
+        if (timerWasOn)
+            Load_WorkList(sRatingFilter);
+        const DbValue total = rsWorkList ? rsWorkList->field(QStringLiteral("TOTAL_REPORTS"))
+                                         : throw Failure::noCurrentRecord();
+        setBarMaximum(ui->pb_BatchStatus, total.toInt32());
+        const QDateTime runStart = m_seams.clock->now();
+        iReportsDone = 0;
+        Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
+                       DbValue::null(), DbValue::null());
+        ui->cmd_ManualRestart->setEnabled(true);
+        setTag(ui->lbl_ServDesc, ui->lbl_ServDesc->text());
+        passLoop(runStart);
+    } catch (const Failure &failure) {
+        failed = true;
+        qCWarning(lcRun).noquote() << "run ended by a failure:" << failure.number() << failure.description();
+    }
+
+    if (failed) {
+        endRun();
+        return;
+    }
+    try {
+        endRun();
+    } catch (const Failure &failure) {
+        qCWarning(lcRun).noquote() << "end of run failed, ending it again:" << failure.number() << failure.description();
+        endRun();
+    }
+}
+
+void Form_HardCopy::passLoop(const QDateTime &runStart)
+{
+    QDateTime lastRefused;
+    while (true) {
+        const bool atEnd = rsWorkList ? rsWorkList->eof() : throw Failure::objectClosed();
+        const bool running = ui->cmd_Automation->text() == StopServices;
+        const int openWindows = doEvents();
+        if (atEnd || !running || openWindows == 0)
+            return;
+        if (ui->cmd_Automation->text() != StopServices)
+            continue; // a stop was clicked while the events were processed
+
+        if (!waitForTurn(lastRefused)) {
+            ui->pb_ReadyStatus->hide();
+            ui->pb_BatchStatus->hide();
+            ui->lbl_ServDesc->setText(OtherHolder);
+            setLabelHighlight(ui->lbl_ServDesc, LampColor::Yellow);
+            continue;
+        }
+
+        ui->pb_ReadyStatus->show();
+        ui->pb_BatchStatus->show();
+        ui->lbl_ServDesc->setText(tagOf(ui->lbl_ServDesc));
+        clearLabelHighlight(ui->lbl_ServDesc);
+
+        for (int i = 0; i < int(opt_FilterRating.size()); ++i) {
+            if (tagOf(opt_FilterRating[size_t(i)]) == sRatingFilter) {
+                m_optionIndex = i;
+                break;
+            }
+        }
+        QRadioButton *option = opt_FilterRating[size_t(m_optionIndex)];
+        option->setChecked(true);
+        Load_WorkList(tagOf(option));
+
+        const QString sentBefore = sentListSnapshot(sSkipContactId, sSkipRecDate);
+        if (!rsWorkList->eof())
+            Dispatch_Row();
+        const bool dispatched = sentListSnapshot(sSkipContactId, sSkipRecDate) != sentBefore;
+        statisticsAfterPass(runStart, dispatched);
+    }
+}
+
+bool Form_HardCopy::waitForTurn(QDateTime &lastRefused)
+{
+    if (lastRefused.isValid()) {
+        const QDateTime nextAsk = lastRefused.addSecs(kTurnPollSeconds);
+        while (m_seams.clock->now() < nextAsk) {
+            if (waitEvents(kTurnWaitSliceMs) == 0 || ui->cmd_Automation->text() != StopServices)
+                return false; // the loop test ends the run
+        }
+    }
+    const bool holdsTurn = Get_CurrApp_Info(ApplicationName);
+    lastRefused = holdsTurn ? QDateTime() : m_seams.clock->now();
+    return holdsTurn;
+}
+
+void Form_HardCopy::statisticsAfterPass(const QDateTime &runStart, bool dispatched)
+{
+    // Only a pass that requested a client adds its reports; an empty reload or a skipped
+    // row does not count the last client twice.
+    if (dispatched)
+        iReportsDone = checkedInt32(qint64(iReportsDone) + qint64(iClientReports));
+    const QDateTime now = m_seams.clock->now();
+    DbValue remainingText;
+    if (iReportsDone > 0) {
+        const double secsPerReport = double(runStart.secsTo(now)) / double(iReportsDone);
+        const double remainingReports = double(ui->pb_BatchStatus->maximum()) - double(iReportsDone);
+        const double estSecs = remainingReports * secsPerReport;
+        remainingText = DbValue::fromText(Get_ElapsedText(now, now.addSecs(qint64(roundHalfEven(estSecs)))));
+    }
+    Set_Statistics(DbValue::null(), DbValue::fromText(Get_ElapsedText(runStart, now)), DbValue::fromInt(iReportsDone),
+                   remainingText, DbValue::fromInt(iClientReports));
+}
+
+void Form_HardCopy::endRun()
+{
+    sServiceState = Idle;
+    const bool stillRunning = ui->cmd_Automation->text() == StopServices;
+    Show_Services_Idle(ServiceName, stillRunning);
+    sSkipContactId.clear();
+    sSkipRecDate.clear();
+    if (!stillRunning)
+        ui->shp_runMode->setFillColor(LampColor::Green);
+    else
+        Set_Refresh_Timer(ServiceName);
+    if (ui->chk_Print->isChecked() && !bBatchDeleted)
+        Delete_Batch(sBatchId);
+    ui->cmd_ManualRestart->hide();
+    clearLabelHighlight(ui->lbl_ServDesc);
+    qCInfo(lcRun).noquote() << "run ended:" << iReportsDone << "reports processed;"
+                            << (ui->cmd_Automation->text() == StopServices ? "waiting for the next run"
+                                                                           : "services stopped");
+}
+
+void Form_HardCopy::stopRequest()
+{
+    if (sServiceState == Active) {
+        qCInfo(lcRun) << "stop requested during a run";
+        ui->shp_runMode->setFillColor(LampColor::Yellow);
+        ui->cmd_Automation->setText(StoppingServices);
+        ui->cmd_ManualRestart->setEnabled(false);
+        const QString saved = tagOf(ui->lbl_ServDesc);
+        if (!saved.isEmpty())
+            ui->lbl_ServDesc->setText(saved);
+    } else if (sServiceState == Idle) {
+        qCInfo(lcRun) << "services disabled";
+        Reset_Statistics();
+        ui->lbl_ServDesc->setText(Disabled);
+        ui->cmd_Automation->setText(StartServices);
+        ui->cmd_ManualRestart->hide();
+        ui->shp_runMode->setFillColor(LampColor::Red);
+        m_seams.timer->setEnabled(false);
+        m_seams.timer->setInterval(0);
+    }
+    clearLabelHighlight(ui->lbl_ServDesc);
+}
+
+void Form_HardCopy::Set_Refresh_Timer(const QString &sServiceName)
+{
+    if (sServiceName != ServiceName)
+        return;
+    const QString frequency = ui->cbo_Freq_HardCopy->currentText();
+    if (frequency == OnceOnly) {
+        ui->cmd_ManualRestart->hide();
+        cmd_Automation_Click();
+        return;
+    }
+    // The list is choose-only, so a text without a number of minutes does not occur;
+    // should it, the timer is disabled rather than a run scheduled at random.
+    const int minutes = frequencyMinutes(frequency);
+    if (minutes < 1) {
+        m_seams.timer->setInterval(0);
+        return;
+    }
+    dtNextRun = m_seams.clock->now().addSecs(qint64(minutes) * 60);
+    m_seams.timer->setInterval(1000);
+}
+
+void Form_HardCopy::Show_Services_Running(const QString &sServiceName)
+{
+    if (sServiceName != ServiceName)
+        return;
+    m_seams.timer->setEnabled(false);
+    ui->DataGrid1->setEnabled(false);
+    ui->cmd_Automation->setText(StopServices);
+    ui->lbl_ServDesc->setText(Running);
+    ui->pb_ReadyStatus->setValue(0);
+    ui->pb_ReadyStatus->show();
+    ui->pb_BatchStatus->setValue(0);
+    ui->pb_BatchStatus->show();
+    ui->lbl_ReadyStatus->hide();
+    ui->lbl_BatchStatus->hide();
+}
+
+void Form_HardCopy::Show_Services_Idle(const QString &sServiceName, bool bWaitMode)
+{
+    if (sServiceName != ServiceName)
+        return;
+    if (bWaitMode) {
+        Set_Refresh_Timer(ServiceName);
+        m_seams.timer->setEnabled(true);
+        ui->DataGrid1->setEnabled(false);
+        ui->lbl_ServDesc->setText(WaitMode);
+        ui->cmd_Automation->setText(StopServices);
+    } else {
+        m_seams.timer->setEnabled(false);
+        ui->DataGrid1->setEnabled(true);
+        ui->lbl_ServDesc->setText(Disabled);
+        ui->cmd_Automation->setText(StartServices);
+        ui->cmd_ManualRestart->hide();
+    }
+    ui->lbl_ReadyStatus->show();
+    ui->lbl_BatchStatus->show();
+    ui->pb_ReadyStatus->setValue(0);
+    ui->pb_ReadyStatus->hide();
+    ui->pb_BatchStatus->setValue(0);
+    ui->pb_BatchStatus->hide();
+}

@@ -14,6 +14,16 @@ QString dataDir()
     return dir;
 }
 
+// QSettings reads an unquoted value with commas ("sqlhost,1433") as a list; the
+// station's values are texts, so a list is joined back as it was written.
+QString text(const QSettings &ini, const QString &key, const QString &fallback = QString())
+{
+    const QVariant value = ini.value(key, fallback);
+    if (value.metaType().id() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
 } // namespace
 
 QStringList StationSettings::missingRequired() const
@@ -37,22 +47,22 @@ StationSettings loadStationSettings(const QString &iniPath)
     StationSettings s;
     s.sourcePath = iniPath;
     QSettings ini(iniPath, QSettings::IniFormat);
-    s.databaseServer = ini.value(QStringLiteral("Database/Server")).toString();
-    s.odbcDriver = ini.value(QStringLiteral("Database/Driver"), s.odbcDriver).toString();
-    s.databaseUser = ini.value(QStringLiteral("Database/User")).toString();
-    s.databasePassword = ini.value(QStringLiteral("Database/Password")).toString();
-    s.connectionOptions = ini.value(QStringLiteral("Database/ExtraOptions")).toString();
-    s.reportServer = ini.value(QStringLiteral("ReportServer/Address")).toString();
+    s.databaseServer = text(ini, QStringLiteral("Database/Server"));
+    s.odbcDriver = text(ini, QStringLiteral("Database/Driver"), s.odbcDriver);
+    s.databaseUser = text(ini, QStringLiteral("Database/User"));
+    s.databasePassword = text(ini, QStringLiteral("Database/Password"));
+    s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
+    s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
     s.pageLoadTimeoutSeconds = ini.value(QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds).toInt();
     if (s.pageLoadTimeoutSeconds <= 0)
         s.pageLoadTimeoutSeconds = 120;
-    s.printer = ini.value(QStringLiteral("Printing/Printer")).toString();
-    s.pdfFolder = ini.value(QStringLiteral("Printing/PdfFolder")).toString();
-    s.dateFormat = ini.value(QStringLiteral("Display/DateFormat"), s.dateFormat).toString();
-    s.timeFormat = ini.value(QStringLiteral("Display/TimeFormat"), s.timeFormat).toString();
-    s.logFile = ini.value(QStringLiteral("Log/File"), defaultLogPath()).toString();
+    s.printer = text(ini, QStringLiteral("Printing/Printer"));
+    s.pdfFolder = text(ini, QStringLiteral("Printing/PdfFolder"));
+    s.dateFormat = text(ini, QStringLiteral("Display/DateFormat"), s.dateFormat);
+    s.timeFormat = text(ini, QStringLiteral("Display/TimeFormat"), s.timeFormat);
+    s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
-    s.demoDatabase = ini.value(QStringLiteral("Demo/Database"), defaultDemoDatabasePath()).toString();
+    s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
     return s;
 }
 

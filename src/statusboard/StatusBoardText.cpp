@@ -1,0 +1,123 @@
+#include "statusboard/StatusBoardText.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include "db/SqlText.h"
+
+namespace {
+
+const QString kUpdate = QStringLiteral("update cinrg.dbo.settings set value = '");
+const QString kWhere = QStringLiteral("' where parameter = '");
+
+QString updateStatement(const QString &value, const QString &parameter, const QString &suffix)
+{
+    return kUpdate + sqlText(value) + kWhere + parameter + suffix + QStringLiteral("' ");
+}
+
+QDateTime minuteOf(const QDateTime &moment)
+{
+    const QTime time = moment.time();
+    return QDateTime(moment.date(), QTime(time.hour(), time.minute()), moment.timeSpec());
+}
+
+} // namespace
+
+QString boardSuffix(const QString &labCode)
+{
+    return labCode == QLatin1String("KPRLAB") ? QStringLiteral("_US") : QStringLiteral("_CA");
+}
+
+QString boardTimeStamp(const QDateTime &moment)
+{
+    const QLocale c = QLocale::c();
+    return c.toString(moment.date(), QStringLiteral("M/d/yyyy")) + QLatin1Char(' ')
+        + c.toString(moment.time(), QStringLiteral("HH:mm"));
+}
+
+QString boardQueryStatement(const QString &suffix)
+{
+    return QStringLiteral("select * ") + QStringLiteral("from   cinrg.dbo.settings (nolock) ")
+        + QStringLiteral("where  parameter in (") + QStringLiteral("'") + BoardParameter::Freq + suffix
+        + QStringLiteral("', ") + QStringLiteral("'") + BoardParameter::CurrApp + suffix + QStringLiteral("', ")
+        + QStringLiteral("'") + BoardParameter::LastPing + suffix + QStringLiteral("', ") + QStringLiteral("'")
+        + BoardParameter::LastUpd + suffix + QStringLiteral("', ") + QStringLiteral("'") + BoardParameter::Delay
+        + suffix + QStringLiteral("' ") + QStringLiteral(")");
+}
+
+QString boardHeartbeatStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix)
+{
+    return updateStatement(callingApp, BoardParameter::CurrApp, suffix)
+        + updateStatement(timeStamp, BoardParameter::LastPing, suffix)
+        + updateStatement(timeStamp, BoardParameter::LastUpd, suffix)
+        + updateStatement(QStringLiteral("HardCopy Distribution"), BoardParameter::Function, suffix);
+}
+
+QString boardClaimStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix)
+{
+    return updateStatement(callingApp, BoardParameter::CurrApp, suffix)
+        + updateStatement(timeStamp, BoardParameter::LastPing, suffix);
+}
+
+QString boardPingStatement(const QString &timeStamp, const QString &suffix)
+{
+    return updateStatement(timeStamp, BoardParameter::LastPing, suffix);
+}
+
+std::optional<QDateTime> parseBoardMoment(const QString &text)
+{
+    static const QStringList dateForms = {QStringLiteral("M/d/yyyy"), QStringLiteral("yyyy-MM-dd")};
+    static const QStringList timeForms = {QStringLiteral("H:mm"), QStringLiteral("H:mm:ss"),
+                                          QStringLiteral("H:mm:ss.z"), QStringLiteral("h:mm AP"), QStringLiteral("h:mm:ss AP")};
+    const QString value = boardTrimBlanks(text).simplified();
+    if (value.isEmpty())
+        return std::nullopt;
+    const QLocale c = QLocale::c();
+
+    const int blank = value.indexOf(QLatin1Char(' '));
+    const int isoSeparator = value.indexOf(QLatin1Char('T'));
+    int split = blank;
+    if (split < 0 && isoSeparator == 10)
+        split = isoSeparator; // yyyy-MM-ddTHH:mm[:ss]
+    const QString datePart = split < 0 ? value : value.left(split);
+    const QString timePart = split < 0 ? QString() : value.mid(split + 1);
+
+    QDate date;
+    for (const QString &form : dateForms) {
+        date = c.toDate(datePart, form);
+        if (date.isValid())
+            break;
+    }
+    if (!date.isValid())
+        return std::nullopt;
+    if (timePart.isEmpty())
+        return QDateTime(date, QTime(0, 0));
+
+    for (const QString &form : timeForms) {
+        const QTime time = c.toTime(timePart.toUpper(), form);
+        if (time.isValid())
+            return QDateTime(date, time);
+    }
+    return std::nullopt;
+}
+
+qint64 boardMinutesBetween(const QDateTime &from, const QDateTime &to)
+{
+    return minuteOf(from).secsTo(minuteOf(to)) / 60;
+}
+
+QString boardRightTrimBlanks(const QString &text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.left(end);
+}
+
+QString boardTrimBlanks(const QString &text)
+{
+    qsizetype start = 0;
+    while (start < text.size() && text.at(start) == QLatin1Char(' '))
+        ++start;
+    return boardRightTrimBlanks(text.mid(start));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+
+#include <QDateTime>
+#include <QString>
+
+// The status board's texts, free of widgets: parameter names, the statements that read and
+// write the board, the timestamp text and the reading of stored date-and-time values.
+
+namespace BoardParameter {
+inline const QString CurrApp = QStringLiteral("Zentrab_CurrApp");
+inline const QString LastPing = QStringLiteral("Zentrab_LastPing");
+inline const QString LastUpd = QStringLiteral("Zentrab_LastUpd");
+inline const QString Function = QStringLiteral("Zentrab_Function");
+inline const QString Delay = QStringLiteral("Zentrab_Delay");
+inline const QString Freq = QStringLiteral("Zentrab_Freq");
+}
+
+// "_US" for the lab code "KPRLAB" exactly, "_CA" for every other (including none).
+QString boardSuffix(const QString &labCode);
+
+// M/d/yyyy HH:mm, for example 11/7/2010 16:35.
+QString boardTimeStamp(const QDateTime &moment);
+
+// The values are placed in quoted literals with their quotes doubled.
+QString boardQueryStatement(const QString &suffix);
+QString boardHeartbeatStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix);
+QString boardClaimStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix);
+QString boardPingStatement(const QString &timeStamp, const QString &suffix);
+
+// Reads a stored date and time: month before day as the station writes it (with or
+// without seconds, 24-hour or AM/PM, a date alone meaning midnight), or ISO
+// yyyy-MM-dd HH:mm[:ss]. Nothing when the text is none of these.
+std::optional<QDateTime> parseBoardMoment(const QString &text);
+
+// Whole minutes from one moment to a later one, counted as minute boundaries crossed;
+// negative when `to` lies before `from`. Full dates count, so a day's change is no reset.
+qint64 boardMinutesBetween(const QDateTime &from, const QDateTime &to);
+
+// Blanks (spaces only) removed at the end, or at both ends.
+QString boardRightTrimBlanks(const QString &text);
+QString boardTrimBlanks(const QString &text);

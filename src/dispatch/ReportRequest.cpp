@@ -1,4 +1,102 @@
 #include "app/Form_HardCopy.h"
 
-void Form_HardCopy::Request_Report() {}
-void Form_HardCopy::Navigate_Report(const QString &) {}
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+
+#include "app/Controls.h"
+#include "dispatch/DispatchText.h"
+#include "platform/DataGrid.h"
+#include "platform/Failure.h"
+#include "platform/Log.h"
+#include "ui_Form_HardCopy.h"
+
+void Form_HardCopy::Request_Report()
+{
+    if (!Get_CurrApp_Info(QStringLiteral("HARD_COPY"))) {
+        qCInfo(lcReport) << "report request skipped: another application holds the distribution turn";
+        return;
+    }
+    bManualDispatch = false;
+    if (ui->cmd_Automation->text() == QLatin1String("Start Services") && !ui->DataGrid1->isEnabled())
+        return;
+
+    if (ui->DataGrid1->isEnabled()) {
+        bManualDispatch = true;
+        setBarMaximum(ui->pb_BatchStatus,
+                      double(float(currentField(rsWorkList, QStringLiteral("TOTAL_REPORTS")).toDouble())));
+    }
+    iClientReports = 0;
+
+    ReportRating codes;
+    for (QRadioButton *option : opt_FilterRating) {
+        if (option->isChecked()) {
+            const ReportRating selected = reportRating(tagOf(option));
+            if (selected.rating != 0)
+                codes.rating = selected.rating;
+            if (selected.custom != 0)
+                codes.custom = selected.custom;
+        }
+    }
+
+    const DbValue samples = currentField(rsWorkList, QStringLiteral("SAMPLES"));
+    lblStatsValue[4]->setText(samples.toText());
+
+    const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
+    const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
+
+    ReportRequestValues values;
+    values.server = m_settings.reportServer;
+    values.labCode = sLabCode;
+    values.endUserId = currentField(rsWorkList, QStringLiteral("ENDUSER_ID")).concatText();
+    values.contactId = contactId;
+    values.empNum = sEmpNum;
+    values.recDate = recDate;
+    values.codes = codes;
+    values.frequency = ui->cbo_Freq_HardCopy->currentText();
+    values.print = ui->chk_Print->checkState() == Qt::Checked;
+    const QString url = reportRequestUrl(values);
+
+    // Remembers the row as sent in this run and requests it. The sent list is cut down to
+    // this row when anything fails on the way (an empty list fails at once), and the
+    // request is then tried once more; a second failure goes to the caller.
+    const auto rememberAndNavigate = [&] {
+        sSkipContactId.resize(qsizetype(iSkipCount) + 1);
+        sSkipRecDate.resize(qsizetype(iSkipCount) + 1);
+        sSkipContactId[iSkipCount] = contactId;
+        sSkipRecDate[iSkipCount] = recDate;
+        iClientReports = samples.toInt32();
+        Navigate_Report(url);
+    };
+
+    try {
+        if (sSkipContactId.isEmpty())
+            throw Failure::subscriptOutOfRange();
+        iSkipCount = checkedInt16(qint64(sSkipContactId.size()));
+        for (qsizetype i = 0; i < sSkipContactId.size(); ++i) {
+            if (i >= sSkipRecDate.size())
+                throw Failure::subscriptOutOfRange();
+            if (sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate) {
+                iSkipCount = checkedInt16(qint64(sSkipContactId.size() - 1));
+                qCInfo(lcReport).noquote() << "contact" << contactId << "of" << recDate
+                                           << "was already requested in this run";
+                return;
+            }
+        }
+        rememberAndNavigate();
+    } catch (const Failure &failure) {
+        if (!sSkipContactId.isEmpty())
+            qCWarning(lcReport).noquote() << "report request failed; trying once more:" << failure.number()
+                                          << failure.description();
+        iSkipCount = 0;
+        rememberAndNavigate();
+    }
+}
+
+void Form_HardCopy::Navigate_Report(const QString &url)
+{
+    ui->cboAddress->addItem(url);
+    ui->cboAddress->setCurrentIndex(ui->cboAddress->count() - 1);
+    ui->cboAddress->setEditText(url);
+    cmdGo_Click();
+}

@@ -1,4 +1,56 @@
 #include "app/Form_HardCopy.h"
 
-void Form_HardCopy::Load_WorkList(const QString &) {}
-void Form_HardCopy::Run_DistribCleanup() {}
+#include "db/dbModule.h"
+#include "dispatch/DispatchText.h"
+#include "platform/DataGrid.h"
+#include "platform/Failure.h"
+#include "platform/Log.h"
+#include "ui_Form_HardCopy.h"
+
+namespace {
+
+bool isShownColumn(const QString &dataField)
+{
+    return dataField == QLatin1String("CONTACT_NAME") || dataField == QLatin1String("ENDUSER_ID")
+        || dataField == QLatin1String("REC_DATE") || dataField == QLatin1String("SAMPLES");
+}
+
+} // namespace
+
+// The cleanup goes straight to the connection: a failure reaches the caller, so that a
+// work list is never loaded over an untidied distribution state.
+void Form_HardCopy::Run_DistribCleanup()
+{
+    m_db.Execute_Direct(distribCleanupStatement(sLabCode));
+}
+
+void Form_HardCopy::Load_WorkList(const QString &ratingFilter)
+{
+    Run_DistribCleanup();
+    sQueryRating = ratingFilter;
+    sRatingFilter = ratingFilter;
+
+    const QString sql = workListStatement(sLabCode, ratingFilter, sSkipContactId, sSkipRecDate);
+    qCInfo(lcReport).noquote() << "loading the work list:" << sql;
+    rsWorkList = m_db.Get_Recordset(sql, true);
+
+    // During a run the service run keeps the panel itself; a failed query shows up here
+    // as a closed list and leaves the panel alone.
+    try {
+        if (!rsWorkList->eof() && sServiceState == QLatin1String("IDLE"))
+            Set_Statistics(rsWorkList->field(QStringLiteral("TOTAL_REPORTS")), DbValue::null(), DbValue::null(),
+                           DbValue::null(), DbValue::null());
+    } catch (const Failure &failure) {
+        qCWarning(lcReport).noquote() << "work list statistics not shown:" << failure.number()
+                                      << failure.description();
+    }
+
+    DataGrid *grid = ui->DataGrid1;
+    grid->setDataSource(rsWorkList);
+    for (int column = 0; column < grid->columnCount(); ++column) {
+        grid->setColumnVisible(column, false);
+        if (isShownColumn(grid->dataField(column)))
+            grid->setColumnVisible(column, true);
+    }
+    grid->refresh();
+}

@@ -1,16 +1,31 @@
 #pragma once
 
+#include <QDateTime>
+#include <QString>
+
 #include "platform/DbConnection.h"
 
-// The database client over the ODBC C API (unixODBC on Linux, the driver manager on Windows).
+// The database client over the ODBC C API (unixODBC on Linux, the driver manager on
+// Windows), through the wide-character calls so that texts travel as UTF-16 everywhere.
+// Every result is fetched entirely to the client while the statement runs, so the
+// cursor location is only recorded.
 class OdbcConnection : public DbConnection
 {
 public:
     OdbcConnection();
     ~OdbcConnection() override;
+    OdbcConnection(const OdbcConnection &) = delete;
+    OdbcConnection &operator=(const OdbcConnection &) = delete;
+
     void setCommandTimeout(int seconds) override;
     void setConnectionTimeout(int seconds) override;
     void setCursorLocation(int location) override;
+    int commandTimeout() const { return m_commandTimeout; }
+    int connectionTimeout() const { return m_connectionTimeout; }
+    int cursorLocation() const { return m_cursorLocation; }
+
+    // Connects without prompting. An open connection is closed first, so the same
+    // object can be reopened with the same text after the server went away.
     void open(const QString &connectionText) override;
     bool isOpen() const override;
     void close() override;
@@ -18,5 +33,30 @@ public:
     const QVector<ProviderMessage> &errors() const override;
 
 private:
+    class Statement;
+
+    void allocateEnvironment();
+    // Appends every diagnostic record that the last call on the handle left.
+    void collectDiagnostics(short handleType, void *handle, bool callFailed, bool skipTruncation = false);
+    [[noreturn]] void failWith(int firstNew, const QString &fallback);
+    ResultSetPtr fetchAll(Statement &statement, int columnCount);
+
+    void *m_environment = nullptr; // SQLHENV
+    void *m_connection = nullptr;  // SQLHDBC, connected while not null
+    int m_commandTimeout = 30;
+    int m_connectionTimeout = 15;
+    int m_cursorLocation = 2;
     QVector<ProviderMessage> m_errors;
 };
+
+// The provider number of one diagnostic record. A query time-out keeps its own number
+// whatever the call returned; informational records (class 01) of a call that succeeded
+// count as 0; everything a failed call reports is an error, even in class 01, because
+// the driver manager reports an unloadable driver as 01000 with SQL_ERROR.
+qint32 providerNumber(const QString &sqlState, bool callFailed);
+
+// A date, time or timestamp as drivers give them in text: "yyyy-MM-dd",
+// "yyyy-MM-dd HH:mm:ss" (or with "T"), optionally with a fraction of up to nine digits,
+// and a time of day alone ("HH:mm:ss"), which lands on the zero date 1899-12-30.
+// Answers an invalid QDateTime for anything else.
+QDateTime dateTimeFromDriverText(const QString &text);

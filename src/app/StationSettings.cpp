@@ -63,6 +63,7 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
     s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
+    s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));
     return s;
 }
 

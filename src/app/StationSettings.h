@@ -31,6 +31,7 @@ struct StationSettings
     // Demo mode: the embedded demo LIMS and report server
     bool demo = false;                   // [Demo] Enabled, or --demo
     QString demoDatabase;                // [Demo] Database: the demo LIMS file
+    QString demoReportServer;            // [Demo] ReportServer: an outside demo report server instead of the embedded one
 
     QString sourcePath;                  // the INI file these came from
     // The connection text the start-up opens; built from the settings when empty.

@@ -10,21 +10,14 @@
 #include <QMessageBox>
 
 #include "app/Form_HardCopy.h"
+#include "app/StationRuntime.h"
 #include "app/StationSettings.h"
-#include "console/QtOperatorDialogs.h"
-#include "db/dbModule.h"
 #include "demo/DemoLims.h"
 #include "demo/DemoLimsConnection.h"
 #include "demo/DemoReportServer.h"
-#include "platform/Clock.h"
-#include "platform/EventProcessor.h"
 #include "platform/Failure.h"
-#include "platform/Keyboard.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
 #include "platform/OdbcConnection.h"
-#include "platform/Timer.h"
-#include "platform/WebEngineBrowser.h"
 
 namespace {
 
@@ -86,10 +79,14 @@ int main(int argc, char *argv[])
         QString error;
         if (!DemoLims::ensureDatabase(settings.demoDatabase, &error))
             return startupFailure(QStringLiteral("The demo LIMS cannot be opened: %1").arg(error));
-        demoServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
-        if (!demoServer->start())
-            return startupFailure(QStringLiteral("The demo report server cannot listen on the loopback address."));
-        settings.reportServer = demoServer->address();
+        if (settings.demoReportServer.isEmpty()) {
+            demoServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
+            if (!demoServer->start())
+                return startupFailure(QStringLiteral("The demo report server cannot listen on the loopback address."));
+            settings.reportServer = demoServer->address();
+        } else {
+            settings.reportServer = settings.demoReportServer;
+        }
         if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
             settings.pdfFolder = defaultDemoPrintFolder();
         settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
@@ -100,32 +97,8 @@ int main(int argc, char *argv[])
         connection = std::make_unique<OdbcConnection>();
     }
 
-    PrintOptions printOptions;
-    printOptions.printerName = settings.printer;
-    printOptions.pdfFolder = settings.pdfFolder;
-
-    // Declared before the window: the window deletes the browser's view, its child.
-    WebEngineBrowser browser(printOptions);
-    QtMessageBoxes messages;
-    QtTimer timer;
-    SystemClock clock;
-    QtOperatorDialogs dialogs;
-    dbModule db(std::move(connection), messages);
-    Form_HardCopy *window = nullptr;
-    QtEventProcessor events([&window] { return window ? window->openWindowCount() : 0; });
-
-    StationSeams seams;
-    seams.clock = &clock;
-    seams.timer = &timer;
-    seams.messages = &messages;
-    seams.events = &events;
-    seams.browser = &browser;
-    seams.keyboard = systemKeyboard();
-    seams.dialogs = &dialogs;
-
-    Form_HardCopy form(seams, db, settings);
-    window = &form;
-    messages.setOwner(&form);
+    StationRuntime station(settings, std::move(connection));
+    Form_HardCopy &form = station.window();
     try {
         form.Form_Load();
     } catch (const Failure &failure) {

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include <QRegularExpression>
+
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/MessageBoxes.h"
@@ -12,6 +14,16 @@ constexpr int kCommandTimeout = 20;
 constexpr int kConnectionTimeout = 300;
 constexpr int kClientSideCursors = 3;
 constexpr qint16 kMaxAttempts = 5;
+
+// Statements are logged when they fail; a password never reaches the log.
+QString loggable(const QString &statement)
+{
+    static const QRegularExpression password(QStringLiteral("(@password\\s*=\\s*')(?:[^']|'')*(')"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    QString text = statement;
+    text.replace(password, QStringLiteral("\\1*****\\2"));
+    return text;
+}
 
 QString firstDescription(const QVector<ProviderMessage> &messages)
 {
@@ -123,11 +135,11 @@ ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statem
         const bool timedOut = countTimeOuts(state);
         if (timedOut && state.RetryCount <= state.MaxRetries) {
             qCWarning(lcDb).noquote() << "statement timed out; attempt" << state.RetryCount << "of"
-                                      << state.MaxRetries << ":" << statement;
+                                      << state.MaxRetries << ":" << loggable(statement);
             result = runWithRetries(state, statement, showErrors);
         } else {
             qCWarning(lcDb).noquote() << "statement given up:" << failure.number()
-                                      << firstDescription(m_connection->errors()) << "|" << statement;
+                                      << firstDescription(m_connection->errors()) << "|" << loggable(statement);
             result = closedResultSet();
         }
     }
@@ -156,7 +168,7 @@ void dbModule::Execute_Direct(const QString &statement)
         executeReconnecting(statement);
     } catch (const Failure &failure) {
         qCWarning(lcDb).noquote() << "statement failed:" << failure.number()
-                                  << firstDescription(m_connection->errors()) << "|" << statement;
+                                  << firstDescription(m_connection->errors()) << "|" << loggable(statement);
         throw;
     }
 }

@@ -1,0 +1,42 @@
+#include "app/StationRuntime.h"
+
+#include "app/Form_HardCopy.h"
+#include "console/QtOperatorDialogs.h"
+#include "db/dbModule.h"
+#include "platform/Clock.h"
+#include "platform/EventProcessor.h"
+#include "platform/Keyboard.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Timer.h"
+#include "platform/WebEngineBrowser.h"
+
+StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection)
+    : m_settings(settings)
+{
+    PrintOptions printOptions;
+    printOptions.printerName = m_settings.printer;
+    printOptions.pdfFolder = m_settings.pdfFolder;
+    m_browser = std::make_unique<WebEngineBrowser>(printOptions);
+    m_messages = std::make_unique<QtMessageBoxes>();
+    m_timer = std::make_unique<QtTimer>();
+    m_clock = std::make_unique<SystemClock>();
+    m_dialogs = std::make_unique<QtOperatorDialogs>();
+    m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
+    m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
+
+    StationSeams seams;
+    seams.clock = m_clock.get();
+    seams.timer = m_timer.get();
+    seams.messages = m_messages.get();
+    seams.events = m_events.get();
+    seams.browser = m_browser.get();
+    seams.keyboard = systemKeyboard();
+    seams.dialogs = m_dialogs.get();
+    m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
+    m_messages->setOwner(m_window.get());
+}
+
+StationRuntime::~StationRuntime()
+{
+    m_window.reset();
+}

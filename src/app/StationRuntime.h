@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+#include "app/StationSettings.h"
+
+class Form_HardCopy;
+class DbConnection;
+class dbModule;
+class QtMessageBoxes;
+class QtTimer;
+class SystemClock;
+class QtEventProcessor;
+class WebEngineBrowser;
+class OperatorDialogs;
+
+// The station on its real seams: the window, the database module over the connection it
+// is given, the WebEngine browser, the Qt timer, clock, message boxes and dialogs. The
+// application, the end-to-end tests and the benchmarks all build the station this way.
+class StationRuntime
+{
+public:
+    StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection);
+    ~StationRuntime();
+
+    Form_HardCopy &window() { return *m_window; }
+    dbModule &db() { return *m_db; }
+    const StationSettings &settings() const { return m_settings; }
+
+private:
+    StationSettings m_settings;
+    // Declared before the window: the window deletes the browser's view, its child.
+    std::unique_ptr<WebEngineBrowser> m_browser;
+    std::unique_ptr<QtMessageBoxes> m_messages;
+    std::unique_ptr<QtTimer> m_timer;
+    std::unique_ptr<SystemClock> m_clock;
+    std::unique_ptr<OperatorDialogs> m_dialogs;
+    std::unique_ptr<QtEventProcessor> m_events;
+    std::unique_ptr<dbModule> m_db;
+    std::unique_ptr<Form_HardCopy> m_window;
+};

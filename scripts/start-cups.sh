@@ -5,11 +5,13 @@
 set -u
 [ "$(id -u)" -eq 0 ] || exit 0
 command -v cupsd >/dev/null 2>&1 || exit 0
-if ! lpstat -r >/dev/null 2>&1; then
+# lpstat -r exits 0 either way; only its text says whether the scheduler runs.
+running() { lpstat -r 2>/dev/null | grep -q "scheduler is running"; }
+if ! running; then
     mkdir -p /run/cups
     /usr/sbin/cupsd >/dev/null 2>&1 || true
     for _ in $(seq 1 50); do
-        lpstat -r >/dev/null 2>&1 && break
+        running && break
         sleep 0.1
     done
 fi

@@ -1,8 +1,20 @@
 #pragma once
 
+#include <memory>
+
+#include <QDateTime>
+#include <QHash>
+#include <QPageLayout>
+#include <QPointer>
 #include <QString>
 
 #include "platform/WebBrowser.h"
+
+class QObject;
+class QPrinter;
+class QTimer;
+class QVariant;
+class QWebEngineView;
 
 // Where the printed pages go.
 struct PrintOptions
@@ -13,6 +25,10 @@ struct PrintOptions
 };
 
 // WebBrowser1: Qt WebEngine behind the browser seam.
+//
+// Everything is driven by the view's signals; nothing here waits. The ready state reaches
+// 4 only once the values of the loaded document's elements have been collected, so that
+// elementValue() can answer at once from what was collected.
 class WebEngineBrowser : public WebBrowser
 {
 public:
@@ -26,4 +42,55 @@ public:
     QString printError() const override;
     void pageSetup() override;
     QWidget *widget() override;
+
+    // The page setup chosen by the operator, kept in the user's settings (group
+    // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
+    // nothing has been chosen yet.
+    static void savePageLayout(const QPageLayout &layout);
+    static QPageLayout savedPageLayout();
+    static void forgetPageLayout();
+
+    // Prepares a printer for a report page: the saved page setup and the resolution.
+    static void applyPageSetup(QPrinter &printer, int resolution);
+    // The layout of PDF output: the saved page setup, else A4 portrait with 10 mm margins.
+    static QPageLayout pdfPageLayout();
+    // The name of the PDF file of one printed page: it sorts by time and tells the batch
+    // and the page; only [A-Za-z0-9_-] come from the page's values.
+    static QString pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType);
+
+private:
+    void onLoadStarted();
+    void onLoadProgress(int progress);
+    void onLoadFinished(bool ok);
+    void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
+    void completeDocument(const QHash<QString, QString> &elements);
+    void onRenderProcessTerminated(int exitCode);
+
+    void printToFolder();
+    void printOnPrinter();
+    void onPdfPrinted(const QString &filePath, bool success);
+    void onPrinterFinished(bool success);
+    void finishPrint(bool success, const QString &error);
+
+    PrintOptions m_options;
+    // Owns every connection and the timer, so that none of them outlives this object.
+    std::unique_ptr<QObject> m_context;
+    QPointer<QWebEngineView> m_view;
+    QTimer *m_staleGrace = nullptr;
+
+    quint64 m_generation = 0;      // one per navigate()
+    qint64 m_navigatedAtMs = 0;    // wall-clock time of the latest navigate()
+    quint64 m_loadPeriods = 0;     // loads the view has started so far
+    int m_readyState = 0;
+    bool m_hasDocument = false;
+    QHash<QString, QString> m_elements;
+    QHash<QString, QString> m_staleElements;
+    QString m_pageUrl;
+
+    enum class Job { None, Pdf, Printer };
+    Job m_job = Job::None;         // the job that has not reported its result yet
+    PrintState m_printState = PrintState::Idle;
+    QString m_printError;
+    QString m_printTarget;         // the PDF file or the printer of the job in hand
+    std::unique_ptr<QPrinter> m_printer;
 };

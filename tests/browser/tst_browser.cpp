@@ -1,0 +1,560 @@
+// The real browser behind the seam: Qt WebEngine loading pages from a local server,
+// reading their elements, and printing them into PDF files or on a CUPS queue.
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include "PageServer.h"
+#include "platform/Failure.h"
+#include "platform/WebEngineBrowser.h"
+
+namespace {
+
+constexpr int kLoadTimeoutMs = 15000;
+
+// The element's value, or "<missing>" when reading it fails the way the station sees it.
+QString valueOrMissing(const WebBrowser &browser, const QString &id)
+{
+    try {
+        return browser.elementValue(id);
+    } catch (const Failure &failure) {
+        if (failure.number() == Failure::ObjectRequired && failure.description() == QStringLiteral("Object required"))
+            return QStringLiteral("<missing>");
+        return QStringLiteral("<failure %1>").arg(failure.number());
+    }
+}
+
+QStringList pdfFiles(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
+}
+
+// Width and height in points of the first page of a PDF file.
+QSizeF firstMediaBox(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromLatin1(file.readAll());
+    const QRegularExpression box(QStringLiteral(R"(/MediaBox\s*\[\s*0\s+0\s+([\d.]+)\s+([\d.]+)\s*\])"));
+    const QRegularExpressionMatch match = box.match(text);
+    if (!match.hasMatch())
+        return {};
+    return QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble());
+}
+
+bool printQueueEmpty()
+{
+    QProcess lpstat;
+    lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-o")});
+    if (!lpstat.waitForFinished(5000))
+        return false;
+    return lpstat.readAllStandardOutput().trimmed().isEmpty();
+}
+
+} // namespace
+
+class tst_Browser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void navigateDropsReadyStateAndLoadEndsAtFour();
+    void elementValueReadsWhatThePageHolds_data();
+    void elementValueReadsWhatThePageHolds();
+    void missingElementOrNoDocumentThrowsObjectRequired();
+    void replacedNavigationNeverCompletesTheLatest_data();
+    void replacedNavigationNeverCompletesTheLatest();
+    void failedLoadEndsAtFourWithElementsMissing_data();
+    void failedLoadEndsAtFourWithElementsMissing();
+    void responseWithoutDocumentEndsAtFourOnShownPage();
+
+    void pdfFileNameTellsTimeBatchAndPage_data();
+    void pdfFileNameTellsTimeBatchAndPage();
+    void printIntoFolderWritesOneNamedPdf();
+    void printWhilePrintingFailsAndFirstJobStillEnds();
+    void printWithoutUsablePrinterFailsAtOnce_data();
+    void printWithoutUsablePrinterFailsAtOnce();
+    void printOnCupsQueueHandsTheJobOver();
+
+    void pageLayoutIsSavedInUserSettingsAndUsedByNextPrint();
+    void pageSetupDialogSavesOnlyWhenAccepted_data();
+    void pageSetupDialogSavesOnlyWhenAccepted();
+    void viewDeletedByItsWindowIsNotDeletedAgain();
+
+private:
+    void loadPage(WebEngineBrowser &browser, const QString &path);
+
+    PageServer m_server;
+    QTemporaryDir m_temp;
+};
+
+void tst_Browser::initTestCase()
+{
+    QVERIFY(m_server.start());
+    QVERIFY(m_temp.isValid());
+}
+
+void tst_Browser::init()
+{
+    WebEngineBrowser::forgetPageLayout();
+    m_server.handler = [](const QByteArray &target) {
+        PageServer::Reply reply;
+        const QString path = QString::fromUtf8(target);
+        if (path.startsWith(QStringLiteral("/slow")))
+            reply.delayMs = 1500;
+        if (path.startsWith(QStringLiteral("/missing"))) {
+            reply.status = 404;
+            return reply;
+        }
+        if (path.startsWith(QStringLiteral("/nocontent"))) {
+            reply.status = 204;
+            return reply;
+        }
+        // /<anything>?bid=<id>&pt=<type> answers with those values in the hidden inputs.
+        const QUrlQuery query(QUrl(path).query());
+        reply.body = PageServer::reportPage(query.queryItemValue(QStringLiteral("bid"), QUrl::FullyDecoded),
+                                            query.queryItemValue(QStringLiteral("pt"), QUrl::FullyDecoded),
+                                            QStringLiteral("<p id=\"path\">%1</p>").arg(QUrl(path).path()));
+        return reply;
+    };
+}
+
+void tst_Browser::loadPage(WebEngineBrowser &browser, const QString &path)
+{
+    browser.navigate(m_server.url(path));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+}
+
+void tst_Browser::navigateDropsReadyStateAndLoadEndsAtFour()
+{
+    WebEngineBrowser browser(PrintOptions{});
+    QCOMPARE(browser.readyState(), 0);
+
+    browser.navigate(m_server.url(QStringLiteral("/report?bid=1&pt=COVER")));
+    QVERIFY(browser.readyState() >= 1 && browser.readyState() < 4);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(browser.elementValue(QStringLiteral("PrintType")), QStringLiteral("COVER"));
+
+    // A loaded page does not make the next navigation look complete.
+    browser.navigate(m_server.url(QStringLiteral("/report?bid=1&pt=SAMPLES")));
+    QVERIFY(browser.readyState() < 4);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(browser.elementValue(QStringLiteral("PrintType")), QStringLiteral("SAMPLES"));
+}
+
+void tst_Browser::elementValueReadsWhatThePageHolds_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("expected");
+
+    const QString inputs = QStringLiteral("<input type=hidden id=BATCH_ID value=\"B-1042\">"
+                                          "<input type=hidden id=PrintType value=\"COVER\">");
+    QTest::newRow("hidden batch id") << inputs << "BATCH_ID" << "B-1042";
+    QTest::newRow("hidden print type") << inputs << "PrintType" << "COVER";
+    QTest::newRow("empty value reads as empty text")
+        << "<input type=hidden id=BATCH_ID value=\"\">" << "BATCH_ID" << "";
+    QTest::newRow("input without value attribute") << "<input type=hidden id=BATCH_ID>" << "BATCH_ID" << "";
+    QTest::newRow("blanks and quotes kept")
+        << "<input type=hidden id=BATCH_ID value=\" 7 O&#39;Brien &quot;x&quot; \">" << "BATCH_ID"
+        << " 7 O'Brien \"x\" ";
+    QTest::newRow("element without value gives its text")
+        << "<span id=PrintType>SAMPLES</span>" << "PrintType" << "SAMPLES";
+    QTest::newRow("text area") << "<textarea id=BATCH_ID>line</textarea>" << "BATCH_ID" << "line";
+    QTest::newRow("first of two elements with the same id")
+        << "<input id=BATCH_ID value=first><input id=BATCH_ID value=second>" << "BATCH_ID" << "first";
+    QTest::newRow("ids are case-sensitive")
+        << "<input id=printtype value=lower>" << "PrintType" << "<missing>";
+    QTest::newRow("value set by the page's script")
+        << "<input id=BATCH_ID value=old><script>document.getElementById('BATCH_ID').value='new';</script>"
+        << "BATCH_ID" << "new";
+}
+
+void tst_Browser::elementValueReadsWhatThePageHolds()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, id);
+    QFETCH(QString, expected);
+
+    m_server.handler = [body](const QByteArray &) {
+        return PageServer::Reply{200, "<!DOCTYPE html><html><body>" + body.toUtf8() + "</body></html>", 0};
+    };
+    WebEngineBrowser browser(PrintOptions{});
+    loadPage(browser, QStringLiteral("/page"));
+    QCOMPARE(valueOrMissing(browser, id), expected);
+}
+
+void tst_Browser::missingElementOrNoDocumentThrowsObjectRequired()
+{
+    WebEngineBrowser browser(PrintOptions{});
+    QCOMPARE(valueOrMissing(browser, QStringLiteral("BATCH_ID")), QStringLiteral("<missing>"));
+
+    loadPage(browser, QStringLiteral("/report?bid=55&pt=COVER"));
+    QCOMPARE(valueOrMissing(browser, QStringLiteral("NoSuchElement")), QStringLiteral("<missing>"));
+
+    // While the next page loads, the previous page's values are gone.
+    browser.navigate(m_server.url(QStringLiteral("/slow?bid=56&pt=SAMPLES")));
+    QCOMPARE(valueOrMissing(browser, QStringLiteral("BATCH_ID")), QStringLiteral("<missing>"));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("56"));
+}
+
+void tst_Browser::replacedNavigationNeverCompletesTheLatest_data()
+{
+    QTest::addColumn<bool>("pageShownBefore");
+    QTest::addColumn<bool>("replaceOnceServerHasRequest");
+
+    QTest::newRow("fresh browser, replaced at once") << false << false;
+    QTest::newRow("page shown, replaced at once") << true << false;
+    QTest::newRow("page shown, replaced while the server works") << true << true;
+}
+
+void tst_Browser::replacedNavigationNeverCompletesTheLatest()
+{
+    QFETCH(bool, pageShownBefore);
+    QFETCH(bool, replaceOnceServerHasRequest);
+
+    WebEngineBrowser browser(PrintOptions{});
+    if (pageShownBefore)
+        loadPage(browser, QStringLiteral("/report?bid=9&pt=COVER"));
+
+    m_server.requests.clear();
+    const auto slowRequested = [this] {
+        return std::any_of(m_server.requests.cbegin(), m_server.requests.cend(),
+                           [](const QByteArray &target) { return target.startsWith("/slow"); });
+    };
+    QSignalSpy due(&m_server, &PageServer::replyDue);
+    browser.navigate(m_server.url(QStringLiteral("/slow?bid=9")));
+    if (replaceOnceServerHasRequest) {
+        QTRY_VERIFY_WITH_TIMEOUT(slowRequested(), kLoadTimeoutMs);
+        QVERIFY(browser.readyState() < 4);
+    }
+    browser.navigate(m_server.url(QStringLiteral("/report?bid=9&pt=SAMPLES")));
+    QVERIFY(browser.readyState() < 4);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(browser.elementValue(QStringLiteral("PrintType")), QStringLiteral("SAMPLES"));
+
+    // The slow page answers late (or finds the browser has hung up); nothing of it
+    // reaches the latest navigation.
+    const auto slowAnswered = [&due] {
+        for (const QList<QVariant> &signal : due) {
+            if (signal.at(0).toByteArray().startsWith("/slow"))
+                return true;
+        }
+        return false;
+    };
+    if (slowRequested())
+        QTRY_VERIFY_WITH_TIMEOUT(slowAnswered(), kLoadTimeoutMs);
+    QTest::qWait(300);
+    QCOMPARE(browser.readyState(), 4);
+    QCOMPARE(browser.elementValue(QStringLiteral("PrintType")), QStringLiteral("SAMPLES"));
+    QCOMPARE(browser.elementValue(QStringLiteral("path")), QStringLiteral("/report"));
+}
+
+void tst_Browser::failedLoadEndsAtFourWithElementsMissing_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("pageShownBefore");
+
+    QTest::newRow("HTTP 404") << m_server.url(QStringLiteral("/missing?bid=3")) << false;
+    QTest::newRow("HTTP 404 after a report page") << m_server.url(QStringLiteral("/missing?bid=3")) << true;
+    QTest::newRow("refused port")
+        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << false;
+    QTest::newRow("refused port after a report page")
+        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << true;
+}
+
+void tst_Browser::failedLoadEndsAtFourWithElementsMissing()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, pageShownBefore);
+
+    WebEngineBrowser browser(PrintOptions{});
+    if (pageShownBefore)
+        loadPage(browser, QStringLiteral("/report?bid=2&pt=COVER"));
+    browser.navigate(url);
+    QVERIFY(browser.readyState() < 4);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(valueOrMissing(browser, QStringLiteral("BATCH_ID")), QStringLiteral("<missing>"));
+    QCOMPARE(valueOrMissing(browser, QStringLiteral("PrintType")), QStringLiteral("<missing>"));
+}
+
+void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()
+{
+    // "204 No Content" leaves the shown page in place, as any browser does; the wait
+    // must still end.
+    WebEngineBrowser browser(PrintOptions{});
+    loadPage(browser, QStringLiteral("/report?bid=71&pt=COVER"));
+    browser.navigate(m_server.url(QStringLiteral("/nocontent")));
+    QVERIFY(browser.readyState() < 4);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("71"));
+}
+
+void tst_Browser::pdfFileNameTellsTimeBatchAndPage_data()
+{
+    QTest::addColumn<QString>("batchId");
+    QTest::addColumn<QString>("printType");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("batch and cover") << "1042" << "COVER" << "20261208-101502-123_batch-1042_COVER.pdf";
+    QTest::newRow("surrounding blanks dropped") << " 1042 " << "SAMPLES" << "20261208-101502-123_batch-1042_SAMPLES.pdf";
+    QTest::newRow("path characters replaced")
+        << "../x/1 2" << "a:b\\c" << "20261208-101502-123_batch-___x_1_2_a_b_c.pdf";
+    QTest::newRow("quote and non-ASCII replaced") << "O'Brien" << "Prüfung" << "20261208-101502-123_batch-O_Brien_Pr_fung.pdf";
+    QTest::newRow("no print type") << "77" << "" << "20261208-101502-123_batch-77.pdf";
+    QTest::newRow("elements missing") << "" << "" << "20261208-101502-123_page.pdf";
+}
+
+void tst_Browser::pdfFileNameTellsTimeBatchAndPage()
+{
+    QFETCH(QString, batchId);
+    QFETCH(QString, printType);
+    QFETCH(QString, expected);
+
+    const QDateTime at(QDate(2026, 12, 8), QTime(10, 15, 2, 123));
+    QCOMPARE(WebEngineBrowser::pdfFileName(at, batchId, printType), expected);
+}
+
+void tst_Browser::printIntoFolderWritesOneNamedPdf()
+{
+    PrintOptions options;
+    options.pdfFolder = m_temp.filePath(QStringLiteral("named/not-yet-there"));
+    WebEngineBrowser browser(options);
+    loadPage(browser, QStringLiteral("/report?bid=B%2017&pt=COVER"));
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Idle);
+
+    browser.print();
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
+    QVERIFY(browser.printError().isEmpty());
+
+    const QStringList files = pdfFiles(options.pdfFolder);
+    QCOMPARE(files.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{8}-\d{6}-\d{3}_batch-B_17_COVER\.pdf$)")).match(files.first()).hasMatch(),
+             qPrintable(files.first()));
+    QFile pdf(QDir(options.pdfFolder).filePath(files.first()));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.size() > 1000);
+    QVERIFY(pdf.read(5) == "%PDF-");
+}
+
+void tst_Browser::printWhilePrintingFailsAndFirstJobStillEnds()
+{
+    PrintOptions options;
+    options.pdfFolder = m_temp.filePath(QStringLiteral("twice"));
+    WebEngineBrowser browser(options);
+    loadPage(browser, QStringLiteral("/report?bid=8&pt=SAMPLES"));
+
+    browser.print();
+    browser.print();
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Failed);
+    QVERIFY(!browser.printError().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
+    QCOMPARE(pdfFiles(options.pdfFolder).size(), 1);
+
+    // Once the job has ended, the next one is accepted and gets a file of its own.
+    browser.print();
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
+    QCOMPARE(pdfFiles(options.pdfFolder).size(), 2);
+}
+
+void tst_Browser::printWithoutUsablePrinterFailsAtOnce_data()
+{
+    QTest::addColumn<QString>("printerName");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("no printer named, no default printer") << "" << "No default printer";
+    QTest::newRow("named printer does not exist") << "NoSuchQueue-4711" << "The printer NoSuchQueue-4711 does not exist";
+}
+
+void tst_Browser::printWithoutUsablePrinterFailsAtOnce()
+{
+    QFETCH(QString, printerName);
+    QFETCH(QString, error);
+
+    if (printerName.isEmpty() && !QPrinterInfo::defaultPrinter().isNull())
+        QSKIP("this machine has a default printer");
+    PrintOptions options;
+    options.printerName = printerName;
+    WebEngineBrowser browser(options);
+    loadPage(browser, QStringLiteral("/report?bid=5&pt=COVER"));
+
+    browser.print();
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Failed);
+    QCOMPARE(browser.printError(), error);
+}
+
+void tst_Browser::printOnCupsQueueHandsTheJobOver()
+{
+    const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
+    if (printer.isNull() || printer.printerName() != QStringLiteral("PDF"))
+        QSKIP("no CUPS queue \"PDF\" as the default printer (scripts/start-cups.sh makes one)");
+
+    WebEngineBrowser browser(PrintOptions{});
+    QSignalSpy finished(browser.widget(), SIGNAL(printFinished(bool)));
+    loadPage(browser, QStringLiteral("/report?bid=900&pt=SAMPLES"));
+    browser.print();
+    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, 60000);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(printQueueEmpty(), 60000);
+}
+
+void tst_Browser::pageLayoutIsSavedInUserSettingsAndUsedByNextPrint()
+{
+    // The choice lives in the user's settings, apart from the installation settings.
+    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QVERIFY2(QSettings().fileName().startsWith(configHome), qPrintable(QSettings().fileName()));
+    QVERIFY(!WebEngineBrowser::savedPageLayout().isValid());
+
+    const QPageLayout chosen(QPageSize(QPageSize::A5), QPageLayout::Landscape, QMarginsF(12, 8, 12, 8),
+                             QPageLayout::Millimeter);
+    WebEngineBrowser::savePageLayout(chosen);
+    QVERIFY(WebEngineBrowser::savedPageLayout().isEquivalentTo(chosen));
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    WebEngineBrowser::applyPageSetup(printer, 300);
+    QCOMPARE(printer.resolution(), 300);
+    QVERIFY(printer.pageLayout().isEquivalentTo(chosen));
+
+    // A browser made afterwards (as after a restart) prints with it.
+    PrintOptions options;
+    options.pdfFolder = m_temp.filePath(QStringLiteral("layout"));
+    WebEngineBrowser browser(options);
+    loadPage(browser, QStringLiteral("/report?bid=31&pt=COVER"));
+    browser.print();
+    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
+    const QStringList files = pdfFiles(options.pdfFolder);
+    QCOMPARE(files.size(), 1);
+    const QSizeF page = firstMediaBox(QDir(options.pdfFolder).filePath(files.first()));
+    // A5 landscape: 210 mm x 148 mm.
+    QVERIFY2(qAbs(page.width() - 595.3) < 2 && qAbs(page.height() - 419.5) < 2,
+             qPrintable(QStringLiteral("%1 x %2").arg(page.width()).arg(page.height())));
+
+    // Without a choice, PDF pages are A4 portrait.
+    WebEngineBrowser::forgetPageLayout();
+    QVERIFY(WebEngineBrowser::pdfPageLayout().pageSize().isEquivalentTo(QPageSize(QPageSize::A4)));
+    QCOMPARE(WebEngineBrowser::pdfPageLayout().orientation(), QPageLayout::Portrait);
+}
+
+void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<bool>("chosenBefore");
+    QTest::addColumn<bool>("savedAfter");
+    QTest::addColumn<QPageLayout>("expectedShown");
+
+    const QPageLayout pdfDefault = WebEngineBrowser::pdfPageLayout();
+    const QPageLayout letterLandscape(QPageSize(QPageSize::Letter), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                      QPageLayout::Millimeter);
+    QTest::newRow("accepted, nothing chosen before") << true << false << true << pdfDefault;
+    QTest::newRow("cancelled, nothing chosen before") << false << false << false << pdfDefault;
+    QTest::newRow("accepted, opens on the earlier choice") << true << true << true << letterLandscape;
+}
+
+void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
+{
+    QFETCH(bool, accept);
+    QFETCH(bool, chosenBefore);
+    QFETCH(bool, savedAfter);
+    QFETCH(QPageLayout, expectedShown);
+
+    if (chosenBefore)
+        WebEngineBrowser::savePageLayout(expectedShown);
+    PrintOptions options;
+    options.pdfFolder = m_temp.filePath(QStringLiteral("setup"));
+    WebEngineBrowser browser(options);
+
+    bool dialogSeen = false;
+    bool modal = false;
+    QPageLayout shown;
+    QWidget *owner = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QPageSetupDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialogSeen = true;
+        modal = dialog->isModal();
+        shown = dialog->printer()->pageLayout();
+        owner = dialog->parentWidget();
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+    browser.pageSetup();
+
+    QVERIFY(dialogSeen);
+    QVERIFY(modal);
+    QCOMPARE(owner, browser.widget()->window());
+    QCOMPARE(shown.orientation(), expectedShown.orientation());
+    QVERIFY(shown.pageSize().isEquivalentTo(expectedShown.pageSize()));
+    const QPageLayout saved = WebEngineBrowser::savedPageLayout();
+    QCOMPARE(saved.isValid(), savedAfter);
+    if (savedAfter) {
+        QCOMPARE(saved.orientation(), expectedShown.orientation());
+        QVERIFY(saved.pageSize().isEquivalentTo(expectedShown.pageSize()));
+    }
+}
+
+void tst_Browser::viewDeletedByItsWindowIsNotDeletedAgain()
+{
+    auto browser = std::make_unique<WebEngineBrowser>(PrintOptions{});
+    auto *window = new QWidget;
+    browser->widget()->setParent(window);
+    delete window;
+    QCOMPARE(browser->widget(), nullptr);
+
+    try {
+        browser->navigate(m_server.url(QStringLiteral("/report?bid=1")));
+        QFAIL("navigating without a view must fail");
+    } catch (const Failure &failure) {
+        QCOMPARE(failure.number(), int(Failure::ObjectRequired));
+    }
+    browser->print();
+    QCOMPARE(browser->printState(), WebBrowser::PrintState::Failed);
+    browser.reset();
+}
+
+int main(int argc, char *argv[])
+{
+    // Chromium refuses to run as root with its sandbox; ctest sets these, a run by hand
+    // may not.
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("hardcopy-station-tests"));
+    QApplication::setApplicationName(QStringLiteral("tst_browser"));
+    tst_Browser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_browser.moc"

@@ -1,0 +1,217 @@
+#include "demo/DemoHttpWorker.h"
+
+#include <QHttpServerRequest>
+#include <QThread>
+#include <QUrl>
+
+#include "demo/DemoDatabase.h"
+#include "demo/DemoLimsEngine.h"
+#include "demo/DemoSql.h"
+#include "platform/DbValue.h"
+
+using namespace DemoReportPages;
+
+namespace {
+
+const QString kReportPath = QStringLiteral("/CommonFiles/reports/RPT_LBX_Distrib.asp");
+
+QString ratingText(const QHash<QString, QString> &query)
+{
+    const QString rating = query.value(QStringLiteral("rating"));
+    const bool custom = query.value(QStringLiteral("cr")) == QLatin1String("1");
+    if (custom)
+        return QStringLiteral("Custom");
+    if (rating == QLatin1String("10"))
+        return QStringLiteral("Severe");
+    if (rating == QLatin1String("5"))
+        return QStringLiteral("Abnormal");
+    return QStringLiteral("All");
+}
+
+QVector<SampleLine> sampleLines(const QVector<DemoLimsEngine::SampleView> &samples)
+{
+    QVector<SampleLine> lines;
+    for (const DemoLimsEngine::SampleView &sample : samples)
+        lines.push_back({sample.sampleNo, sample.matrix, sample.analysis, sample.result, sample.severity, sample.custom});
+    return lines;
+}
+
+} // namespace
+
+DemoHttpWorker::DemoHttpWorker(const QString &databasePath, std::shared_ptr<DemoServerState> state)
+    : m_path(databasePath)
+    , m_state(std::move(state))
+{
+}
+
+DemoHttpWorker::~DemoHttpWorker() = default;
+
+DemoDatabase *DemoHttpWorker::database(QString *error)
+{
+    if (!m_db) {
+        auto db = std::make_unique<DemoDatabase>(m_path);
+        if (!db->open(true, error))
+            return nullptr;
+        m_db = std::move(db);
+    }
+    return m_db.get();
+}
+
+bool DemoHttpWorker::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    const QUrl url = request.url();
+    const QString path = url.path();
+    const QHash<QString, QString> query = parseQuery(url.query(QUrl::FullyEncoded).toLatin1());
+    // Control paths, and the icon a browser asks for on its own, are not the station's requests.
+    const bool control = path.startsWith(QLatin1String("/demo/")) || path == QLatin1String("/favicon.ico");
+
+    Mode mode;
+    if (!control) {
+        // The URL as the station wrote it: the browser's percent-encoding undone.
+        const QString received = QUrl::fromPercentEncoding(url.toEncoded());
+        {
+            QMutexLocker lock(&m_state->mutex);
+            mode = m_state->mode;
+            m_state->requests << received;
+        }
+        recordRequest(received);
+        qCInfo(lcDemo).noquote() << "report server request:" << received;
+    }
+
+    Answer answer;
+    if (path.compare(kReportPath, Qt::CaseInsensitive) == 0) {
+        if (mode.kind == Mode::Kind::Slow)
+            QThread::msleep(ulong(mode.delayMs));
+        answer = reportPage(query, mode);
+    } else if (path == QLatin1String("/demo/mode")) {
+        answer = modePage(query);
+    } else if (path == QLatin1String("/demo/requests")) {
+        answer = requestsPage();
+    } else {
+        PageData page;
+        page.notice = QStringLiteral("The page %1 does not exist on this server.").arg(path);
+        page.printedAt = QDateTime::currentDateTime();
+        answer.status = QHttpServerResponder::StatusCode::NotFound;
+        answer.body = render(page);
+    }
+    QHttpServerResponder responder = makeResponder(request, socket);
+    responder.write(answer.body, answer.mimeType, answer.status);
+    return true;
+}
+
+// Kept in the demo LIMS file as well, for a test or a person in another process.
+void DemoHttpWorker::recordRequest(const QString &url)
+{
+    QString error;
+    DemoDatabase *db = database(&error);
+    try {
+        if (!db)
+            throw DemoSql::Error(0, QStringLiteral("08001"), error);
+        db->run(QStringLiteral("INSERT INTO demo_requests(at, url) VALUES(?, ?)"),
+                {QDateTime::currentDateTime().toString(Qt::ISODateWithMs), url});
+    } catch (const DemoSql::Error &failure) {
+        qCWarning(lcDemo).noquote() << "request not recorded in the demo LIMS:" << failure.message();
+    }
+}
+
+void DemoHttpWorker::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
+}
+
+DemoHttpWorker::Answer DemoHttpWorker::reportPage(const QHash<QString, QString> &query, const Mode &mode)
+{
+    Answer answer;
+    QString error;
+    DemoDatabase *db = database(&error);
+    if (!db) {
+        answer.status = QHttpServerResponder::StatusCode::InternalServerError;
+        answer.body = error.toUtf8();
+        answer.mimeType = "text/plain; charset=utf-8";
+        return answer;
+    }
+
+    PageData page;
+    page.printedAt = QDateTime::currentDateTime();
+    page.contactId = query.value(QStringLiteral("cid"));
+    page.endUserId = query.value(QStringLiteral("eid"));
+    page.labCode = query.value(QStringLiteral("labCode"));
+    page.recDateText = query.value(QStringLiteral("sd"));
+    page.employee = query.value(QStringLiteral("en"));
+    page.rating = ratingText(query);
+    page.frequency = query.value(QStringLiteral("setFrequency"));
+
+    DemoLimsEngine engine(*db);
+    try {
+        if (!query.contains(QStringLiteral("bid"))) {
+            page.kind = PageKind::Cover;
+            bool validContact = false;
+            const qint64 contactId = page.contactId.trimmed().toLongLong(&validContact);
+            const QDateTime recDate = DemoSql::parseDateText(page.recDateText);
+            if (!validContact || !recDate.isValid()) {
+                answer.status = QHttpServerResponder::StatusCode::BadRequest;
+                page.notice = QStringLiteral("The request names no client (cid) or no record date (sd) that this "
+                                             "server can read.");
+            } else {
+                db->begin();
+                try {
+                    page.batchId = engine.createBatch(contactId, recDate, page.printedAt);
+                    db->commit();
+                } catch (...) {
+                    db->rollback();
+                    throw;
+                }
+                if (page.batchId.isEmpty())
+                    page.notice = QStringLiteral("No reports are due for this client and record date.");
+            }
+        } else {
+            page.batchId = query.value(QStringLiteral("bid")).trimmed();
+            page.kind = query.value(QStringLiteral("pt")) == QLatin1String("SAMPLES") ? PageKind::Samples
+                                                                                       : PageKind::Report;
+        }
+        if (const std::optional<DemoLimsEngine::BatchView> batch = engine.batch(page.batchId)) {
+            page.contactId = QString::number(batch->contactId);
+            page.contactName = batch->contactName;
+            page.endUserId = batch->endUserId;
+            page.labCode = batch->labCode;
+            page.recDateText = generalDateText(batch->recDate);
+            page.samples = sampleLines(batch->samples);
+        } else if (page.kind != PageKind::Cover) {
+            page.notice = QStringLiteral("This server knows no batch %1.").arg(page.batchId);
+        }
+    } catch (const DemoSql::Error &failure) {
+        answer.status = QHttpServerResponder::StatusCode::InternalServerError;
+        page.notice = failure.message();
+    }
+    page.printType = printTypeFor(mode, page.kind);
+    answer.body = render(page);
+    return answer;
+}
+
+DemoHttpWorker::Answer DemoHttpWorker::modePage(const QHash<QString, QString> &query)
+{
+    Answer answer;
+    answer.mimeType = "text/plain; charset=utf-8";
+    QMutexLocker lock(&m_state->mutex);
+    if (query.contains(QStringLiteral("set"))) {
+        const std::optional<Mode> mode = Mode::parse(query.value(QStringLiteral("set")));
+        if (!mode) {
+            answer.status = QHttpServerResponder::StatusCode::BadRequest;
+            answer.body = "unknown mode; use normal, nofinal, noelement, emptyfirst or slow:<ms>\n";
+            return answer;
+        }
+        m_state->mode = *mode;
+    }
+    answer.body = QStringLiteral("mode: %1\n").arg(m_state->mode.name()).toUtf8();
+    return answer;
+}
+
+DemoHttpWorker::Answer DemoHttpWorker::requestsPage()
+{
+    Answer answer;
+    answer.mimeType = "text/plain; charset=utf-8";
+    QMutexLocker lock(&m_state->mutex);
+    for (const QString &url : m_state->requests)
+        answer.body += url.toUtf8() + '\n';
+    return answer;
+}

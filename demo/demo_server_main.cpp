@@ -1,0 +1,98 @@
+// The demo report server as a process of its own, for end-to-end runs of the station:
+//   hardcopy-demo-server --db PATH [--port N] [--mode MODE] [--create [--clients N]]
+// Prints "listening on 127.0.0.1:<port>" once it accepts connections and serves until
+// it is killed. With --mode refuse it takes a free port, closes it again and prints
+// "refusing on 127.0.0.1:<port>": a station pointed there finds nobody listening.
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include "demo/DemoLims.h"
+#include "demo/DemoReportServer.h"
+#include "platform/DbValue.h"
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "hardcopy-demo-server: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("hardcopy-demo-server"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Demo report web server of the hard-copy station."));
+    parser.addHelpOption();
+    const QCommandLineOption dbOption(QStringLiteral("db"), QStringLiteral("The demo LIMS file."), QStringLiteral("path"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1 (0: a free one)."),
+                                        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption modeOption(
+        QStringLiteral("mode"),
+        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms> or refuse."), QStringLiteral("mode"),
+        QStringLiteral("normal"));
+    const QCommandLineOption createOption(QStringLiteral("create"),
+                                          QStringLiteral("Create the demo LIMS file afresh (replacing it)."));
+    const QCommandLineOption clientsOption(QStringLiteral("clients"),
+                                           QStringLiteral("With --create: this many generated clients instead of "
+                                                          "the standard seed."),
+                                           QStringLiteral("n"));
+    const QCommandLineOption dateOption(QStringLiteral("date-format"),
+                                        QStringLiteral("The station's general date format (default M/d/yyyy)."),
+                                        QStringLiteral("format"));
+    const QCommandLineOption timeOption(QStringLiteral("time-format"),
+                                        QStringLiteral("The station's general time format (default h:mm:ss AP)."),
+                                        QStringLiteral("format"));
+    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption});
+    parser.process(app);
+
+    if (!parser.isSet(dbOption))
+        return fail(QStringLiteral("--db PATH is required."));
+    const QString path = parser.value(dbOption);
+    if (parser.isSet(dateOption) || parser.isSet(timeOption)) {
+        DbValue::setGeneralDateFormat(parser.isSet(dateOption) ? parser.value(dateOption) : DbValue::generalDatePart(),
+                                      parser.isSet(timeOption) ? parser.value(timeOption) : DbValue::generalTimePart());
+    }
+
+    QString error;
+    if (parser.isSet(createOption)) {
+        DemoLims::CreateOptions options;
+        if (parser.isSet(clientsOption)) {
+            bool ok = false;
+            options.clients = parser.value(clientsOption).toInt(&ok);
+            if (!ok || options.clients < 0)
+                return fail(QStringLiteral("--clients takes a number of clients."));
+        }
+        if (!DemoLims::createDatabase(path, options, &error))
+            return fail(error);
+    } else if (!DemoLims::ensureDatabase(path, &error)) {
+        return fail(error);
+    }
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return fail(QStringLiteral("--port takes a port number."));
+
+    DemoReportServer server(path);
+    const QString mode = parser.value(modeOption);
+    const bool refuse = mode == QLatin1String("refuse");
+    if (!refuse && !server.setMode(mode))
+        return fail(QStringLiteral("unknown mode %1.").arg(mode));
+    if (!server.start(quint16(port)))
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1.").arg(port));
+    if (refuse) {
+        server.stop();
+        std::printf("refusing on %s\n", qPrintable(server.address()));
+    } else {
+        std::printf("listening on %s\n", qPrintable(server.address()));
+    }
+    std::fflush(stdout);
+    return app.exec();
+}

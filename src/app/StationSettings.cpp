@@ -8,10 +8,10 @@ namespace {
 
 QString dataDir()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (dir.isEmpty())
-        dir = QDir::homePath() + QStringLiteral("/.local/share/hardcopy-station");
-    return dir;
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/hardcopy-station");
 }
 
 // QSettings reads an unquoted value with commas ("sqlhost,1433") as a list; the

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 
 #include "app/Form_HardCopy.h"
@@ -63,6 +64,10 @@ int main(int argc, char *argv[])
     StationSettings settings = loadStationSettings(parser.value(configOption));
     if (parser.isSet(demoOption))
         settings.demo = true;
+    // The log keeps what IT staff need afterwards; the per-pass chatter stays out of it
+    // unless QT_LOGGING_RULES asks for it.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("hardcopy.*.debug=false"));
     installFileLog(settings.logFile);
     DbValue::setGeneralDateFormat(settings.dateFormat, settings.timeFormat);
     qCInfo(lcRun).noquote() << "station starting; settings" << settings.sourcePath << (settings.demo ? "(demo)" : "");

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "demo/DemoLims.h"
 #include "demo/DemoReportServer.h"
@@ -49,7 +50,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeOption(QStringLiteral("time-format"),
                                         QStringLiteral("The station's general time format (default h:mm:ss AP)."),
                                         QStringLiteral("format"));
-    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption});
+    const QCommandLineOption setOption(QStringLiteral("set"),
+                                       QStringLiteral("Set a status-board row and exit, e.g. "
+                                                      "Zentrab_CurrApp_CA=AUTO_EXPORT; the value \"now\" writes "
+                                                      "the current time. Repeatable."),
+                                       QStringLiteral("parameter=value"));
+    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption, setOption});
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -73,6 +79,23 @@ int main(int argc, char *argv[])
             return fail(error);
     } else if (!DemoLims::ensureDatabase(path, &error)) {
         return fail(error);
+    }
+
+    // Lets a person play the other application on the status board.
+    if (parser.isSet(setOption)) {
+        for (const QString &assignment : parser.values(setOption)) {
+            const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+            if (equals <= 0)
+                return fail(QStringLiteral("--set takes parameter=value."));
+            const QString parameter = assignment.left(equals);
+            QString value = assignment.mid(equals + 1);
+            if (value == QLatin1String("now"))
+                value = DemoLims::boardTimestamp(QDateTime::currentDateTime());
+            if (!DemoLims::setBoardRow(path, parameter, value))
+                return fail(QStringLiteral("cannot set %1.").arg(parameter));
+            std::printf("%s = %s\n", qPrintable(parameter), qPrintable(value));
+        }
+        return 0;
     }
 
     bool portOk = false;

@@ -10,6 +10,7 @@ PACKAGES=(
     unixodbc-dev libsqliteodbc tdsodbc
     cups cups-client printer-driver-cups-pdf
     xvfb xauth
+    xdotool imagemagick  # end-to-end tests: the operator's gestures, a screenshot when one fails
     libxtst-dev libx11-dev
     fonts-dejavu-core
 )

@@ -180,7 +180,15 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     m_db.Exec_SQL(sql, true);
     bBatchDeleted = true;
     m_printedBatchId.clear();
-    Set_CurrApp_Update(QStringLiteral("HARD_COPY"));
+    // The heartbeat after a deletion goes through the board's own rule: while the board
+    // still names this station it is refreshed; when the other application has taken the
+    // turn meanwhile, its claim stands until it goes quiet for the delay.
+    try {
+        Get_CurrApp_Info(QStringLiteral("HARD_COPY"));
+    } catch (const Failure &failure) {
+        qCWarning(lcReport).noquote() << "status board not refreshed after the deletion:" << failure.number()
+                                      << failure.description();
+    }
 }
 
 bool Form_HardCopy::waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt)

@@ -94,6 +94,18 @@ QString reportRequestBase(const QString &server)
         + QStringLiteral("/CommonFiles/reports/RPT_LBX_Distrib.asp?wui=") + QStringLiteral("KOVANE_40527");
 }
 
+QString urlValue(const QString &value)
+{
+    // Values go into the address as they are, blanks and slashes included, as the report
+    // server expects them; only the characters that would end the value or the query
+    // ('&' a key, '#' the whole query) and the escape character itself are encoded.
+    QString text = value;
+    text.replace(QLatin1Char('%'), QLatin1String("%25"));
+    text.replace(QLatin1Char('#'), QLatin1String("%23"));
+    text.replace(QLatin1Char('&'), QLatin1String("%26"));
+    return text;
+}
+
 QString reportRequestUrl(const ReportRequestValues &values)
 {
     // The report server reads "+32" as the ampersand of an end-user id, which would
@@ -103,11 +115,11 @@ QString reportRequestUrl(const ReportRequestValues &values)
         endUser.chop(1);
     endUser.replace(QLatin1Char('&'), QLatin1String("+32"));
 
-    QString query = QStringLiteral("&labCode=") + values.labCode + QStringLiteral("&eid=") + endUser
-        + QStringLiteral("&cid=") + values.contactId + QStringLiteral("&pc=Y") + QStringLiteral("&en=")
-        + values.empNum + QStringLiteral("&sd=") + values.recDate + QStringLiteral("&rating=")
+    QString query = QStringLiteral("&labCode=") + urlValue(values.labCode) + QStringLiteral("&eid=") + urlValue(endUser)
+        + QStringLiteral("&cid=") + urlValue(values.contactId) + QStringLiteral("&pc=Y") + QStringLiteral("&en=")
+        + urlValue(values.empNum) + QStringLiteral("&sd=") + urlValue(values.recDate) + QStringLiteral("&rating=")
         + QString::number(values.codes.rating) + QStringLiteral("&cr=") + QString::number(values.codes.custom)
-        + QStringLiteral("&dt=HARD_COPY") + QStringLiteral("&setFrequency=") + values.frequency;
+        + QStringLiteral("&dt=HARD_COPY") + QStringLiteral("&setFrequency=") + urlValue(values.frequency);
     if (values.print)
         query += QStringLiteral("&cb=Y");
     return reportRequestBase(values.server) + query;
@@ -115,12 +127,12 @@ QString reportRequestUrl(const ReportRequestValues &values)
 
 QString batchPageUrl(const QString &requestUrl, const QString &batchId)
 {
-    return requestUrl + QStringLiteral("&bid=") + batchId;
+    return requestUrl + QStringLiteral("&bid=") + urlValue(batchId);
 }
 
 QString samplesPageUrl(const QString &requestUrl, const QString &batchId)
 {
-    return requestUrl + QStringLiteral("&pt=SAMPLES&bid=") + batchId;
+    return requestUrl + QStringLiteral("&pt=SAMPLES&bid=") + urlValue(batchId);
 }
 
 DbValue currentField(const ResultSetPtr &list, const QString &column)

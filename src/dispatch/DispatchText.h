@@ -57,6 +57,8 @@ struct ReportRequestValues
     bool print = false;  // the print switch
 };
 QString reportRequestBase(const QString &server);
+// A value as it goes into the report request address.
+QString urlValue(const QString &value);
 QString reportRequestUrl(const ReportRequestValues &values);
 
 // The follow-up requests of a report page sequence.

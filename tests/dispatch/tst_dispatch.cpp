@@ -133,6 +133,8 @@ private slots:
     void statusStatementJoinsItsPieces();
     void reportUrlCarriesTheQueryKeysInOrder_data();
     void reportUrlCarriesTheQueryKeysInOrder();
+    void urlValuesCannotCutTheQuery_data();
+    void urlValuesCannotCutTheQuery();
 
     // Work list
     void workListTotalIsShownOnlyWhileIdle_data();
@@ -344,6 +346,24 @@ void tst_Dispatch::reportUrlCarriesTheQueryKeysInOrder()
     values.frequency = frequency;
     values.print = print;
     QCOMPARE(reportRequestUrl(values), kBase + query);
+}
+
+void tst_Dispatch::urlValuesCannotCutTheQuery_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("inUrl");
+    QTest::newRow("date with blanks and slashes stays") << "3/2/2009 9:05:00 AM" << "3/2/2009 9:05:00 AM";
+    QTest::newRow("hash would end the query") << "A#1" << "A%231";
+    QTest::newRow("ampersand would start a key") << "R&D" << "R%26D";
+    QTest::newRow("percent stays a percent") << "%41" << "%2541";
+}
+
+void tst_Dispatch::urlValuesCannotCutTheQuery()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, inUrl);
+    QCOMPARE(urlValue(value), inUrl);
+    QCOMPARE(batchPageUrl(QStringLiteral("U"), value), QStringLiteral("U&bid=") + inUrl);
 }
 
 // ---- Work list ----

@@ -1,0 +1,804 @@
+// End to end: the station's own executable on a real X display, driven with xdotool as an
+// operator drives it (keyboard accelerators, the password dialog, clicks on the controls),
+// against the demo LIMS file and the demo report server process. What is checked is what a
+// laboratory sees: the PDF files of the printed pages, the batches and samples in the
+// LIMS, the status board, and how the program ends.
+#include <functional>
+#include <memory>
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "tests/faults/DemoStation.h"
+
+using namespace DemoStationTest;
+
+namespace {
+
+const QString kMainTitle = QStringLiteral("Quorvik HardCopy Distribution System");
+const QString kLoginTitle = QStringLiteral("Distribution Access Security");
+// Message boxes carry the application's name as their title.
+const QString kMessageTitle = QStringLiteral("HardCopy");
+
+// Where the operator clicks, in window pixels: the controls' places in Form_HardCopy.ui,
+// inside frame_Grid (6, 264) and the tab control SSTab1 (6, 44), whose page begins 2 px
+// right of and 26 px below the tab control's corner, under the tab bar.
+const QPoint kTabPage(6 + 6 + 2, 264 + 44 + 26);
+const QPoint kAllOption = kTabPage + QPoint(8 + 8, 6 + 11);   // opt_FilterRating_0, its indicator
+const QPoint kStartStop = kTabPage + QPoint(8 + 65, 32 + 13); // cmd_Automation, its centre
+
+constexpr int kSecond = 1000;
+
+QString buildDir()
+{
+    const QString fromCtest = qEnvironmentVariable("HARDCOPY_BINARY_DIR");
+    return fromCtest.isEmpty() ? QStringLiteral(HARDCOPY_BUILD_DIR) : fromCtest;
+}
+
+// One page the station printed into its PDF folder.
+struct PdfPage
+{
+    QString file;
+    QString batchId;
+    QString printType;
+};
+
+QList<PdfPage> pdfPages(const QString &folder)
+{
+    static const QRegularExpression name(QStringLiteral("_batch-(.+)_(COVER|SAMPLES|REPORT)(-[0-9]+)?\\.pdf$"));
+    QList<PdfPage> pages;
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
+    for (const QFileInfo &file : files) {
+        const QRegularExpressionMatch match = name.match(file.fileName());
+        pages << PdfPage{file.absoluteFilePath(), match.captured(1), match.captured(2)};
+    }
+    return pages;
+}
+
+bool isPdf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() > 100 && file.read(5) == "%PDF-";
+}
+
+QDateTime boardMoment(const QString &text)
+{
+    return QDateTime::fromString(text, QStringLiteral("M/d/yyyy HH:mm"));
+}
+
+// The samples of hard-copy type due now, by id.
+QHash<qint64, DemoLims::SampleInfo> dueSamples(const QString &path, const QSet<qint64> &contacts)
+{
+    QHash<qint64, DemoLims::SampleInfo> due;
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(path)) {
+        if (sample.status == QLatin1String("DUE") && sample.distributionType == QLatin1String("HARD_COPY")
+            && contacts.contains(sample.contactId))
+            due.insert(sample.sampleId, sample);
+    }
+    return due;
+}
+
+// One station process on one demo LIMS, with its report server process, its settings
+// file, its PDF folder and its log, all in a folder of its own.
+class Station
+{
+public:
+    explicit Station(QString display) : m_display(std::move(display))
+    {
+        lims = m_dir.filePath(QStringLiteral("lims.sqlite"));
+        pdfFolder = m_dir.filePath(QStringLiteral("prints"));
+        logFile = m_dir.filePath(QStringLiteral("station.log"));
+    }
+
+    ~Station()
+    {
+        for (QProcess *process : {&station, &server}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(10 * kSecond);
+            }
+        }
+    }
+
+    bool isValid() const { return m_dir.isValid(); }
+    void keepFiles() { m_dir.setAutoRemove(false); }
+    QString folder() const { return m_dir.path(); }
+
+    // The standard seed, or (clients = 0) operators and board only.
+    bool createLims(int clients = -1)
+    {
+        DemoLims::CreateOptions options;
+        options.clients = clients;
+        return DemoLims::createDatabase(lims, options);
+    }
+
+    bool startServer(const QString &mode = QStringLiteral("normal"))
+    {
+        server.setProcessChannelMode(QProcess::SeparateChannels);
+        server.start(buildDir() + QStringLiteral("/demo/hardcopy-demo-server"),
+                     {QStringLiteral("--db"), lims, QStringLiteral("--mode"), mode});
+        if (!server.waitForStarted(10 * kSecond))
+            return false;
+        static const QRegularExpression line(QStringLiteral("(listening|refusing) on (127\\.0\\.0\\.1:[0-9]+)"));
+        QByteArray out;
+        const bool answered = QTest::qWaitFor(
+            [&] {
+                out += server.readAllStandardOutput();
+                return line.match(QString::fromUtf8(out)).hasMatch() || server.state() == QProcess::NotRunning;
+            },
+            15 * kSecond);
+        serverAddress = line.match(QString::fromUtf8(out)).captured(2);
+        return answered && !serverAddress.isEmpty();
+    }
+
+    // Writes the settings ("Section/Key" = value over the demo defaults) and starts the
+    // station on the test display.
+    bool startStation(QMap<QString, QString> settings = {})
+    {
+        settings.insert(QStringLiteral("Demo/Enabled"), QStringLiteral("true"));
+        settings.insert(QStringLiteral("Demo/Database"), lims);
+        settings.insert(QStringLiteral("Demo/ReportServer"), serverAddress);
+        settings.insert(QStringLiteral("Log/File"), logFile);
+        if (!settings.contains(QStringLiteral("Printing/Printer"))
+            && !settings.contains(QStringLiteral("Printing/PdfFolder")))
+            settings.insert(QStringLiteral("Printing/PdfFolder"), pdfFolder);
+        QMap<QString, QStringList> sections;
+        for (auto it = settings.cbegin(); it != settings.cend(); ++it) {
+            const QString section = it.key().section(QLatin1Char('/'), 0, 0);
+            sections[section] << it.key().section(QLatin1Char('/'), 1) + QLatin1Char('=') + it.value();
+        }
+        QString ini;
+        for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
+            ini += QLatin1Char('[') + it.key() + QStringLiteral("]\n") + it.value().join(QLatin1Char('\n'))
+                + QLatin1Char('\n');
+        }
+        const QString iniPath = m_dir.filePath(QStringLiteral("station.ini"));
+        QFile file(iniPath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini.toUtf8()) < 0)
+            return false;
+        file.close();
+
+        QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"), QStringLiteral("--disable-gpu"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.webenginecontext.info=false"));
+        if (geteuid() == 0)
+            env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        station.setProcessEnvironment(env);
+        station.setProcessChannelMode(QProcess::MergedChannels);
+        const QString output = m_dir.filePath(QStringLiteral("station.out"));
+        station.setStandardOutputFile(output);
+        // A display server under load now and then refuses a connection; the station
+        // then ends at once, before any of its own code runs, and is started again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            station.start(buildDir() + QStringLiteral("/src/hardcopy-station"), {QStringLiteral("--config"), iniPath});
+            if (!station.waitForStarted(10 * kSecond))
+                return false;
+            if (!QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, 2 * kSecond))
+                return true;
+            QFile out(output);
+            if (!out.open(QIODevice::ReadOnly) || !out.readAll().contains("could not connect to display"))
+                return true;
+            qWarning("the display refused the station's connection; starting it again");
+            QTest::qWait(kSecond);
+        }
+        return false;
+    }
+
+    // ---- the operator's gestures ----
+
+    QString xdo(const QStringList &args, int *exitCode = nullptr) const
+    {
+        QProcess xdotool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        xdotool.setProcessEnvironment(env);
+        xdotool.start(QStringLiteral("xdotool"), args);
+        xdotool.waitForFinished(20 * kSecond);
+        if (qEnvironmentVariableIsSet("HARDCOPY_E2E_TRACE"))
+            qDebug() << "xdotool" << args << xdotool.exitCode() << xdotool.readAllStandardError();
+        if (exitCode)
+            *exitCode = xdotool.exitStatus() == QProcess::NormalExit ? xdotool.exitCode() : -1;
+        return QString::fromUtf8(xdotool.readAllStandardOutput()).trimmed();
+    }
+
+    // The visible window with exactly this title, once it is there. Qt replaces a
+    // window's native window when the browser view joins it, so the newest one counts
+    // and ids are looked up afresh for every gesture.
+    QString window(const QString &title, int timeoutMs = 60 * kSecond) const
+    {
+        QString id;
+        (void)QTest::qWaitFor(
+            [&] {
+                id = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                          QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+                         .section(QLatin1Char('\n'), -1);
+                return !id.isEmpty() || station.state() == QProcess::NotRunning;
+            },
+            timeoutMs);
+        return id;
+    }
+
+    QString mainWindow() const { return window(kMainTitle); }
+
+    bool hasWindow(const QString &title) const { return !window(title, 0).isEmpty(); }
+
+    void keys(const QString &windowId, const QString &keys) const
+    {
+        xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId});
+        xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+    }
+
+    void click(const QString &windowId, const QPoint &at) const
+    {
+        xdo({QStringLiteral("mousemove"), QStringLiteral("--window"), windowId, QString::number(at.x()),
+             QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+    }
+
+    // Alt+L, the password into the dialog and Enter; then "All" and "Start Services".
+    // The window is mapped before the station's event loop runs, so a gesture that
+    // shows no effect is made again (those repeated here are harmless when repeated).
+    bool loginAndStart(const QString &password = DemoLims::kPasswordMainLab)
+    {
+        if (mainWindow().isEmpty())
+            return false;
+        QString dialog;
+        for (int attempt = 0; attempt < 12 && dialog.isEmpty() && running(); ++attempt) {
+            keys(mainWindow(), QStringLiteral("alt+l"));
+            dialog = window(kLoginTitle, 5 * kSecond);
+        }
+        if (dialog.isEmpty())
+            return false;
+        xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+        xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), QStringLiteral("--"), password});
+        xdo({QStringLiteral("key"), QStringLiteral("Return")});
+        if (!waitForLog(QStringLiteral("login granted"), 20 * kSecond))
+            return false;
+        bool chosen = false;
+        for (int attempt = 0; attempt < 5 && !chosen; ++attempt) {
+            click(mainWindow(), kAllOption);
+            chosen = waitForLog(QStringLiteral("rating filter chosen: All"), 4 * kSecond);
+        }
+        // A second click would stop the run again, so this one is made once.
+        click(mainWindow(), kStartStop);
+        return chosen && waitForLog(QStringLiteral("run started by the operator"), 20 * kSecond);
+    }
+
+    // Exit by its accelerator, Alt+X; true once the station has ended.
+    bool exitByKeyboard()
+    {
+        for (int attempt = 0; attempt < 4 && running(); ++attempt) {
+            keys(mainWindow(), QStringLiteral("alt+x"));
+            waitForExit(15 * kSecond);
+        }
+        return waitForExit(30 * kSecond);
+    }
+
+    bool waitForExit(int timeoutMs = 60 * kSecond)
+    {
+        return QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+
+    bool running() const { return station.state() == QProcess::Running; }
+
+    // ---- what the station leaves behind ----
+
+    QString log() const
+    {
+        QFile file(logFile);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const
+    {
+        const auto seen = [&] { return log().count(text) >= occurrences; };
+        return QTest::qWaitFor([&] { return seen() || station.state() == QProcess::NotRunning; }, timeoutMs)
+            && seen();
+    }
+
+    // The time of the n-th log line (0-based) that contains the text.
+    QDateTime logTime(const QString &text, int n = 0) const
+    {
+        int seen = 0;
+        for (const QString &line : log().split(QLatin1Char('\n'))) {
+            if (line.contains(text) && seen++ == n)
+                return QDateTime::fromString(line.section(QLatin1Char(' '), 0, 0), Qt::ISODateWithMs);
+        }
+        return {};
+    }
+
+    void screenshot(const QString &name) const
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty())
+            return;
+        QProcess import;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        import.setProcessEnvironment(env);
+        import.start(QStringLiteral("import"),
+                     {QStringLiteral("-window"), QStringLiteral("root"), m_dir.filePath(name)});
+        import.waitForFinished(20 * kSecond);
+    }
+
+    QString lims;
+    QString pdfFolder;
+    QString logFile;
+    QString serverAddress;
+    QProcess server;
+    QProcess station;
+
+private:
+    QString m_display;
+    QTemporaryDir m_dir;
+};
+
+// A small LIMS: clients 801 (two reports, due yesterday) and 802 (one, due yesterday morning).
+bool addTwoClients(const QString &path)
+{
+    const QDateTime recDate(QDate::currentDate().addDays(-1), QTime(0, 0));
+    return addDueClient(path, 801, DemoLims::kMainLab, 2, recDate)
+        && addDueClient(path, 802, DemoLims::kMainLab, 1, recDate.addSecs(9 * 3600 + 30 * 60));
+}
+
+bool nothingDeleted(const QString &path, QString *why)
+{
+    if (!deletedBatchIds(path).isEmpty()) {
+        *why = QStringLiteral("batches deleted: ") + deletedBatchIds(path).join(QLatin1Char(','));
+        return false;
+    }
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(path)) {
+        if (sample.distributionType == QLatin1String("HARD_COPY") && sample.status != QLatin1String("DUE")) {
+            *why = QStringLiteral("sample %1 is %2").arg(sample.sampleNo, sample.status);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class tst_E2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    // Acceptance: one station through a run, the next run and the exit.
+    void unattendedRunPrintsEveryDueClientOnce();
+    void timerStartsTheNextRunWithoutTheOperator();
+    void exitEndsTheStationWithoutWritingAnything();
+
+    // Faults
+    void reportServerFaultShutsDownWithoutDeleting_data();
+    void reportServerFaultShutsDownWithoutDeleting();
+    void slowReportServerIsWaitedFor();
+    void windowClosedDuringAPageLoadDeletesNothing();
+    void failedPrintingKeepsEveryBatch_data();
+    void failedPrintingKeepsEveryBatch();
+    void limsFaultsDuringARunLoseNothing();
+
+    // Bad input on the way to the report server
+    void endUserIdWithUrlCharactersIsPrinted();
+
+private:
+    std::unique_ptr<Station> newStation();
+    void reportFailure(Station &station, const QString &name);
+
+    QString m_display;
+    std::unique_ptr<Station> m_main;       // shared by the three acceptance steps
+    bool m_mainWaiting = false;            // the first step passed: it waits for the next run
+    std::unique_ptr<Station> m_current;    // the station of the current fault test
+};
+
+void tst_E2E::initTestCase()
+{
+    m_display = qEnvironmentVariable("HARDCOPY_TEST_DISPLAY");
+    if (m_display.isEmpty())
+        QSKIP("No test display: HARDCOPY_TEST_DISPLAY is not set (scripts/run-tests.sh starts one).");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed (scripts/install-deps.sh installs it).");
+    QVERIFY2(QFileInfo::exists(buildDir() + QStringLiteral("/src/hardcopy-station")), qPrintable(buildDir()));
+    QVERIFY(QFileInfo::exists(buildDir() + QStringLiteral("/demo/hardcopy-demo-server")));
+    Station probe(m_display);
+    int exitCode = -1;
+    probe.xdo({QStringLiteral("getdisplaygeometry")}, &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(QStringLiteral("display %1 does not answer").arg(m_display)));
+}
+
+std::unique_ptr<Station> tst_E2E::newStation()
+{
+    auto station = std::make_unique<Station>(m_display);
+    if (!station->isValid())
+        qFatal("no temporary folder");
+    return station;
+}
+
+void tst_E2E::reportFailure(Station &station, const QString &name)
+{
+    station.screenshot(name + QStringLiteral(".png"));
+    station.keepFiles();
+    qWarning().noquote() << "station files kept in" << station.folder() << "\n--- log tail ---\n"
+                         << station.log().right(3000);
+}
+
+void tst_E2E::cleanup()
+{
+    Station *station = m_current ? m_current.get() : m_main.get();
+    if (station && QTest::currentTestFailed())
+        reportFailure(*station, QString::fromLatin1(QTest::currentTestFunction()));
+    m_current.reset();
+}
+
+void tst_E2E::cleanupTestCase()
+{
+    m_main.reset();
+}
+
+void tst_E2E::unattendedRunPrintsEveryDueClientOnce()
+{
+    m_main = newStation();
+    Station &s = *m_main;
+    QVERIFY(s.createLims());
+    const QString path = s.lims;
+    // An old last update, so that the run's refresh of the board shows.
+    const QString oldUpdate = QStringLiteral("1/2/2020 03:04");
+    QVERIFY(DemoLims::setBoardRow(path, QStringLiteral("Zentrab_LastUpd_CA"), oldUpdate));
+    const QString usUpdate = DemoLims::boardValue(path, QStringLiteral("Zentrab_LastUpd_US"));
+
+    QSet<qint64> mainLab;
+    for (const DemoLims::WorkListRow &row : DemoLims::workList(path, DemoLims::kMainLab))
+        mainLab.insert(row.contactId);
+    const int groups = int(DemoLims::workList(path, DemoLims::kMainLab).size());
+    const int usGroups = int(DemoLims::workList(path, DemoLims::kUsLab).size());
+    const QHash<qint64, DemoLims::SampleInfo> due = dueSamples(path, mainLab);
+    QVERIFY(groups > 10);
+    QVERIFY(usGroups > 0);
+    const QDateTime started = QDateTime::currentDateTime();
+
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation());
+    QVERIFY2(s.loginAndStart(), "the operator could not log in and start the services");
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 300 * kSecond), "the run did not end");
+    QVERIFY2(s.running(), "the station did not stay in wait mode");
+    QVERIFY(s.log().contains(QLatin1String("waiting for the next run")));
+
+    // Every due report was distributed, in one batch per client and record date.
+    QHash<QString, QString> batchOfGroup;
+    QSet<QString> batches;
+    const QList<DemoLims::SampleInfo> after = DemoLims::samples(path);
+    for (const DemoLims::SampleInfo &sample : after) {
+        if (!due.contains(sample.sampleId))
+            continue;
+        QVERIFY2(sample.status == QLatin1String("DISTRIBUTED"), qPrintable(sample.sampleNo));
+        const QString group = QStringLiteral("%1 %2").arg(sample.contactId).arg(sample.recDate.toString(Qt::ISODate));
+        QVERIFY2(batchOfGroup.value(group, sample.batchId) == sample.batchId, qPrintable(group));
+        batchOfGroup.insert(group, sample.batchId);
+        batches.insert(sample.batchId);
+    }
+    QCOMPARE(batchOfGroup.size(), groups);
+    QCOMPARE(batches.size(), groups);
+
+    // Each of those batches printed exactly once: its cover and its samples page, real
+    // PDF files; nothing else printed.
+    const QList<PdfPage> pages = pdfPages(s.pdfFolder);
+    QCOMPARE(pages.size(), 2 * groups);
+    QHash<QString, int> covers;
+    QHash<QString, int> samplesPages;
+    for (const PdfPage &page : pages) {
+        QVERIFY2(isPdf(page.file), qPrintable(page.file));
+        QVERIFY2(batches.contains(page.batchId), qPrintable(page.file));
+        (page.printType == QLatin1String("COVER") ? covers : samplesPages)[page.batchId] += 1;
+    }
+    for (const QString &batch : batches) {
+        QCOMPARE(covers.value(batch), 1);
+        QCOMPARE(samplesPages.value(batch), 1);
+    }
+
+    // Every deleted batch is one of the printed ones, deleted once; none is left open.
+    const QStringList deleted = deletedBatchIds(path);
+    QCOMPARE(deleted.size(), groups);
+    QCOMPARE(QSet<QString>(deleted.begin(), deleted.end()), batches);
+    QVERIFY(DemoLims::batches(path).isEmpty());
+
+    // Other laboratories and other distribution types were left alone.
+    QCOMPARE(int(DemoLims::workList(path, DemoLims::kUsLab).size()), usGroups);
+    for (const DemoLims::SampleInfo &sample : after) {
+        if (sample.distributionType != QLatin1String("HARD_COPY"))
+            QCOMPARE(sample.status, QStringLiteral("DUE"));
+    }
+
+    // The status board names the station with a fresh last update; the other region's
+    // board is untouched.
+    QCOMPARE(DemoLims::boardValue(path, QStringLiteral("Zentrab_CurrApp_CA")), QStringLiteral("HARD_COPY"));
+    const QDateTime lastUpdate = boardMoment(DemoLims::boardValue(path, QStringLiteral("Zentrab_LastUpd_CA")));
+    QVERIFY(lastUpdate.isValid());
+    QVERIFY(lastUpdate.secsTo(started) < 60);
+    QCOMPARE(DemoLims::boardValue(path, QStringLiteral("Zentrab_LastUpd_US")), usUpdate);
+    m_mainWaiting = true;
+}
+
+void tst_E2E::timerStartsTheNextRunWithoutTheOperator()
+{
+    if (!m_mainWaiting || !m_main->running())
+        QSKIP("needs the station of the first run in wait mode");
+    Station &s = *m_main;
+    const QString path = s.lims;
+    const int pagesBefore = int(pdfPages(s.pdfFolder).size());
+
+    // A client whose reports become due while the station waits.
+    QVERIFY(addDueClient(path, 9001, DemoLims::kMainLab, 2, QDateTime(QDate::currentDate(), QTime(0, 0)),
+                         QStringLiteral("LATE-01"), QStringLiteral("Late Arrival Labs")));
+    const bool printed = QTest::qWaitFor(
+        [&] {
+            const QList<DemoLims::SampleInfo> late = DemoLims::samples(path, 9001);
+            return !late.isEmpty() && std::all_of(late.begin(), late.end(), [](const DemoLims::SampleInfo &sample) {
+                return sample.status == QLatin1String("DISTRIBUTED");
+            });
+        },
+        150 * kSecond);
+    QVERIFY2(printed, "the next run did not print the new client");
+    QVERIFY(s.waitForLog(QStringLiteral("run ended"), 30 * kSecond, 2));
+
+    // Started by the timer about a minute after the first run ended.
+    const QDateTime firstEnd = s.logTime(QStringLiteral("run ended"), 0);
+    const QDateTime nextStart = s.logTime(QStringLiteral("run started from wait mode"), 0);
+    QVERIFY(firstEnd.isValid());
+    QVERIFY2(nextStart.isValid(), "the next run was not started by the timer");
+    const qint64 pause = firstEnd.secsTo(nextStart);
+    QVERIFY2(pause >= 59 && pause <= 75, qPrintable(QStringLiteral("next run %1 s after the first").arg(pause)));
+
+    const QString batch = DemoLims::samples(path, 9001).first().batchId;
+    const QList<PdfPage> pages = pdfPages(s.pdfFolder);
+    QCOMPARE(int(pages.size()), pagesBefore + 2);
+    int ofBatch = 0;
+    for (const PdfPage &page : pages)
+        ofBatch += page.batchId == batch ? 1 : 0;
+    QCOMPARE(ofBatch, 2);
+    QVERIFY(deletedBatchIds(path).contains(batch));
+    QVERIFY(s.running());
+}
+
+void tst_E2E::exitEndsTheStationWithoutWritingAnything()
+{
+    if (!m_mainWaiting || !m_main->running())
+        QSKIP("needs the station of the first run in wait mode");
+    std::unique_ptr<Station> station = std::move(m_main);
+    m_current = std::move(station);
+    Station &s = *m_current;
+    const int statements = int(DemoLims::journal(s.lims).size());
+
+    QVERIFY2(s.exitByKeyboard(), "the station did not end");
+    QCOMPARE(s.station.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(s.station.exitCode(), 0);
+    QCOMPARE(int(DemoLims::journal(s.lims).size()), statements);
+}
+
+void tst_E2E::reportServerFaultShutsDownWithoutDeleting_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("pageTimeout");
+    QTest::addColumn<bool>("coverPrinted");
+
+    QTest::newRow("server refuses connections") << QStringLiteral("refuse") << 120 << false;
+    QTest::newRow("server never sends a final page") << QStringLiteral("nofinal") << 120 << true;
+    QTest::newRow("pages without a print type") << QStringLiteral("noelement") << 120 << false;
+    QTest::newRow("server slower than the page time-out") << QStringLiteral("slow:8000") << 3 << false;
+}
+
+void tst_E2E::reportServerFaultShutsDownWithoutDeleting()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, pageTimeout);
+    QFETCH(bool, coverPrinted);
+
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    QVERIFY(addTwoClients(s.lims));
+    QVERIFY(s.startServer(mode));
+    QVERIFY(s.startStation({{QStringLiteral("ReportServer/PageLoadTimeout"), QString::number(pageTimeout)}}));
+    QVERIFY(s.loginAndStart());
+
+    // The failure message, then the shutdown once the operator has read it.
+    const QString message = s.window(kMessageTitle, 90 * kSecond);
+    QVERIFY2(!message.isEmpty(), "no failure message");
+    QVERIFY(s.log().contains(QLatin1String("report request failed")));
+    QVERIFY2(s.running(), "the station ended before the operator acknowledged the message");
+    s.keys(message, QStringLiteral("Return"));
+    QVERIFY2(s.waitForExit(30 * kSecond), "the station did not shut down");
+    QCOMPARE(s.station.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(s.station.exitCode(), 2);
+
+    QString why;
+    QVERIFY2(nothingDeleted(s.lims, &why), qPrintable(why));
+    int covers = 0;
+    for (const PdfPage &page : pdfPages(s.pdfFolder)) {
+        QCOMPARE(page.printType, QStringLiteral("COVER"));
+        ++covers;
+    }
+    QCOMPARE(covers, coverPrinted ? 1 : 0);
+}
+
+void tst_E2E::slowReportServerIsWaitedFor()
+{
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    QVERIFY(addTwoClients(s.lims));
+    QVERIFY(s.startServer(QStringLiteral("slow:1500")));
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 120 * kSecond), "the run did not end");
+    QVERIFY(s.running());
+    QVERIFY(!s.hasWindow(kMessageTitle));
+    QCOMPARE(deletedBatchIds(s.lims).size(), 2);
+    QCOMPARE(pdfPages(s.pdfFolder).size(), 4);
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(s.lims))
+        QCOMPARE(sample.status, QStringLiteral("DISTRIBUTED"));
+    QVERIFY(s.exitByKeyboard());
+    QCOMPARE(s.station.exitCode(), 0);
+}
+
+void tst_E2E::windowClosedDuringAPageLoadDeletesNothing()
+{
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    QVERIFY(addTwoClients(s.lims));
+    QVERIFY(s.startServer(QStringLiteral("slow:6000")));
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+
+    QVERIFY(s.waitForLog(QStringLiteral("report request:"), 20 * kSecond));
+    QVERIFY2(s.exitByKeyboard(), "the station did not end");
+    QCOMPARE(s.station.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(s.station.exitCode(), 0);
+    QVERIFY(!s.log().contains(QLatin1String("report request failed")));
+
+    QString why;
+    QVERIFY2(nothingDeleted(s.lims, &why), qPrintable(why));
+    QVERIFY(pdfPages(s.pdfFolder).isEmpty());
+}
+
+void tst_E2E::failedPrintingKeepsEveryBatch_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("missing printer") << QStringLiteral("Printing/Printer") << QStringLiteral("NoSuchQueue");
+    // A folder that cannot be made: its parent is a file.
+    QTest::newRow("print folder cannot be written")
+        << QStringLiteral("Printing/PdfFolder") << QStringLiteral("%1/not-a-folder/prints");
+}
+
+void tst_E2E::failedPrintingKeepsEveryBatch()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    m_current = newStation();
+    Station &s = *m_current;
+    QFile blocker(s.folder() + QStringLiteral("/not-a-folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(s.createLims(0));
+    QVERIFY(addTwoClients(s.lims));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation({{key, value.contains(QLatin1String("%1")) ? value.arg(s.folder()) : value}}));
+    QVERIFY(s.loginAndStart());
+
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 120 * kSecond), "the run did not end");
+    QVERIFY2(s.running(), "the station did not stay in wait mode");
+    QVERIFY(!s.hasWindow(kMessageTitle));
+    // Both clients were tried, neither batch was deleted.
+    QCOMPARE(s.log().count(QLatin1String("report request:")), 2);
+    QVERIFY(s.log().contains(QLatin1String("not printed")));
+    QString why;
+    QVERIFY2(nothingDeleted(s.lims, &why), qPrintable(why));
+
+    QVERIFY(s.exitByKeyboard());
+    QCOMPARE(s.station.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(s.station.exitCode(), 0);
+}
+
+void tst_E2E::limsFaultsDuringARunLoseNothing()
+{
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
+    for (qint64 id = 811; id <= 814; ++id)
+        QVERIFY(addDueClient(s.lims, id, DemoLims::kMainLab, 2, recDate));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+
+    // Once the first batch is deleted: the connection drops, then five time-outs in a row.
+    QVERIFY(QTest::qWaitFor([&] { return !deletedBatchIds(s.lims).isEmpty(); }, 60 * kSecond));
+    QVERIFY(DemoLims::injectFault(s.lims, DemoLims::Fault::Broken, 1));
+    QVERIFY(DemoLims::injectFault(s.lims, DemoLims::Fault::Timeout, 5));
+
+    // This run or the next one prints the rest.
+    const bool printed = QTest::qWaitFor(
+        [&] {
+            const QList<DemoLims::SampleInfo> all = DemoLims::samples(s.lims);
+            return std::all_of(all.begin(), all.end(), [](const DemoLims::SampleInfo &sample) {
+                return sample.status == QLatin1String("DISTRIBUTED");
+            });
+        },
+        180 * kSecond);
+    QVERIFY2(printed, "the due reports were not all printed");
+    QVERIFY(s.running());
+    QVERIFY(!s.hasWindow(kMessageTitle));
+    QCOMPARE(DemoLims::pendingFaults(s.lims, DemoLims::Fault::Timeout), 0);
+    QVERIFY(s.log().contains(QLatin1String("database connection reopened")));
+
+    // Every deleted batch had its cover and samples page printed.
+    QHash<QString, int> pageCount;
+    for (const PdfPage &page : pdfPages(s.pdfFolder))
+        pageCount[page.batchId] += 1;
+    for (const QString &batch : deletedBatchIds(s.lims))
+        QVERIFY2(pageCount.value(batch) >= 2, qPrintable(batch));
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(s.lims))
+        QVERIFY2(pageCount.value(sample.batchId) >= 2, qPrintable(sample.sampleNo));
+
+    QVERIFY(s.exitByKeyboard());
+    QCOMPARE(s.station.exitCode(), 0);
+}
+
+void tst_E2E::endUserIdWithUrlCharactersIsPrinted()
+{
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-1), QTime(0, 0));
+    // "#" would start a fragment and "%41" read as an escaped "A" if the end-user id
+    // went into the address unescaped.
+    QVERIFY(addDueClient(s.lims, 821, DemoLims::kMainLab, 1, recDate, QStringLiteral("LAB#7")));
+    QVERIFY(addDueClient(s.lims, 822, DemoLims::kMainLab, 1, recDate, QStringLiteral("Q%41 R&D  ")));
+    QVERIFY(addDueClient(s.lims, 823, DemoLims::kMainLab, 1, recDate, QStringLiteral("PLAIN")));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation({{QStringLiteral("ReportServer/PageLoadTimeout"), QStringLiteral("10")}}));
+    QVERIFY(s.loginAndStart());
+
+    const bool ended = QTest::qWaitFor(
+        [&] { return s.log().contains(QLatin1String("run ended")) || s.hasWindow(kMessageTitle) || !s.running(); },
+        120 * kSecond);
+    QVERIFY(ended);
+    const QString failureMessage = s.window(kMessageTitle, 0);
+    if (!failureMessage.isEmpty()) {
+        s.keys(failureMessage, QStringLiteral("Return"));
+        s.waitForExit(30 * kSecond);
+    }
+    QVERIFY2(failureMessage.isEmpty(), "the station shut down on a report request");
+    QVERIFY(s.running());
+
+    // Each client printed, and the report server read the end-user id as the LIMS holds
+    // it ("&" travels as "+32", trailing blanks go).
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(s.lims))
+        QVERIFY2(sample.status == QLatin1String("DISTRIBUTED"), qPrintable(sample.sampleNo));
+    const QStringList requests = DemoLims::requests(s.lims);
+    QVERIFY(std::any_of(requests.begin(), requests.end(),
+                        [](const QString &url) { return url.contains(QLatin1String("&eid=LAB#7&cid=821&")); }));
+    QVERIFY(std::any_of(requests.begin(), requests.end(),
+                        [](const QString &url) { return url.contains(QLatin1String("&eid=Q%41 R+32D&cid=822&")); }));
+}
+
+QTEST_GUILESS_MAIN(tst_E2E)
+#include "tst_e2e.moc"

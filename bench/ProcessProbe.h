@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QtGlobal>
+
+// CPU time and resident memory of this process and of the helper processes it started
+// (the browser engine's zygotes, renderers and utility processes). The station's cost is
+// what all of them spend together; a process given to exclude() (the demo report server,
+// which stands in for another machine) is left out with everything below it.
+class ProcessProbe
+{
+public:
+    struct Mark
+    {
+        qint64 wallNs = 0;
+        double selfCpu = 0;              // seconds, user + system, the station's threads
+        QHash<qint64, double> helperCpu; // seconds per helper process
+    };
+
+    struct CpuShare
+    {
+        double wallSeconds = 0;
+        double selfSeconds = 0;
+        double helperSeconds = 0;
+        // Percent of one core.
+        double selfPercent() const { return wallSeconds > 0 ? 100.0 * selfSeconds / wallSeconds : 0; }
+        double totalPercent() const
+        {
+            return wallSeconds > 0 ? 100.0 * (selfSeconds + helperSeconds) / wallSeconds : 0;
+        }
+    };
+
+    struct Memory
+    {
+        qint64 selfKb = 0;
+        qint64 helpersKb = 0;
+        int helperCount = 0;
+        qint64 totalKb() const { return selfKb + helpersKb; }
+    };
+
+    void exclude(qint64 pid) { m_excluded.append(pid); }
+
+    Mark mark() const;
+    // Helpers that appear during the span count from zero; one that ended during it is
+    // lost (its time is no longer readable), which only ever makes the figure smaller.
+    static CpuShare between(const Mark &from, const Mark &to);
+    Memory memory() const;
+
+    QList<qint64> helperPids() const;
+
+    // This process without the calling (measuring) thread.
+    static double stationCpuSeconds();
+    static double processCpuSeconds(qint64 pid); // -1 when the process is gone
+    static qint64 residentKb(qint64 pid);        // VmRSS; -1 when the process is gone
+
+private:
+    QList<qint64> m_excluded;
+};
+
+qint64 monotonicNs();

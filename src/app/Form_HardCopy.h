@@ -142,7 +142,7 @@ private:
     void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();
     void stopRequest();
-    bool waitForTurn(QDateTime &lastRefused);
+    bool waitForTurn(std::optional<qint64> &lastRefused);
 
 public:
     // Controls, by their names in the form (Ui). Arrays are collected in code.

@@ -22,7 +22,7 @@ namespace {
 
 // While another application holds the distribution turn, the board is asked again at
 // most once a second so the shared database is not hammered.
-constexpr int kTurnPollSeconds = 1;
+constexpr qint64 kTurnPollMilliseconds = 1000;
 constexpr int kTurnWaitSliceMs = 250;
 
 QString sentListSnapshot(const QStringList &ids, const QStringList &dates)
@@ -110,7 +110,7 @@ void Form_HardCopy::startRun()
 
 void Form_HardCopy::passLoop(const QDateTime &runStart)
 {
-    QDateTime lastRefused;
+    std::optional<qint64> lastRefused;
     while (true) {
         const bool atEnd = rsWorkList ? rsWorkList->eof() : throw Failure::objectClosed();
         const bool running = ui->cmd_Automation->text() == StopServices;
@@ -151,17 +151,20 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
     }
 }
 
-bool Form_HardCopy::waitForTurn(QDateTime &lastRefused)
+bool Form_HardCopy::waitForTurn(std::optional<qint64> &lastRefused)
 {
-    if (lastRefused.isValid()) {
-        const QDateTime nextAsk = lastRefused.addSecs(kTurnPollSeconds);
-        while (m_seams.clock->now() < nextAsk) {
-            if (waitEvents(kTurnWaitSliceMs) == 0 || ui->cmd_Automation->text() != StopServices)
+    if (lastRefused) {
+        const qint64 nextAsk = *lastRefused + kTurnPollMilliseconds;
+        for (qint64 left = nextAsk - m_seams.clock->steadyMilliseconds(); left > 0;
+             left = nextAsk - m_seams.clock->steadyMilliseconds()) {
+            if (waitEvents(int(qMin<qint64>(left, kTurnWaitSliceMs))) == 0
+                || ui->cmd_Automation->text() != StopServices)
                 return false; // the loop test ends the run
         }
     }
+    const qint64 asked = m_seams.clock->steadyMilliseconds();
     const bool holdsTurn = Get_CurrApp_Info(ApplicationName);
-    lastRefused = holdsTurn ? QDateTime() : m_seams.clock->now();
+    lastRefused = holdsTurn ? std::optional<qint64>() : std::optional<qint64>(asked);
     return holdsTurn;
 }
 

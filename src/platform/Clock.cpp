@@ -1,5 +1,15 @@
 #include "platform/Clock.h"
 
+SystemClock::SystemClock()
+{
+    m_steady.start();
+}
+
+qint64 SystemClock::steadyMilliseconds() const
+{
+    return m_steady.elapsed();
+}
+
 QDateTime SystemClock::now() const
 {
     QDateTime current = QDateTime::currentDateTime();

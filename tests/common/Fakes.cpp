@@ -18,11 +18,13 @@ void FakeClock::set(const QDateTime &now)
 void FakeClock::advanceSeconds(qint64 seconds)
 {
     m_now = m_now.addSecs(seconds);
+    m_steadyMs += seconds * 1000;
 }
 
 void FakeClock::advanceMilliseconds(qint64 milliseconds)
 {
     m_pendingMs += milliseconds;
+    m_steadyMs += milliseconds;
     m_now = m_now.addSecs(m_pendingMs / 1000);
     m_pendingMs %= 1000;
 }

@@ -24,6 +24,7 @@ class FakeClock : public Clock
 public:
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(9, 5, 0)));
     QDateTime now() const override { return m_now; }
+    qint64 steadyMilliseconds() const override { return m_steadyMs; }
     void set(const QDateTime &now);
     void advanceSeconds(qint64 seconds);
     // Time that passes in milliseconds; the clock shows whole seconds.
@@ -32,6 +33,7 @@ public:
 private:
     QDateTime m_now;
     qint64 m_pendingMs = 0;
+    qint64 m_steadyMs = 0;
 };
 
 class FakeTimer : public Timer

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 
 #include "app/Controls.h"
+#include "app/ServiceText.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/WebBrowser.h"
@@ -21,7 +22,7 @@ void Form_HardCopy::opt_FilterRating_Click(int index)
     // run; during a run the click just moves the selection, and the run re-selects its own
     // filter when it next reloads the list.
     const bool countingDown = status.contains(QLatin1String("restart"), Qt::CaseSensitive);
-    const bool stopped = automation == QLatin1String("Start Services");
+    const bool stopped = automation == ServiceText::StartServices;
     if (!countingDown && !stopped) {
         qCDebug(lcConsole) << "rating filter" << index << "chosen during a run; the list is left as it is";
         return;

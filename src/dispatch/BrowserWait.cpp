@@ -5,6 +5,7 @@
 #include <QProgressBar>
 
 #include "app/Controls.h"
+#include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "platform/Clock.h"
@@ -184,7 +185,7 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     // still names this station it is refreshed; when the other application has taken the
     // turn meanwhile, its claim stands until it goes quiet for the delay.
     try {
-        Get_CurrApp_Info(QStringLiteral("HARD_COPY"));
+        Get_CurrApp_Info(ServiceText::ApplicationName);
     } catch (const Failure &failure) {
         qCWarning(lcReport).noquote() << "status board not refreshed after the deletion:" << failure.number()
                                       << failure.description();

@@ -5,6 +5,7 @@
 #include <QRadioButton>
 
 #include "app/Controls.h"
+#include "app/ServiceText.h"
 #include "dispatch/DispatchText.h"
 #include "platform/DataGrid.h"
 #include "platform/Failure.h"
@@ -13,12 +14,12 @@
 
 void Form_HardCopy::Request_Report()
 {
-    if (!Get_CurrApp_Info(QStringLiteral("HARD_COPY"))) {
+    if (!Get_CurrApp_Info(ServiceText::ApplicationName)) {
         qCInfo(lcReport) << "report request skipped: another application holds the distribution turn";
         return;
     }
     bManualDispatch = false;
-    if (ui->cmd_Automation->text() == QLatin1String("Start Services") && !ui->DataGrid1->isEnabled())
+    if (ui->cmd_Automation->text() == ServiceText::StartServices && !ui->DataGrid1->isEnabled())
         return;
 
     if (ui->DataGrid1->isEnabled()) {

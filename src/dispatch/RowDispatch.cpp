@@ -1,5 +1,7 @@
 #include "app/Form_HardCopy.h"
 
+#include "app/ServiceText.h"
+
 #include "dispatch/DispatchText.h"
 #include "platform/DataGrid.h"
 #include "platform/Log.h"
@@ -9,11 +11,11 @@
 
 void Form_HardCopy::Dispatch_Row()
 {
-    if (ui->cmd_Automation->text() == QLatin1String("Start Services") && !ui->DataGrid1->isEnabled())
+    if (ui->cmd_Automation->text() == ServiceText::StartServices && !ui->DataGrid1->isEnabled())
         return;
 
     QString action;
-    if (ui->cmd_Automation->text() == QLatin1String("Stop Services") || ui->DataGrid1->isEnabled())
+    if (ui->cmd_Automation->text() == ServiceText::StopServices || ui->DataGrid1->isEnabled())
         action = Get_Row_Action(currentField(rsWorkList, QStringLiteral("CONTACT_NAME")));
 
     if (action == QLatin1String("PRINT"))
@@ -24,7 +26,7 @@ void Form_HardCopy::Dispatch_Row()
 
 QString Form_HardCopy::Get_Row_Action(const DbValue &clientName)
 {
-    if (ui->cmd_Automation->text() != QLatin1String("Start Services"))
+    if (ui->cmd_Automation->text() != ServiceText::StartServices)
         return QStringLiteral("PRINT");
 
     const QString answer = m_seams.dialogs->askAction(this, clientName.toText());

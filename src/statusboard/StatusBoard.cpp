@@ -2,6 +2,8 @@
 // role, when it last reported, and when another one may take the role over.
 #include "app/Form_HardCopy.h"
 
+#include "app/ServiceText.h"
+
 #include "db/dbModule.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
@@ -11,7 +13,6 @@
 namespace {
 
 const QString kAutoExport = QStringLiteral("AUTO_EXPORT");
-const QString kHardCopy = QStringLiteral("HARD_COPY");
 
 // A stored date and time; a value that cannot be read is a conversion failure.
 QDateTime storedMoment(const DbValue &value)
@@ -58,7 +59,7 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
         return false;
     const QString &app = *callingApp;
 
-    if (app == kAutoExport || app == kHardCopy) {
+    if (app == kAutoExport || app == ServiceText::ApplicationName) {
         sCurrApp.clear();
         sLastPing.clear();
         sLastUpd.clear();

@@ -14,7 +14,6 @@ using namespace DemoStationTest;
 
 namespace {
 
-const QDateTime kStationStart(QDate(2026, 3, 2), QTime(9, 5, 0));
 const QDateTime kRecDate(QDate(2026, 3, 1), QTime(0, 0));
 
 // Texts that would end a quoted literal, start a comment or a second statement, or stretch
@@ -114,31 +113,15 @@ private slots:
     void boardValueIsStoredAndReadBackExactly();
 
 private:
-    QString freshLims();
+    QString freshLims() { return m_lims.freshCopy(); }
 
-    QTemporaryDir m_dir;
-    QString m_template;
-    int m_files = 0;
+    LimsTemplate m_lims;
 };
 
 void tst_BadInput::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_template = m_dir.filePath(QStringLiteral("template.sqlite"));
-    DemoLims::CreateOptions options;
-    options.clients = 0;
-    options.now = kStationStart;
     QString error;
-    QVERIFY2(DemoLims::createDatabase(m_template, options, &error), qPrintable(error));
-}
-
-QString tst_BadInput::freshLims()
-{
-    const QString path = m_dir.filePath(QStringLiteral("lims-%1.sqlite").arg(++m_files));
-    QFile::remove(path);
-    if (!QFile::copy(m_template, path))
-        qFatal("cannot copy the demo LIMS template");
-    return path;
+    QVERIFY2(m_lims.create(&error), qPrintable(error));
 }
 
 void tst_BadInput::passwordIsLookedUpExactly_data()

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSet>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/ServiceText.h"
@@ -360,5 +361,39 @@ inline bool addDueClient(const QString &path, qint64 contactId, const QString &l
     }
     return true;
 }
+
+// The clock time the tests' demo LIMS and station start at.
+inline const QDateTime kStationStart(QDate(2026, 3, 2), QTime(9, 5, 0));
+
+// An empty demo LIMS made once per test program and copied for each test, so that every
+// test starts from the same file without paying for its creation.
+class LimsTemplate
+{
+public:
+    bool create(QString *error)
+    {
+        if (!m_dir.isValid()) {
+            *error = QStringLiteral("no temporary folder");
+            return false;
+        }
+        DemoLims::CreateOptions options;
+        options.clients = 0;
+        options.now = kStationStart;
+        return DemoLims::createDatabase(path(), options, error);
+    }
+    QString path() const { return m_dir.filePath(QStringLiteral("template.sqlite")); }
+    QString freshCopy()
+    {
+        const QString copy = m_dir.filePath(QStringLiteral("lims-%1.sqlite").arg(++m_copies));
+        QFile::remove(copy);
+        if (!QFile::copy(path(), copy))
+            qFatal("cannot copy the demo LIMS template");
+        return copy;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
 
 } // namespace DemoStationTest

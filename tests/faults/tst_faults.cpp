@@ -17,7 +17,6 @@ Q_DECLARE_METATYPE(PrinterOutcome)
 
 namespace {
 
-const QDateTime kStationStart(QDate(2026, 3, 2), QTime(9, 5, 0));
 
 // Client 101: one report; 102: three reports, with a record time of day; 103: two reports.
 // An e-mail sample of 101 must never be touched.
@@ -63,24 +62,17 @@ private slots:
     void windowClosedDuringAPageLoadDeletesNothing();
 
 private:
-    QString freshLims();
+    QString freshLims() { return m_lims.freshCopy(); }
 
-    QTemporaryDir m_dir;
-    QString m_template;
-    int m_files = 0;
+    LimsTemplate m_lims;
     int m_statementsInARun = 0;
 };
 
 void tst_Faults::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_template = m_dir.filePath(QStringLiteral("template.sqlite"));
-    DemoLims::CreateOptions options;
-    options.clients = 0;
-    options.now = kStationStart;
     QString error;
-    QVERIFY2(DemoLims::createDatabase(m_template, options, &error), qPrintable(error));
-    QVERIFY(seedClients(m_template));
+    QVERIFY2(m_lims.create(&error), qPrintable(error));
+    QVERIFY(seedClients(m_lims.path()));
 
     // A run without faults, to know how many statements a run sends.
     DemoStation station(freshLims());
@@ -93,15 +85,6 @@ void tst_Faults::initTestCase()
     QVERIFY(station.waiting());
     m_statementsInARun = station.lims->counted();
     QVERIFY(m_statementsInARun > 20);
-}
-
-QString tst_Faults::freshLims()
-{
-    const QString path = m_dir.filePath(QStringLiteral("lims-%1.sqlite").arg(++m_files));
-    QFile::remove(path);
-    if (!QFile::copy(m_template, path))
-        qFatal("cannot copy the demo LIMS template");
-    return path;
 }
 
 void tst_Faults::databaseFaultAtAnyStatementOfARunLosesNothing_data()

@@ -36,7 +36,7 @@ public:
                   QWidget *parent = nullptr);
     ~Form_HardCopy() override;
 
-    // ---- Window state (16-bit counters of the original design are checked; report
+    // ---- Window state (16-bit counters are checked; report
     // counts are 32-bit so that a large work list cannot overflow them) ----
     ResultSetPtr rsWorkList;
     QStringList sSkipContactId;   // empty = never filled or cleared

@@ -43,13 +43,24 @@ void rotateIfNeeded()
     g_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
 }
 
+// One event, one line: a message that spans lines (a provider message, a component's
+// dump) is folded, so that the log can be read and searched line by line.
+QString oneLine(const QString &message)
+{
+    QString text = message.trimmed();
+    text.replace(QLatin1String("\r\n"), QLatin1String(" / "));
+    text.replace(QLatin1Char('\n'), QLatin1String(" / "));
+    text.replace(QLatin1Char('\r'), QLatin1String(" / "));
+    return text;
+}
+
 void writeLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QByteArray line = QStringLiteral("%1 %2 %3: %4\n")
                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
                                      QLatin1String(levelName(type)),
                                      QLatin1String(context.category ? context.category : "default"),
-                                     message)
+                                     oneLine(message))
                                 .toUtf8();
     std::lock_guard<std::mutex> lock(g_logMutex);
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
@@ -80,6 +91,17 @@ bool installFileLog(const QString &path, qint64 maxBytes)
         return false;
     }
     return true;
+}
+
+void applyDefaultLogRules()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        return;
+    // The station's own events, and every component's warnings; not the browser engine's
+    // start-up dump or other libraries' informational chatter.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n"
+                                                    "*.info=false\n"
+                                                    "hardcopy.*.info=true"));
 }
 
 QString currentLogPath()

@@ -16,3 +16,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcConsole)
 // path + ".1". Returns false when the file cannot be opened; output then stays on stderr.
 bool installFileLog(const QString &path, qint64 maxBytes = 5 * 1024 * 1024);
 QString currentLogPath();
+
+// Unless QT_LOGGING_RULES says otherwise, the log keeps one line per event of the
+// station: informational and debug output of other components stays out.
+void applyDefaultLogRules();

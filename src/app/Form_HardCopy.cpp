@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/Controls.h"
+#include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
 #include "platform/EventProcessor.h"
 #include "platform/Failure.h"
@@ -34,6 +35,7 @@ Form_HardCopy::Form_HardCopy(const StationSeams &seams, dbModule &db, const Stat
     , m_db(db)
     , m_settings(settings)
 {
+    presentStationWindowAsWindow();
     ui->setupUi(this);
     collectControlArrays();
     placeBrowser();

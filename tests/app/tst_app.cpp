@@ -1,5 +1,6 @@
 // The main window, the service run and the schedule, driven through the window's
 // controls with a scripted LIMS, a fake browser and a fake clock.
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -68,6 +69,7 @@ class tst_App : public QObject
 private slots:
     // Start-up, exit and preview
     void startupShowsTheStoppedLook();
+    void windowReachesAccessibilityToolsAsANamedWindow();
     void startupOpensTheConnectionWithItsTimeOuts();
     void failedStartupConnectionReachesTheCaller();
     void statisticsValuesStartAtTheRightEdgeOfTheirCaptions();
@@ -133,6 +135,19 @@ void tst_App::startupShowsTheStoppedLook()
     QCOMPARE(f.timer.interval(), 210);
     QVERIFY(f.timer.fire());
     QVERIFY(!f.timer.enabled());
+}
+
+void tst_App::windowReachesAccessibilityToolsAsANamedWindow()
+{
+    StationFixture f;
+    Form_HardCopy &w = f.load();
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(window);
+    QCOMPARE(window->role(), QAccessible::Window);
+    QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Quorvik HardCopy Distribution System"));
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(f.control<QPushButton>("cmd_Automation"));
+    QCOMPARE(button->role(), QAccessible::Button);
+    QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Start Services"));
 }
 
 void tst_App::startupOpensTheConnectionWithItsTimeOuts()

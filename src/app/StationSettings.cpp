@@ -1,6 +1,7 @@
 #include "app/StationSettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -42,10 +43,25 @@ QStringList StationSettings::missingRequired() const
     return missing;
 }
 
+QString StationSettings::exposureWarning() const
+{
+    if (!sourceReadableByOthers)
+        return {};
+    const QString path = QDir::toNativeSeparators(sourcePath);
+    const QString what = databasePassword.isEmpty() ? QStringLiteral("it is meant for the station's user only")
+                                                    : QStringLiteral("it holds the database password");
+    return QStringLiteral("the settings file %1 can be read by other users, and %2: make it readable by the "
+                          "station's user only (chmod 600 %1)")
+        .arg(path, what);
+}
+
 StationSettings loadStationSettings(const QString &iniPath)
 {
     StationSettings s;
     s.sourcePath = iniPath;
+    const QFileInfo file(iniPath);
+    s.sourceReadableByOthers =
+        file.exists() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     QSettings ini(iniPath, QSettings::IniFormat);
     s.databaseServer = text(ini, QStringLiteral("Database/Server"));
     s.odbcDriver = text(ini, QStringLiteral("Database/Driver"), s.odbcDriver);

@@ -34,11 +34,15 @@ struct StationSettings
     QString demoReportServer;            // [Demo] ReportServer: an outside demo report server instead of the embedded one
 
     QString sourcePath;                  // the INI file these came from
+    bool sourceReadableByOthers = false; // the file's permissions let other users read it
     // The connection text the start-up opens; built from the settings when empty.
     QString connectionText;
 
     // The names of required settings that are missing ("[Database] Server", ...).
     QStringList missingRequired() const;
+    // What to tell IT staff when other users can read the settings file (empty when they
+    // cannot): it may hold the database password.
+    QString exposureWarning() const;
 };
 
 StationSettings loadStationSettings(const QString &iniPath);

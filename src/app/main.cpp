@@ -1,5 +1,6 @@
 // The HardCopy station: the main window on the real seams. With --demo it runs on the
 // embedded demo LIMS and the demo report server, printing into a folder of PDF files.
+// --help, --version and --check need no display: they run without the window system.
 #include <cstdio>
 #include <memory>
 
@@ -9,8 +10,10 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QTextStream>
 
 #include "app/Form_HardCopy.h"
+#include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
 #include "demo/DemoLims.h"
@@ -22,10 +25,69 @@
 
 namespace {
 
+struct StartOptions
+{
+    QString settingsPath;
+    bool demo = false;
+    bool check = false;
+};
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("HardCopy"));
+    QCoreApplication::setOrganizationName(QStringLiteral("hardcopy-station"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
+}
+
+struct Parser
+{
+    Parser()
+    {
+        parser.setApplicationDescription(QStringLiteral("Unattended hard-copy report distribution station"));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(config);
+        parser.addOption(demo);
+        parser.addOption(check);
+    }
+
+    QCommandLineParser parser;
+    const QCommandLineOption config{QStringLiteral("config"), QStringLiteral("Installation settings (INI file)."),
+                                    QStringLiteral("file"), defaultSettingsPath()};
+    const QCommandLineOption demo{QStringLiteral("demo"),
+                                  QStringLiteral("Run on the embedded demo LIMS and demo report server.")};
+    const QCommandLineOption check{
+        QStringLiteral("check"),
+        QStringLiteral("Check the installation (settings, ODBC driver, database login, status board, report "
+                       "server, printer) without opening a window; exit code 0 when everything passes.")};
+};
+
+// Whether the command line asks only for something a console can do. A parse error is
+// also said on the console.
+bool needsNoDisplay(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    Parser p;
+    if (!p.parser.parse(arguments))
+        return true;
+    return p.parser.isSet(p.check) || p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all"))
+        || p.parser.isSet(QStringLiteral("version"));
+}
+
+// Help, version and unknown options end the program inside process().
+StartOptions parseOptions(const QCoreApplication &app)
+{
+    Parser p;
+    p.parser.process(app);
+    return {p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check)};
+}
+
 bool headless()
 {
     const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    return platform.isEmpty() || platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
 // A start-up failure: said on stderr and in the log, and in a message box when a person
@@ -39,38 +101,86 @@ int startupFailure(const QString &text)
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+StationSettings loadSettings(const StartOptions &options)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("HardCopy"));
-    QApplication::setOrganizationName(QStringLiteral("hardcopy-station"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Unattended hard-copy report distribution station"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption configOption(QStringLiteral("config"), QStringLiteral("Installation settings (INI file)."),
-                                          QStringLiteral("file"), defaultSettingsPath());
-    const QCommandLineOption demoOption(QStringLiteral("demo"),
-                                        QStringLiteral("Run on the embedded demo LIMS and demo report server."));
-    parser.addOption(configOption);
-    parser.addOption(demoOption);
-    parser.process(app);
-
-    StationSettings settings = loadStationSettings(parser.value(configOption));
-    if (parser.isSet(demoOption))
+    StationSettings settings = loadStationSettings(options.settingsPath);
+    if (options.demo)
         settings.demo = true;
-    // The log keeps what IT staff need afterwards; the per-pass chatter stays out of it
-    // unless QT_LOGGING_RULES asks for it.
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("hardcopy.*.debug=false"));
-    installFileLog(settings.logFile);
     DbValue::setGeneralDateFormat(settings.dateFormat, settings.timeFormat);
+    return settings;
+}
+
+// The demo world inside this process: the LIMS file, the report server (unless the
+// settings name one outside) and the connection to the LIMS.
+struct DemoWorld
+{
+    bool start(StationSettings &settings, QString *error)
+    {
+        if (!DemoLims::ensureDatabase(settings.demoDatabase, error))
+            return false;
+        if (settings.demoReportServer.isEmpty()) {
+            reportServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
+            if (!reportServer->start()) {
+                *error = QStringLiteral("The demo report server cannot listen on the loopback address.");
+                return false;
+            }
+            settings.reportServer = reportServer->address();
+        } else {
+            settings.reportServer = settings.demoReportServer;
+        }
+        if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
+            settings.pdfFolder = defaultDemoPrintFolder();
+        settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
+        qCInfo(lcRun).noquote() << "demo LIMS" << settings.demoDatabase << "| report server" << settings.reportServer
+                                << "| prints into" << settings.pdfFolder;
+        return true;
+    }
+    std::unique_ptr<DbConnection> connection(const StationSettings &settings) const
+    {
+        return std::make_unique<DemoLimsConnection>(settings.demoDatabase);
+    }
+
+    std::unique_ptr<DemoReportServer> reportServer;
+};
+
+Preflight::Outcome checkPrintTarget(const StationSettings &settings)
+{
+    return Preflight::checkPdfFolderOrPrinter(settings);
+}
+
+int runCheck(const StartOptions &options)
+{
+    // Only warnings reach the console; the lines of the check are the output.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+    StationSettings settings = loadSettings(options);
+    QTextStream out(stdout);
+    out << "hardcopy-station " << QCoreApplication::applicationVersion() << ": checking "
+        << (settings.demo ? "the demo world" : "the installation") << Qt::endl;
+    DemoWorld demo;
+    std::unique_ptr<DbConnection> connection;
+    if (settings.demo) {
+        QString error;
+        if (!demo.start(settings, &error)) {
+            out << "FAILED  demo world: " << error << Qt::endl;
+            return 1;
+        }
+        connection = demo.connection(settings);
+    } else {
+        connection = std::make_unique<OdbcConnection>();
+    }
+    Preflight preflight(settings, std::move(connection), checkPrintTarget);
+    return preflight.run(out);
+}
+
+int runStation(const StartOptions &options)
+{
+    StationSettings settings = loadSettings(options);
+    applyDefaultLogRules();
+    installFileLog(settings.logFile);
     qCInfo(lcRun).noquote() << "station starting; settings" << settings.sourcePath << (settings.demo ? "(demo)" : "");
+    if (const QString warning = settings.exposureWarning(); !warning.isEmpty())
+        qCWarning(lcRun).noquote() << warning;
 
     const QStringList missing = settings.missingRequired();
     if (!missing.isEmpty()) {
@@ -78,26 +188,13 @@ int main(int argc, char *argv[])
                                   .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
     }
 
+    DemoWorld demo;
     std::unique_ptr<DbConnection> connection;
-    std::unique_ptr<DemoReportServer> demoServer;
     if (settings.demo) {
         QString error;
-        if (!DemoLims::ensureDatabase(settings.demoDatabase, &error))
-            return startupFailure(QStringLiteral("The demo LIMS cannot be opened: %1").arg(error));
-        if (settings.demoReportServer.isEmpty()) {
-            demoServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
-            if (!demoServer->start())
-                return startupFailure(QStringLiteral("The demo report server cannot listen on the loopback address."));
-            settings.reportServer = demoServer->address();
-        } else {
-            settings.reportServer = settings.demoReportServer;
-        }
-        if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
-            settings.pdfFolder = defaultDemoPrintFolder();
-        settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
-        connection = std::make_unique<DemoLimsConnection>(settings.demoDatabase);
-        qCInfo(lcRun).noquote() << "demo LIMS" << settings.demoDatabase << "| report server" << settings.reportServer
-                                << "| prints into" << settings.pdfFolder;
+        if (!demo.start(settings, &error))
+            return startupFailure(QStringLiteral("The demo world cannot be started: %1").arg(error));
+        connection = demo.connection(settings);
     } else {
         connection = std::make_unique<OdbcConnection>();
     }
@@ -114,4 +211,19 @@ int main(int argc, char *argv[])
     const int exitCode = QApplication::exec();
     qCInfo(lcRun) << "station ended with exit code" << exitCode;
     return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    describeApplication();
+    if (needsNoDisplay(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        const StartOptions options = parseOptions(app);
+        return runCheck(options);
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    return runStation(parseOptions(app));
 }

@@ -1,0 +1,204 @@
+#include "app/Preflight.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QTextStream>
+#include <QTimer>
+#include <QUrl>
+
+#include "dispatch/DispatchText.h"
+#include "platform/DbConnection.h"
+#include "platform/Failure.h"
+#include "platform/OdbcDrivers.h"
+#include "statusboard/StatusBoardText.h"
+
+namespace {
+
+const QStringList kSuffixes = {QStringLiteral("_CA"), QStringLiteral("_US")};
+
+QStringList boardParameters()
+{
+    return {BoardParameter::CurrApp, BoardParameter::LastPing, BoardParameter::LastUpd,
+            BoardParameter::Function, BoardParameter::Delay,   BoardParameter::Freq};
+}
+
+// The board's rows of both regions in one query. The names are the station's own
+// constants; nothing from outside goes into the text.
+QString boardRowsQuery()
+{
+    QStringList names;
+    for (const QString &suffix : kSuffixes) {
+        for (const QString &parameter : boardParameters())
+            names << QLatin1Char('\'') + parameter + suffix + QLatin1Char('\'');
+    }
+    return QStringLiteral("select * from   cinrg.dbo.settings (nolock) where  parameter in (") + names.join(QStringLiteral(", "))
+        + QStringLiteral(")");
+}
+
+// The report page itself, without the request's query: what the browser will load.
+QString reportPageAddress(const QString &server)
+{
+    const QString base = reportRequestBase(server);
+    return base.left(base.indexOf(QLatin1Char('?')));
+}
+
+Preflight::Outcome passed(const QString &text) { return {true, text}; }
+Preflight::Outcome failed(const QString &text) { return {false, text}; }
+
+} // namespace
+
+Preflight::Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection, PrinterCheck printerCheck)
+    : m_settings(std::move(settings))
+    , m_connection(std::move(connection))
+    , m_printerCheck(std::move(printerCheck))
+{
+}
+
+Preflight::~Preflight() = default;
+
+int Preflight::run(QTextStream &out)
+{
+    const std::vector<std::pair<QString, std::function<Outcome()>>> checks = {
+        {QStringLiteral("settings"), [this] { return checkSettings(); }},
+        {QStringLiteral("ODBC driver"), [this] { return checkDriver(); }},
+        {QStringLiteral("database connection"), [this] { return checkConnection(); }},
+        {QStringLiteral("status board"), [this] { return checkBoardRows(); }},
+        {QStringLiteral("report server"), [this] { return checkReportServer(); }},
+        {QStringLiteral("printer"), [this] { return m_printerCheck(m_settings); }},
+    };
+    int failures = 0;
+    for (const auto &[name, check] : checks) {
+        const Outcome outcome = check();
+        if (!outcome.passed)
+            ++failures;
+        out << (outcome.passed ? "ok    " : "FAILED") << "  " << name << ": " << outcome.text << Qt::endl;
+    }
+    if (failures == 0)
+        out << "all " << checks.size() << " checks passed" << Qt::endl;
+    else
+        out << failures << " of " << checks.size() << " checks failed" << Qt::endl;
+    return failures == 0 ? 0 : 1;
+}
+
+Preflight::Outcome Preflight::checkSettings() const
+{
+    const QString source = QFileInfo::exists(m_settings.sourcePath)
+        ? m_settings.sourcePath
+        : m_settings.sourcePath + QStringLiteral(" (not found: defaults)");
+    const QStringList missing = m_settings.missingRequired();
+    if (!missing.isEmpty())
+        return failed(QStringLiteral("%1 lacks %2").arg(source, missing.join(QStringLiteral(", "))));
+    // A readable file is a leak only when it holds the password.
+    if (m_settings.sourceReadableByOthers && !m_settings.databasePassword.isEmpty())
+        return failed(m_settings.exposureWarning());
+    QString text = QStringLiteral("%1, every required key present").arg(source);
+    if (m_settings.sourceReadableByOthers)
+        text += QStringLiteral(" (readable by other users; it holds no password)");
+    return passed(text);
+}
+
+Preflight::Outcome Preflight::checkDriver() const
+{
+    const QStringList drivers = registeredOdbcDrivers();
+    if (drivers.contains(m_settings.odbcDriver))
+        return passed(QStringLiteral("\"%1\" is registered with the driver manager").arg(m_settings.odbcDriver));
+    return failed(QStringLiteral("\"%1\" is not registered with the driver manager (registered: %2)")
+                      .arg(m_settings.odbcDriver,
+                           drivers.isEmpty() ? QStringLiteral("none") : drivers.join(QStringLiteral(", "))));
+}
+
+Preflight::Outcome Preflight::checkConnection()
+{
+    const QString text = m_settings.connectionText.isEmpty() ? buildConnectionText(m_settings)
+                                                             : m_settings.connectionText;
+    const QString shown = connectionTextForDisplay(text);
+    m_connection->setConnectionTimeout(kTimeoutSeconds);
+    m_connection->setCommandTimeout(kTimeoutSeconds);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        m_connection->open(text);
+    } catch (const Failure &failure) {
+        QStringList messages;
+        for (const ProviderMessage &message : m_connection->errors())
+            messages << message.Description;
+        if (messages.isEmpty())
+            messages << failure.description();
+        return failed(QStringLiteral("%1 did not open: %2").arg(shown, messages.join(QStringLiteral(" / "))));
+    }
+    m_connected = true;
+    return passed(QStringLiteral("%1 opened in %2 ms").arg(shown).arg(clock.elapsed()));
+}
+
+Preflight::Outcome Preflight::checkBoardRows()
+{
+    if (!m_connected)
+        return failed(QStringLiteral("not checked: the database connection did not open"));
+    ResultSetPtr rows;
+    try {
+        rows = m_connection->execute(boardRowsQuery());
+    } catch (const Failure &failure) {
+        return failed(QStringLiteral("cinrg.dbo.settings cannot be read: %1").arg(failure.description()));
+    }
+    QSet<QString> present;
+    const int column = rows->columnIndex(QStringLiteral("PARAMETER"));
+    for (int row = 0; column >= 0 && row < rows->rowCount(); ++row)
+        present.insert(boardRightTrimBlanks(rows->value(row, column).toText()).toLower());
+    QStringList missing;
+    for (const QString &suffix : kSuffixes) {
+        for (const QString &parameter : boardParameters()) {
+            if (!present.contains((parameter + suffix).toLower()))
+                missing << parameter + suffix;
+        }
+    }
+    if (!missing.isEmpty())
+        return failed(QStringLiteral("rows missing in cinrg.dbo.settings: %1 (the station never inserts them)")
+                          .arg(missing.join(QStringLiteral(", "))));
+    return passed(QStringLiteral("all %1 rows present for %2").arg(boardParameters().size())
+                      .arg(kSuffixes.join(QStringLiteral(" and "))));
+}
+
+Preflight::Outcome Preflight::checkReportServer() const
+{
+    const QString address = reportPageAddress(m_settings.reportServer);
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(address)};
+    request.setTransferTimeout(kTimeoutSeconds * 1000);
+    // HEAD: the page's own request would open a batch; the headers say enough.
+    QNetworkReply *reply = network.head(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QString error = reply->errorString();
+    reply->deleteLater();
+    // Any HTTP answer means the server is there; only no answer at all fails.
+    if (status.isValid())
+        return passed(QStringLiteral("%1 answered HTTP %2").arg(address).arg(status.toInt()));
+    return failed(QStringLiteral("%1 did not answer: %2").arg(address, error));
+}
+
+Preflight::Outcome Preflight::checkPdfFolder(const QString &folder)
+{
+    const QString shown = QDir::toNativeSeparators(folder);
+    if (!QDir().mkpath(folder))
+        return failed(QStringLiteral("the PDF folder %1 cannot be created").arg(shown));
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".hardcopy-check-XXXXXX")));
+    if (!probe.open() || probe.write("%PDF-") != 5)
+        return failed(QStringLiteral("the PDF folder %1 is not writable: %2").arg(shown, probe.errorString()));
+    return passed(QStringLiteral("pages are printed as PDF files into %1, which is writable").arg(shown));
+}
+
+Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &settings)
+{
+    if (!settings.pdfFolder.isEmpty())
+        return checkPdfFolder(settings.pdfFolder);
+    return failed(QStringLiteral("printer %1 not checked").arg(settings.printer));
+}

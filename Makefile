@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build demo test bench install clean
+.PHONY: all deps build demo test bench package clean
 
 all: build
 
@@ -22,6 +22,9 @@ test: build
 
 bench: build
 	@bash scripts/run-bench.sh $(BUILD_DIR)
+
+package: build
+	@bash scripts/build-package.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -14,6 +14,9 @@ PACKAGES=(
     libxtst-dev libx11-dev
     fonts-dejavu-core
 )
+# Callers may ask for more (the package build wants dpkg-dev and lintian).
+read -r -a extra <<< "${EXTRA_PACKAGES:-}"
+PACKAGES+=("${extra[@]}")
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -1,0 +1,84 @@
+#include "platform/ThreadedSpooler.h"
+
+#include <QObject>
+
+#include "platform/Log.h"
+#include "platform/SpoolBackend.h"
+#include "platform/SpoolWorker.h"
+
+namespace {
+
+// How long the spooler's thread may take to finish the call in hand when the station
+// ends; every print system call is bounded well below this.
+constexpr unsigned long kStopWaitMs = 10000;
+
+} // namespace
+
+ThreadedSpooler::ThreadedSpooler(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds)
+    : m_context(std::make_unique<QObject>())
+{
+    QObject *context = m_context.get();
+    auto post = [this, context](Ticket ticket, const JobReport &report, const QString &trouble) {
+        QMetaObject::invokeMethod(context, [this, ticket, report, trouble] { apply(ticket, report, trouble); },
+                                  Qt::QueuedConnection);
+    };
+    m_worker = new SpoolWorker(std::move(backend), jobTimeoutSeconds, post);
+    m_worker->moveToThread(&m_thread);
+    m_thread.setObjectName(QStringLiteral("print spooler"));
+    m_thread.start();
+}
+
+ThreadedSpooler::~ThreadedSpooler()
+{
+    m_thread.quit();
+    if (!m_thread.wait(kStopWaitMs))
+        qCWarning(lcReport) << "the print spooler's thread did not end in time";
+    delete m_worker;
+    m_context.reset();
+}
+
+PrintSpooler::Ticket ThreadedSpooler::submit(const PrintPage &page)
+{
+    const Ticket ticket = ++m_lastTicket;
+    m_reports.insert(ticket, JobReport{});
+    SpoolWorker *worker = m_worker;
+    QMetaObject::invokeMethod(worker, [worker, ticket, page] { worker->submit(ticket, page); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+PrintSpooler::JobReport ThreadedSpooler::report(Ticket ticket) const
+{
+    return m_reports.value(ticket);
+}
+
+void ThreadedSpooler::cancel(Ticket ticket)
+{
+    SpoolWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, ticket] { worker->cancel(ticket, QStringLiteral("given up by the station")); },
+        Qt::QueuedConnection);
+}
+
+QString ThreadedSpooler::trouble() const
+{
+    return m_trouble;
+}
+
+void ThreadedSpooler::apply(Ticket ticket, const JobReport &report, const QString &trouble)
+{
+    const JobReport before = m_reports.value(ticket);
+    m_reports.insert(ticket, report);
+    if (trouble != m_trouble) {
+        if (trouble.isEmpty())
+            qCInfo(lcReport).noquote() << "printer trouble cleared:" << m_trouble;
+        else
+            qCWarning(lcReport).noquote() << "printer trouble:" << trouble;
+        m_trouble = trouble;
+    }
+    if (report.state == JobState::Queued && before.state == JobState::Submitting)
+        qCInfo(lcReport).noquote() << "print job submitted:" << describeJob(report);
+    else if (report.state == JobState::Completed)
+        qCInfo(lcReport).noquote() << "print job ended:" << describeJob(report);
+    else if (report.state == JobState::Failed)
+        qCWarning(lcReport).noquote() << "print job failed:" << describeJob(report);
+}

@@ -253,9 +253,14 @@ PrintSpooler::JobReport CupsBackend::poll(const PrintSpooler::JobReport &job, bo
         m_trouble.clear();
         break;
     case IPP_JSTATE_CANCELED:
+        seen.state = PrintSpooler::JobState::Failed;
+        // Most often the station's own cancel, whose cause is the trouble already shown.
+        if (m_trouble.isEmpty())
+            m_trouble = QStringLiteral("Printer %1: job %2 was canceled").arg(job.queue).arg(job.jobId);
+        break;
     case IPP_JSTATE_ABORTED:
         seen.state = PrintSpooler::JobState::Failed;
-        m_trouble = QStringLiteral("Printer %1 %2 job %3 (%4)").arg(job.queue, seen.finalState).arg(job.jobId).arg(seen.reason);
+        m_trouble = QStringLiteral("Printer %1 aborted job %2 (%3)").arg(job.queue).arg(job.jobId).arg(seen.reason);
         break;
     case IPP_JSTATE_HELD:
     case IPP_JSTATE_STOPPED:
@@ -272,6 +277,8 @@ bool CupsBackend::cancel(const PrintSpooler::JobReport &job, QString *error)
 {
     if (!connectServer(error))
         return false;
+    if (m_trouble.isEmpty())
+        m_trouble = QStringLiteral("Printer %1 did not print job %2").arg(job.queue).arg(job.jobId);
     const ipp_status_t status = cupsCancelJob2(m_http, job.queue.toUtf8().constData(), job.jobId, 0);
     // "Not possible": the job has already ended; the next poll tells how.
     if (isOk(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE)

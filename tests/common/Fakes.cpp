@@ -124,7 +124,7 @@ void FakeBrowser::renderPdf()
 
 QByteArray FakeBrowser::renderedPdf() const
 {
-    return QByteArrayLiteral("%PDF-1.4 ") + currentUrl.toUtf8();
+    return pdf.isEmpty() ? QByteArrayLiteral("%PDF-1.4 ") + currentUrl.toUtf8() : pdf;
 }
 
 PrintSpooler::Ticket FakeBrowser::submit(const PrintPage &page)

@@ -122,6 +122,7 @@ public:
     QStringList navigations;
     QStringList printedUrls;          // the URL of the page shown when each print started
     QVector<PrintPage> submitted;     // the pages handed to the printer
+    QByteArray pdf;                   // what a page renders as; empty: a stand-in text
     QString currentUrl;               // the loaded page
     bool printSucceeds = true;
     bool printHangs = false;          // a submitted job never ends unless it is cancelled

@@ -235,12 +235,12 @@ public:
     Form_HardCopy &load()
     {
         StationSeams seams;
-        seams.clock = &f.clock;
+        seams.clock = clock ? clock : &f.clock;
         seams.timer = &f.timer;
         seams.messages = &f.messages;
-        seams.events = &f.events;
+        seams.events = events ? events : &f.events;
         seams.browser = &browser;
-        seams.spooler = &browser;
+        seams.spooler = spooler ? spooler : &browser;
         seams.keyboard = &f.keyboard;
         seams.dialogs = &f.dialogs;
         f.form = std::make_unique<Form_HardCopy>(seams, *f.db, f.settings);
@@ -321,6 +321,10 @@ public:
     QPushButton *button(const char *name) const { return f.control<QPushButton>(name); }
 
     QString path;
+    // Real parts in place of the fakes, when a test sets them before load().
+    PrintSpooler *spooler = nullptr;
+    EventProcessor *events = nullptr;
+    Clock *clock = nullptr;
     CountingLims *lims = nullptr;
     StationFixture f;
     PrintingBrowser browser;

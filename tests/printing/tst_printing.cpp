@@ -201,15 +201,15 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted_data()
     QTest::addColumn<QString>("server");     // "down": nothing listens; "silent": cupsd stopped
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<int>("documents");      // new documents on the server's backend
-    QTest::addColumn<QString>("trouble");    // the window's printer trouble starts with this
+    QTest::addColumn<QString>("trouble");    // the window's printer trouble matches this at its start
     QTest::addColumn<QString>("logged");     // a warning of the station says this
     QTest::addColumn<int>("minSeconds");
     QTest::addColumn<int>("maxSeconds");
 
     QTest::newRow("queue accepts") << "OK" << "" << true << 2 << "" << "" << 0 << 10;
     QTest::newRow("queue rejects jobs")
-        << "REJECTS" << "" << false << 0 << "Printer REJECTS is not accepting jobs" << "not accepting jobs" << 0 << 2;
-    QTest::newRow("queue disabled") << "DISABLED" << "" << false << 0 << "Printer DISABLED is stopped"
+        << "REJECTS" << "" << false << 0 << "Printer REJECTS is not accepting jobs$" << "not accepting jobs" << 0 << 2;
+    QTest::newRow("queue disabled") << "DISABLED" << "" << false << 0 << "Printer DISABLED is stopped$"
                                     << "not submitted: Printer DISABLED is stopped" << 0 << 2;
     QTest::newRow("unknown queue") << "NOSUCHQUEUE" << "" << false << 0 << "Printer NOSUCHQUEUE does not exist"
                                    << "does not exist" << 0 << 2;
@@ -218,7 +218,8 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted_data()
     QTest::newRow("backend fails, retry-job policy holds the job")
         << "HOLDS" << "" << false << 0 << "Printer HOLDS: job" << "canceled by the station (pending-held)" << 0 << 10;
     QTest::newRow("backend stops the printer")
-        << "STOPS" << "" << false << 0 << "Printer STOPS did not print job"
+        // The samples page may find the printer already stopped by the cover page's job.
+        << "STOPS" << "" << false << 0 << "Printer STOPS (did not print job|is stopped)"
         << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
     QTest::newRow("backend never finishes")
         << "HANGS" << "" << false << 0 << "Printer HANGS did not print job"
@@ -292,7 +293,7 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
     if (trouble.isEmpty())
         QCOMPARE(shown, QString());
     else
-        QVERIFY2(shown.startsWith(trouble), qPrintable(shown));
+        QVERIFY2(QRegularExpression(QLatin1Char('^') + trouble).match(shown).hasMatch(), qPrintable(shown));
     if (!logged.isEmpty())
         QVERIFY2(g_log.join(QLatin1Char('\n')).contains(logged), qPrintable(g_log.join(QLatin1Char('\n'))));
 

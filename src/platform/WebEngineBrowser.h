@@ -16,12 +16,12 @@ class QTimer;
 class QVariant;
 class QWebEngineView;
 
-// Where the printed pages go.
+// Where the printed pages go, so that the page setup offers that printer's paper.
 struct PrintOptions
 {
     QString printerName;   // empty: the system's default printer
-    QString pdfFolder;     // when set: one PDF file per printed page in this folder
-    int resolution = 300;  // dpi for printer output unless page setup says otherwise
+    QString pdfFolder;     // when set: pages go into this folder, any paper size will do
+    int resolution = 300;  // dpi of the page setup's printer
 };
 
 // WebBrowser1: Qt WebEngine behind the browser seam.

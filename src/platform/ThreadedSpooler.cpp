@@ -24,6 +24,8 @@ ThreadedSpooler::ThreadedSpooler(std::unique_ptr<SpoolBackend> backend, int jobT
     };
     m_worker = new SpoolWorker(std::move(backend), jobTimeoutSeconds, post);
     m_worker->moveToThread(&m_thread);
+    // The worker, its timer and the backend's connection end on their own thread.
+    QObject::connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread.setObjectName(QStringLiteral("print spooler"));
     m_thread.start();
 }
@@ -31,9 +33,11 @@ ThreadedSpooler::ThreadedSpooler(std::unique_ptr<SpoolBackend> backend, int jobT
 ThreadedSpooler::~ThreadedSpooler()
 {
     m_thread.quit();
-    if (!m_thread.wait(kStopWaitMs))
-        qCWarning(lcReport) << "the print spooler's thread did not end in time";
-    delete m_worker;
+    if (!m_thread.wait(kStopWaitMs)) {
+        qCWarning(lcReport) << "the print spooler's thread did not end in time; it is stopped";
+        m_thread.terminate();
+        m_thread.wait();
+    }
     m_context.reset();
 }
 

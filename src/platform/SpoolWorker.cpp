@@ -19,6 +19,8 @@ int pollInterval(qint64 youngestAgeMs)
     return 500;
 }
 
+constexpr qint64 kGiveUpSlackMs = 60000;
+
 } // namespace
 
 SpoolWorker::SpoolWorker(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds, Post post)
@@ -83,6 +85,14 @@ bool SpoolWorker::follow(Job &job)
         job.cancelWhy = QStringLiteral("not finished after %1 s").arg(m_timeoutMs / 1000);
     if (!job.cancelWhy.isEmpty() && !job.cancelSent)
         cancelJob(job);
+    // A print server that stays away must not be polled for ever: the job is given up,
+    // logged as one whose end nobody confirmed.
+    if (job.age.elapsed() >= 2 * m_timeoutMs + kGiveUpSlackMs) {
+        job.report.state = PrintSpooler::JobState::Failed;
+        job.report.finalState = QStringLiteral("end not confirmed (%1)").arg(seen.finalState);
+        post(job.ticket, job.report);
+        return true;
+    }
     return false;
 }
 

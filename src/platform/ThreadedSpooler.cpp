@@ -11,6 +11,9 @@ namespace {
 // How long the spooler's thread may take to finish the call in hand when the station
 // ends; every print system call is bounded well below this.
 constexpr unsigned long kStopWaitMs = 10000;
+// Reports kept for the station to read: far more than the pages of one request, and a
+// station that runs for weeks does not pile them up.
+constexpr int kKeptReports = 1000;
 
 } // namespace
 
@@ -45,6 +48,7 @@ PrintSpooler::Ticket ThreadedSpooler::submit(const PrintPage &page)
 {
     const Ticket ticket = ++m_lastTicket;
     m_reports.insert(ticket, JobReport{});
+    m_reports.remove(ticket - kKeptReports);
     SpoolWorker *worker = m_worker;
     QMetaObject::invokeMethod(worker, [worker, ticket, page] { worker->submit(ticket, page); }, Qt::QueuedConnection);
     return ticket;
@@ -70,6 +74,8 @@ QString ThreadedSpooler::trouble() const
 
 void ThreadedSpooler::apply(Ticket ticket, const JobReport &report, const QString &trouble)
 {
+    if (!m_reports.contains(ticket))
+        return;
     const JobReport before = m_reports.value(ticket);
     m_reports.insert(ticket, report);
     if (trouble != m_trouble) {

@@ -21,7 +21,7 @@ int jobIdOf(const LogLine &line)
 
 // One client's stretch of the log, from its report request to the next one.
 ClientPrintTime measureClient(const std::vector<LogLine> &lines, size_t from, size_t to,
-                              const QHash<int, qint64> &jobEnds, std::vector<qint64> &handedOver)
+    const QHash<int, qint64> &jobEnds, std::vector<qint64> &handedOver)
 {
     ClientPrintTime client;
     client.clientNs = lines[to].ns - lines[from].ns;
@@ -32,7 +32,8 @@ ClientPrintTime measureClient(const std::vector<LogLine> &lines, size_t from, si
         const LogLine &line = lines[i];
         if (startsWith(line, "report request:") || startsWith(line, "follow-up request:")) {
             navigatedAt = line.ns;
-        } else if (startsWith(line, "page ") && line.message.contains(QLatin1String(" loaded: batch id")) && navigatedAt >= 0) {
+        } else if (startsWith(line, "page ") && line.message.contains(QLatin1String(" loaded: batch id"))
+            && navigatedAt >= 0) {
             client.loadsNs += line.ns - navigatedAt;
             navigatedAt = -1;
         } else if (startsWith(line, "printing a page of batch")) {

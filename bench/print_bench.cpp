@@ -35,7 +35,7 @@ constexpr double kOwnTargetMs = 100.0;
 bool queueExists(const QString &queue)
 {
     QProcess lpstat;
-    lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-p"), queue});
+    lpstat.start(QStringLiteral("lpstat"), { QStringLiteral("-p"), queue });
     return lpstat.waitForFinished(10000) && lpstat.exitCode() == 0;
 }
 
@@ -92,16 +92,17 @@ int report(const std::vector<ClientPrintTime> &clients, const QString &queue)
     }
     std::sort(own.begin(), own.end());
     const double n = double(clients.size());
-    std::printf("Printing on the CUPS queue %s, %zu clients of one report (no pause):\n", qPrintable(queue),
-                clients.size());
+    std::printf(
+        "Printing on the CUPS queue %s, %zu clients of one report (no pause):\n", qPrintable(queue), clients.size());
     std::printf("  time per client        %8.1f ms (mean)\n", total / n);
     std::printf("  page loads             %8.1f ms\n", loads / n);
-    std::printf("  slower job             %8.1f ms (handed to the spooler until CUPS reports it completed)\n", jobs / n);
+    std::printf(
+        "  slower job             %8.1f ms (handed to the spooler until CUPS reports it completed)\n", jobs / n);
     std::printf("  own time               %8.1f ms mean, %.1f median, %.1f max (target <= %.0f ms)\n",
-                (total - loads - jobs) / n, own[own.size() / 2], own.back(), kOwnTargetMs);
+        (total - loads - jobs) / n, own[own.size() / 2], own.back(), kOwnTargetMs);
     std::printf("    of which rendering   %8.1f ms (two pages to PDF in the browser engine)\n", renders / n);
     std::printf("  clients within target  %d of %zu (%s)\n", within, clients.size(),
-                within == int(clients.size()) ? "PASS" : "MISS");
+        within == int(clients.size()) ? "PASS" : "MISS");
     std::printf("  batch deleted only after both jobs completed: %d of %zu clients\n", orderKept, clients.size());
     return 0;
 }
@@ -115,11 +116,11 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("hardcopy-station-bench"));
     QApplication::setApplicationName(QStringLiteral("print_bench"));
     QCommandLineParser parser;
-    const QCommandLineOption clientsOption(QStringLiteral("clients"), QStringLiteral("Clients to print."),
-                                           QStringLiteral("n"), QStringLiteral("20"));
-    const QCommandLineOption queueOption(QStringLiteral("queue"), QStringLiteral("CUPS queue."), QStringLiteral("name"),
-                                         QStringLiteral("PDF"));
-    parser.addOptions({clientsOption, queueOption});
+    const QCommandLineOption clientsOption(
+        QStringLiteral("clients"), QStringLiteral("Clients to print."), QStringLiteral("n"), QStringLiteral("20"));
+    const QCommandLineOption queueOption(
+        QStringLiteral("queue"), QStringLiteral("CUPS queue."), QStringLiteral("name"), QStringLiteral("PDF"));
+    parser.addOptions({ clientsOption, queueOption });
     parser.process(app);
     const int clients = std::max(2, parser.value(clientsOption).toInt());
     const QString queue = parser.value(queueOption);
@@ -138,8 +139,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (int i = 1; i <= clients; ++i) {
-        DemoLims::ClientInfo client{100 + i, QStringLiteral("Client %1").arg(i), QStringLiteral("EU%1").arg(i),
-                                    DemoLims::kMainLab};
+        DemoLims::ClientInfo client { 100 + i, QStringLiteral("Client %1").arg(i), QStringLiteral("EU%1").arg(i),
+            DemoLims::kMainLab };
         DemoLims::SampleInfo sample;
         sample.contactId = client.contactId;
         sample.sampleNo = QStringLiteral("S%1").arg(i);
@@ -169,7 +170,7 @@ int main(int argc, char *argv[])
         click(window, "cmd_Access");
         click(window, "opt_FilterRating_0");
         const qsizetype from = LogRecorder::size();
-        click(window, "cmd_Automation");   // the run ends inside the click, in wait mode
+        click(window, "cmd_Automation"); // the run ends inside the click, in wait mode
         status = report(clientPrintTimes(LogRecorder::lines(from), 0), queue);
         int distributed = 0;
         for (const DemoLims::SampleInfo &sample : DemoLims::samples(lims))

@@ -301,7 +301,8 @@ bool Form_HardCopy::waitForPrintJobs()
         const bool printed = report.state == PrintSpooler::JobState::Completed;
         allPrinted = allPrinted && printed;
         if (printed)
-            qCInfo(lcReport).noquote() << "page of batch" << sBatchId << page.printType << "printed:" << describeJob(report);
+            qCInfo(lcReport).noquote() << "page of batch" << sBatchId << page.printType
+                                       << "printed:" << describeJob(report);
         else
             qCWarning(lcReport).noquote() << "page of batch" << sBatchId << page.printType
                                           << "not printed:" << describeJob(report);

@@ -32,7 +32,7 @@ QString uriFor(const char *resourceFormat, const QByteArray &value)
 {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), resourceFormat,
-                     value.constData());
+        value.constData());
     return QString::fromUtf8(uri);
 }
 
@@ -95,8 +95,7 @@ bool CupsBackend::connectServer(QString *error)
     }
     if (m_http)
         return true;
-    m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
-                          nullptr);
+    m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
     if (!m_http) {
         *error = QStringLiteral("The print server %1 cannot be reached: %2").arg(serverName(), lastError());
         return false;
@@ -128,8 +127,8 @@ QString CupsBackend::resolveQueue(QString *error)
 
 bool CupsBackend::queueReady(const QString &queue, QString *error, QString *detail)
 {
-    static const char *const wanted[] = {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs",
-                                         "printer-state-message"};
+    static const char *const wanted[]
+        = { "printer-state", "printer-state-reasons", "printer-is-accepting-jobs", "printer-state-message" };
     ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uriFor("/printers/%s", queue.toUtf8()));
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
     ipp_t *response = cupsDoRequest(m_http, request, "/");
@@ -164,7 +163,8 @@ bool CupsBackend::queueReady(const QString &queue, QString *error, QString *deta
 int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, QString *error)
 {
     const QByteArray name = queue.toUtf8();
-    const QByteArray title = QStringLiteral("HardCopy batch %1 %2").arg(page.batchId.trimmed(), page.printType).toUtf8();
+    const QByteArray title
+        = QStringLiteral("HardCopy batch %1 %2").arg(page.batchId.trimmed(), page.printType).toUtf8();
     const int jobId = cupsCreateJob(m_http, name.constData(), title.constData(), 0, nullptr);
     if (jobId <= 0) {
         *error = lastError();
@@ -219,8 +219,9 @@ PrintSpooler::JobReport CupsBackend::poll(const PrintSpooler::JobReport &job, bo
         seen.reason = error;
         return seen;
     }
-    static const char *const wanted[] = {"job-state", "job-state-reasons", "job-printer-state-message"};
-    ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", uriFor("/jobs/%s", QByteArray::number(job.jobId)));
+    static const char *const wanted[] = { "job-state", "job-state-reasons", "job-printer-state-message" };
+    ipp_t *request
+        = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", uriFor("/jobs/%s", QByteArray::number(job.jobId)));
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
     ipp_t *response = cupsDoRequest(m_http, request, "/");
     const ipp_status_t status = cupsLastError();
@@ -242,7 +243,7 @@ PrintSpooler::JobReport CupsBackend::poll(const PrintSpooler::JobReport &job, bo
     const int state = ippGetInteger(stateAttribute, 0);
     seen.finalState = QString::fromUtf8(ippEnumString("job-state", state));
     seen.reason = reasonText(keywords(ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)),
-                             text(response, "job-printer-state-message"));
+        text(response, "job-printer-state-message"));
     ippDelete(response);
 
     switch (state) {
@@ -265,7 +266,10 @@ PrintSpooler::JobReport CupsBackend::poll(const PrintSpooler::JobReport &job, bo
     case IPP_JSTATE_HELD:
     case IPP_JSTATE_STOPPED:
         *stuck = true;
-        m_trouble = QStringLiteral("Printer %1: job %2 %3 (%4)").arg(job.queue).arg(job.jobId).arg(seen.finalState, seen.reason);
+        m_trouble = QStringLiteral("Printer %1: job %2 %3 (%4)")
+                        .arg(job.queue)
+                        .arg(job.jobId)
+                        .arg(seen.finalState, seen.reason);
         break;
     default:
         break;

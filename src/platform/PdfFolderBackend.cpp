@@ -13,7 +13,7 @@ QString sanitized(const QString &text)
     for (QChar &c : out) {
         const char16_t u = c.unicode();
         const bool allowed = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9')
-                             || u == u'_' || u == u'-';
+            || u == u'_' || u == u'-';
         if (!allowed)
             c = u'_';
     }
@@ -44,8 +44,7 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
     const QString shownFolder = QDir::toNativeSeparators(folder.absolutePath());
     if (!QDir().mkpath(folder.absolutePath()))
         return failed(QStringLiteral("The print folder %1 cannot be created").arg(shownFolder));
-    const QString path =
-        unusedPath(folder, pdfFileName(QDateTime::currentDateTime(), page.batchId, page.printType));
+    const QString path = unusedPath(folder, pdfFileName(QDateTime::currentDateTime(), page.batchId, page.printType));
     // Written under a temporary name and renamed when complete: a file in the folder is
     // always a whole page.
     QSaveFile file(path);
@@ -73,7 +72,7 @@ PrintSpooler::JobReport PdfFolderBackend::failed(const QString &reason)
 
 QString PdfFolderBackend::pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType)
 {
-    QStringList parts{printedAt.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))};
+    QStringList parts { printedAt.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) };
     const QString batch = sanitized(batchId);
     const QString type = sanitized(printType);
     if (!batch.isEmpty())

@@ -6,8 +6,8 @@
 // One rendered report page on its way to paper.
 struct PrintPage
 {
-    QByteArray pdf;       // the page as a vector PDF
-    QString batchId;      // the page's values, for the job's title and file names
+    QByteArray pdf; // the page as a vector PDF
+    QString batchId; // the page's values, for the job's title and file names
     QString printType;
 };
 
@@ -20,19 +20,19 @@ public:
     using Ticket = int;
 
     enum class JobState {
-        Submitting,   // handed over, no job yet
-        Queued,       // the print system has the job (jobId) and has not finished it
-        Completed,    // the print system reports the job done: handed to the device
-        Failed        // no job, or a job that ended without being printed
+        Submitting, // handed over, no job yet
+        Queued, // the print system has the job (jobId) and has not finished it
+        Completed, // the print system reports the job done: handed to the device
+        Failed // no job, or a job that ended without being printed
     };
 
     struct JobReport
     {
         JobState state = JobState::Submitting;
-        QString queue;        // the printer (or folder) the page went to
-        int jobId = 0;        // the print system's job id; 0 when there is none
-        QString finalState;   // "completed", "canceled", "aborted", "not submitted", ...
-        QString reason;       // the print system's own words when the page failed
+        QString queue; // the printer (or folder) the page went to
+        int jobId = 0; // the print system's job id; 0 when there is none
+        QString finalState; // "completed", "canceled", "aborted", "not submitted", ...
+        QString reason; // the print system's own words when the page failed
         bool isFinal() const { return state == JobState::Completed || state == JobState::Failed; }
     };
 

@@ -63,8 +63,8 @@ void SpoolWorker::pollJobs()
         if (follow(job))
             job.ticket = 0;
     }
-    m_jobs.erase(std::remove_if(m_jobs.begin(), m_jobs.end(), [](const Job &job) { return job.ticket == 0; }),
-                 m_jobs.end());
+    m_jobs.erase(
+        std::remove_if(m_jobs.begin(), m_jobs.end(), [](const Job &job) { return job.ticket == 0; }), m_jobs.end());
     schedule();
 }
 

@@ -32,12 +32,12 @@ private:
         PrintSpooler::Ticket ticket = 0;
         PrintSpooler::JobReport report;
         QElapsedTimer age;
-        QString cancelWhy;      // non-empty: the station wants the job gone
+        QString cancelWhy; // non-empty: the station wants the job gone
         bool cancelSent = false;
     };
 
     void pollJobs();
-    bool follow(Job &job);   // true once the job has ended
+    bool follow(Job &job); // true once the job has ended
     void cancelJob(Job &job);
     void finish(Job &job);
     void schedule();

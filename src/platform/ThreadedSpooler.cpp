@@ -22,8 +22,8 @@ ThreadedSpooler::ThreadedSpooler(std::unique_ptr<SpoolBackend> backend, int jobT
 {
     QObject *context = m_context.get();
     auto post = [this, context](Ticket ticket, const JobReport &report, const QString &trouble) {
-        QMetaObject::invokeMethod(context, [this, ticket, report, trouble] { apply(ticket, report, trouble); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [this, ticket, report, trouble] { apply(ticket, report, trouble); }, Qt::QueuedConnection);
     };
     m_worker = new SpoolWorker(std::move(backend), jobTimeoutSeconds, post);
     m_worker->moveToThread(&m_thread);
@@ -47,10 +47,11 @@ ThreadedSpooler::~ThreadedSpooler()
 PrintSpooler::Ticket ThreadedSpooler::submit(const PrintPage &page)
 {
     const Ticket ticket = ++m_lastTicket;
-    m_reports.insert(ticket, JobReport{});
+    m_reports.insert(ticket, JobReport {});
     m_reports.remove(ticket - kKeptReports);
     SpoolWorker *worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker, ticket, page] { worker->submit(ticket, page); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [worker, ticket, page] { worker->submit(ticket, page); }, Qt::QueuedConnection);
     return ticket;
 }
 

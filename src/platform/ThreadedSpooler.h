@@ -31,9 +31,9 @@ public:
 private:
     void apply(Ticket ticket, const JobReport &report, const QString &trouble);
 
-    std::unique_ptr<QObject> m_context;   // receives the worker's updates on this thread
+    std::unique_ptr<QObject> m_context; // receives the worker's updates on this thread
     QThread m_thread;
-    SpoolWorker *m_worker = nullptr;      // lives on m_thread
+    SpoolWorker *m_worker = nullptr; // lives on m_thread
     QHash<Ticket, JobReport> m_reports;
     QString m_trouble;
     Ticket m_lastTicket = 0;

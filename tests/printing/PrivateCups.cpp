@@ -46,13 +46,14 @@ bool PrivateCups::writeFiles(QString *error)
     const QString root = m_dir.path();
     // Programs the server starts check that their folders are not open to others; the
     // folder must still be passable for the filters, which run as lp.
-    QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-    for (const char *folder : {"etc/ppd", "spool/tmp", "cache", "state", "log", "bin/backend", "out"})
+    QFile::setPermissions(root,
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+            | QFile::ExeOther);
+    for (const char *folder : { "etc/ppd", "spool/tmp", "cache", "state", "log", "bin/backend", "out" })
         QDir(root).mkpath(QString::fromLatin1(folder));
-    for (const char *part : {"cgi-bin", "daemon", "driver", "filter", "monitor", "notifier"}) {
+    for (const char *part : { "cgi-bin", "daemon", "driver", "filter", "monitor", "notifier" }) {
         QFile::link(QStringLiteral("%1/%2").arg(QLatin1String(kSystemServerBin), QLatin1String(part)),
-                    QStringLiteral("%1/bin/%2").arg(root, QLatin1String(part)));
+            QStringLiteral("%1/bin/%2").arg(root, QLatin1String(part)));
     }
     const QString backend = QStringLiteral(R"(#!/bin/sh
 if [ $# -eq 0 ]; then echo 'direct testbe "Unknown" "Station test backend"'; exit 0; fi
@@ -64,7 +65,8 @@ case "${DEVICE_URI#testbe:/}" in
   hang) while :; do sleep 1; done;;
 esac
 exit 1
-)").arg(root);
+)")
+                                .arg(root);
     const QString files = QStringLiteral("ServerRoot %1/etc\nRequestRoot %1/spool\nTempDir %1/spool/tmp\n"
                                          "CacheDir %1/cache\nStateDir %1/state\nServerBin %1/bin\n"
                                          "DataDir /usr/share/cups\nDocumentRoot /usr/share/cups/doc-root\n"
@@ -96,8 +98,9 @@ bool PrivateCups::start(QString *error)
     }
     const QString etc = m_dir.filePath(QStringLiteral("etc"));
     m_cupsd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_cupsd.start(QString::fromLatin1(kCupsd), {QStringLiteral("-f"), QStringLiteral("-c"), etc + QStringLiteral("/cupsd.conf"),
-                                                QStringLiteral("-s"), etc + QStringLiteral("/cups-files.conf")});
+    m_cupsd.start(QString::fromLatin1(kCupsd),
+        { QStringLiteral("-f"), QStringLiteral("-c"), etc + QStringLiteral("/cupsd.conf"), QStringLiteral("-s"),
+            etc + QStringLiteral("/cups-files.conf") });
     if (!m_cupsd.waitForStarted(5000)) {
         *error = QStringLiteral("cupsd did not start: ") + m_cupsd.errorString();
         return false;
@@ -106,7 +109,7 @@ bool PrivateCups::start(QString *error)
     const bool up = QTest::qWaitFor(
         [&] {
             return m_cupsd.state() != QProcess::Running
-                || (run(QStringLiteral("lpstat"), {QStringLiteral("-r")}, &output)
+                || (run(QStringLiteral("lpstat"), { QStringLiteral("-r") }, &output)
                     && output.contains(QLatin1String("scheduler is running")));
         },
         10000);
@@ -158,8 +161,8 @@ bool PrivateCups::run(const QString &program, const QStringList &arguments, QStr
 
 bool PrivateCups::addQueue(const QString &name, const QString &mode, const QString &errorPolicy)
 {
-    QStringList arguments{QStringLiteral("-p"), name, QStringLiteral("-E"), QStringLiteral("-v"),
-                          QStringLiteral("testbe:/") + mode};
+    QStringList arguments { QStringLiteral("-p"), name, QStringLiteral("-E"), QStringLiteral("-v"),
+        QStringLiteral("testbe:/") + mode };
     if (!errorPolicy.isEmpty())
         arguments << QStringLiteral("-o") << QStringLiteral("printer-error-policy=") + errorPolicy;
     return run(QStringLiteral("lpadmin"), arguments);
@@ -168,7 +171,7 @@ bool PrivateCups::addQueue(const QString &name, const QString &mode, const QStri
 QStringList PrivateCups::activeJobs()
 {
     QString output;
-    run(QStringLiteral("lpstat"), {QStringLiteral("-o")}, &output);
+    run(QStringLiteral("lpstat"), { QStringLiteral("-o") }, &output);
     return output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

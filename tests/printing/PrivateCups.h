@@ -21,7 +21,7 @@ public:
 
     bool start(QString *error);
     void stop();
-    void pause();    // SIGSTOP: the server holds its connections and answers nothing
+    void pause(); // SIGSTOP: the server holds its connections and answers nothing
     void resume();
 
     QString socketPath() const { return m_dir.filePath(QStringLiteral("cups.sock")); }

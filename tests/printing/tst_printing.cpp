@@ -111,11 +111,11 @@ void tst_Printing::initTestCase()
         return;
     QVERIFY2(m_cups.start(&error), qPrintable(error));
     QVERIFY(m_cups.addQueue(QStringLiteral("OK"), QStringLiteral("ok")));
-    QVERIFY(m_cups.run(QStringLiteral("lpadmin"), {QStringLiteral("-d"), QStringLiteral("OK")}));
+    QVERIFY(m_cups.run(QStringLiteral("lpadmin"), { QStringLiteral("-d"), QStringLiteral("OK") }));
     QVERIFY(m_cups.addQueue(QStringLiteral("REJECTS"), QStringLiteral("ok")));
-    QVERIFY(m_cups.run(QStringLiteral("cupsreject"), {QStringLiteral("REJECTS")}));
+    QVERIFY(m_cups.run(QStringLiteral("cupsreject"), { QStringLiteral("REJECTS") }));
     QVERIFY(m_cups.addQueue(QStringLiteral("DISABLED"), QStringLiteral("ok")));
-    QVERIFY(m_cups.run(QStringLiteral("cupsdisable"), {QStringLiteral("DISABLED")}));
+    QVERIFY(m_cups.run(QStringLiteral("cupsdisable"), { QStringLiteral("DISABLED") }));
     QVERIFY(m_cups.addQueue(QStringLiteral("ABORTS"), QStringLiteral("fail"), QStringLiteral("abort-job")));
     QVERIFY(m_cups.addQueue(QStringLiteral("HOLDS"), QStringLiteral("fail"), QStringLiteral("retry-job")));
     QVERIFY(m_cups.addQueue(QStringLiteral("STOPS"), QStringLiteral("stop")));
@@ -134,13 +134,24 @@ void tst_Printing::pdfFileNameTellsTimeBatchAndPage_data()
     QTest::addColumn<QString>("printType");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("batch and cover") << "1042" << "COVER" << "20261208-101502-123_batch-1042_COVER.pdf";
-    QTest::newRow("surrounding blanks dropped") << " 1042 " << "SAMPLES" << "20261208-101502-123_batch-1042_SAMPLES.pdf";
-    QTest::newRow("path characters replaced")
-        << "../x/1 2" << "a:b\\c" << "20261208-101502-123_batch-___x_1_2_a_b_c.pdf";
-    QTest::newRow("quote and non-ASCII replaced") << "O'Brien" << "Prüfung" << "20261208-101502-123_batch-O_Brien_Pr_fung.pdf";
-    QTest::newRow("no print type") << "77" << "" << "20261208-101502-123_batch-77.pdf";
-    QTest::newRow("elements missing") << "" << "" << "20261208-101502-123_page.pdf";
+    QTest::newRow("batch and cover") << "1042"
+                                     << "COVER"
+                                     << "20261208-101502-123_batch-1042_COVER.pdf";
+    QTest::newRow("surrounding blanks dropped") << " 1042 "
+                                                << "SAMPLES"
+                                                << "20261208-101502-123_batch-1042_SAMPLES.pdf";
+    QTest::newRow("path characters replaced") << "../x/1 2"
+                                              << "a:b\\c"
+                                              << "20261208-101502-123_batch-___x_1_2_a_b_c.pdf";
+    QTest::newRow("quote and non-ASCII replaced") << "O'Brien"
+                                                  << "Prüfung"
+                                                  << "20261208-101502-123_batch-O_Brien_Pr_fung.pdf";
+    QTest::newRow("no print type") << "77"
+                                   << ""
+                                   << "20261208-101502-123_batch-77.pdf";
+    QTest::newRow("elements missing") << ""
+                                      << ""
+                                      << "20261208-101502-123_page.pdf";
 }
 
 void tst_Printing::pdfFileNameTellsTimeBatchAndPage()
@@ -158,12 +169,13 @@ void tst_Printing::folderKeepsOneWholeFilePerPageOrSaysWhyNot()
     const QString folder = m_temp.filePath(QStringLiteral("prints/not-yet-there"));
     PdfFolderBackend backend(folder);
     const QByteArray pdf = smallPdf();
-    PrintSpooler::JobReport report = backend.submit({pdf, QStringLiteral("B 17"), QStringLiteral("COVER")});
+    PrintSpooler::JobReport report = backend.submit({ pdf, QStringLiteral("B 17"), QStringLiteral("COVER") });
     QCOMPARE(report.state, PrintSpooler::JobState::Completed);
     QVERIFY(backend.trouble().isEmpty());
     const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
     QCOMPARE(files.size(), 1);
-    QVERIFY2(files.first().fileName().endsWith(QLatin1String("_batch-B_17_COVER.pdf")), qPrintable(files.first().fileName()));
+    QVERIFY2(files.first().fileName().endsWith(QLatin1String("_batch-B_17_COVER.pdf")),
+        qPrintable(files.first().fileName()));
     QCOMPARE(files.first().size(), pdf.size());
 
     // A folder that cannot be made: its parent is a file.
@@ -171,7 +183,7 @@ void tst_Printing::folderKeepsOneWholeFilePerPageOrSaysWhyNot()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     PdfFolderBackend blocked(blocker.fileName() + QStringLiteral("/prints"));
-    report = blocked.submit({pdf, QStringLiteral("18"), QStringLiteral("COVER")});
+    report = blocked.submit({ pdf, QStringLiteral("18"), QStringLiteral("COVER") });
     QCOMPARE(report.state, PrintSpooler::JobState::Failed);
     QVERIFY2(blocked.trouble().startsWith(QLatin1String("The print folder ")), qPrintable(blocked.trouble()));
 }
@@ -181,7 +193,8 @@ void tst_Printing::qtPrinterPathHandsThePageToThePrinter()
     // Without a printer here, the path draws into a PDF-format printer.
     const QString output = m_temp.filePath(QStringLiteral("qt-printer.pdf"));
     QtPrinterBackend backend(QString(), output);
-    const PrintSpooler::JobReport report = backend.submit({smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES")});
+    const PrintSpooler::JobReport report
+        = backend.submit({ smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES") });
     QCOMPARE(report.state, PrintSpooler::JobState::Completed);
     QCOMPARE(report.finalState, QStringLiteral("handed to the spooler"));
     QFile file(output);
@@ -190,44 +203,56 @@ void tst_Printing::qtPrinterPathHandsThePageToThePrinter()
 
     // A named printer that does not exist is never replaced by the default printer.
     QtPrinterBackend missing(QStringLiteral("NoSuchQueue-4711"));
-    QCOMPARE(missing.submit({smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES")}).state,
-             PrintSpooler::JobState::Failed);
+    QCOMPARE(missing.submit({ smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES") }).state,
+        PrintSpooler::JobState::Failed);
     QCOMPARE(missing.trouble(), QStringLiteral("Printer NoSuchQueue-4711 does not exist"));
 }
 
 void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted_data()
 {
     QTest::addColumn<QString>("queue");
-    QTest::addColumn<QString>("server");     // "down": nothing listens; "silent": cupsd stopped
+    QTest::addColumn<QString>("server"); // "down": nothing listens; "silent": cupsd stopped
     QTest::addColumn<bool>("deleted");
-    QTest::addColumn<int>("documents");      // new documents on the server's backend
-    QTest::addColumn<QString>("trouble");    // the window's printer trouble matches this at its start
-    QTest::addColumn<QString>("logged");     // a warning of the station says this
+    QTest::addColumn<int>("documents"); // new documents on the server's backend
+    QTest::addColumn<QString>("trouble"); // the window's printer trouble matches this at its start
+    QTest::addColumn<QString>("logged"); // a warning of the station says this
     QTest::addColumn<int>("minSeconds");
     QTest::addColumn<int>("maxSeconds");
 
-    QTest::newRow("queue accepts") << "OK" << "" << true << 2 << "" << "" << 0 << 10;
-    QTest::newRow("queue rejects jobs")
-        << "REJECTS" << "" << false << 0 << "Printer REJECTS is not accepting jobs$" << "not accepting jobs" << 0 << 2;
-    QTest::newRow("queue disabled") << "DISABLED" << "" << false << 0 << "Printer DISABLED is stopped$"
+    QTest::newRow("queue accepts") << "OK"
+                                   << "" << true << 2 << ""
+                                   << "" << 0 << 10;
+    QTest::newRow("queue rejects jobs") << "REJECTS"
+                                        << "" << false << 0 << "Printer REJECTS is not accepting jobs$"
+                                        << "not accepting jobs" << 0 << 2;
+    QTest::newRow("queue disabled") << "DISABLED"
+                                    << "" << false << 0 << "Printer DISABLED is stopped$"
                                     << "not submitted: Printer DISABLED is stopped" << 0 << 2;
-    QTest::newRow("unknown queue") << "NOSUCHQUEUE" << "" << false << 0 << "Printer NOSUCHQUEUE does not exist"
+    QTest::newRow("unknown queue") << "NOSUCHQUEUE"
+                                   << "" << false << 0 << "Printer NOSUCHQUEUE does not exist"
                                    << "does not exist" << 0 << 2;
-    QTest::newRow("backend fails, abort-job policy")
-        << "ABORTS" << "" << false << 0 << "Printer ABORTS aborted job" << ", aborted" << 0 << 10;
+    QTest::newRow("backend fails, abort-job policy") << "ABORTS"
+                                                     << "" << false << 0 << "Printer ABORTS aborted job"
+                                                     << ", aborted" << 0 << 10;
     QTest::newRow("backend fails, retry-job policy holds the job")
-        << "HOLDS" << "" << false << 0 << "Printer HOLDS: job" << "canceled by the station (pending-held)" << 0 << 10;
+        << "HOLDS"
+        << "" << false << 0 << "Printer HOLDS: job"
+        << "canceled by the station (pending-held)" << 0 << 10;
     QTest::newRow("backend stops the printer")
         // The samples page may find the printer already stopped by the cover page's job.
-        << "STOPS" << "" << false << 0 << "Printer STOPS (did not print job|is stopped)"
+        << "STOPS"
+        << "" << false << 0 << "Printer STOPS (did not print job|is stopped)"
         << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
     QTest::newRow("backend never finishes")
-        << "HANGS" << "" << false << 0 << "Printer HANGS did not print job"
+        << "HANGS"
+        << "" << false << 0 << "Printer HANGS did not print job"
         << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
-    QTest::newRow("cupsd not running")
-        << "OK" << "down" << false << 0 << "The print server " << "cannot be reached" << 0 << 2;
-    QTest::newRow("cupsd does not answer")
-        << "SILENT" << "silent" << false << 0 << "The print server " << "does not answer" << 0 << 20;
+    QTest::newRow("cupsd not running") << "OK"
+                                       << "down" << false << 0 << "The print server "
+                                       << "cannot be reached" << 0 << 2;
+    QTest::newRow("cupsd does not answer") << "SILENT"
+                                           << "silent" << false << 0 << "The print server "
+                                           << "does not answer" << 0 << 20;
 }
 
 void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
@@ -243,8 +268,8 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
     if (!m_cupsMissing.isEmpty())
         QSKIP(qPrintable(m_cupsMissing));
 
-    const QString socket = server == QLatin1String("down") ? m_temp.filePath(QStringLiteral("nobody.sock"))
-                                                           : m_cups.socketPath();
+    const QString socket
+        = server == QLatin1String("down") ? m_temp.filePath(QStringLiteral("nobody.sock")) : m_cups.socketPath();
     ThreadedSpooler spooler(std::make_unique<CupsBackend>(queue, socket), kJobTimeoutSeconds);
     SystemClock clock;
     DemoStation station(m_lims.freshCopy());
@@ -262,9 +287,7 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
     QElapsedTimer sinceTick;
     QTimer ticker;
     ticker.setInterval(50);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        longestGapMs = std::max(longestGapMs, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
     const int documentsBefore = m_cups.documentsPrinted();
     if (server == QLatin1String("silent"))
         m_cups.pause();

@@ -1,14 +1,17 @@
 #include "platform/WebEngineBrowser.h"
 
+#include <atomic>
 #include <cmath>
+#include <memory>
 
 #include <QMarginsF>
+#include <QEventLoop>
 #include <QObject>
 #include <QPageSetupDialog>
 #include <QPageSize>
 #include <QPrinter>
-#include <QPrinterInfo>
 #include <QSettings>
+#include <QThread>
 #include <QTimer>
 #include <QVariant>
 #include <QWebEnginePage>
@@ -51,6 +54,9 @@ constexpr double kClockSlackMs = 5.0;
 constexpr int kStaleGraceMs = 1000;
 
 const QString kSettingsGroup = QStringLiteral("PageSetup");
+
+// How long the page setup waits for the print system to make its printer.
+constexpr int kPrinterAnswerMs = 5000;
 
 // An unattended station must never stop at a page's own dialog: alerts, confirmations
 // and prompts are logged and answered as dismissed.
@@ -269,25 +275,43 @@ void WebEngineBrowser::finishRender(const QByteArray &pdf, const QString &error)
 
 void WebEngineBrowser::pageSetup()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    const QString name = m_options.printerName.isEmpty() ? QPrinterInfo::defaultPrinter().printerName()
-                                                          : m_options.printerName;
-    if (m_options.pdfFolder.isEmpty() && !name.isEmpty())
-        printer.setPrinterName(name);
-    else
-        printer.setOutputFormat(QPrinter::PdfFormat);
-    if (m_options.pdfFolder.isEmpty())
-        applyPageSetup(printer, m_options.resolution);
-    else
-        printer.setPageLayout(pdfPageLayout());
-
-    QPageSetupDialog dialog(&printer, m_view ? m_view->window() : nullptr);
+    std::shared_ptr<QPrinter> printer = makePdfPrinter();
+    if (!printer) {
+        qCWarning(lcConsole) << "page setup not opened: the print system did not answer";
+        return;
+    }
+    printer->setPageLayout(pdfPageLayout());
+    QPageSetupDialog dialog(printer.get(), m_view ? m_view->window() : nullptr);
     dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    savePageLayout(printer.pageLayout());
-    qCInfo(lcConsole).noquote() << "page setup saved:" << printer.pageLayout().pageSize().name()
-                                << orientationName(printer.pageLayout().orientation());
+    savePageLayout(printer->pageLayout());
+    qCInfo(lcConsole).noquote() << "page setup saved:" << printer->pageLayout().pageSize().name()
+                                << orientationName(printer->pageLayout().orientation());
+}
+
+std::shared_ptr<QPrinter> WebEngineBrowser::makePdfPrinter()
+{
+    // Making a QPrinter asks the print system for its default printer, which blocks while
+    // a print server does not answer: it is made on a thread of its own while this one
+    // goes on serving events. The page setup works on a PDF printer, whose paper list
+    // needs no print server; every page is a PDF in the chosen layout whatever the queue.
+    auto made = std::make_shared<std::shared_ptr<QPrinter>>();
+    auto done = std::make_shared<std::atomic_bool>(false);
+    QThread *maker = QThread::create([made, done] {
+        auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        *made = printer;
+        *done = true;
+    });
+    QEventLoop loop;
+    QObject::connect(maker, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(maker, &QThread::finished, maker, &QObject::deleteLater);
+    QTimer::singleShot(kPrinterAnswerMs, &loop, &QEventLoop::quit);
+    maker->start();
+    loop.exec();
+    // A printer still being made is left to its thread, which ends by itself.
+    return *done ? *made : nullptr;
 }
 
 QWidget *WebEngineBrowser::widget()

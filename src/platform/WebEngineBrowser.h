@@ -65,6 +65,7 @@ private:
     void completeDocument(const QHash<QString, QString> &elements);
     void onRenderProcessTerminated(int exitCode);
 
+    static std::shared_ptr<QPrinter> makePdfPrinter();
     void onRendered(quint64 job, const QByteArray &pdf);
     void finishRender(const QByteArray &pdf, const QString &error);
 

@@ -406,10 +406,14 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
     bool modal = false;
     QPageLayout shown;
     QWidget *owner = nullptr;
-    QTimer::singleShot(0, [&] {
+    // The dialog opens once its printer has been made on another thread.
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, this, [&] {
         auto *dialog = qobject_cast<QPageSetupDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
+        answer.stop();
         dialogSeen = true;
         modal = dialog->isModal();
         shown = dialog->printer()->pageLayout();
@@ -419,6 +423,7 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
         else
             dialog->reject();
     });
+    answer.start();
     browser.pageSetup();
 
     QVERIFY(dialogSeen);

@@ -8,7 +8,9 @@ PACKAGES=(
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
     libqt6sql6-sqlite
     unixodbc-dev libsqliteodbc tdsodbc
-    cups cups-client printer-driver-cups-pdf
+    cups cups-client printer-driver-cups-pdf libcups2-dev
+    qt6-pdf-dev          # the Qt printer path (systems without CUPS), built and tried here too
+    poppler-utils        # pdftotext: the printing tests read the text of a rendered page
     xvfb xauth
     xdotool imagemagick  # end-to-end tests: the operator's gestures, a screenshot when one fails
     libxtst-dev libx11-dev

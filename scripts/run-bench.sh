@@ -25,4 +25,13 @@ echo "uptime: $(uptime)"
 status=0
 "$BIN" --server "$SERVER" "${@:2}" 2>"$LOG" || status=$?
 echo "Station output (log lines, warnings): $LOG"
+
+# Printing on the real cups-pdf queue PDF of the system's cupsd (started when needed).
+PRINT_BIN="$BUILD_DIR/bench/print_bench"
+PRINT_LOG="$BUILD_DIR/bench/print_bench.stderr.log"
+if [ -x "$PRINT_BIN" ]; then
+    bash "$HERE/start-cups.sh"
+    echo
+    "$PRINT_BIN" 2>"$PRINT_LOG" || echo "The printing benchmark could not measure (see $PRINT_LOG)."
+fi
 exit "$status"

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Runs the whole test suite through CTest, with the services the tests need: a virtual
-# display for the end-to-end tests and a CUPS queue for the real printing test.
+# display for the end-to-end tests. The printing tests start a cupsd of their own.
 set -euo pipefail
 BUILD_DIR="${1:-build}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=station-env.sh
 . "$HERE/station-env.sh"
-
-bash "$HERE/start-cups.sh"
 
 XVFB_PID=""
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then

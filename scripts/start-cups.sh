@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts cupsd (when it is not running) and makes a cups-pdf queue named PDF the
-# server-wide default, for the tests that print to a real queue. Needs root; without
-# root, or without cups installed, it does nothing and those tests skip.
+# server-wide default: for the printing benchmark and for the demo with
+# [Printing] Printer=PDF. Needs root; without root, or without cups installed, it does
+# nothing.
 set -u
 [ "$(id -u)" -eq 0 ] || exit 0
 command -v cupsd >/dev/null 2>&1 || exit 0

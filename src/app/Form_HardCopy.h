@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 #include "app/StationSeams.h"
@@ -97,7 +98,7 @@ public:
     void Navigate_Report(const QString &url);
     void cmdGo_Click();
     void Wait_And_Print(const QString &url);
-    bool Print_Page(const QString &batchId);   // true: the page reached the printer
+    bool Print_Page(const QString &batchId);   // true: the page was handed to the spooler
     void Delete_Batch(const QString &batchId);
 
     // ---- Operator console (console/) ----
@@ -132,7 +133,9 @@ private:
 
     // Waits of the browser (dispatch/).
     bool waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt);
-    bool waitForPrint();
+    bool waitForRender();
+    bool waitForPrintJobs();
+    void showPrinterTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
 
@@ -155,8 +158,8 @@ public:
     const StationSettings &settings() const { return m_settings; }
     dbModule &db() { return m_db; }
 
-    // Batch whose final page was printed successfully and not deleted yet: the only
-    // batch that may be deleted (nothing is lost to a failed print).
+    // Batch whose pages were all printed (every job completed) and not deleted yet: the
+    // only batch that may be deleted (nothing is lost to a failed print).
     QString printedBatchId() const { return m_printedBatchId; }
 
 private:
@@ -166,6 +169,12 @@ private:
     bool m_unloaded = false;
     bool m_shuttingDown = false;
     QString m_printedBatchId;
+    struct PageJob
+    {
+        int ticket = 0;      // the spooler's ticket of the page's job
+        QString printType;
+    };
+    QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
     int m_optionIndex = 0;   // option of the run's rating filter, kept across passes

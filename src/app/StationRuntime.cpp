@@ -6,9 +6,17 @@
 #include "platform/Clock.h"
 #include "platform/EventProcessor.h"
 #include "platform/Keyboard.h"
+#include "platform/Log.h"
 #include "platform/MessageBoxes.h"
+#include "platform/PdfFolderBackend.h"
+#include "platform/ThreadedSpooler.h"
 #include "platform/Timer.h"
 #include "platform/WebEngineBrowser.h"
+#if defined(HARDCOPY_HAVE_CUPS)
+#include "platform/CupsBackend.h"
+#elif defined(HARDCOPY_HAVE_QTPDF)
+#include "platform/QtPrinterBackend.h"
+#endif
 
 StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection)
     : m_settings(settings)
@@ -17,6 +25,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     printOptions.printerName = m_settings.printer;
     printOptions.pdfFolder = m_settings.pdfFolder;
     m_browser = std::make_unique<WebEngineBrowser>(printOptions);
+    m_spooler = std::make_unique<ThreadedSpooler>(makeSpoolBackend(m_settings), m_settings.jobTimeoutSeconds);
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
@@ -30,6 +39,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.messages = m_messages.get();
     seams.events = m_events.get();
     seams.browser = m_browser.get();
+    seams.spooler = m_spooler.get();
     seams.keyboard = systemKeyboard();
     seams.dialogs = m_dialogs.get();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
@@ -39,4 +49,22 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
 StationRuntime::~StationRuntime()
 {
     m_window.reset();
+}
+
+std::unique_ptr<SpoolBackend> StationRuntime::makeSpoolBackend(const StationSettings &settings)
+{
+    if (!settings.pdfFolder.isEmpty()) {
+        qCInfo(lcReport).noquote() << "pages are printed into the folder" << settings.pdfFolder;
+        return std::make_unique<PdfFolderBackend>(settings.pdfFolder);
+    }
+    const QString printer = settings.printer.isEmpty() ? QStringLiteral("the default printer") : settings.printer;
+#if defined(HARDCOPY_HAVE_CUPS)
+    qCInfo(lcReport).noquote() << "pages are printed through CUPS on" << printer;
+    return std::make_unique<CupsBackend>(settings.printer, settings.cupsServer);
+#elif defined(HARDCOPY_HAVE_QTPDF)
+    qCInfo(lcReport).noquote() << "pages are handed to the system's spooler for" << printer;
+    return std::make_unique<QtPrinterBackend>(settings.printer);
+#else
+#error "No print path: build with CUPS (libcups) or with Qt PDF"
+#endif
 }

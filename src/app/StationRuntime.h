@@ -14,6 +14,8 @@ class QtTimer;
 class SystemClock;
 class QtEventProcessor;
 class WebEngineBrowser;
+class PrintSpooler;
+class SpoolBackend;
 class OperatorDialogs;
 
 // The station on its real seams: the window, the database module over the connection it
@@ -26,6 +28,11 @@ public:
     ~StationRuntime();
 
     Form_HardCopy &window() { return *m_window; }
+    PrintSpooler &spooler() { return *m_spooler; }
+
+    // Where the settings send the pages: the PDF folder when one is set, else the printer
+    // through CUPS or, where there is no CUPS, through the Qt printer path.
+    static std::unique_ptr<SpoolBackend> makeSpoolBackend(const StationSettings &settings);
     dbModule &db() { return *m_db; }
     const StationSettings &settings() const { return m_settings; }
 
@@ -33,6 +40,7 @@ private:
     StationSettings m_settings;
     // Declared before the window: the window deletes the browser's view, its child.
     std::unique_ptr<WebEngineBrowser> m_browser;
+    std::unique_ptr<PrintSpooler> m_spooler;
     std::unique_ptr<QtMessageBoxes> m_messages;
     std::unique_ptr<QtTimer> m_timer;
     std::unique_ptr<SystemClock> m_clock;

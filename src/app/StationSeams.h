@@ -5,6 +5,7 @@ class Timer;
 class MessageBoxes;
 class EventProcessor;
 class WebBrowser;
+class PrintSpooler;
 class Keyboard;
 class OperatorDialogs;
 
@@ -17,6 +18,7 @@ struct StationSeams
     MessageBoxes *messages = nullptr;
     EventProcessor *events = nullptr;
     WebBrowser *browser = nullptr;    // WebBrowser1
+    PrintSpooler *spooler = nullptr;  // where the rendered pages are printed; none: nothing prints
     Keyboard *keyboard = nullptr;
     OperatorDialogs *dialogs = nullptr;
 };

@@ -74,6 +74,10 @@ StationSettings loadStationSettings(const QString &iniPath)
         s.pageLoadTimeoutSeconds = 120;
     s.printer = text(ini, QStringLiteral("Printing/Printer"));
     s.pdfFolder = text(ini, QStringLiteral("Printing/PdfFolder"));
+    s.jobTimeoutSeconds = ini.value(QStringLiteral("Printing/JobTimeout"), s.jobTimeoutSeconds).toInt();
+    if (s.jobTimeoutSeconds <= 0)
+        s.jobTimeoutSeconds = 120;
+    s.cupsServer = text(ini, QStringLiteral("Printing/CupsServer"));
     s.dateFormat = text(ini, QStringLiteral("Display/DateFormat"), s.dateFormat);
     s.timeFormat = text(ini, QStringLiteral("Display/TimeFormat"), s.timeFormat);
     s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());

@@ -20,6 +20,8 @@ struct StationSettings
     // Printing
     QString printer;                     // [Printing] Printer; empty: the system's default printer
     QString pdfFolder;                   // [Printing] PdfFolder; when set, pages are printed to PDF files there
+    int jobTimeoutSeconds = 120;         // [Printing] JobTimeout: a job not finished by then is cancelled
+    QString cupsServer;                  // [Printing] CupsServer; empty: the system's print server
 
     // Display
     QString dateFormat = QStringLiteral("M/d/yyyy");    // [Display] DateFormat

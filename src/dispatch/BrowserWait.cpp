@@ -1,5 +1,8 @@
 #include "app/Form_HardCopy.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -12,6 +15,7 @@
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/MessageBoxes.h"
+#include "platform/PrintSpooler.h"
 #include "platform/WebBrowser.h"
 #include "ui_Form_HardCopy.h"
 
@@ -21,6 +25,10 @@ namespace {
 // and the time-outs are looked at a few times a second.
 constexpr int kPollMilliseconds = 250;
 constexpr int kDefaultPageLoadTimeout = 120;
+constexpr int kDefaultJobTimeout = 120;
+// The spooler cancels a job at the job time-out and then confirms that it is gone; the
+// wait for the jobs gives it this much longer before it stops waiting.
+constexpr int kCancelGraceSeconds = 15;
 constexpr qint16 kMaxPageLoads = 10;
 constexpr int kReadyStateComplete = 4;
 
@@ -72,6 +80,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     sBatchId.clear();
     bBatchDeleted = false;
     m_printedBatchId.clear();
+    m_pageJobs.clear();
 
     qint16 pageLoads = 0;
     QString printType;
@@ -137,8 +146,11 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
 
     bool finalPrinted = false;
     skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
-    // Only a batch whose pages all reached the printer may be deleted.
-    if (finalPrinted && everyPrintSucceeded)
+    // Only a batch whose pages all were printed may be deleted: every job of the request
+    // must have been reported completed.
+    bool jobsCompleted = false;
+    skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
+    if (finalPrinted && everyPrintSucceeded && jobsCompleted)
         m_printedBatchId = sBatchId;
 
     skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
@@ -156,15 +168,30 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
 {
     if (batchId.isEmpty() || ui->chk_Print->checkState() != Qt::Checked)
         return false;
+    WebBrowser &browser = *m_seams.browser;
+    QString printType;
+    try {
+        printType = browser.elementValue(QStringLiteral("PrintType"));
+    } catch (const Failure &) {
+        // A page without a print type is printed all the same.
+    }
     qCInfo(lcReport).noquote() << "printing a page of batch" << batchId;
-    m_seams.browser->print();
-    const bool printed = waitForPrint();
-    if (printed)
-        qCInfo(lcReport).noquote() << "page of batch" << batchId << "printed";
-    else
-        qCWarning(lcReport).noquote() << "page of batch" << batchId
-                                      << "not printed:" << m_seams.browser->printError();
-    return printed;
+    browser.renderPdf();
+    if (!waitForRender()) {
+        qCWarning(lcReport).noquote() << "page of batch" << batchId << "not printed:" << browser.renderError();
+        return false;
+    }
+    if (!m_seams.spooler) {
+        qCWarning(lcReport).noquote() << "page of batch" << batchId << "not printed: the station has no printer";
+        return false;
+    }
+    // Handed over, the page is printed while the browser goes on to the next page; its
+    // job is waited for before the batch may be deleted.
+    const QByteArray pdf = browser.renderedPdf();
+    m_pageJobs.push_back({m_seams.spooler->submit({pdf, batchId, printType}), printType});
+    qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
+                               << "bytes of PDF";
+    return true;
 }
 
 void Form_HardCopy::Delete_Batch(const QString &batchId)
@@ -219,26 +246,74 @@ bool Form_HardCopy::waitForPage(const QDateTime &navigatedAt, const QDateTime &p
     return browser.readyState() == kReadyStateComplete;
 }
 
-// Waits until the printer has the page, so that the station neither navigates away from
-// it nor deletes its batch while the job is still being prepared.
-bool Form_HardCopy::waitForPrint()
+// Waits until the page has been rendered, so that the station neither navigates away
+// from it nor hands an unfinished page to the printer.
+bool Form_HardCopy::waitForRender()
 {
     WebBrowser &browser = *m_seams.browser;
     const int timeoutSeconds =
         m_settings.pageLoadTimeoutSeconds > 0 ? m_settings.pageLoadTimeoutSeconds : kDefaultPageLoadTimeout;
     const QDateTime started = m_seams.clock->now();
-    while (browser.printState() == WebBrowser::PrintState::Printing) {
+    while (browser.renderState() == WebBrowser::RenderState::Rendering) {
         const int openWindows = waitEvents(kPollMilliseconds);
         if (isUnloaded())
             abandonRequest("print");
         if (openWindows == 0)
             return false;
         if (started.secsTo(m_seams.clock->now()) >= timeoutSeconds) {
-            qCWarning(lcReport) << "the printer did not take the page within" << timeoutSeconds << "seconds";
+            qCWarning(lcReport) << "the page was not rendered within" << timeoutSeconds << "seconds";
             return false;
         }
     }
-    return browser.printState() == WebBrowser::PrintState::Succeeded;
+    return browser.renderState() == WebBrowser::RenderState::Rendered;
+}
+
+// Waits (in the event loop: every change of a job wakes it) until every job of the
+// request has ended, then tells whether all of them were printed.
+bool Form_HardCopy::waitForPrintJobs()
+{
+    if (m_pageJobs.isEmpty() || !m_seams.spooler)
+        return false;
+    PrintSpooler &spooler = *m_seams.spooler;
+    const auto allEnded = [&] {
+        return std::all_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
+                           [&](const PageJob &page) { return spooler.report(page.ticket).isFinal(); });
+    };
+    const int jobTimeout = m_settings.jobTimeoutSeconds > 0 ? m_settings.jobTimeoutSeconds : kDefaultJobTimeout;
+    const QDateTime started = m_seams.clock->now();
+    while (!allEnded()) {
+        const int openWindows = waitEvents(kPollMilliseconds);
+        if (isUnloaded())
+            abandonRequest("print job wait");
+        if (openWindows == 0)
+            break;
+        if (started.secsTo(m_seams.clock->now()) >= jobTimeout + kCancelGraceSeconds) {
+            qCWarning(lcReport) << "the print jobs did not end within" << jobTimeout + kCancelGraceSeconds << "seconds";
+            break;
+        }
+    }
+
+    bool allPrinted = true;
+    for (const PageJob &page : std::as_const(m_pageJobs)) {
+        const PrintSpooler::JobReport report = spooler.report(page.ticket);
+        if (!report.isFinal())
+            spooler.cancel(page.ticket);
+        const bool printed = report.state == PrintSpooler::JobState::Completed;
+        allPrinted = allPrinted && printed;
+        if (printed)
+            qCInfo(lcReport).noquote() << "page of batch" << sBatchId << page.printType
+                                       << "printed:" << describeJob(report);
+        else
+            qCWarning(lcReport).noquote() << "page of batch" << sBatchId << page.printType
+                                          << "not printed:" << describeJob(report);
+    }
+    showPrinterTrouble();
+    return allPrinted;
+}
+
+void Form_HardCopy::showPrinterTrouble()
+{
+    ui->lbl_PrinterTrouble->setText(m_seams.spooler ? m_seams.spooler->trouble() : QString());
 }
 
 void Form_HardCopy::pauseAfterPrint()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QWidget;
@@ -8,7 +9,7 @@ class QWidget;
 class WebBrowser
 {
 public:
-    enum class PrintState { Idle, Printing, Succeeded, Failed };
+    enum class RenderState { Idle, Rendering, Rendered, Failed };
 
     virtual ~WebBrowser() = default;
 
@@ -21,11 +22,13 @@ public:
     // there is no such element (or no document).
     virtual QString elementValue(const QString &id) const = 0;
 
-    // Prints the loaded document without a dialog; returns at once. printState() says
-    // when the job has been handed to the printer, or failed.
-    virtual void print() = 0;
-    virtual PrintState printState() const = 0;
-    virtual QString printError() const = 0;
+    // Renders the loaded document as a vector PDF (text kept as text, fonts embedded)
+    // with the page setup; returns at once. renderState() says when renderedPdf() holds
+    // the page, or that rendering failed (renderError()).
+    virtual void renderPdf() = 0;
+    virtual RenderState renderState() const = 0;
+    virtual QByteArray renderedPdf() const = 0;
+    virtual QString renderError() const = 0;
 
     // Page setup with a dialog; the choices apply to every later print.
     virtual void pageSetup() = 0;

@@ -1,17 +1,17 @@
 #include "platform/WebEngineBrowser.h"
 
+#include <atomic>
 #include <cmath>
+#include <memory>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QMarginsF>
+#include <QEventLoop>
 #include <QObject>
 #include <QPageSetupDialog>
 #include <QPageSize>
 #include <QPrinter>
-#include <QPrinterInfo>
 #include <QSettings>
+#include <QThread>
 #include <QTimer>
 #include <QVariant>
 #include <QWebEnginePage>
@@ -55,6 +55,9 @@ constexpr int kStaleGraceMs = 1000;
 
 const QString kSettingsGroup = QStringLiteral("PageSetup");
 
+// How long the page setup waits for the print system to make its printer.
+constexpr int kPrinterAnswerMs = 5000;
+
 // An unattended station must never stop at a page's own dialog: alerts, confirmations
 // and prompts are logged and answered as dismissed.
 class StationPage : public QWebEnginePage
@@ -79,33 +82,9 @@ protected:
     }
 };
 
-QString sanitized(const QString &text)
-{
-    QString out = text.trimmed().left(64);
-    for (QChar &c : out) {
-        const char16_t u = c.unicode();
-        const bool allowed = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9')
-                             || u == u'_' || u == u'-';
-        if (!allowed)
-            c = u'_';
-    }
-    return out;
-}
-
 QString orientationName(QPageLayout::Orientation orientation)
 {
     return orientation == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
-}
-
-// A name in the folder that no file has yet: two pages printed in the same millisecond
-// must not overwrite each other.
-QString unusedPath(const QDir &folder, const QString &fileName)
-{
-    QString path = folder.filePath(fileName);
-    const QString stem = QFileInfo(fileName).completeBaseName();
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = folder.filePath(QStringLiteral("%1-%2.pdf").arg(stem).arg(n));
-    return path;
 }
 
 } // namespace
@@ -135,16 +114,11 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
                          if (status != QWebEnginePage::NormalTerminationStatus)
                              onRenderProcessTerminated(exitCode);
                      });
-    QObject::connect(m_view, &QWebEngineView::pdfPrintingFinished, context,
-                     [this](const QString &filePath, bool success) { onPdfPrinted(filePath, success); });
-    QObject::connect(m_view, &QWebEngineView::printFinished, context,
-                     [this](bool success) { onPrinterFinished(success); });
 }
 
 WebEngineBrowser::~WebEngineBrowser()
 {
-    // Connections and pending script callbacks end with the context; the view goes
-    // before the printer that a running job may still paint on.
+    // Connections and pending script and rendering callbacks end with the context.
     m_context.reset();
     delete m_view.data();
 }
@@ -249,138 +223,95 @@ void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
     // Like a browser showing its crash page: completely loaded, with nothing on it.
     if (m_generation > 0 && m_readyState < 4)
         completeDocument({});
-    if (m_job != Job::None)
-        finishPrint(false, QStringLiteral("The page's renderer ended during printing"));
+    if (m_rendering)
+        finishRender({}, QStringLiteral("The page's renderer ended during printing"));
 }
 
-void WebEngineBrowser::print()
+void WebEngineBrowser::renderPdf()
 {
-    if (m_job != Job::None) {
-        // The running job keeps its printer and reports its own result when it ends.
-        m_printError = QStringLiteral("A print job is still running");
-        qCWarning(lcReport).noquote() << "print refused:" << m_printError << "| page:" << m_pageUrl;
-        m_printState = PrintState::Failed;
+    if (m_rendering) {
+        // The running rendering reports its own result when it ends.
+        m_renderError = QStringLiteral("A page is still being rendered");
+        qCWarning(lcReport).noquote() << "rendering refused:" << m_renderError << "| page:" << m_pageUrl;
+        m_renderState = RenderState::Failed;
         return;
     }
-    m_printError.clear();
-    m_printTarget.clear();
+    m_renderedPdf.clear();
+    m_renderError.clear();
     if (!m_view) {
-        finishPrint(false, QStringLiteral("The browser has no page to print"));
+        finishRender({}, QStringLiteral("The browser has no page to print"));
         return;
     }
-    if (!m_options.pdfFolder.isEmpty())
-        printToFolder();
+    m_rendering = true;
+    m_renderState = RenderState::Rendering;
+    const quint64 job = ++m_renderJobs;
+    QPointer<QObject> alive = m_context.get();
+    m_view->printToPdf(
+        [this, alive, job](const QByteArray &pdf) {
+            if (alive)
+                onRendered(job, pdf);
+        },
+        pdfPageLayout());
+}
+
+void WebEngineBrowser::onRendered(quint64 job, const QByteArray &pdf)
+{
+    if (!m_rendering || job != m_renderJobs)
+        return;
+    finishRender(pdf, pdf.isEmpty() ? QStringLiteral("The browser could not render the page") : QString());
+}
+
+void WebEngineBrowser::finishRender(const QByteArray &pdf, const QString &error)
+{
+    m_rendering = false;
+    m_renderedPdf = pdf;
+    m_renderError = error;
+    m_renderState = error.isEmpty() ? RenderState::Rendered : RenderState::Failed;
+    if (error.isEmpty())
+        qCDebug(lcReport).noquote() << "rendered page" << m_pageUrl << "as" << pdf.size() << "bytes of PDF";
     else
-        printOnPrinter();
-}
-
-void WebEngineBrowser::printToFolder()
-{
-    const QDir folder(m_options.pdfFolder);
-    if (!QDir().mkpath(folder.absolutePath())) {
-        finishPrint(false, QStringLiteral("The print folder %1 cannot be created").arg(QDir::toNativeSeparators(folder.absolutePath())));
-        return;
-    }
-    const QString fileName = pdfFileName(QDateTime::currentDateTime(), m_elements.value(QStringLiteral("BATCH_ID")),
-                                         m_elements.value(QStringLiteral("PrintType")));
-    m_printTarget = unusedPath(folder, fileName);
-    m_job = Job::Pdf;
-    m_printState = PrintState::Printing;
-    m_view->printToPdf(m_printTarget, pdfPageLayout());
-}
-
-void WebEngineBrowser::printOnPrinter()
-{
-    QString name = m_options.printerName;
-    if (name.isEmpty()) {
-        const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
-        if (defaultPrinter.isNull()) {
-            finishPrint(false, QStringLiteral("No default printer"));
-            return;
-        }
-        name = defaultPrinter.printerName();
-    } else if (QPrinterInfo::printerInfo(name).isNull()) {
-        finishPrint(false, QStringLiteral("The printer %1 does not exist").arg(name));
-        return;
-    }
-    m_printTarget = name;
-    // The job paints on this printer after print() has returned; it lives until the next job.
-    m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    m_printer->setPrinterName(name);
-    if (!m_printer->isValid()) {
-        finishPrint(false, QStringLiteral("The printer %1 cannot be used").arg(name));
-        return;
-    }
-    applyPageSetup(*m_printer, m_options.resolution);
-    m_job = Job::Printer;
-    m_printState = PrintState::Printing;
-    m_view->print(m_printer.get());
-}
-
-void WebEngineBrowser::onPdfPrinted(const QString &filePath, bool success)
-{
-    if (m_job != Job::Pdf || filePath != m_printTarget)
-        return;
-    const QFileInfo file(filePath);
-    if (success && file.exists() && file.size() > 0) {
-        finishPrint(true, {});
-        return;
-    }
-    if (file.exists() && file.size() == 0)
-        QFile::remove(filePath);
-    finishPrint(false, QStringLiteral("The PDF file %1 was not written").arg(QDir::toNativeSeparators(filePath)));
-}
-
-void WebEngineBrowser::onPrinterFinished(bool success)
-{
-    if (m_job != Job::Printer)
-        return;
-    finishPrint(success, success ? QString() : QStringLiteral("Printing on %1 failed").arg(m_printTarget));
-}
-
-void WebEngineBrowser::finishPrint(bool success, const QString &error)
-{
-    m_job = Job::None;
-    m_printState = success ? PrintState::Succeeded : PrintState::Failed;
-    m_printError = error;
-    const QString target = m_printTarget.isEmpty() ? QStringLiteral("(none)") : m_printTarget;
-    if (success)
-        qCInfo(lcReport).noquote() << "printed page" << m_pageUrl << "to" << target;
-    else
-        qCWarning(lcReport).noquote() << "printing page" << m_pageUrl << "failed:" << error;
-}
-
-WebBrowser::PrintState WebEngineBrowser::printState() const
-{
-    return m_printState;
-}
-
-QString WebEngineBrowser::printError() const
-{
-    return m_printError;
+        qCWarning(lcReport).noquote() << "rendering page" << m_pageUrl << "failed:" << error;
 }
 
 void WebEngineBrowser::pageSetup()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    const QString name = m_options.printerName.isEmpty() ? QPrinterInfo::defaultPrinter().printerName()
-                                                          : m_options.printerName;
-    if (m_options.pdfFolder.isEmpty() && !name.isEmpty())
-        printer.setPrinterName(name);
-    else
-        printer.setOutputFormat(QPrinter::PdfFormat);
-    if (m_options.pdfFolder.isEmpty())
-        applyPageSetup(printer, m_options.resolution);
-    else
-        printer.setPageLayout(pdfPageLayout());
-
-    QPageSetupDialog dialog(&printer, m_view ? m_view->window() : nullptr);
+    std::shared_ptr<QPrinter> printer = makePdfPrinter();
+    if (!printer) {
+        qCWarning(lcConsole) << "page setup not opened: the print system did not answer";
+        return;
+    }
+    printer->setPageLayout(pdfPageLayout());
+    QPageSetupDialog dialog(printer.get(), m_view ? m_view->window() : nullptr);
     dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    savePageLayout(printer.pageLayout());
-    qCInfo(lcConsole).noquote() << "page setup saved:" << printer.pageLayout().pageSize().name()
-                                << orientationName(printer.pageLayout().orientation());
+    savePageLayout(printer->pageLayout());
+    qCInfo(lcConsole).noquote() << "page setup saved:" << printer->pageLayout().pageSize().name()
+                                << orientationName(printer->pageLayout().orientation());
+}
+
+std::shared_ptr<QPrinter> WebEngineBrowser::makePdfPrinter()
+{
+    // Making a QPrinter asks the print system for its default printer, which blocks while
+    // a print server does not answer: it is made on a thread of its own while this one
+    // goes on serving events. The page setup works on a PDF printer, whose paper list
+    // needs no print server; every page is a PDF in the chosen layout whatever the queue.
+    auto made = std::make_shared<std::shared_ptr<QPrinter>>();
+    auto done = std::make_shared<std::atomic_bool>(false);
+    QThread *maker = QThread::create([made, done] {
+        auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        *made = printer;
+        *done = true;
+    });
+    QEventLoop loop;
+    QObject::connect(maker, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(maker, &QThread::finished, maker, &QObject::deleteLater);
+    QTimer::singleShot(kPrinterAnswerMs, &loop, &QEventLoop::quit);
+    maker->start();
+    loop.exec();
+    // A printer still being made is left to its thread, which ends by itself.
+    return *done ? *made : nullptr;
 }
 
 QWidget *WebEngineBrowser::widget()
@@ -468,18 +399,4 @@ QPageLayout WebEngineBrowser::pdfPageLayout()
         return layout;
     return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
                        QPageLayout::Millimeter);
-}
-
-QString WebEngineBrowser::pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType)
-{
-    QStringList parts{printedAt.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))};
-    const QString batch = sanitized(batchId);
-    const QString type = sanitized(printType);
-    if (!batch.isEmpty())
-        parts << QStringLiteral("batch-") + batch;
-    if (!type.isEmpty())
-        parts << type;
-    if (batch.isEmpty() && type.isEmpty())
-        parts << QStringLiteral("page");
-    return parts.join(u'_') + QStringLiteral(".pdf");
 }

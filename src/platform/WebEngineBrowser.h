@@ -16,12 +16,12 @@ class QTimer;
 class QVariant;
 class QWebEngineView;
 
-// Where the printed pages go.
+// Where the printed pages go, so that the page setup offers that printer's paper.
 struct PrintOptions
 {
     QString printerName;   // empty: the system's default printer
-    QString pdfFolder;     // when set: one PDF file per printed page in this folder
-    int resolution = 300;  // dpi for printer output unless page setup says otherwise
+    QString pdfFolder;     // when set: pages go into this folder, any paper size will do
+    int resolution = 300;  // dpi of the page setup's printer
 };
 
 // WebBrowser1: Qt WebEngine behind the browser seam.
@@ -37,9 +37,10 @@ public:
     void navigate(const QString &url) override;
     int readyState() const override;
     QString elementValue(const QString &id) const override;
-    void print() override;
-    PrintState printState() const override;
-    QString printError() const override;
+    void renderPdf() override;
+    RenderState renderState() const override { return m_renderState; }
+    QByteArray renderedPdf() const override { return m_renderedPdf; }
+    QString renderError() const override { return m_renderError; }
     void pageSetup() override;
     QWidget *widget() override;
 
@@ -52,11 +53,9 @@ public:
 
     // Prepares a printer for a report page: the saved page setup and the resolution.
     static void applyPageSetup(QPrinter &printer, int resolution);
-    // The layout of PDF output: the saved page setup, else A4 portrait with 10 mm margins.
+    // The layout of the rendered pages: the saved page setup, else A4 portrait with 10 mm
+    // margins.
     static QPageLayout pdfPageLayout();
-    // The name of the PDF file of one printed page: it sorts by time and tells the batch
-    // and the page; only [A-Za-z0-9_-] come from the page's values.
-    static QString pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType);
 
 private:
     void onLoadStarted();
@@ -66,11 +65,9 @@ private:
     void completeDocument(const QHash<QString, QString> &elements);
     void onRenderProcessTerminated(int exitCode);
 
-    void printToFolder();
-    void printOnPrinter();
-    void onPdfPrinted(const QString &filePath, bool success);
-    void onPrinterFinished(bool success);
-    void finishPrint(bool success, const QString &error);
+    static std::shared_ptr<QPrinter> makePdfPrinter();
+    void onRendered(quint64 job, const QByteArray &pdf);
+    void finishRender(const QByteArray &pdf, const QString &error);
 
     PrintOptions m_options;
     // Owns every connection and the timer, so that none of them outlives this object.
@@ -87,10 +84,9 @@ private:
     QHash<QString, QString> m_staleElements;
     QString m_pageUrl;
 
-    enum class Job { None, Pdf, Printer };
-    Job m_job = Job::None;         // the job that has not reported its result yet
-    PrintState m_printState = PrintState::Idle;
-    QString m_printError;
-    QString m_printTarget;         // the PDF file or the printer of the job in hand
-    std::unique_ptr<QPrinter> m_printer;
+    quint64 m_renderJobs = 0;      // one per renderPdf() that started
+    bool m_rendering = false;      // a rendering has not reported its result yet
+    RenderState m_renderState = RenderState::Idle;
+    QByteArray m_renderedPdf;
+    QString m_renderError;
 };

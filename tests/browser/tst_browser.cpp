@@ -1,5 +1,5 @@
 // The real browser behind the seam: Qt WebEngine loading pages from a local server,
-// reading their elements, and printing them into PDF files or on a CUPS queue.
+// reading their elements, and rendering them as vector PDF pages with the page setup.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QPageSetupDialog>
 #include <QPrinter>
-#include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -40,32 +39,15 @@ QString valueOrMissing(const WebBrowser &browser, const QString &id)
     }
 }
 
-QStringList pdfFiles(const QString &folder)
+// Width and height in points of the first page of a PDF.
+QSizeF firstMediaBox(const QByteArray &pdf)
 {
-    return QDir(folder).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
-}
-
-// Width and height in points of the first page of a PDF file.
-QSizeF firstMediaBox(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QString text = QString::fromLatin1(file.readAll());
+    const QString text = QString::fromLatin1(pdf);
     const QRegularExpression box(QStringLiteral(R"(/MediaBox\s*\[\s*0\s+0\s+([\d.]+)\s+([\d.]+)\s*\])"));
     const QRegularExpressionMatch match = box.match(text);
     if (!match.hasMatch())
         return {};
     return QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble());
-}
-
-bool printQueueEmpty()
-{
-    QProcess lpstat;
-    lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-o")});
-    if (!lpstat.waitForFinished(5000))
-        return false;
-    return lpstat.readAllStandardOutput().trimmed().isEmpty();
 }
 
 } // namespace
@@ -88,13 +70,8 @@ private slots:
     void failedLoadEndsAtFourWithElementsMissing();
     void responseWithoutDocumentEndsAtFourOnShownPage();
 
-    void pdfFileNameTellsTimeBatchAndPage_data();
-    void pdfFileNameTellsTimeBatchAndPage();
-    void printIntoFolderWritesOneNamedPdf();
-    void printWhilePrintingFailsAndFirstJobStillEnds();
-    void printWithoutUsablePrinterFailsAtOnce_data();
-    void printWithoutUsablePrinterFailsAtOnce();
-    void printOnCupsQueueHandsTheJobOver();
+    void renderedPageIsASmallVectorPdfWithItsText();
+    void renderWhileRenderingFailsAndFirstRenderStillEnds();
 
     void pageLayoutIsSavedInUserSettingsAndUsedByNextPrint();
     void pageSetupDialogSavesOnlyWhenAccepted_data();
@@ -311,116 +288,56 @@ void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()
     QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("71"));
 }
 
-void tst_Browser::pdfFileNameTellsTimeBatchAndPage_data()
+void tst_Browser::renderedPageIsASmallVectorPdfWithItsText()
 {
-    QTest::addColumn<QString>("batchId");
-    QTest::addColumn<QString>("printType");
-    QTest::addColumn<QString>("expected");
+    m_server.handler = [](const QByteArray &) {
+        return PageServer::Reply{200,
+                                 "<!DOCTYPE html><html><body><h1>Certificate of Analysis</h1>"
+                                 "<p>Sample QV-4711 lead 0.12 mg/kg</p></body></html>",
+                                 0};
+    };
+    WebEngineBrowser browser(PrintOptions{});
+    loadPage(browser, QStringLiteral("/report"));
+    QCOMPARE(browser.renderState(), WebBrowser::RenderState::Idle);
 
-    QTest::newRow("batch and cover") << "1042" << "COVER" << "20261208-101502-123_batch-1042_COVER.pdf";
-    QTest::newRow("surrounding blanks dropped") << " 1042 " << "SAMPLES" << "20261208-101502-123_batch-1042_SAMPLES.pdf";
-    QTest::newRow("path characters replaced")
-        << "../x/1 2" << "a:b\\c" << "20261208-101502-123_batch-___x_1_2_a_b_c.pdf";
-    QTest::newRow("quote and non-ASCII replaced") << "O'Brien" << "Prüfung" << "20261208-101502-123_batch-O_Brien_Pr_fung.pdf";
-    QTest::newRow("no print type") << "77" << "" << "20261208-101502-123_batch-77.pdf";
-    QTest::newRow("elements missing") << "" << "" << "20261208-101502-123_page.pdf";
+    browser.renderPdf();
+    QCOMPARE(browser.renderState(), WebBrowser::RenderState::Rendering);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kLoadTimeoutMs);
+    const QByteArray pdf = browser.renderedPdf();
+    QVERIFY(pdf.startsWith("%PDF-"));
+    // A picture of the page would be hundreds of kilobytes and carry no text.
+    QVERIFY2(pdf.size() < 100 * 1024, qPrintable(QString::number(pdf.size())));
+    QVERIFY(pdf.contains("/FontFile"));
+
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    QFile file(m_temp.filePath(QStringLiteral("vector.pdf")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(pdf);
+    file.close();
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {file.fileName(), QStringLiteral("-")});
+    QVERIFY(pdftotext.waitForFinished(10000));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    QVERIFY2(text.contains(QStringLiteral("Sample QV-4711 lead 0.12 mg/kg")), qPrintable(text));
 }
 
-void tst_Browser::pdfFileNameTellsTimeBatchAndPage()
+void tst_Browser::renderWhileRenderingFailsAndFirstRenderStillEnds()
 {
-    QFETCH(QString, batchId);
-    QFETCH(QString, printType);
-    QFETCH(QString, expected);
-
-    const QDateTime at(QDate(2026, 12, 8), QTime(10, 15, 2, 123));
-    QCOMPARE(WebEngineBrowser::pdfFileName(at, batchId, printType), expected);
-}
-
-void tst_Browser::printIntoFolderWritesOneNamedPdf()
-{
-    PrintOptions options;
-    options.pdfFolder = m_temp.filePath(QStringLiteral("named/not-yet-there"));
-    WebEngineBrowser browser(options);
-    loadPage(browser, QStringLiteral("/report?bid=B%2017&pt=COVER"));
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Idle);
-
-    browser.print();
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
-    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
-    QVERIFY(browser.printError().isEmpty());
-
-    const QStringList files = pdfFiles(options.pdfFolder);
-    QCOMPARE(files.size(), 1);
-    QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{8}-\d{6}-\d{3}_batch-B_17_COVER\.pdf$)")).match(files.first()).hasMatch(),
-             qPrintable(files.first()));
-    QFile pdf(QDir(options.pdfFolder).filePath(files.first()));
-    QVERIFY(pdf.open(QIODevice::ReadOnly));
-    QVERIFY(pdf.size() > 1000);
-    QVERIFY(pdf.read(5) == "%PDF-");
-}
-
-void tst_Browser::printWhilePrintingFailsAndFirstJobStillEnds()
-{
-    PrintOptions options;
-    options.pdfFolder = m_temp.filePath(QStringLiteral("twice"));
-    WebEngineBrowser browser(options);
+    WebEngineBrowser browser(PrintOptions{});
     loadPage(browser, QStringLiteral("/report?bid=8&pt=SAMPLES"));
 
-    browser.print();
-    browser.print();
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Failed);
-    QVERIFY(!browser.printError().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
-    QCOMPARE(pdfFiles(options.pdfFolder).size(), 1);
+    browser.renderPdf();
+    browser.renderPdf();
+    QCOMPARE(browser.renderState(), WebBrowser::RenderState::Failed);
+    QVERIFY(!browser.renderError().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kLoadTimeoutMs);
+    QVERIFY(browser.renderedPdf().startsWith("%PDF-"));
 
-    // Once the job has ended, the next one is accepted and gets a file of its own.
-    browser.print();
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
-    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
-    QCOMPARE(pdfFiles(options.pdfFolder).size(), 2);
-}
-
-void tst_Browser::printWithoutUsablePrinterFailsAtOnce_data()
-{
-    QTest::addColumn<QString>("printerName");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("no printer named, no default printer") << "" << "No default printer";
-    QTest::newRow("named printer does not exist") << "NoSuchQueue-4711" << "The printer NoSuchQueue-4711 does not exist";
-}
-
-void tst_Browser::printWithoutUsablePrinterFailsAtOnce()
-{
-    QFETCH(QString, printerName);
-    QFETCH(QString, error);
-
-    if (printerName.isEmpty() && !QPrinterInfo::defaultPrinter().isNull())
-        QSKIP("this machine has a default printer");
-    PrintOptions options;
-    options.printerName = printerName;
-    WebEngineBrowser browser(options);
-    loadPage(browser, QStringLiteral("/report?bid=5&pt=COVER"));
-
-    browser.print();
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Failed);
-    QCOMPARE(browser.printError(), error);
-}
-
-void tst_Browser::printOnCupsQueueHandsTheJobOver()
-{
-    const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
-    if (printer.isNull() || printer.printerName() != QStringLiteral("PDF"))
-        QSKIP("no CUPS queue \"PDF\" as the default printer (scripts/start-cups.sh makes one)");
-
-    WebEngineBrowser browser(PrintOptions{});
-    QSignalSpy finished(browser.widget(), SIGNAL(printFinished(bool)));
-    loadPage(browser, QStringLiteral("/report?bid=900&pt=SAMPLES"));
-    browser.print();
-    QCOMPARE(browser.printState(), WebBrowser::PrintState::Printing);
-    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, 60000);
-    QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished.first().at(0).toBool(), true);
-    QTRY_VERIFY_WITH_TIMEOUT(printQueueEmpty(), 60000);
+    // Once the first has ended, the next one is accepted.
+    browser.renderPdf();
+    QCOMPARE(browser.renderState(), WebBrowser::RenderState::Rendering);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kLoadTimeoutMs);
 }
 
 void tst_Browser::pageLayoutIsSavedInUserSettingsAndUsedByNextPrint()
@@ -441,16 +358,12 @@ void tst_Browser::pageLayoutIsSavedInUserSettingsAndUsedByNextPrint()
     QCOMPARE(printer.resolution(), 300);
     QVERIFY(printer.pageLayout().isEquivalentTo(chosen));
 
-    // A browser made afterwards (as after a restart) prints with it.
-    PrintOptions options;
-    options.pdfFolder = m_temp.filePath(QStringLiteral("layout"));
-    WebEngineBrowser browser(options);
+    // A browser made afterwards (as after a restart) renders with it.
+    WebEngineBrowser browser(PrintOptions{});
     loadPage(browser, QStringLiteral("/report?bid=31&pt=COVER"));
-    browser.print();
-    QTRY_COMPARE_WITH_TIMEOUT(browser.printState(), WebBrowser::PrintState::Succeeded, kLoadTimeoutMs);
-    const QStringList files = pdfFiles(options.pdfFolder);
-    QCOMPARE(files.size(), 1);
-    const QSizeF page = firstMediaBox(QDir(options.pdfFolder).filePath(files.first()));
+    browser.renderPdf();
+    QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kLoadTimeoutMs);
+    const QSizeF page = firstMediaBox(browser.renderedPdf());
     // A5 landscape: 210 mm x 148 mm.
     QVERIFY2(qAbs(page.width() - 595.3) < 2 && qAbs(page.height() - 419.5) < 2,
              qPrintable(QStringLiteral("%1 x %2").arg(page.width()).arg(page.height())));
@@ -493,10 +406,14 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
     bool modal = false;
     QPageLayout shown;
     QWidget *owner = nullptr;
-    QTimer::singleShot(0, [&] {
+    // The dialog opens once its printer has been made on another thread.
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, this, [&] {
         auto *dialog = qobject_cast<QPageSetupDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
+        answer.stop();
         dialogSeen = true;
         modal = dialog->isModal();
         shown = dialog->printer()->pageLayout();
@@ -506,6 +423,7 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
         else
             dialog->reject();
     });
+    answer.start();
     browser.pageSetup();
 
     QVERIFY(dialogSeen);
@@ -535,8 +453,8 @@ void tst_Browser::viewDeletedByItsWindowIsNotDeletedAgain()
     } catch (const Failure &failure) {
         QCOMPARE(failure.number(), int(Failure::ObjectRequired));
     }
-    browser->print();
-    QCOMPARE(browser->printState(), WebBrowser::PrintState::Failed);
+    browser->renderPdf();
+    QCOMPARE(browser->renderState(), WebBrowser::RenderState::Failed);
     browser.reset();
 }
 

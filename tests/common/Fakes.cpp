@@ -89,9 +89,13 @@ void FakeBrowser::navigate(const QString &url)
 
 void FakeBrowser::advance()
 {
-    if (m_printState == PrintState::Printing) {
-        m_printState = printSucceeds ? PrintState::Succeeded : PrintState::Failed;
-        m_printError = printSucceeds ? QString() : QStringLiteral("printer failed");
+    if (m_renderState == RenderState::Rendering)
+        m_renderState = RenderState::Rendered;
+    for (auto it = m_outcomes.begin(); it != m_outcomes.end(); it = m_outcomes.erase(it)) {
+        JobReport &job = m_jobs[it.key()];
+        job.state = it.value() ? JobState::Completed : JobState::Failed;
+        job.finalState = it.value() ? QStringLiteral("completed") : QStringLiteral("aborted");
+        m_trouble = it.value() ? QString() : QStringLiteral("printer failed");
     }
     if (m_readyState >= 4 || m_readyState == 0 || !m_pending.completes)
         return;
@@ -112,10 +116,30 @@ QString FakeBrowser::elementValue(const QString &id) const
     return m_current.elements.value(id);
 }
 
-void FakeBrowser::print()
+void FakeBrowser::renderPdf()
 {
     printedUrls << currentUrl;
-    m_printState = PrintState::Printing;
+    m_renderState = RenderState::Rendering;
+}
+
+QByteArray FakeBrowser::renderedPdf() const
+{
+    return pdf.isEmpty() ? QByteArrayLiteral("%PDF-1.4 ") + currentUrl.toUtf8() : pdf;
+}
+
+PrintSpooler::Ticket FakeBrowser::submit(const PrintPage &page)
+{
+    submitted.push_back(page);
+    const Ticket ticket = Ticket(submitted.size());
+    m_jobs.insert(ticket, JobReport{JobState::Queued, QStringLiteral("FAKE"), ticket, QStringLiteral("pending"), {}});
+    if (!printHangs)
+        m_outcomes.insert(ticket, printSucceeds);
+    return ticket;
+}
+
+void FakeBrowser::cancel(Ticket ticket)
+{
+    m_outcomes.insert(ticket, false);
 }
 
 void FakeKeyboard::keybdEvent(quint8 virtualKey, quint8 scanCode, quint32 flags, quintptr extraInfo)

@@ -14,6 +14,7 @@
 #include "platform/Keyboard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/OperatorDialogs.h"
+#include "platform/PrintSpooler.h"
 #include "platform/Timer.h"
 #include "platform/WebBrowser.h"
 
@@ -92,18 +93,27 @@ struct FakePage
     int eventsUntilLoaded = 1;        // event-processing calls until ready state 4
 };
 
-class FakeBrowser : public WebBrowser
+// The browser and the printer behind it: pages render at the next event processing, and
+// each job ends at the one after, printed or failed as printSucceeds said when the page
+// was submitted.
+class FakeBrowser : public WebBrowser, public PrintSpooler
 {
 public:
     FakeBrowser();
     void navigate(const QString &url) override;
     int readyState() const override { return m_readyState; }
     QString elementValue(const QString &id) const override;
-    void print() override;
-    PrintState printState() const override { return m_printState; }
-    QString printError() const override { return m_printError; }
+    void renderPdf() override;
+    RenderState renderState() const override { return m_renderState; }
+    QByteArray renderedPdf() const override;
+    QString renderError() const override { return QString(); }
     void pageSetup() override { ++pageSetups; }
     QWidget *widget() override { return nullptr; }
+
+    Ticket submit(const PrintPage &page) override;
+    JobReport report(Ticket ticket) const override { return m_jobs.value(ticket); }
+    void cancel(Ticket ticket) override;
+    QString trouble() const override { return m_trouble; }
 
     // Called at every event processing: moves loads and print jobs along.
     void advance();
@@ -111,8 +121,11 @@ public:
     std::function<FakePage(const QString &url)> server;
     QStringList navigations;
     QStringList printedUrls;          // the URL of the page shown when each print started
+    QVector<PrintPage> submitted;     // the pages handed to the printer
+    QByteArray pdf;                   // what a page renders as; empty: a stand-in text
     QString currentUrl;               // the loaded page
     bool printSucceeds = true;
+    bool printHangs = false;          // a submitted job never ends unless it is cancelled
     int pageSetups = 0;
 
 private:
@@ -122,8 +135,10 @@ private:
     int m_eventsLeft = 0;
     FakePage m_current;
     bool m_hasDocument = false;
-    PrintState m_printState = PrintState::Idle;
-    QString m_printError;
+    RenderState m_renderState = RenderState::Idle;
+    QMap<Ticket, JobReport> m_jobs;
+    QMap<Ticket, bool> m_outcomes;    // the running jobs: printed or not
+    QString m_trouble;
 };
 
 class FakeKeyboard : public Keyboard

@@ -33,6 +33,7 @@ Form_HardCopy &StationFixture::create()
     seams.messages = &messages;
     seams.events = &events;
     seams.browser = &browser;
+    seams.spooler = &browser;
     seams.keyboard = &keyboard;
     seams.dialogs = &dialogs;
     form = std::make_unique<Form_HardCopy>(seams, *db, settings);

@@ -173,6 +173,8 @@ private slots:
     void printSwitchOffPrintsAndDeletesNothing();
     void failedPrintKeepsTheBatch_data();
     void failedPrintKeepsTheBatch();
+    void samplesPageLoadsWhileTheCoverJobPrints();
+    void printerTroubleIsShownUntilPagesPrintAgain();
     void deleteStatementTakesTheBatchIdFromThePage_data();
     void deleteStatementTakesTheBatchIdFromThePage();
 };
@@ -901,6 +903,46 @@ void tst_Dispatch::failedPrintKeepsTheBatch()
     s.form().Delete_Batch(s.form().sBatchId);
     QVERIFY(s.deletes().isEmpty());
     QVERIFY(!s.form().bBatchDeleted);
+}
+
+void tst_Dispatch::samplesPageLoadsWhileTheCoverJobPrints()
+{
+    Station s;
+    const QString samplesUrl = kRequestUrl + "&pt=SAMPLES&bid=B3";
+    QVector<PrintSpooler::JobState> coverJobWhenSamplesRequested;
+    s.f.browser.server = [&](const QString &url) {
+        if (url != samplesUrl)
+            return page("B3", QStringLiteral("COVER"));
+        coverJobWhenSamplesRequested << s.f.browser.report(1).state;
+        return page("B3", QStringLiteral("SAMPLES"));
+    };
+    s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
+
+    s.form().Wait_And_Print(kRequestUrl);
+
+    QCOMPARE(coverJobWhenSamplesRequested, QVector<PrintSpooler::JobState>{PrintSpooler::JobState::Queued});
+    QCOMPARE(s.f.browser.submitted.size(), 2);
+    QCOMPARE(s.f.browser.submitted.at(0).printType, QStringLiteral("COVER"));
+    QCOMPARE(s.deletes().size(), 1);
+}
+
+void tst_Dispatch::printerTroubleIsShownUntilPagesPrintAgain()
+{
+    Station s;
+    s.f.browser.server = [](const QString &) { return page("B4", QStringLiteral("SAMPLES")); };
+    s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
+    auto *trouble = s.f.control<QLabel>("lbl_PrinterTrouble");
+    QCOMPARE(trouble->text(), QString());
+
+    s.f.browser.printSucceeds = false;
+    s.form().Wait_And_Print(kRequestUrl);
+    QCOMPARE(trouble->text(), QStringLiteral("printer failed"));
+    QVERIFY(s.deletes().isEmpty());
+
+    s.f.browser.printSucceeds = true;
+    s.form().Wait_And_Print(kRequestUrl);
+    QCOMPARE(trouble->text(), QString());
+    QCOMPARE(s.deletes().size(), 1);
 }
 
 void tst_Dispatch::deleteStatementTakesTheBatchIdFromThePage_data()

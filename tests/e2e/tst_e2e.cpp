@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "printing/PrivateCups.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;
@@ -683,6 +684,8 @@ void tst_E2E::failedPrintingKeepsEveryBatch_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
     QTest::newRow("missing printer") << QStringLiteral("Printing/Printer") << QStringLiteral("NoSuchQueue");
+    // A queue of a cupsd of the test's own that refuses jobs.
+    QTest::newRow("CUPS queue rejects jobs") << QStringLiteral("Printing/Printer") << QStringLiteral("cups:REJECTS");
     // A folder that cannot be made: its parent is a file.
     QTest::newRow("print folder cannot be written")
         << QStringLiteral("Printing/PdfFolder") << QStringLiteral("%1/not-a-folder/prints");
@@ -700,10 +703,27 @@ void tst_E2E::failedPrintingKeepsEveryBatch()
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
     QVERIFY(s.startServer());
-    QVERIFY(s.startStation({{key, value.contains(QLatin1String("%1")) ? value.arg(s.folder()) : value}}));
+    QMap<QString, QString> settings{{key, value.contains(QLatin1String("%1")) ? value.arg(s.folder()) : value}};
+    std::unique_ptr<PrivateCups> cups;
+    if (value.startsWith(QLatin1String("cups:"))) {
+        if (!PrivateCups::unavailableReason().isEmpty())
+            QSKIP(qPrintable(PrivateCups::unavailableReason()));
+        const QString queue = value.mid(5);
+        QString error;
+        cups = std::make_unique<PrivateCups>();
+        QVERIFY2(cups->start(&error), qPrintable(error));
+        QVERIFY(cups->addQueue(queue, QStringLiteral("ok")));
+        QVERIFY(cups->run(QStringLiteral("cupsreject"), {queue}));
+        settings = {{key, queue}, {QStringLiteral("Printing/CupsServer"), cups->socketPath()}};
+    }
+    QVERIFY(s.startStation(settings));
     QVERIFY(s.loginAndStart());
 
     QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 120 * kSecond), "the run did not end");
+    if (cups) {
+        QVERIFY(s.log().contains(QLatin1String("is not accepting jobs")));
+        QCOMPARE(cups->documentsPrinted(), 0);
+    }
     QVERIFY2(s.running(), "the station did not stay in wait mode");
     QVERIFY(!s.hasWindow(kMessageTitle));
     // Both clients were tried, neither batch was deleted.

@@ -38,25 +38,20 @@ struct PrintedPage
 };
 
 // The fake browser with a printer the test controls page by page. A hanging printer
-// keeps the job "printing" until the station gives up on it.
+// never ends the job until the station gives up on it.
 class PrintingBrowser : public FakeBrowser
 {
 public:
-    void print() override
+    Ticket submit(const PrintPage &sent) override
     {
         PrintedPage page{valueOf(QStringLiteral("BATCH_ID")), valueOf(QStringLiteral("PrintType")), currentUrl,
                          PrinterOutcome::Prints};
         if (printer)
             page.outcome = printer(page);
-        m_hanging = page.outcome == PrinterOutcome::Hangs;
+        printHangs = page.outcome == PrinterOutcome::Hangs;
         printSucceeds = page.outcome == PrinterOutcome::Prints;
         pages.push_back(page);
-        FakeBrowser::print();
-    }
-
-    PrintState printState() const override
-    {
-        return m_hanging ? PrintState::Printing : FakeBrowser::printState();
+        return FakeBrowser::submit(sent);
     }
 
     // Batches whose cover and final page both reached the printer, with no failed page.
@@ -90,8 +85,6 @@ private:
             return {};
         }
     }
-
-    bool m_hanging = false;
 };
 
 // The query keys of a report URL as the station writes it (no encoding).
@@ -242,11 +235,12 @@ public:
     Form_HardCopy &load()
     {
         StationSeams seams;
-        seams.clock = &f.clock;
+        seams.clock = clock ? clock : &f.clock;
         seams.timer = &f.timer;
         seams.messages = &f.messages;
-        seams.events = &f.events;
+        seams.events = events ? events : &f.events;
         seams.browser = &browser;
+        seams.spooler = spooler ? spooler : &browser;
         seams.keyboard = &f.keyboard;
         seams.dialogs = &f.dialogs;
         f.form = std::make_unique<Form_HardCopy>(seams, *f.db, f.settings);
@@ -327,6 +321,10 @@ public:
     QPushButton *button(const char *name) const { return f.control<QPushButton>(name); }
 
     QString path;
+    // Real parts in place of the fakes, when a test sets them before load().
+    PrintSpooler *spooler = nullptr;
+    EventProcessor *events = nullptr;
+    Clock *clock = nullptr;
     CountingLims *lims = nullptr;
     StationFixture f;
     PrintingBrowser browser;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/SpoolBackend.h"
+
+typedef struct _http_s http_t;
+
+// Printing through CUPS (Linux, macOS) with libcups on a connection of its own whose
+// every call is bounded, so that a print server that does not answer costs seconds,
+// never a minute. Before a page is submitted the queue must exist, accept jobs and not
+// be stopped; otherwise the page fails at once with the server's own words and no job
+// is made, and no other printer is ever used in its place.
+class CupsBackend : public SpoolBackend
+{
+public:
+    // printer: the queue; empty for the system's default. server: the print server
+    // (host, host:port or a socket path); empty for the system's (CUPS_SERVER, client.conf).
+    CupsBackend(QString printer, QString server);
+    ~CupsBackend() override;
+
+    PrintSpooler::JobReport submit(const PrintPage &page) override;
+    PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;
+    bool cancel(const PrintSpooler::JobReport &job, QString *error) override;
+    QString trouble() const override { return m_trouble; }
+
+private:
+    bool connectServer(QString *error);
+    void dropConnection();
+    QString resolveQueue(QString *error);
+    bool queueReady(const QString &queue, QString *error, QString *detail);
+    int sendDocument(const QString &queue, const PrintPage &page, QString *error);
+    PrintSpooler::JobReport failed(const QString &queue, const QString &finalState, const QString &reason);
+    QString serverName() const;
+
+    QString m_printer;
+    QString m_server;
+    bool m_serverSet = false;
+    http_t *m_http = nullptr;
+    QString m_trouble;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One rendered report page on its way to paper.
+struct PrintPage
+{
+    QByteArray pdf; // the page as a vector PDF
+    QString batchId; // the page's values, for the job's title and file names
+    QString printType;
+};
+
+// Where printed pages go: takes the PDF of one page and follows its job to its end.
+// Every call returns at once; the work happens elsewhere, and each change of a job's
+// state reaches the window's thread as an event, so a wait in the event loop wakes up.
+class PrintSpooler
+{
+public:
+    using Ticket = int;
+
+    enum class JobState {
+        Submitting, // handed over, no job yet
+        Queued, // the print system has the job (jobId) and has not finished it
+        Completed, // the print system reports the job done: handed to the device
+        Failed // no job, or a job that ended without being printed
+    };
+
+    struct JobReport
+    {
+        JobState state = JobState::Submitting;
+        QString queue; // the printer (or folder) the page went to
+        int jobId = 0; // the print system's job id; 0 when there is none
+        QString finalState; // "completed", "canceled", "aborted", "not submitted", ...
+        QString reason; // the print system's own words when the page failed
+        bool isFinal() const { return state == JobState::Completed || state == JobState::Failed; }
+    };
+
+    virtual ~PrintSpooler() = default;
+
+    virtual Ticket submit(const PrintPage &page) = 0;
+    virtual JobReport report(Ticket ticket) const = 0;
+    // The station gives up on the job: it is cancelled and confirmed gone, so that it
+    // can never come out later as a duplicate of a page printed again.
+    virtual void cancel(Ticket ticket) = 0;
+    // What is wrong with the printer now, for the operator ("Printer PDF is not
+    // accepting jobs"); empty once pages print again.
+    virtual QString trouble() const = 0;
+};
+
+// The job's line in the log: queue, job id, final state and the print system's reason.
+QString describeJob(const PrintSpooler::JobReport &report);

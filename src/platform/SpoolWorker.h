@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include "platform/PrintSpooler.h"
+
+class QTimer;
+class SpoolBackend;
+
+// The thread side of ThreadedSpooler: submits pages through the backend and follows
+// their jobs by polling, often at first (a healthy job ends within half a second) and
+// more rarely the longer it runs, until each job has reached a final state.
+class SpoolWorker : public QObject
+{
+public:
+    using Post = std::function<void(PrintSpooler::Ticket, const PrintSpooler::JobReport &, const QString &trouble)>;
+
+    SpoolWorker(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds, Post post);
+    ~SpoolWorker() override;
+
+    void submit(PrintSpooler::Ticket ticket, const PrintPage &page);
+    void cancel(PrintSpooler::Ticket ticket, const QString &why);
+
+private:
+    struct Job
+    {
+        PrintSpooler::Ticket ticket = 0;
+        PrintSpooler::JobReport report;
+        QElapsedTimer age;
+        QString cancelWhy; // non-empty: the station wants the job gone
+        bool cancelSent = false;
+    };
+
+    void pollJobs();
+    bool follow(Job &job); // true once the job has ended
+    void cancelJob(Job &job);
+    void finish(Job &job);
+    void schedule();
+    void post(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &report);
+
+    std::unique_ptr<SpoolBackend> m_backend;
+    qint64 m_timeoutMs;
+    Post m_post;
+    QTimer *m_timer;
+    std::vector<Job> m_jobs;
+};

@@ -1,0 +1,329 @@
+// Printing that a laboratory can trust, against the real print paths: a CUPS server of
+// the test's own with queues that accept, refuse, stop, fail or never finish; the PDF
+// folder; the Qt printer path. For each CUPS fault the station runs its own procedures
+// on the demo LIMS, and the LIMS shows whether the batch was deleted: only when every
+// page's job was reported completed.
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "PrivateCups.h"
+#include "platform/Clock.h"
+#include "platform/CupsBackend.h"
+#include "platform/EventProcessor.h"
+#include "platform/PdfFolderBackend.h"
+#include "platform/QtPrinterBackend.h"
+#include "platform/ThreadedSpooler.h"
+#include "tests/faults/DemoStation.h"
+
+using namespace DemoStationTest;
+
+namespace {
+
+constexpr int kJobTimeoutSeconds = 3;
+
+// A real one-page PDF with text, as the browser renders a report page.
+QByteArray smallPdf()
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    QPainter painter(&writer);
+    painter.drawText(QPointF(100, 100), QStringLiteral("Certificate of Analysis"));
+    painter.end();
+    return bytes;
+}
+
+// The real event loop, with the fake browser's loads and renderings moved along: the
+// waits sleep until the spooler's thread reports, as they do in the station.
+class RealEvents : public EventProcessor
+{
+public:
+    RealEvents(FakeBrowser &browser, std::function<int()> openWindows)
+        : m_browser(browser)
+        , m_inner(std::move(openWindows))
+    {
+    }
+    int doEvents() override
+    {
+        m_browser.advance();
+        return m_inner.doEvents();
+    }
+    int waitEvents(int maxMilliseconds) override
+    {
+        const int ready = m_browser.readyState();
+        const auto rendering = m_browser.renderState();
+        m_browser.advance();
+        if (ready != m_browser.readyState() || rendering != m_browser.renderState())
+            return m_inner.doEvents();
+        return m_inner.waitEvents(maxMilliseconds);
+    }
+
+private:
+    FakeBrowser &m_browser;
+    QtEventProcessor m_inner;
+};
+
+QStringList g_log;
+
+void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_log << message;
+}
+
+} // namespace
+
+class tst_Printing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void pdfFileNameTellsTimeBatchAndPage_data();
+    void pdfFileNameTellsTimeBatchAndPage();
+    void folderKeepsOneWholeFilePerPageOrSaysWhyNot();
+    void qtPrinterPathHandsThePageToThePrinter();
+
+    void cupsOutcomeDecidesWhetherTheBatchIsDeleted_data();
+    void cupsOutcomeDecidesWhetherTheBatchIsDeleted();
+
+private:
+    QString m_cupsMissing;
+    PrivateCups m_cups;
+    LimsTemplate m_lims;
+    QTemporaryDir m_temp;
+};
+
+void tst_Printing::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_lims.create(&error), qPrintable(error));
+    QVERIFY(addDueClient(m_lims.path(), 501, DemoLims::kMainLab, 1, QDateTime(QDate(2026, 3, 1), QTime(0, 0))));
+    m_cupsMissing = PrivateCups::unavailableReason();
+    if (!m_cupsMissing.isEmpty())
+        return;
+    QVERIFY2(m_cups.start(&error), qPrintable(error));
+    QVERIFY(m_cups.addQueue(QStringLiteral("OK"), QStringLiteral("ok")));
+    QVERIFY(m_cups.run(QStringLiteral("lpadmin"), { QStringLiteral("-d"), QStringLiteral("OK") }));
+    QVERIFY(m_cups.addQueue(QStringLiteral("REJECTS"), QStringLiteral("ok")));
+    QVERIFY(m_cups.run(QStringLiteral("cupsreject"), { QStringLiteral("REJECTS") }));
+    QVERIFY(m_cups.addQueue(QStringLiteral("DISABLED"), QStringLiteral("ok")));
+    QVERIFY(m_cups.run(QStringLiteral("cupsdisable"), { QStringLiteral("DISABLED") }));
+    QVERIFY(m_cups.addQueue(QStringLiteral("ABORTS"), QStringLiteral("fail"), QStringLiteral("abort-job")));
+    QVERIFY(m_cups.addQueue(QStringLiteral("HOLDS"), QStringLiteral("fail"), QStringLiteral("retry-job")));
+    QVERIFY(m_cups.addQueue(QStringLiteral("STOPS"), QStringLiteral("stop")));
+    QVERIFY(m_cups.addQueue(QStringLiteral("HANGS"), QStringLiteral("hang")));
+    QVERIFY(m_cups.addQueue(QStringLiteral("SILENT"), QStringLiteral("ok")));
+}
+
+void tst_Printing::cleanupTestCase()
+{
+    m_cups.stop();
+}
+
+void tst_Printing::pdfFileNameTellsTimeBatchAndPage_data()
+{
+    QTest::addColumn<QString>("batchId");
+    QTest::addColumn<QString>("printType");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("batch and cover") << "1042"
+                                     << "COVER"
+                                     << "20261208-101502-123_batch-1042_COVER.pdf";
+    QTest::newRow("surrounding blanks dropped") << " 1042 "
+                                                << "SAMPLES"
+                                                << "20261208-101502-123_batch-1042_SAMPLES.pdf";
+    QTest::newRow("path characters replaced") << "../x/1 2"
+                                              << "a:b\\c"
+                                              << "20261208-101502-123_batch-___x_1_2_a_b_c.pdf";
+    QTest::newRow("quote and non-ASCII replaced") << "O'Brien"
+                                                  << "Prüfung"
+                                                  << "20261208-101502-123_batch-O_Brien_Pr_fung.pdf";
+    QTest::newRow("no print type") << "77"
+                                   << ""
+                                   << "20261208-101502-123_batch-77.pdf";
+    QTest::newRow("elements missing") << ""
+                                      << ""
+                                      << "20261208-101502-123_page.pdf";
+}
+
+void tst_Printing::pdfFileNameTellsTimeBatchAndPage()
+{
+    QFETCH(QString, batchId);
+    QFETCH(QString, printType);
+    QFETCH(QString, expected);
+
+    const QDateTime at(QDate(2026, 12, 8), QTime(10, 15, 2, 123));
+    QCOMPARE(PdfFolderBackend::pdfFileName(at, batchId, printType), expected);
+}
+
+void tst_Printing::folderKeepsOneWholeFilePerPageOrSaysWhyNot()
+{
+    const QString folder = m_temp.filePath(QStringLiteral("prints/not-yet-there"));
+    PdfFolderBackend backend(folder);
+    const QByteArray pdf = smallPdf();
+    PrintSpooler::JobReport report = backend.submit({ pdf, QStringLiteral("B 17"), QStringLiteral("COVER") });
+    QCOMPARE(report.state, PrintSpooler::JobState::Completed);
+    QVERIFY(backend.trouble().isEmpty());
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QVERIFY2(files.first().fileName().endsWith(QLatin1String("_batch-B_17_COVER.pdf")),
+        qPrintable(files.first().fileName()));
+    QCOMPARE(files.first().size(), pdf.size());
+
+    // A folder that cannot be made: its parent is a file.
+    QFile blocker(m_temp.filePath(QStringLiteral("a-file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    PdfFolderBackend blocked(blocker.fileName() + QStringLiteral("/prints"));
+    report = blocked.submit({ pdf, QStringLiteral("18"), QStringLiteral("COVER") });
+    QCOMPARE(report.state, PrintSpooler::JobState::Failed);
+    QVERIFY2(blocked.trouble().startsWith(QLatin1String("The print folder ")), qPrintable(blocked.trouble()));
+}
+
+void tst_Printing::qtPrinterPathHandsThePageToThePrinter()
+{
+    // Without a printer here, the path draws into a PDF-format printer.
+    const QString output = m_temp.filePath(QStringLiteral("qt-printer.pdf"));
+    QtPrinterBackend backend(QString(), output);
+    const PrintSpooler::JobReport report
+        = backend.submit({ smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES") });
+    QCOMPARE(report.state, PrintSpooler::JobState::Completed);
+    QCOMPARE(report.finalState, QStringLiteral("handed to the spooler"));
+    QFile file(output);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.read(5) == "%PDF-");
+
+    // A named printer that does not exist is never replaced by the default printer.
+    QtPrinterBackend missing(QStringLiteral("NoSuchQueue-4711"));
+    QCOMPARE(missing.submit({ smallPdf(), QStringLiteral("19"), QStringLiteral("SAMPLES") }).state,
+        PrintSpooler::JobState::Failed);
+    QCOMPARE(missing.trouble(), QStringLiteral("Printer NoSuchQueue-4711 does not exist"));
+}
+
+void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("server"); // "down": nothing listens; "silent": cupsd stopped
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<int>("documents"); // new documents on the server's backend
+    QTest::addColumn<QString>("trouble"); // the window's printer trouble matches this at its start
+    QTest::addColumn<QString>("logged"); // a warning of the station says this
+    QTest::addColumn<int>("minSeconds");
+    QTest::addColumn<int>("maxSeconds");
+
+    QTest::newRow("queue accepts") << "OK"
+                                   << "" << true << 2 << ""
+                                   << "" << 0 << 10;
+    QTest::newRow("queue rejects jobs") << "REJECTS"
+                                        << "" << false << 0 << "Printer REJECTS is not accepting jobs$"
+                                        << "not accepting jobs" << 0 << 2;
+    QTest::newRow("queue disabled") << "DISABLED"
+                                    << "" << false << 0 << "Printer DISABLED is stopped$"
+                                    << "not submitted: Printer DISABLED is stopped" << 0 << 2;
+    QTest::newRow("unknown queue") << "NOSUCHQUEUE"
+                                   << "" << false << 0 << "Printer NOSUCHQUEUE does not exist"
+                                   << "does not exist" << 0 << 2;
+    QTest::newRow("backend fails, abort-job policy") << "ABORTS"
+                                                     << "" << false << 0 << "Printer ABORTS aborted job"
+                                                     << ", aborted" << 0 << 10;
+    QTest::newRow("backend fails, retry-job policy holds the job")
+        << "HOLDS"
+        << "" << false << 0 << "Printer HOLDS: job"
+        << "canceled by the station (pending-held)" << 0 << 10;
+    QTest::newRow("backend stops the printer")
+        // The samples page may find the printer already stopped by the cover page's job.
+        << "STOPS"
+        << "" << false << 0 << "Printer STOPS (did not print job|is stopped)"
+        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
+    QTest::newRow("backend never finishes")
+        << "HANGS"
+        << "" << false << 0 << "Printer HANGS did not print job"
+        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
+    QTest::newRow("cupsd not running") << "OK"
+                                       << "down" << false << 0 << "The print server "
+                                       << "cannot be reached" << 0 << 2;
+    QTest::newRow("cupsd does not answer") << "SILENT"
+                                           << "silent" << false << 0 << "The print server "
+                                           << "does not answer" << 0 << 20;
+}
+
+void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
+{
+    QFETCH(QString, queue);
+    QFETCH(QString, server);
+    QFETCH(bool, deleted);
+    QFETCH(int, documents);
+    QFETCH(QString, trouble);
+    QFETCH(QString, logged);
+    QFETCH(int, minSeconds);
+    QFETCH(int, maxSeconds);
+    if (!m_cupsMissing.isEmpty())
+        QSKIP(qPrintable(m_cupsMissing));
+
+    const QString socket
+        = server == QLatin1String("down") ? m_temp.filePath(QStringLiteral("nobody.sock")) : m_cups.socketPath();
+    ThreadedSpooler spooler(std::make_unique<CupsBackend>(queue, socket), kJobTimeoutSeconds);
+    SystemClock clock;
+    DemoStation station(m_lims.freshCopy());
+    station.browser.pdf = smallPdf();
+    RealEvents events(station.browser, [&] { return station.f.form ? station.f.form->openWindowCount() : 1; });
+    station.spooler = &spooler;
+    station.events = &events;
+    station.clock = &clock;
+    station.f.settings.jobTimeoutSeconds = kJobTimeoutSeconds;
+    station.load();
+    station.login();
+
+    // The window must keep answering while the print server is asked.
+    qint64 longestGapMs = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setInterval(50);
+    connect(&ticker, &QTimer::timeout, this, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    const int documentsBefore = m_cups.documentsPrinted();
+    if (server == QLatin1String("silent"))
+        m_cups.pause();
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    QElapsedTimer run;
+    run.start();
+    sinceTick.start();
+    ticker.start();
+    station.clickStartStop();
+    ticker.stop();
+    const qint64 runMs = run.elapsed();
+    qInstallMessageHandler(previous);
+    m_cups.resume();
+    qInfo("the run took %lld ms; the window's longest silence %lld ms", runMs, longestGapMs);
+
+    QVERIFY2(station.waiting(), "the run did not end in wait mode");
+    QCOMPARE(station.pages.covers.size(), 1);
+    QCOMPARE(!deletedBatchIds(station.path).isEmpty(), deleted);
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(station.path))
+        QCOMPARE(sample.status, deleted ? QStringLiteral("DISTRIBUTED") : QStringLiteral("DUE"));
+    QVERIFY2(runMs >= minSeconds * 1000 && runMs <= maxSeconds * 1000, qPrintable(QString::number(runMs)));
+    QVERIFY2(longestGapMs < 1000, qPrintable(QStringLiteral("the window did not answer for %1 ms").arg(longestGapMs)));
+
+    const QString shown = station.f.control<QLabel>("lbl_PrinterTrouble")->text();
+    if (trouble.isEmpty())
+        QCOMPARE(shown, QString());
+    else
+        QVERIFY2(QRegularExpression(QLatin1Char('^') + trouble).match(shown).hasMatch(), qPrintable(shown));
+    if (!logged.isEmpty())
+        QVERIFY2(g_log.join(QLatin1Char('\n')).contains(logged), qPrintable(g_log.join(QLatin1Char('\n'))));
+
+    // No job is left to come out later as a duplicate, and nothing went elsewhere.
+    QTRY_COMPARE_WITH_TIMEOUT(m_cups.activeJobs(), QStringList(), 10000);
+    QCOMPARE(m_cups.documentsPrinted() - documentsBefore, documents);
+}
+
+QTEST_MAIN(tst_Printing)
+#include "tst_printing.moc"

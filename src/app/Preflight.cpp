@@ -14,6 +14,9 @@
 #include <QUrl>
 
 #include "dispatch/DispatchText.h"
+#if defined(HARDCOPY_HAVE_CUPS)
+#include "platform/CupsBackend.h"
+#endif
 #include "platform/DbConnection.h"
 #include "platform/Failure.h"
 #include "platform/OdbcDrivers.h"
@@ -200,5 +203,17 @@ Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &set
 {
     if (!settings.pdfFolder.isEmpty())
         return checkPdfFolder(settings.pdfFolder);
-    return failed(QStringLiteral("printer %1 not checked").arg(settings.printer));
+#if defined(HARDCOPY_HAVE_CUPS)
+    // The same checks a page goes through before its job is made, each call bounded.
+    CupsBackend cups(settings.printer, settings.cupsServer);
+    QString queue;
+    QString problem;
+    if (!cups.checkReady(&queue, &problem))
+        return failed(problem);
+    return passed(QStringLiteral("CUPS queue %1%2 exists and accepts jobs")
+                      .arg(queue, settings.printer.isEmpty() ? QStringLiteral(" (the default printer)") : QString()));
+#else
+    return passed(QStringLiteral("printer %1: this system has no CUPS; the spooler is asked when a page is printed")
+                      .arg(settings.printer.isEmpty() ? QStringLiteral("(default)") : settings.printer));
+#endif
 }

@@ -184,21 +184,28 @@ int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, QStri
     return 0;
 }
 
+bool CupsBackend::checkReady(QString *queue, QString *problem)
+{
+    queue->clear();
+    if (!connectServer(problem))
+        return false;
+    *queue = resolveQueue(problem);
+    if (queue->isEmpty())
+        return false;
+    QString detail;
+    if (queueReady(*queue, problem, &detail))
+        return true;
+    if (!detail.isEmpty())
+        *problem += QStringLiteral(" (%1)").arg(detail);
+    return false;
+}
+
 PrintSpooler::JobReport CupsBackend::submit(const PrintPage &page)
 {
     QString error;
-    if (!connectServer(&error))
-        return failed(m_printer, QStringLiteral("not submitted"), error);
-    const QString queue = resolveQueue(&error);
-    if (queue.isEmpty())
-        return failed(m_printer, QStringLiteral("not submitted"), error);
-    QString detail;
-    if (!queueReady(queue, &error, &detail)) {
-        PrintSpooler::JobReport report = failed(queue, QStringLiteral("not submitted"), error);
-        if (!detail.isEmpty())
-            report.reason += QStringLiteral(" (%1)").arg(detail);
-        return report;
-    }
+    QString queue;
+    if (!checkReady(&queue, &error))
+        return failed(queue.isEmpty() ? m_printer : queue, QStringLiteral("not submitted"), error);
     const int jobId = sendDocument(queue, page, &error);
     if (jobId == 0)
         return failed(queue, QStringLiteral("not submitted"), QStringLiteral("Printer %1: %2").arg(queue, error));

@@ -19,6 +19,11 @@ public:
     CupsBackend(QString printer, QString server);
     ~CupsBackend() override;
 
+    // What submit() checks before a job is made: the server answers, the queue exists,
+    // accepts jobs and is not stopped. `queue` gets the queue's name once it is known;
+    // `problem` the server's words when it is not ready.
+    bool checkReady(QString *queue, QString *problem);
+
     PrintSpooler::JobReport submit(const PrintPage &page) override;
     PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;
     bool cancel(const PrintSpooler::JobReport &job, QString *error) override;

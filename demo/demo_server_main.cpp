@@ -9,8 +9,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
-#include "demo/DemoLims.h"
-#include "demo/DemoReportServer.h"
+#include "demo/lims/DemoLims.h"
+#include "demo/reports/DemoReportServer.h"
 #include "platform/DbValue.h"
 
 namespace {

@@ -14,9 +14,9 @@
 
 #include "app/ServiceText.h"
 #include "common/StationFixture.h"
-#include "demo/DemoLims.h"
-#include "demo/DemoLimsConnection.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoLims.h"
+#include "demo/lims/DemoLimsConnection.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/Failure.h"
 #include "platform/Timer.h"
 

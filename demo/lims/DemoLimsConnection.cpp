@@ -1,11 +1,11 @@
-#include "demo/DemoLimsConnection.h"
+#include "demo/lims/DemoLimsConnection.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoLimsEngine.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/lims/DemoLimsEngine.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/Failure.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "demo/DemoLimsEngine.h"
+#include "demo/lims/DemoLimsEngine.h"
 
 #include <algorithm>
 #include <map>
@@ -8,7 +8,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "demo/DemoDatabase.h"
+#include "demo/lims/DemoDatabase.h"
 
 using DemoSql::Error;
 using DemoSql::Expr;

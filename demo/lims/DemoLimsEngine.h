@@ -6,7 +6,7 @@
 #include <QString>
 #include <QVector>
 
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/ResultSet.h"
 
 class DemoDatabase;

@@ -1,11 +1,11 @@
-#include "demo/DemoReportServer.h"
+#include "demo/reports/DemoReportServer.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
 #include <QThread>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoHttpWorker.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/reports/DemoHttpWorker.h"
 
 DemoReportServer::DemoReportServer(const QString &databasePath, QObject *parent)
     : QObject(parent)

@@ -1,4 +1,4 @@
-#include "demo/DemoLims.h"
+#include "demo/lims/DemoLims.h"
 
 #include <iterator>
 
@@ -8,9 +8,9 @@
 #include <QRandomGenerator>
 #include <QSqlQuery>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoLimsEngine.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/lims/DemoLimsEngine.h"
+#include "demo/lims/DemoSql.h"
 
 namespace DemoLims {
 

@@ -1,31 +1,9 @@
 #include "demo/lims/DemoLimsConnection.h"
 
-#include <QDateTime>
-#include <QSqlQuery>
-
 #include "demo/lims/DemoDatabase.h"
-#include "demo/lims/DemoLimsEngine.h"
+#include "demo/lims/DemoLimsCore.h"
 #include "demo/lims/DemoSql.h"
 #include "platform/Failure.h"
-
-namespace {
-
-// An empty text would be bound as NULL; the journal keeps it as the empty text it was.
-QString journalText(const QString &sql)
-{
-    return sql.isNull() ? QStringLiteral("") : sql;
-}
-
-// Which injected fault goes first when several are pending.
-const QStringList kFaultPriority = {QStringLiteral("broken"), QStringLiteral("timeout"), QStringLiteral("error"),
-                                    QStringLiteral("message")};
-
-QString journalTime()
-{
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-}
-
-} // namespace
 
 DemoLimsConnection::DemoLimsConnection(const QString &databasePath) : m_path(databasePath) {}
 
@@ -41,29 +19,32 @@ void DemoLimsConnection::open(const QString &)
 {
     close();
     m_errors.clear();
-    auto db = std::make_unique<DemoDatabase>(m_path);
+    auto core = std::make_unique<DemoLimsCore>(m_path);
     QString error;
-    if (!db->open(true, &error)) {
-        ProviderMessage message;
-        message.Number = kProviderErrorNumber;
-        message.Description = QStringLiteral("[Demo LIMS]") + error;
-        message.SqlState = QStringLiteral("08001");
-        m_errors.push_back(message);
+    if (!core->open(&error)) {
         qCWarning(lcDemo).noquote() << "demo LIMS cannot be opened:" << error;
-        throw Failure(message.Number, message.Description);
+        failOpen(QStringLiteral("08001"), QStringLiteral("[Demo LIMS]") + error);
     }
-    m_db = std::move(db);
+    switch (core->takeLoginFault()) {
+    case DemoLimsCore::LoginFault::Refused:
+        failOpen(QStringLiteral("28000"), QStringLiteral("[Demo LIMS][SQL Server]Login failed for user 'demo'."));
+    case DemoLimsCore::LoginFault::Unanswered:
+        failOpen(QStringLiteral("HYT00"), QStringLiteral("[Demo LIMS]Login timeout expired"));
+    case DemoLimsCore::LoginFault::None:
+        break;
+    }
+    m_core = std::move(core);
     m_broken = false;
 }
 
 bool DemoLimsConnection::isOpen() const
 {
-    return m_db && m_db->isOpen();
+    return m_core && m_core->isOpen();
 }
 
 void DemoLimsConnection::close()
 {
-    m_db.reset();
+    m_core.reset();
     m_broken = false;
 }
 
@@ -77,93 +58,50 @@ ResultSetPtr DemoLimsConnection::execute(const QString &sql)
     m_errors.clear();
     if (!isOpen())
         throw Failure::objectClosed();
+    // A statement on a broken link never reaches the LIMS, so it is not journaled.
     if (m_broken)
-        fail(DemoSql::Error::linkFailure(), sql);
+        fail(DemoSql::Error::linkFailure());
 
-    QString fault;
-    try {
-        fault = takeFault();
-    } catch (const DemoSql::Error &error) {
-        fail(error, sql);
-    }
-    if (fault == QLatin1String("broken")) {
+    const DemoBatchOutcome outcome = m_core->run(sql);
+    switch (outcome.kind) {
+    case DemoBatchOutcome::Kind::Failed:
+    case DemoBatchOutcome::Kind::TimedOut:
+        fail(*outcome.error);
+    case DemoBatchOutcome::Kind::LinkDropped:
+    case DemoBatchOutcome::Kind::LinkCut:
+    case DemoBatchOutcome::Kind::Unanswered:
         m_broken = true;
-        fail(DemoSql::Error::linkFailure(), sql);
+        fail(DemoSql::Error::linkFailure());
+    case DemoBatchOutcome::Kind::Answered:
+        break;
     }
-    if (fault == QLatin1String("timeout"))
-        fail(DemoSql::Error::timeout(), sql);
-    if (fault == QLatin1String("error"))
-        fail(DemoSql::Error(50000, QStringLiteral("42000"), QStringLiteral("Demo injected error.")), sql);
-
-    ResultSetPtr result;
-    try {
-        const QVector<DemoSql::Statement> statements = DemoSql::parseBatch(sql);
-        const QDateTime now = QDateTime::currentDateTime();
-        m_db->begin();
-        try {
-            DemoLimsEngine engine(*m_db);
-            for (const DemoSql::Statement &statement : statements) {
-                ResultSetPtr produced = engine.run(statement, now);
-                if (!result && produced)
-                    result = produced;
-            }
-            m_db->run(QStringLiteral("INSERT INTO demo_journal(at, statement, outcome) VALUES(?, ?, ?)"),
-                      {journalTime(), journalText(sql), fault.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok, message")});
-            m_db->commit();
-        } catch (...) {
-            m_db->rollback();
-            throw;
-        }
-    } catch (const DemoSql::Error &error) {
-        fail(error, sql);
-    }
-    if (fault == QLatin1String("message")) {
-        ProviderMessage message;
-        message.Number = 50000;
-        message.Description = QStringLiteral("Demo provider message");
-        message.SqlState = QStringLiteral("01000");
-        message.NativeError = 50000;
+    if (outcome.message) {
+        // In process the message keeps its number, so the station shows it.
+        ProviderMessage message = outcome.message->toProviderMessage();
+        message.Number = outcome.message->nativeError();
+        message.Description = outcome.message->message();
         m_errors.push_back(message);
     }
-    return result ? result : closedResultSet();
+    for (const DemoStatementAnswer &answer : outcome.answers) {
+        if (answer.rows)
+            return answer.rows;
+    }
+    return closedResultSet();
 }
 
-// Takes one pending fault, if any. Most statements find none, so the write lock is
-// only taken when there is something to count down.
-QString DemoLimsConnection::takeFault()
-{
-    QStringList pending;
-    {
-        QSqlQuery query = m_db->run(QStringLiteral("SELECT kind FROM demo_faults WHERE remaining > 0"));
-        while (query.next())
-            pending << query.value(0).toString();
-    }
-    for (const QString &kind : kFaultPriority) {
-        if (!pending.contains(kind))
-            continue;
-        QSqlQuery update = m_db->run(
-            QStringLiteral("UPDATE demo_faults SET remaining = remaining - 1 WHERE kind = ? AND remaining > 0"), {kind});
-        if (update.numRowsAffected() > 0)
-            return kind;
-    }
-    return {};
-}
-
-void DemoLimsConnection::journal(const QString &sql, const QString &outcome)
-{
-    try {
-        m_db->run(QStringLiteral("INSERT INTO demo_journal(at, statement, outcome) VALUES(?, ?, ?)"),
-                  {journalTime(), journalText(sql), outcome});
-    } catch (const DemoSql::Error &error) {
-        qCWarning(lcDemo).noquote() << "journal entry lost:" << error.message();
-    }
-}
-
-void DemoLimsConnection::fail(const DemoSql::Error &error, const QString &sql)
+void DemoLimsConnection::fail(const DemoSql::Error &error)
 {
     const ProviderMessage message = error.toProviderMessage();
     m_errors.push_back(message);
-    journal(sql, error.message());
-    qCInfo(lcDemo).noquote() << "statement failed:" << error.message() << "|" << sql;
+    throw Failure(message.Number, message.Description);
+}
+
+void DemoLimsConnection::failOpen(const QString &sqlState, const QString &description)
+{
+    ProviderMessage message;
+    message.Number = sqlState == QLatin1String("HYT00") ? kQueryTimeoutNumber : kProviderErrorNumber;
+    message.Description = description;
+    message.SqlState = sqlState;
+    m_errors.push_back(message);
     throw Failure(message.Number, message.Description);
 }

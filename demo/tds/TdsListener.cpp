@@ -1,0 +1,21 @@
+#include "demo/tds/TdsListener.h"
+
+#include <QTcpSocket>
+
+#include "demo/tds/TdsSession.h"
+
+TdsListener::TdsListener(std::shared_ptr<const TdsConfig> config, QObject *parent)
+    : QTcpServer(parent)
+    , m_config(std::move(config))
+{
+    connect(this, &QTcpServer::newConnection, this, &TdsListener::acceptConnections);
+}
+
+void TdsListener::acceptConnections()
+{
+    while (QTcpSocket *socket = nextPendingConnection()) {
+        // Small answers go out at once rather than waiting for the next one.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        new TdsSession(socket, m_config, this);
+    }
+}

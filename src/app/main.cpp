@@ -1,5 +1,6 @@
 // The HardCopy station: the main window on the real seams. With --demo it runs on the
-// embedded demo LIMS and the demo report server, printing into a folder of PDF files.
+// demo world (the demo LIMS answering on SQL Server's wire protocol, the demo report
+// server), printing into a folder of PDF files.
 #include <cstdio>
 #include <memory>
 
@@ -13,9 +14,7 @@
 #include "app/Form_HardCopy.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
-#include "demo/lims/DemoLims.h"
-#include "demo/lims/DemoLimsConnection.h"
-#include "demo/reports/DemoReportServer.h"
+#include "demo/DemoWorld.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/OdbcConnection.h"
@@ -78,31 +77,16 @@ int main(int argc, char *argv[])
                                   .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
     }
 
-    std::unique_ptr<DbConnection> connection;
-    std::unique_ptr<DemoReportServer> demoServer;
+    // The demo runs the production database path too: its LIMS answers on the wire.
+    std::unique_ptr<DemoWorld> demoWorld;
     if (settings.demo) {
+        demoWorld = std::make_unique<DemoWorld>();
         QString error;
-        if (!DemoLims::ensureDatabase(settings.demoDatabase, &error))
-            return startupFailure(QStringLiteral("The demo LIMS cannot be opened: %1").arg(error));
-        if (settings.demoReportServer.isEmpty()) {
-            demoServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
-            if (!demoServer->start())
-                return startupFailure(QStringLiteral("The demo report server cannot listen on the loopback address."));
-            settings.reportServer = demoServer->address();
-        } else {
-            settings.reportServer = settings.demoReportServer;
-        }
-        if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
-            settings.pdfFolder = defaultDemoPrintFolder();
-        settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
-        connection = std::make_unique<DemoLimsConnection>(settings.demoDatabase);
-        qCInfo(lcRun).noquote() << "demo LIMS" << settings.demoDatabase << "| report server" << settings.reportServer
-                                << "| prints into" << settings.pdfFolder;
-    } else {
-        connection = std::make_unique<OdbcConnection>();
+        if (!demoWorld->start(settings, &error))
+            return startupFailure(error);
     }
 
-    StationRuntime station(settings, std::move(connection));
+    StationRuntime station(settings, std::make_unique<OdbcConnection>());
     Form_HardCopy &form = station.window();
     try {
         form.Form_Load();

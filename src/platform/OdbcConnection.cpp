@@ -1,5 +1,6 @@
 #include "platform/OdbcConnection.h"
 
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -273,7 +274,49 @@ void OdbcConnection::open(const QString &connectionText)
         failWith(firstNew, QStringLiteral("The database connection could not be opened."));
     }
     m_connection = connection;
-    qCInfo(lcDb) << "database connection opened";
+    m_linkLost = false;
+    logOpened(connectionText);
+}
+
+// Names the driver and the server it reached, so the log says which path the station
+// took; the password stays out.
+void OdbcConnection::logOpened(const QString &connectionText) const
+{
+    const auto info = [this](SQLUSMALLINT type) {
+        SQLWCHAR text[256] = {};
+        SQLSMALLINT length = 0;
+        if (!succeeded(SQLGetInfoW(m_connection, type, text, SQLSMALLINT(sizeof(text)), &length)))
+            return QStringLiteral("?");
+        return fromWide(text, qMin<qsizetype>(length / SQLSMALLINT(sizeof(SQLWCHAR)), 255));
+    };
+    qCInfo(lcDb).noquote() << "database connection opened: driver" << info(SQL_DRIVER_NAME) << info(SQL_DRIVER_VER)
+                           << "| server" << info(SQL_DBMS_NAME) << info(SQL_DBMS_VER) << "|"
+                           << withoutPassword(connectionText);
+}
+
+QString withoutPassword(const QString &connectionText)
+{
+    static const QRegularExpression password(QStringLiteral(R"(\b(PWD|PASSWORD)\s*=\s*(\{(?:[^}]|\}\})*\}|[^;]*))"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    QString text = connectionText;
+    text.replace(password, QStringLiteral("\\1=*****"));
+    return text;
+}
+
+bool OdbcConnection::connectionLost() const
+{
+    if (m_linkLost || isConnectionBroken(m_errors))
+        return true;
+    return std::any_of(m_errors.begin(), m_errors.end(), [](const ProviderMessage &message) {
+        return message.NativeError == 20004 || message.NativeError == 20006 || message.NativeError == 20017;
+    });
+}
+
+bool OdbcConnection::driverSaysDead() const
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return m_connection && succeeded(SQLGetConnectAttr(m_connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))
+        && dead == SQL_CD_TRUE;
 }
 
 void OdbcConnection::close()
@@ -288,8 +331,19 @@ void OdbcConnection::close()
 ResultSetPtr OdbcConnection::execute(const QString &sql)
 {
     m_errors.clear();
+    m_linkLost = false;
     if (!m_connection)
         throw Failure::objectClosed();
+    try {
+        return executeStatement(sql);
+    } catch (const Failure &) {
+        m_linkLost = driverSaysDead();
+        throw;
+    }
+}
+
+ResultSetPtr OdbcConnection::executeStatement(const QString &sql)
+{
 
     Statement statement(m_connection);
     if (statement.handle() == SQL_NULL_HSTMT) {

@@ -171,6 +171,7 @@ public:
     bool isOpen() const override { return m_inner.isOpen(); }
     void close() override { m_inner.close(); }
     const QVector<ProviderMessage> &errors() const override { return m_inner.errors(); }
+    bool connectionLost() const override { return m_inner.connectionLost(); }
 
     ResultSetPtr execute(const QString &sql) override
     {

@@ -1,5 +1,7 @@
 #include "platform/OdbcResultReader.h"
 
+#include <QHash>
+
 #include "platform/OdbcConnection.h"
 #include "platform/OdbcText.h"
 
@@ -64,11 +66,31 @@ DbValue dateValue(const QString &text)
     return value.isValid() ? DbValue::fromDateTime(value) : DbValue::fromText(text);
 }
 
-DbValue timestampValue(const SQL_TIMESTAMP_STRUCT &t)
+// Timestamps as values, remembered per result: a work list repeats its record dates
+// (most of them midnight of a few days), and each new local date and time costs a look
+// at the time zone.
+class TimestampValues
 {
-    return DbValue::fromDateTime(
-        QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, int(t.fraction / 1000000))));
-}
+public:
+    const DbValue &value(const SQL_TIMESTAMP_STRUCT &t)
+    {
+        const int ms = int(t.fraction / 1000000);
+        const qint64 key = ((((qint64(t.year) * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60000
+            + t.second * 1000 + ms;
+        auto it = m_values.find(key);
+        if (it == m_values.end()) {
+            if (m_values.size() >= kRemembered)
+                m_values.clear();
+            it = m_values.insert(key, DbValue::fromDateTime(QDateTime(QDate(t.year, t.month, t.day),
+                                                                      QTime(t.hour, t.minute, t.second, ms))));
+        }
+        return it.value();
+    }
+
+private:
+    static constexpr qsizetype kRemembered = 4096;
+    QHash<qint64, DbValue> m_values;
+};
 
 // A text-borne value of its column's kind.
 DbValue textValue(Kind kind, const QString &text, SQLSMALLINT scale)
@@ -225,6 +247,7 @@ ResultSetPtr OdbcResultReader::readInBlocks()
     }
 
     std::vector<ResultSet::Row> rows;
+    TimestampValues timestamps;
     for (;;) {
         const SQLRETURN rc = SQLFetch(stmt);
         if (rc == SQL_NO_DATA)
@@ -252,7 +275,7 @@ ResultSetPtr OdbcResultReader::readInBlocks()
                     row.push_back(DbValue::fromReal(*reinterpret_cast<const double *>(cell)));
                     break;
                 case SQL_C_TYPE_TIMESTAMP:
-                    row.push_back(timestampValue(*reinterpret_cast<const SQL_TIMESTAMP_STRUCT *>(cell)));
+                    row.push_back(timestamps.value(*reinterpret_cast<const SQL_TIMESTAMP_STRUCT *>(cell)));
                     break;
                 default:
                     // The column's declared size holds every value; one that does not

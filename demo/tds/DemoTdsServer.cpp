@@ -2,7 +2,6 @@
 
 #include <QHostAddress>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include "demo/lims/DemoDatabase.h"
 #include "demo/tds/TdsListener.h"
@@ -10,6 +9,7 @@
 
 DemoTdsServer::DemoTdsServer(const QString &databasePath, const QString &user, const QString &password)
     : m_config(std::make_shared<TdsConfig>())
+    , m_thread(QStringLiteral("demo LIMS wire front end"))
 {
     m_config->databasePath = databasePath;
     m_config->user = user;
@@ -24,44 +24,23 @@ DemoTdsServer::~DemoTdsServer()
 
 bool DemoTdsServer::start(quint16 port)
 {
-    if (m_listener)
+    if (m_thread.isRunning())
         return true;
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("demo LIMS wire front end"));
-    m_listener = new TdsListener(m_config);
-    m_listener->moveToThread(m_thread);
-    // The sessions, their sockets and database connections belong to the thread: they
-    // go with the listener as the thread finishes, before stop() returns.
-    QObject::connect(m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
-    m_thread->start();
-    TdsListener *listener = m_listener;
-    quint16 listening = 0;
-    QMetaObject::invokeMethod(
-        m_listener,
-        [listener, port, &listening] {
-            if (listener->listen(QHostAddress::LocalHost, port))
-                listening = listener->serverPort();
-        },
-        Qt::BlockingQueuedConnection);
-    if (listening == 0) {
+    auto *listener = new TdsListener(m_config);
+    m_port = m_thread.start(listener, [listener, port]() -> quint16 {
+        return listener->listen(QHostAddress::LocalHost, port) ? listener->serverPort() : 0;
+    });
+    if (m_port == 0) {
         qCWarning(lcDemo) << "demo LIMS front end cannot listen on port" << port;
-        stop();
         return false;
     }
-    m_port = listening;
     qCInfo(lcDemo).noquote() << "demo LIMS front end (TDS 7.4) listening on" << serverAddress();
     return true;
 }
 
 void DemoTdsServer::stop()
 {
-    if (!m_thread)
-        return;
-    m_listener = nullptr;
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    m_thread.stop();
 }
 
 QString DemoTdsServer::serverAddress() const

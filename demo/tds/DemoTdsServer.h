@@ -4,8 +4,8 @@
 
 #include <QString>
 
-class QThread;
-class TdsListener;
+#include "demo/DemoServerThread.h"
+
 struct TdsConfig;
 struct TdsStats;
 
@@ -47,7 +47,6 @@ public:
 
 private:
     std::shared_ptr<TdsConfig> m_config;
-    QThread *m_thread = nullptr;
-    TdsListener *m_listener = nullptr;
+    DemoServerThread m_thread;
     quint16 m_port = 0;
 };

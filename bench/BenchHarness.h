@@ -58,7 +58,7 @@ public:
     ~BenchHarness();
 
     bool setUp(QString *error); // user-interface thread, before its event loop runs
-    void tearDown();            // user-interface thread, after its event loop
+    void tearDown(); // user-interface thread, after its event loop
     void printReport(bool complete) const;
     // Ends a run that is still in progress after a failed measurement, as closing the
     // window would.

@@ -15,7 +15,10 @@ struct Figure
     Verdict verdict = Verdict::NotMeasured;
     QStringList notes;
 
-    static Verdict judge(bool valid, bool met) { return !valid ? Verdict::NotMeasured : (met ? Verdict::Pass : Verdict::Miss); }
+    static Verdict judge(bool valid, bool met)
+    {
+        return !valid ? Verdict::NotMeasured : (met ? Verdict::Pass : Verdict::Miss);
+    }
 };
 
 QString percentText(double percent);

@@ -26,9 +26,9 @@ bool measureWorkListFigures(BenchHarness &bench);
 inline const std::vector<FigureGroup> &figureGroups()
 {
     static const std::vector<FigureGroup> groups = {
-        {"idle", &measureIdleFigures, false},
-        {"run", &measureRunFigures, false},
-        {"worklist", &measureWorkListFigures, true},
+        { "idle", &measureIdleFigures, false },
+        { "run", &measureRunFigures, false },
+        { "worklist", &measureWorkListFigures, true },
     };
     return groups;
 }

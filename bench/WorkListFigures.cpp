@@ -28,7 +28,11 @@ constexpr qint64 kLargeListFirstId = 50001;
 class PaintCounter : public QObject
 {
 public:
-    explicit PaintCounter(QWidget *widget) : m_widget(widget) { widget->installEventFilter(this); }
+    explicit PaintCounter(QWidget *widget)
+        : m_widget(widget)
+    {
+        widget->installEventFilter(this);
+    }
     ~PaintCounter() override
     {
         if (m_widget)
@@ -105,7 +109,8 @@ void loadAndShow(BenchHarness &b, int wanted, int due)
     figure.target = QStringLiteral("< 500 ms");
     const bool valid = rows == wanted && reloads == 6 && unpainted == 0;
     figure.verdict = Figure::judge(valid, median < 500.0);
-    figure.notes << QStringLiteral("click on \"All\" until the grid has painted, median of 5 (largest %1); %2 rows shown")
+    figure.notes << QStringLiteral(
+        "click on \"All\" until the grid has painted, median of 5 (largest %1); %2 rows shown")
                         .arg(msText(*std::max_element(loads.begin(), loads.end())))
                         .arg(rows);
     figure.notes << QStringLiteral("of which the demo LIMS's front end answering the clean-up and the query (SQLite, "
@@ -166,9 +171,10 @@ bool runOverTheList(BenchHarness &b, int wanted, const QList<qint64> &leadingIds
     own.notes << QStringLiteral("the first %1 clients of the list (1 report each, pause 0 s), then stopped: %2 per "
                                 "client, of which page loads %3, printing to PDF %4, the demo LIMS's front end %5")
                      .arg(run.requests)
-                     .arg(msText(perClientMs(run.totalNs, run.requests)), msText(perClientMs(run.pageLoadNs, run.requests)),
-                          msText(perClientMs(run.printNs, run.requests)),
-                          msText(perClientMs(run.frontEndNs, run.requests)));
+                     .arg(msText(perClientMs(run.totalNs, run.requests)),
+                         msText(perClientMs(run.pageLoadNs, run.requests)),
+                         msText(perClientMs(run.printNs, run.requests)),
+                         msText(perClientMs(run.frontEndNs, run.requests)));
     own.notes << QStringLiteral("own time per client: median %1, 90th percentile %2; every pass reloads the whole list "
                                 "through FreeTDS (fetched in blocks, converted, bound to the grid)")
                      .arg(msText(run.percentileOwnMs(50)), msText(run.percentileOwnMs(90)));

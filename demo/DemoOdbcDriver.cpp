@@ -33,8 +33,8 @@ bool DemoOdbcDriver::registerDriver(const QString &folder, QString *error)
         return false;
     }
     QFile ini(QDir(folder).filePath(QStringLiteral("odbcinst.ini")));
-    const QByteArray text = "[" + kDriverName.toUtf8() + "]\nDescription = FreeTDS for the demo LIMS\nDriver = "
-        + library.toUtf8() + "\n";
+    const QByteArray text = "[" + kDriverName.toUtf8()
+        + "]\nDescription = FreeTDS for the demo LIMS\nDriver = " + library.toUtf8() + "\n";
     if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate) || ini.write(text) != text.size()) {
         *error = QStringLiteral("%1 cannot be written.").arg(ini.fileName());
         return false;

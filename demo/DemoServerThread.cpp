@@ -3,7 +3,10 @@
 #include <QMetaObject>
 #include <QThread>
 
-DemoServerThread::DemoServerThread(QString name) : m_name(std::move(name)) {}
+DemoServerThread::DemoServerThread(QString name)
+    : m_name(std::move(name))
+{
+}
 
 DemoServerThread::~DemoServerThread()
 {
@@ -20,7 +23,8 @@ quint16 DemoServerThread::start(QObject *worker, const std::function<quint16()> 
     QObject::connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_thread->start();
     quint16 port = 0;
-    QMetaObject::invokeMethod(worker, [&listen, &port] { port = listen(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [&listen, &port] { port = listen(); }, Qt::BlockingQueuedConnection);
     if (port == 0)
         stop();
     return port;

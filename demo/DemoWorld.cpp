@@ -39,7 +39,8 @@ bool DemoWorld::start(StationSettings &settings, QString *error)
     qCInfo(lcDemo).noquote() << "demo LIMS" << settings.demoDatabase << "| database server" << settings.databaseServer
                              << (m_database ? "(in this process)" : "(outside)") << "| report server"
                              << settings.reportServer << "| prints into" << settings.pdfFolder << "| driver"
-                             << settings.odbcDriver << "registered in" << m_driverFolder + QStringLiteral("/odbcinst.ini");
+                             << settings.odbcDriver << "registered in"
+                             << m_driverFolder + QStringLiteral("/odbcinst.ini");
     return true;
 }
 
@@ -78,8 +79,8 @@ bool DemoWorld::startDatabase(StationSettings &settings, QString *error)
     }
     settings.databaseUser = kDemoUser;
     settings.databasePassword = DemoTdsServer::randomPassword();
-    m_database = std::make_unique<DemoTdsServer>(settings.demoDatabase, settings.databaseUser,
-                                                 settings.databasePassword);
+    m_database
+        = std::make_unique<DemoTdsServer>(settings.demoDatabase, settings.databaseUser, settings.databasePassword);
     if (!m_database->start()) {
         *error = QStringLiteral("The demo LIMS's database front end cannot listen on the loopback address.");
         return false;

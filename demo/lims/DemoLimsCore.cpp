@@ -10,9 +10,9 @@ namespace {
 
 // Which injected fault goes first when several are pending: the ones that take the
 // connection away before the ones it survives.
-const QStringList kStatementFaults = {QStringLiteral("broken"), QStringLiteral("cut"),   QStringLiteral("mute"),
-                                      QStringLiteral("timeout"), QStringLiteral("error"), QStringLiteral("message")};
-const QStringList kLoginFaults = {QStringLiteral("refused"), QStringLiteral("unanswered")};
+const QStringList kStatementFaults = { QStringLiteral("broken"), QStringLiteral("cut"), QStringLiteral("mute"),
+    QStringLiteral("timeout"), QStringLiteral("error"), QStringLiteral("message") };
+const QStringList kLoginFaults = { QStringLiteral("refused"), QStringLiteral("unanswered") };
 
 // An empty text would be bound as NULL; the journal keeps it as the empty text it was.
 QString journalText(const QString &sql)
@@ -29,7 +29,10 @@ const QString kJournalInsert = QStringLiteral("INSERT INTO demo_journal(at, stat
 
 } // namespace
 
-DemoLimsCore::DemoLimsCore(const QString &databasePath) : m_path(databasePath) {}
+DemoLimsCore::DemoLimsCore(const QString &databasePath)
+    : m_path(databasePath)
+{
+}
 
 DemoLimsCore::~DemoLimsCore() = default;
 
@@ -111,7 +114,7 @@ DemoBatchOutcome DemoLimsCore::runRecognised(const QString &sql, const QString &
                 outcome.answers.push_back(answer);
             }
             const QString said = fault.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok, ") + fault;
-            m_db->run(kJournalInsert, {journalTime(), journalText(sql), said});
+            m_db->run(kJournalInsert, { journalTime(), journalText(sql), said });
             m_db->commit();
         } catch (...) {
             m_db->rollback();
@@ -133,8 +136,8 @@ DemoBatchOutcome DemoLimsCore::failed(const DemoSql::Error &error, const QString
     qCInfo(lcDemo).noquote() << "statement failed:" << error.message() << "|" << sql;
     DemoBatchOutcome outcome;
     // A file locked past the busy time-out reads as the query time-out too.
-    outcome.kind = error.number() == kQueryTimeoutNumber ? DemoBatchOutcome::Kind::TimedOut
-                                                         : DemoBatchOutcome::Kind::Failed;
+    outcome.kind
+        = error.number() == kQueryTimeoutNumber ? DemoBatchOutcome::Kind::TimedOut : DemoBatchOutcome::Kind::Failed;
     outcome.error = error;
     return outcome;
 }
@@ -153,7 +156,8 @@ QString DemoLimsCore::takeFault(const QStringList &priority)
         if (!pending.contains(kind))
             continue;
         QSqlQuery update = m_db->run(
-            QStringLiteral("UPDATE demo_faults SET remaining = remaining - 1 WHERE kind = ? AND remaining > 0"), {kind});
+            QStringLiteral("UPDATE demo_faults SET remaining = remaining - 1 WHERE kind = ? AND remaining > 0"),
+            { kind });
         if (update.numRowsAffected() > 0)
             return kind;
     }
@@ -163,7 +167,7 @@ QString DemoLimsCore::takeFault(const QStringList &priority)
 void DemoLimsCore::journal(const QString &sql, const QString &outcome)
 {
     try {
-        m_db->run(kJournalInsert, {journalTime(), journalText(sql), outcome});
+        m_db->run(kJournalInsert, { journalTime(), journalText(sql), outcome });
     } catch (const DemoSql::Error &error) {
         qCWarning(lcDemo).noquote() << "journal entry lost:" << error.message();
     }

@@ -15,9 +15,9 @@ class DemoDatabase;
 // The answer of the demo LIMS to one statement of a batch.
 struct DemoStatementAnswer
 {
-    ResultSetPtr rows;            // null: the statement yields no result set
+    ResultSetPtr rows; // null: the statement yields no result set
     QVector<DbValue::Kind> kinds; // the type of each column of rows
-    qint64 count = -1;            // rows selected or changed; -1 when the statement reports none
+    qint64 count = -1; // rows selected or changed; -1 when the statement reports none
 };
 
 // What became of one batch. How the outcome reaches the client (an exception of the
@@ -26,12 +26,12 @@ struct DemoStatementAnswer
 struct DemoBatchOutcome
 {
     enum class Kind {
-        Answered,    // answers holds one entry per statement
-        Failed,      // error says why; nothing of the batch ran
-        TimedOut,    // the query time-out: nothing ran; the answer waits for the client's cancel
+        Answered, // answers holds one entry per statement
+        Failed, // error says why; nothing of the batch ran
+        TimedOut, // the query time-out: nothing ran; the answer waits for the client's cancel
         LinkDropped, // the connection goes before the answer: nothing ran
-        LinkCut,     // the batch ran; the connection goes in the middle of its answer
-        Unanswered,  // nothing ran and nothing is ever answered, not even a cancel
+        LinkCut, // the batch ran; the connection goes in the middle of its answer
+        Unanswered, // nothing ran and nothing is ever answered, not even a cancel
     };
     Kind kind = Kind::Answered;
     QVector<DemoStatementAnswer> answers;

@@ -50,7 +50,7 @@ QString DemoTdsServer::serverAddress() const
 
 DemoTdsServer::Stats DemoTdsServer::stats() const
 {
-    return {m_config->stats->batches, m_config->stats->busyNs, m_config->stats->cpuNs};
+    return { m_config->stats->batches, m_config->stats->busyNs, m_config->stats->cpuNs };
 }
 
 QString DemoTdsServer::randomPassword()

@@ -63,15 +63,16 @@ bool TdsLogin::parse(const QByteArray &message, TdsLogin *login)
 QByteArray preloginAnswer()
 {
     // Option tokens with big-endian offsets and lengths, then their data.
-    const QByteArray options = QByteArray::fromHex("00" "001a" "0006"  // VERSION
-                                                   "01" "0020" "0001"  // ENCRYPTION
-                                                   "02" "0021" "0001"  // INSTOPT
-                                                   "03" "0022" "0000"  // THREADID
-                                                   "04" "0022" "0001"  // MARS
+    const QByteArray options = QByteArray::fromHex("00001a0006" // VERSION
+                                                   "0100200001" // ENCRYPTION
+                                                   "0200210001" // INSTOPT
+                                                   "0300220000" // THREADID
+                                                   "0400220001" // MARS
                                                    "ff");
-    const QByteArray data = QByteArray::fromHex("100000000000" // 16.0.0, sub-build 0
-                                                "02"           // ENCRYPT_NOT_SUP
-                                                "00"           // no instance
-                                                "00");         // MARS off
+    // Version 16.0.0, sub-build 0; ENCRYPT_NOT_SUP; no instance; MARS off.
+    const QByteArray data = QByteArray::fromHex("100000000000"
+                                                "02"
+                                                "00"
+                                                "00");
     return options + data;
 }

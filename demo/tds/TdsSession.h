@@ -15,9 +15,9 @@ class TdsWriter;
 // What the front end's sessions have done, summed; read from any thread.
 struct TdsStats
 {
-    std::atomic<qint64> batches {0};
-    std::atomic<qint64> busyNs {0}; // from a whole request to its answer handed to the socket
-    std::atomic<qint64> cpuNs {0};  // the front end thread's CPU time over the same spans
+    std::atomic<qint64> batches { 0 };
+    std::atomic<qint64> busyNs { 0 }; // from a whole request to its answer handed to the socket
+    std::atomic<qint64> cpuNs { 0 }; // the front end thread's CPU time over the same spans
 };
 
 // What every session of one front end shares.

@@ -128,7 +128,7 @@ void TdsWriter::columnMetadata(const QVector<Column> &types, const QStringList &
     u8(0x81);
     u16(quint16(types.size()));
     for (qsizetype i = 0; i < types.size(); ++i) {
-        u32(0);      // user type
+        u32(0); // user type
         u16(0x0001); // nullable
         switch (types.at(i)) {
         case Column::Int:
@@ -222,7 +222,7 @@ QByteArray TdsWriter::packets(quint8 type, const QByteArray &payload, int packet
     do {
         const qsizetype length = qMin<qsizetype>(room, payload.size() - from);
         const bool last = from + length >= payload.size();
-        char header[kHeaderSize] = {char(type), char(last ? 0x01 : 0x00), 0, 0, 0, 0, char(packetId++), 0};
+        char header[kHeaderSize] = { char(type), char(last ? 0x01 : 0x00), 0, 0, 0, 0, char(packetId++), 0 };
         qToBigEndian(quint16(length + kHeaderSize), header + 2);
         out.append(header, kHeaderSize);
         out.append(payload.constData() + from, length);

@@ -81,8 +81,8 @@ public:
         if (it == m_values.end()) {
             if (m_values.size() >= kRemembered)
                 m_values.clear();
-            it = m_values.insert(key, DbValue::fromDateTime(QDateTime(QDate(t.year, t.month, t.day),
-                                                                      QTime(t.hour, t.minute, t.second, ms))));
+            it = m_values.insert(key,
+                DbValue::fromDateTime(QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, ms))));
         }
         return it.value();
     }
@@ -116,22 +116,22 @@ Binding bindingOf(const OdbcResultReader::Column &column)
 {
     switch (column.kind) {
     case Kind::Integer:
-        return {SQL_C_SBIGINT, SQLLEN(sizeof(SQLBIGINT))};
+        return { SQL_C_SBIGINT, SQLLEN(sizeof(SQLBIGINT)) };
     case Kind::Boolean:
-        return {SQL_C_BIT, SQLLEN(sizeof(unsigned char))};
+        return { SQL_C_BIT, SQLLEN(sizeof(unsigned char)) };
     case Kind::Real:
-        return {SQL_C_DOUBLE, SQLLEN(sizeof(double))};
+        return { SQL_C_DOUBLE, SQLLEN(sizeof(double)) };
     case Kind::Date:
         // A timestamp arrives as its parts, without a round trip through text.
         if (column.sqlType == SQL_TYPE_TIMESTAMP || column.sqlType == SQL_TIMESTAMP)
-            return {SQL_C_TYPE_TIMESTAMP, SQLLEN(sizeof(SQL_TIMESTAMP_STRUCT))};
-        return {SQL_C_WCHAR, SQLLEN((kShortText + 1) * sizeof(SQLWCHAR))};
+            return { SQL_C_TYPE_TIMESTAMP, SQLLEN(sizeof(SQL_TIMESTAMP_STRUCT)) };
+        return { SQL_C_WCHAR, SQLLEN((kShortText + 1) * sizeof(SQLWCHAR)) };
     case Kind::Decimal:
-        return {SQL_C_WCHAR, SQLLEN((kShortText + 1) * sizeof(SQLWCHAR))};
+        return { SQL_C_WCHAR, SQLLEN((kShortText + 1) * sizeof(SQLWCHAR)) };
     case Kind::Text:
         break;
     }
-    return {SQL_C_WCHAR, SQLLEN((column.size + 1) * sizeof(SQLWCHAR))};
+    return { SQL_C_WCHAR, SQLLEN((column.size + 1) * sizeof(SQLWCHAR)) };
 }
 
 // One column's bound array and indicators.
@@ -147,7 +147,10 @@ struct BoundColumn
 class BlockScope
 {
 public:
-    explicit BlockScope(SQLHSTMT statement) : m_statement(statement) {}
+    explicit BlockScope(SQLHSTMT statement)
+        : m_statement(statement)
+    {
+    }
     ~BlockScope() { reset(); }
     void reset()
     {
@@ -189,11 +192,11 @@ void OdbcResultReader::describe(int columnCount)
         SQLSMALLINT scale = 0;
         SQLSMALLINT nullable = 0;
         SQLRETURN rc = SQLDescribeColW(m_statement, SQLUSMALLINT(i + 1), name.data(), SQLSMALLINT(name.size()),
-                                       &nameLength, &sqlType, &size, &scale, &nullable);
+            &nameLength, &sqlType, &size, &scale, &nullable);
         if (rc == SQL_SUCCESS_WITH_INFO && nameLength >= SQLSMALLINT(name.size())) {
             name.resize(size_t(nameLength) + 1);
             rc = SQLDescribeColW(m_statement, SQLUSMALLINT(i + 1), name.data(), SQLSMALLINT(name.size()), &nameLength,
-                                 &sqlType, &size, &scale, &nullable);
+                &sqlType, &size, &scale, &nullable);
         }
         m_check(rc, "SQLDescribeCol", false);
         Column &column = m_columns[size_t(i)];
@@ -242,8 +245,8 @@ ResultSetPtr OdbcResultReader::readInBlocks()
         column.data.resize(size_t(column.binding.elementBytes) * kBlockRows);
         column.indicators.resize(kBlockRows);
         m_check(SQLBindCol(stmt, SQLUSMALLINT(i + 1), column.binding.cType, column.data.data(),
-                           column.binding.elementBytes, column.indicators.data()),
-                "SQLBindCol", false);
+                    column.binding.elementBytes, column.indicators.data()),
+            "SQLBindCol", false);
     }
 
     std::vector<ResultSet::Row> rows;
@@ -284,9 +287,9 @@ ResultSetPtr OdbcResultReader::readInBlocks()
                         m_fail(QStringLiteral("A value of the column %1 is longer than its declared size.")
                                    .arg(m_columns[i].name));
                     row.push_back(textValue(m_columns[i].kind,
-                                            fromOdbcWide(reinterpret_cast<const SQLWCHAR *>(cell),
-                                                         qsizetype(indicator / SQLLEN(sizeof(SQLWCHAR)))),
-                                            m_columns[i].scale));
+                        fromOdbcWide(
+                            reinterpret_cast<const SQLWCHAR *>(cell), qsizetype(indicator / SQLLEN(sizeof(SQLWCHAR)))),
+                        m_columns[i].scale));
                     break;
                 }
             }
@@ -315,8 +318,8 @@ QString OdbcResultReader::readText(unsigned short number, bool *isNull)
         // A full buffer holds one code unit less than its size: the terminating zero.
         const SQLLEN fullChars = SQLLEN(chunk.size()) - 1;
         const bool bufferFull = indicator == SQL_NO_TOTAL || indicator >= chunkBytes;
-        const SQLLEN chars =
-            bufferFull ? fullChars : qBound(SQLLEN(0), indicator / SQLLEN(sizeof(SQLWCHAR)), fullChars);
+        const SQLLEN chars
+            = bufferFull ? fullChars : qBound(SQLLEN(0), indicator / SQLLEN(sizeof(SQLWCHAR)), fullChars);
         text += fromOdbcWide(chunk.data(), qsizetype(chars));
         if (rc != SQL_SUCCESS_WITH_INFO || !bufferFull)
             break;

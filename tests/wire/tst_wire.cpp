@@ -29,7 +29,8 @@ const QString kDeleteBatch = QStringLiteral("exec labrack.dbo.Distrib_ActiveSamp
 class WireStation
 {
 public:
-    explicit WireStation(const QString &path) : station(path, std::make_unique<OdbcConnection>())
+    explicit WireStation(const QString &path)
+        : station(path, std::make_unique<OdbcConnection>())
     {
         station.f.settings.demo = true;
         station.f.settings.demoDatabase = path;
@@ -144,7 +145,7 @@ void tst_Wire::timeOutsAreRetriedAsOftenAsTheStationCounts_data()
     QTest::addColumn<int>("statement");
     QTest::addColumn<DemoLims::Fault>("kind");
     QTest::addColumn<int>("count");
-    QTest::addColumn<int>("attempts");  // how often the statement reaches the LIMS
+    QTest::addColumn<int>("attempts"); // how often the statement reaches the LIMS
     QTest::addColumn<bool>("runCompletes");
 
     const int workList = statementNumber(kWorkListQuery, 2);
@@ -223,7 +224,8 @@ void tst_Wire::lostLinkIsReopenedForTheSameStatement()
     QCOMPARE(s.lossReport(), QString());
     const QHash<QString, int> covers = coversPerClient(s);
     for (auto it = covers.cbegin(); it != covers.cend(); ++it)
-        QVERIFY2(it.value() == 1, qPrintable(QStringLiteral("client %1 printed %2 times").arg(it.key()).arg(it.value())));
+        QVERIFY2(
+            it.value() == 1, qPrintable(QStringLiteral("client %1 printed %2 times").arg(it.key()).arg(it.value())));
     QVERIFY(s.f.messages.shown.isEmpty());
 }
 
@@ -252,7 +254,8 @@ void tst_Wire::tenThousandClientWorkListArrivesWhole()
     for (const DemoLims::WorkListRow &row : expected)
         total += row.samples;
     for (shown->moveFirst(); !shown->eof(); shown->moveNext()) {
-        const DemoLims::WorkListRow want = expected.value(shown->field(QStringLiteral("CONTACT_ID")).toVariant().toLongLong());
+        const DemoLims::WorkListRow want
+            = expected.value(shown->field(QStringLiteral("CONTACT_ID")).toVariant().toLongLong());
         QCOMPARE(shown->field(QStringLiteral("CONTACT_NAME")).toText(), want.contactName);
         QCOMPARE(shown->field(QStringLiteral("ENDUSER_ID")).toText(), want.endUserId);
         QCOMPARE(shown->field(QStringLiteral("REC_DATE")).toDateTime(), want.recDate);
@@ -319,10 +322,8 @@ void tst_Wire::longBatchAndLongValueTravelUnchanged()
     QString value = QStringLiteral("O'Brien {fn now()} ? -- /* \u00e9\U0001F600 */ ");
     while (value.size() < 12000)
         value += value;
-    const QString parameter = QStringLiteral("Zentrab_Freq_CA");
-    const QString update = QStringLiteral("update cinrg.dbo.settings set value = '") + QString(value).replace(
-                               QLatin1Char('\''), QStringLiteral("''"))
-        + QStringLiteral("' where parameter = '") + parameter + QLatin1Char('\'');
+    const QString parameter = QStringLiteral("Zentrab_LastPing_CA");
+    const QString update = boardPingStatement(value, QStringLiteral("_CA"));
     connection.execute(update);
     QCOMPARE(DemoLims::journal(wire.station.path).last(), update);
     QCOMPARE(DemoLims::boardValue(wire.station.path, parameter), value);

@@ -32,7 +32,7 @@ public:
     QString serverAddress() const;
 
     // The front end's own work so far: batches answered, the time from each whole
-    // request to its answer, and the CPU time its thread spent on them.
+    // request to the last byte of its answer sent, and the CPU time its thread spent.
     struct Stats
     {
         qint64 batches = 0;

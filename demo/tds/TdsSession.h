@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -52,6 +53,7 @@ private:
     void handleMessage(quint8 type, const QByteArray &message);
     void handleLogin(const QByteArray &message);
     void handleBatch(const QByteArray &message);
+    void countAnswered();
     void handleAttention();
     void answerOutcome(const DemoBatchOutcome &outcome);
     void refuseLogin(const QString &user);
@@ -65,4 +67,7 @@ private:
     int m_packetSize = 4096;
     QByteArray m_input;
     QByteArray m_message;
+    QElapsedTimer m_busy;
+    qint64 m_cpuFrom = 0;
+    bool m_answering = false;
 };

@@ -217,12 +217,12 @@ bool OdbcResultReader::readableInBlocks() const
     return true;
 }
 
-ResultSetPtr OdbcResultReader::result(std::vector<ResultSet::Row> rows) const
+ResultSetPtr OdbcResultReader::result(std::vector<DbValue> cells) const
 {
     QStringList names;
     for (const Column &column : m_columns)
         names << column.name;
-    return std::make_shared<ResultSet>(names, std::move(rows));
+    return ResultSet::fromCells(names, std::move(cells));
 }
 
 ResultSetPtr OdbcResultReader::readInBlocks()
@@ -249,7 +249,7 @@ ResultSetPtr OdbcResultReader::readInBlocks()
             "SQLBindCol", false);
     }
 
-    std::vector<ResultSet::Row> rows;
+    std::vector<DbValue> cells;
     TimestampValues timestamps;
     for (;;) {
         const SQLRETURN rc = SQLFetch(stmt);
@@ -257,28 +257,26 @@ ResultSetPtr OdbcResultReader::readInBlocks()
             break;
         m_check(rc, "SQLFetch", false);
         for (SQLULEN r = 0; r < fetched; ++r) {
-            ResultSet::Row row;
-            row.reserve(m_columns.size());
             for (size_t i = 0; i < m_columns.size(); ++i) {
                 const BoundColumn &column = bound[i];
                 const SQLLEN indicator = column.indicators[r];
                 const char *cell = column.data.data() + r * size_t(column.binding.elementBytes);
                 if (indicator == SQL_NULL_DATA) {
-                    row.push_back(DbValue::null());
+                    cells.push_back(DbValue::null());
                     continue;
                 }
                 switch (column.binding.cType) {
                 case SQL_C_SBIGINT:
-                    row.push_back(DbValue::fromInt(qint64(*reinterpret_cast<const SQLBIGINT *>(cell))));
+                    cells.push_back(DbValue::fromInt(qint64(*reinterpret_cast<const SQLBIGINT *>(cell))));
                     break;
                 case SQL_C_BIT:
-                    row.push_back(DbValue::fromBool(*reinterpret_cast<const unsigned char *>(cell) != 0));
+                    cells.push_back(DbValue::fromBool(*reinterpret_cast<const unsigned char *>(cell) != 0));
                     break;
                 case SQL_C_DOUBLE:
-                    row.push_back(DbValue::fromReal(*reinterpret_cast<const double *>(cell)));
+                    cells.push_back(DbValue::fromReal(*reinterpret_cast<const double *>(cell)));
                     break;
                 case SQL_C_TYPE_TIMESTAMP:
-                    row.push_back(timestamps.value(*reinterpret_cast<const SQL_TIMESTAMP_STRUCT *>(cell)));
+                    cells.push_back(timestamps.value(*reinterpret_cast<const SQL_TIMESTAMP_STRUCT *>(cell)));
                     break;
                 default:
                     // The column's declared size holds every value; one that does not
@@ -286,17 +284,16 @@ ResultSetPtr OdbcResultReader::readInBlocks()
                     if (indicator == SQL_NO_TOTAL || indicator >= column.binding.elementBytes)
                         m_fail(QStringLiteral("A value of the column %1 is longer than its declared size.")
                                    .arg(m_columns[i].name));
-                    row.push_back(textValue(m_columns[i].kind,
+                    cells.push_back(textValue(m_columns[i].kind,
                         fromOdbcWide(
                             reinterpret_cast<const SQLWCHAR *>(cell), qsizetype(indicator / SQLLEN(sizeof(SQLWCHAR)))),
                         m_columns[i].scale));
                     break;
                 }
             }
-            rows.push_back(std::move(row));
         }
     }
-    return result(std::move(rows));
+    return result(std::move(cells));
 }
 
 QString OdbcResultReader::readText(unsigned short number, bool *isNull)
@@ -330,15 +327,13 @@ QString OdbcResultReader::readText(unsigned short number, bool *isNull)
 ResultSetPtr OdbcResultReader::readRowByRow()
 {
     const SQLHSTMT stmt = m_statement;
-    std::vector<ResultSet::Row> rows;
+    std::vector<DbValue> cells;
     for (;;) {
         const SQLRETURN fetched = SQLFetch(stmt);
         if (fetched == SQL_NO_DATA)
             break;
         m_check(fetched, "SQLFetch", false);
 
-        ResultSet::Row row;
-        row.reserve(m_columns.size());
         for (size_t i = 0; i < m_columns.size(); ++i) {
             const Column &column = m_columns[i];
             const auto number = SQLUSMALLINT(i + 1);
@@ -347,19 +342,19 @@ ResultSetPtr OdbcResultReader::readRowByRow()
             case Kind::Integer: {
                 SQLBIGINT value = 0;
                 m_check(SQLGetData(stmt, number, SQL_C_SBIGINT, &value, 0, &indicator), "SQLGetData", false);
-                row.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromInt(qint64(value)));
+                cells.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromInt(qint64(value)));
                 break;
             }
             case Kind::Boolean: {
                 unsigned char value = 0;
                 m_check(SQLGetData(stmt, number, SQL_C_BIT, &value, 0, &indicator), "SQLGetData", false);
-                row.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromBool(value != 0));
+                cells.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromBool(value != 0));
                 break;
             }
             case Kind::Real: {
                 double value = 0;
                 m_check(SQLGetData(stmt, number, SQL_C_DOUBLE, &value, 0, &indicator), "SQLGetData", false);
-                row.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromReal(value));
+                cells.push_back(indicator == SQL_NULL_DATA ? DbValue::null() : DbValue::fromReal(value));
                 break;
             }
             case Kind::Decimal:
@@ -367,12 +362,11 @@ ResultSetPtr OdbcResultReader::readRowByRow()
             case Kind::Text: {
                 bool isNull = false;
                 const QString text = readText(number, &isNull);
-                row.push_back(isNull ? DbValue::null() : textValue(column.kind, text, column.scale));
+                cells.push_back(isNull ? DbValue::null() : textValue(column.kind, text, column.scale));
                 break;
             }
             }
         }
-        rows.push_back(std::move(row));
     }
-    return result(std::move(rows));
+    return result(std::move(cells));
 }

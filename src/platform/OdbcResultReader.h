@@ -41,7 +41,7 @@ private:
     ResultSetPtr readInBlocks();
     ResultSetPtr readRowByRow();
     QString readText(unsigned short number, bool *isNull);
-    ResultSetPtr result(std::vector<ResultSet::Row> rows) const;
+    ResultSetPtr result(std::vector<DbValue> cells) const;
 
     void *m_statement;
     Check m_check;

@@ -9,6 +9,12 @@ void LogRecorder::install()
     s_next = qInstallMessageHandler(&LogRecorder::handler);
 }
 
+void LogRecorder::setSideClock(std::function<qint64()> ns)
+{
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_sideClock = std::move(ns);
+}
+
 void LogRecorder::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     // Kept small, since it lives in the process whose memory is measured: the station's
@@ -18,11 +24,12 @@ void LogRecorder::handler(QtMsgType type, const QMessageLogContext &context, con
         && qstrncmp(context.category, "hardcopy.", 9) == 0;
     if (kept) {
         const bool request = message.startsWith(QLatin1String("report request:"));
-        LogLine line{monotonicNs(), QString::fromLatin1(context.category),
+        LogLine line{monotonicNs(), 0, QString::fromLatin1(context.category),
                      message.left(request ? kKeptRequestCharacters : kKeptCharacters)};
         line.message.squeeze();
         {
             std::lock_guard<std::mutex> lock(s_mutex);
+            line.sideNs = s_sideClock ? s_sideClock() : 0;
             s_lines.push_back(std::move(line));
         }
         s_written.notify_all();

@@ -13,6 +13,7 @@
 struct LogLine
 {
     qint64 ns = 0;
+    qint64 sideNs = 0; // what the side clock said when the line was written
     QString category;
     QString message;
 };
@@ -25,6 +26,9 @@ class LogRecorder
 public:
     // Chains itself in front of the message handler installed now.
     static void install();
+    // A clock of work done outside the station (the demo LIMS's front end answering),
+    // read with every line so that a stretch of the log can leave that work out.
+    static void setSideClock(std::function<qint64()> ns);
 
     static qsizetype size();
     static std::vector<LogLine> lines(qsizetype from, qsizetype to = -1);
@@ -46,4 +50,5 @@ private:
     static inline std::condition_variable s_written;
     static inline std::vector<LogLine> s_lines;
     static inline QtMessageHandler s_next = nullptr;
+    static inline std::function<qint64()> s_sideClock;
 };

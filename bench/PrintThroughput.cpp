@@ -25,6 +25,7 @@ ClientPrintTime measureClient(const std::vector<LogLine> &lines, size_t from, si
 {
     ClientPrintTime client;
     client.clientNs = lines[to].ns - lines[from].ns;
+    client.frontEndNs = lines[to].sideNs - lines[from].sideNs;
     qint64 navigatedAt = -1;
     qint64 renderStartedAt = -1;
     std::vector<qint64> ends;

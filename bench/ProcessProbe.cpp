@@ -113,6 +113,7 @@ ProcessProbe::Mark ProcessProbe::mark() const
         if (cpu >= 0)
             mark.helperCpu.insert(pid, cpu);
     }
+    mark.sideCpu = m_sideCpu ? m_sideCpu() : 0;
     mark.selfCpu = stationCpuSeconds();
     mark.wallNs = monotonicNs();
     return mark;
@@ -122,7 +123,8 @@ ProcessProbe::CpuShare ProcessProbe::between(const Mark &from, const Mark &to)
 {
     CpuShare share;
     share.wallSeconds = double(to.wallNs - from.wallNs) / 1e9;
-    share.selfSeconds = to.selfCpu - from.selfCpu;
+    share.sideSeconds = to.sideCpu - from.sideCpu;
+    share.selfSeconds = to.selfCpu - from.selfCpu - share.sideSeconds;
     for (auto it = to.helperCpu.constBegin(); it != to.helperCpu.constEnd(); ++it)
         share.helperSeconds += it.value() - from.helperCpu.value(it.key(), 0.0);
     return share;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QHash>
 #include <QList>
 #include <QtGlobal>
@@ -7,7 +9,9 @@
 // CPU time and resident memory of this process and of the helper processes it started
 // (the browser engine's zygotes, renderers and utility processes). The station's cost is
 // what all of them spend together; a process given to exclude() (the demo report server,
-// which stands in for another machine) is left out with everything below it.
+// which stands in for another machine) is left out with everything below it, and so is
+// the CPU time that setSideCpu() reports for a part of this process that stands in for
+// another machine (the demo LIMS's wire front end in its thread).
 class ProcessProbe
 {
 public:
@@ -15,6 +19,7 @@ public:
     {
         qint64 wallNs = 0;
         double selfCpu = 0;              // seconds, user + system, the station's threads
+        double sideCpu = 0;              // seconds, the part that stands in for another machine
         QHash<qint64, double> helperCpu; // seconds per helper process
     };
 
@@ -23,6 +28,7 @@ public:
         double wallSeconds = 0;
         double selfSeconds = 0;
         double helperSeconds = 0;
+        double sideSeconds = 0;          // left out of selfSeconds
         // Percent of one core.
         double selfPercent() const { return wallSeconds > 0 ? 100.0 * selfSeconds / wallSeconds : 0; }
         double totalPercent() const
@@ -40,6 +46,7 @@ public:
     };
 
     void exclude(qint64 pid) { m_excluded.append(pid); }
+    void setSideCpu(std::function<double()> seconds) { m_sideCpu = std::move(seconds); }
 
     Mark mark() const;
     // Helpers that appear during the span count from zero; one that ended during it is
@@ -56,6 +63,7 @@ public:
 
 private:
     QList<qint64> m_excluded;
+    std::function<double()> m_sideCpu;
 };
 
 qint64 monotonicNs();

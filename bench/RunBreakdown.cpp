@@ -23,21 +23,24 @@ RunBreakdown RunBreakdown::fromLog(const std::vector<LogLine> &run)
     if (run.size() < 2)
         return result;
     result.totalNs = run.back().ns - run.front().ns;
+    result.frontEndNs = run.back().sideNs - run.front().sideNs;
 
     qint64 clientStart = run.front().ns;
+    qint64 clientSideStart = run.front().sideNs;
     qint64 clientExcluded = 0;
     qint64 navigatedAt = -1;
     qint64 printStartedAt = -1;
-    const auto closeClient = [&](qint64 at) {
-        result.ownNsPerClient.push_back(at - clientStart - clientExcluded);
-        clientStart = at;
+    const auto closeClient = [&](const LogLine &at) {
+        result.ownNsPerClient.push_back(at.ns - clientStart - clientExcluded - (at.sideNs - clientSideStart));
+        clientStart = at.ns;
+        clientSideStart = at.sideNs;
         clientExcluded = 0;
     };
 
     for (const LogLine &line : run) {
         if (startsWith(line, "report request:")) {
             if (result.requests > 0)
-                closeClient(line.ns);
+                closeClient(line);
             ++result.requests;
             navigatedAt = line.ns;
         } else if (startsWith(line, "follow-up request:")) {
@@ -59,7 +62,7 @@ RunBreakdown RunBreakdown::fromLog(const std::vector<LogLine> &run)
         }
     }
     if (result.requests > 0)
-        closeClient(run.back().ns);
+        closeClient(run.back());
     return result;
 }
 

@@ -13,9 +13,13 @@
 //                the network and the browser engine until the ready state is 4;
 //   print        from "printing a page of batch" to the line with its result: the
 //                browser engine laying out the page and writing it to the printer;
-//   own time     everything else: work-list reloads, status-board queries and updates,
-//                batch deletion, statistics, screen updates, event handling, the demo
-//                LIMS answering in this process, and any pause after printing.
+//   front end    the demo LIMS's wire front end answering the station's statements (its
+//                thread's busy time, from the log's side clock): the database server's
+//                share, which a laboratory's SQL Server spends on another machine;
+//   own time     everything else: the station sending its statements and fetching,
+//                converting and binding the answers, status-board checks and updates,
+//                batch deletion, statistics, screen updates, event handling, and any
+//                pause after printing.
 // A client's stretch runs from its report request to the next one (the first also holds
 // the start of the run, the last the run's end).
 struct RunBreakdown
@@ -26,11 +30,12 @@ struct RunBreakdown
     qint64 totalNs = 0;
     qint64 pageLoadNs = 0;
     qint64 printNs = 0;
+    qint64 frontEndNs = 0;
     std::vector<qint64> ownNsPerClient;
 
     static RunBreakdown fromLog(const std::vector<LogLine> &run);
 
-    qint64 ownNs() const { return totalNs - pageLoadNs - printNs; }
+    qint64 ownNs() const { return totalNs - pageLoadNs - printNs - frontEndNs; }
     double meanOwnMs() const { return requests > 0 ? double(ownNs()) / 1e6 / requests : 0; }
     double percentileOwnMs(double p) const;
 };

@@ -1,16 +1,22 @@
 // The demo report server as a process of its own, for end-to-end runs of the station:
 //   hardcopy-demo-server --db PATH [--port N] [--mode MODE] [--create [--clients N]]
+//                        [--tds [--tds-port N] --tds-user U (--tds-password-file F | --tds-password P)]
 // Prints "listening on 127.0.0.1:<port>" once it accepts connections and serves until
 // it is killed. With --mode refuse it takes a free port, closes it again and prints
 // "refusing on 127.0.0.1:<port>": a station pointed there finds nobody listening.
+// With --tds it also answers as the demo LIMS on SQL Server's wire protocol, with the
+// login it is given, and prints "tds listening on 127.0.0.1,<port>" first.
 #include <cstdio>
+#include <memory>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 
-#include "demo/DemoLims.h"
-#include "demo/DemoReportServer.h"
+#include "demo/lims/DemoLims.h"
+#include "demo/reports/DemoReportServer.h"
+#include "demo/tds/DemoTdsServer.h"
 #include "platform/DbValue.h"
 
 namespace {
@@ -55,7 +61,21 @@ int main(int argc, char *argv[])
                                                       "Zentrab_CurrApp_CA=AUTO_EXPORT; the value \"now\" writes "
                                                       "the current time. Repeatable."),
                                        QStringLiteral("parameter=value"));
-    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption, setOption});
+    const QCommandLineOption tdsOption(QStringLiteral("tds"),
+                                       QStringLiteral("Also answer as the demo LIMS on SQL Server's wire protocol."));
+    const QCommandLineOption tdsPortOption(QStringLiteral("tds-port"), QStringLiteral("Its port (0: a free one)."),
+                                           QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption tdsUserOption(QStringLiteral("tds-user"), QStringLiteral("The login it accepts."),
+                                           QStringLiteral("user"));
+    const QCommandLineOption tdsPasswordFileOption(QStringLiteral("tds-password-file"),
+                                                   QStringLiteral("A file holding the login's password."),
+                                                   QStringLiteral("path"));
+    const QCommandLineOption tdsPasswordOption(QStringLiteral("tds-password"),
+                                               QStringLiteral("The login's password (visible to other users of the "
+                                                              "machine; prefer --tds-password-file)."),
+                                               QStringLiteral("password"));
+    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption, setOption,
+                       tdsOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption});
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -102,6 +122,26 @@ int main(int argc, char *argv[])
     const uint port = parser.value(portOption).toUInt(&portOk);
     if (!portOk || port > 65535)
         return fail(QStringLiteral("--port takes a port number."));
+
+    std::unique_ptr<DemoTdsServer> tds;
+    if (parser.isSet(tdsOption)) {
+        QString password = parser.value(tdsPasswordOption);
+        if (parser.isSet(tdsPasswordFileOption)) {
+            QFile file(parser.value(tdsPasswordFileOption));
+            if (!file.open(QIODevice::ReadOnly))
+                return fail(QStringLiteral("cannot read %1.").arg(file.fileName()));
+            password = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
+        }
+        const uint tdsPort = parser.value(tdsPortOption).toUInt(&portOk);
+        if (!parser.isSet(tdsUserOption) || password.isEmpty())
+            return fail(QStringLiteral("--tds needs --tds-user and a password (--tds-password-file or --tds-password)."));
+        if (!portOk || tdsPort > 65535)
+            return fail(QStringLiteral("--tds-port takes a port number."));
+        tds = std::make_unique<DemoTdsServer>(path, parser.value(tdsUserOption), password);
+        if (!tds->start(quint16(tdsPort)))
+            return fail(QStringLiteral("cannot listen on 127.0.0.1,%1.").arg(tdsPort));
+        std::printf("tds listening on %s\n", qPrintable(tds->serverAddress()));
+    }
 
     DemoReportServer server(path);
     const QString mode = parser.value(modeOption);

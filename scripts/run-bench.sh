@@ -20,18 +20,11 @@ for program in "$BIN" "$SERVER"; do
 done
 
 LOG="$BUILD_DIR/bench/station_bench.stderr.log"
-echo "Running the station benchmark (two to three minutes); other load on the machine skews the figures."
+# The printing figure prints on the cups-pdf queue PDF of the system's cupsd.
+bash "$HERE/start-cups.sh"
+echo "Running the station benchmark (three to four minutes); other load on the machine skews the figures."
 echo "uptime: $(uptime)"
 status=0
 "$BIN" --server "$SERVER" "${@:2}" 2>"$LOG" || status=$?
 echo "Station output (log lines, warnings): $LOG"
-
-# Printing on the real cups-pdf queue PDF of the system's cupsd (started when needed).
-PRINT_BIN="$BUILD_DIR/bench/print_bench"
-PRINT_LOG="$BUILD_DIR/bench/print_bench.stderr.log"
-if [ -x "$PRINT_BIN" ]; then
-    bash "$HERE/start-cups.sh"
-    echo
-    "$PRINT_BIN" 2>"$PRINT_LOG" || echo "The printing benchmark could not measure (see $PRINT_LOG)."
-fi
 exit "$status"

@@ -1,5 +1,7 @@
 #include "app/Preflight.h"
 
+#include <functional>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -57,10 +59,9 @@ Preflight::Outcome failed(const QString &text) { return {false, text}; }
 
 } // namespace
 
-Preflight::Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection, PrinterCheck printerCheck)
+Preflight::Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection)
     : m_settings(std::move(settings))
     , m_connection(std::move(connection))
-    , m_printerCheck(std::move(printerCheck))
 {
 }
 
@@ -74,7 +75,7 @@ int Preflight::run(QTextStream &out)
         {QStringLiteral("database connection"), [this] { return checkConnection(); }},
         {QStringLiteral("status board"), [this] { return checkBoardRows(); }},
         {QStringLiteral("report server"), [this] { return checkReportServer(); }},
-        {QStringLiteral("printer"), [this] { return m_printerCheck(m_settings); }},
+        {QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); }},
     };
     int failures = 0;
     for (const auto &[name, check] : checks) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include <QString>
@@ -24,9 +23,7 @@ public:
         bool passed = false;
         QString text;
     };
-    using PrinterCheck = std::function<Outcome(const StationSettings &)>;
-
-    Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection, PrinterCheck printerCheck);
+    Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection);
     ~Preflight();
 
     // Runs the checks and writes their lines; 0 when every check passed, 1 otherwise.
@@ -48,6 +45,5 @@ private:
 
     StationSettings m_settings;
     std::unique_ptr<DbConnection> m_connection;
-    PrinterCheck m_printerCheck;
     bool m_connected = false;
 };

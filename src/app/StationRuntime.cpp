@@ -21,6 +21,7 @@
 StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection)
     : m_settings(settings)
 {
+    pinSystemTimeZone();
     PrintOptions printOptions;
     printOptions.printerName = m_settings.printer;
     printOptions.pdfFolder = m_settings.pdfFolder;

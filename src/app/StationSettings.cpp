@@ -84,6 +84,7 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
     s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
     s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));
+    s.demoDatabaseServer = text(ini, QStringLiteral("Demo/DatabaseServer"));
     return s;
 }
 

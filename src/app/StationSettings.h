@@ -34,6 +34,7 @@ struct StationSettings
     bool demo = false;                   // [Demo] Enabled, or --demo
     QString demoDatabase;                // [Demo] Database: the demo LIMS file
     QString demoReportServer;            // [Demo] ReportServer: an outside demo report server instead of the embedded one
+    QString demoDatabaseServer;          // [Demo] DatabaseServer: an outside demo LIMS front end ("127.0.0.1,<port>")
 
     QString sourcePath;                  // the INI file these came from
     bool sourceReadableByOthers = false; // the file's permissions let other users read it

@@ -1,6 +1,7 @@
 // The HardCopy station: the main window on the real seams. With --demo it runs on the
-// embedded demo LIMS and the demo report server, printing into a folder of PDF files.
-// --help, --version and --check need no display: they run without the window system.
+// demo world (the demo LIMS answering on SQL Server's wire protocol, the demo report
+// server), printing into a folder of PDF files. --help, --version and --check need no
+// display: they run without the window system.
 #include <cstdio>
 #include <memory>
 
@@ -16,9 +17,7 @@
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
-#include "demo/DemoLims.h"
-#include "demo/DemoLimsConnection.h"
-#include "demo/DemoReportServer.h"
+#include "demo/DemoWorld.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/OdbcConnection.h"
@@ -110,44 +109,6 @@ StationSettings loadSettings(const StartOptions &options)
     return settings;
 }
 
-// The demo world inside this process: the LIMS file, the report server (unless the
-// settings name one outside) and the connection to the LIMS.
-struct DemoWorld
-{
-    bool start(StationSettings &settings, QString *error)
-    {
-        if (!DemoLims::ensureDatabase(settings.demoDatabase, error))
-            return false;
-        if (settings.demoReportServer.isEmpty()) {
-            reportServer = std::make_unique<DemoReportServer>(settings.demoDatabase);
-            if (!reportServer->start()) {
-                *error = QStringLiteral("The demo report server cannot listen on the loopback address.");
-                return false;
-            }
-            settings.reportServer = reportServer->address();
-        } else {
-            settings.reportServer = settings.demoReportServer;
-        }
-        if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
-            settings.pdfFolder = defaultDemoPrintFolder();
-        settings.connectionText = DemoLims::connectionText(settings.demoDatabase);
-        qCInfo(lcRun).noquote() << "demo LIMS" << settings.demoDatabase << "| report server" << settings.reportServer
-                                << "| prints into" << settings.pdfFolder;
-        return true;
-    }
-    std::unique_ptr<DbConnection> connection(const StationSettings &settings) const
-    {
-        return std::make_unique<DemoLimsConnection>(settings.demoDatabase);
-    }
-
-    std::unique_ptr<DemoReportServer> reportServer;
-};
-
-Preflight::Outcome checkPrintTarget(const StationSettings &settings)
-{
-    return Preflight::checkPdfFolderOrPrinter(settings);
-}
-
 int runCheck(const StartOptions &options)
 {
     // Only warnings reach the console; the lines of the check are the output.
@@ -157,19 +118,16 @@ int runCheck(const StartOptions &options)
     QTextStream out(stdout);
     out << "hardcopy-station " << QCoreApplication::applicationVersion() << ": checking "
         << (settings.demo ? "the demo world" : "the installation") << Qt::endl;
+    // The demo is checked on the production path too: its LIMS answers on the wire.
     DemoWorld demo;
-    std::unique_ptr<DbConnection> connection;
     if (settings.demo) {
         QString error;
         if (!demo.start(settings, &error)) {
             out << "FAILED  demo world: " << error << Qt::endl;
             return 1;
         }
-        connection = demo.connection(settings);
-    } else {
-        connection = std::make_unique<OdbcConnection>();
     }
-    Preflight preflight(settings, std::move(connection), checkPrintTarget);
+    Preflight preflight(settings, std::make_unique<OdbcConnection>());
     return preflight.run(out);
 }
 
@@ -188,18 +146,15 @@ int runStation(const StartOptions &options)
                                   .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
     }
 
+    // The demo runs the production database path too: its LIMS answers on the wire.
     DemoWorld demo;
-    std::unique_ptr<DbConnection> connection;
     if (settings.demo) {
         QString error;
         if (!demo.start(settings, &error))
-            return startupFailure(QStringLiteral("The demo world cannot be started: %1").arg(error));
-        connection = demo.connection(settings);
-    } else {
-        connection = std::make_unique<OdbcConnection>();
+            return startupFailure(error);
     }
 
-    StationRuntime station(settings, std::move(connection));
+    StationRuntime station(settings, std::make_unique<OdbcConnection>());
     Form_HardCopy &form = station.window();
     try {
         form.Form_Load();

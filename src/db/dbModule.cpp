@@ -1,5 +1,6 @@
 #include "db/dbModule.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QRegularExpression>
@@ -23,6 +24,12 @@ QString loggable(const QString &statement)
     QString text = statement;
     text.replace(password, QStringLiteral("\\1*****\\2"));
     return text;
+}
+
+bool hasTimeOut(const QVector<ProviderMessage> &messages)
+{
+    return std::any_of(messages.begin(), messages.end(),
+                       [](const ProviderMessage &message) { return message.Number == kQueryTimeoutNumber; });
 }
 
 QString firstDescription(const QVector<ProviderMessage> &messages)
@@ -107,15 +114,17 @@ bool dbModule::reopen()
     }
 }
 
-// One attempt. When the connection turns out to be broken (a database restart, a
-// network drop), it is reopened with the same connection text and the statement runs
-// once more, so that an unattended station does not stay dead until someone restarts it.
+// One attempt. When the connection turns out to be lost (a database restart, a network
+// drop), it is reopened with the same connection text and the statement runs once more,
+// so that an unattended station does not stay dead until someone restarts it. A failure
+// that was a time-out is left to the retries, which count it: a server that does not
+// answer its cancel either costs the link too, and the next attempt reopens it.
 ResultSetPtr dbModule::executeReconnecting(const QString &statement)
 {
     try {
         return m_connection->execute(statement);
     } catch (const Failure &) {
-        if (!isConnectionBroken(m_connection->errors()) || !reopen())
+        if (!m_connection->connectionLost() || hasTimeOut(m_connection->errors()) || !reopen())
             throw;
     }
     return m_connection->execute(statement);

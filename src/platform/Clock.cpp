@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include <QFile>
+
 SystemClock::SystemClock()
 {
     m_steady.start();
@@ -15,4 +17,11 @@ QDateTime SystemClock::now() const
     QDateTime current = QDateTime::currentDateTime();
     current.setTime(QTime(current.time().hour(), current.time().minute(), current.time().second()));
     return current;
+}
+
+void pinSystemTimeZone()
+{
+    if (qEnvironmentVariableIsSet("TZ") || !QFile::exists(QStringLiteral("/etc/localtime")))
+        return;
+    qputenv("TZ", ":/etc/localtime");
 }

@@ -19,6 +19,9 @@ constexpr qint32 kQueryTimeoutNumber = -2147217871;
 // The provider number of any other failed call (0x80004005, unspecified error).
 constexpr qint32 kProviderErrorNumber = -2147467259;
 
+// True when the messages say that the connection itself is gone (SQLSTATE class 08).
+bool isConnectionBroken(const QVector<ProviderMessage> &messages);
+
 // The database client seam: one connection that runs SQL text and hands back
 // client-side result sets. Its message collection describes the last operation.
 class DbConnection
@@ -42,7 +45,9 @@ public:
     virtual ResultSetPtr execute(const QString &sql) = 0;
 
     virtual const QVector<ProviderMessage> &errors() const = 0;
-};
 
-// True when the messages say that the connection itself is gone (SQLSTATE class 08).
-bool isConnectionBroken(const QVector<ProviderMessage> &messages);
+    // True when the last failure took the connection itself away (a database restart,
+    // a network drop): it has to be closed and opened again. By default the messages
+    // tell (SQLSTATE class 08); a client that knows its driver's other symptoms says so.
+    virtual bool connectionLost() const { return isConnectionBroken(errors()); }
+};

@@ -31,11 +31,18 @@ public:
     void close() override;
     ResultSetPtr execute(const QString &sql) override;
     const QVector<ProviderMessage> &errors() const override;
+    // Besides SQLSTATE class 08: the driver's connection-dead attribute, and FreeTDS's
+    // own errors for a link that went (20017 "Unexpected EOF from the server", which
+    // it reports as 01000, 20004 read and 20006 write failures).
+    bool connectionLost() const override;
 
 private:
     class Statement;
 
     void allocateEnvironment();
+    ResultSetPtr executeStatement(const QString &sql);
+    bool driverSaysDead() const;
+    void logOpened(const QString &connectionText) const;
     // Appends every diagnostic record that the last call on the handle left.
     void collectDiagnostics(short handleType, void *handle, bool callFailed, bool skipTruncation = false);
     [[noreturn]] void failWith(int firstNew, const QString &fallback);
@@ -46,8 +53,12 @@ private:
     int m_commandTimeout = 30;
     int m_connectionTimeout = 15;
     int m_cursorLocation = 2;
+    bool m_linkLost = false;
     QVector<ProviderMessage> m_errors;
 };
+
+// The connection text with the password's value replaced by asterisks, for the log.
+QString withoutPassword(const QString &connectionText);
 
 // The provider number of one diagnostic record. A query time-out keeps its own number
 // whatever the call returned; informational records (class 01) of a call that succeeded

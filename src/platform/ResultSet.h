@@ -19,6 +19,9 @@ public:
     // A closed, empty result set: what a given-up query returns.
     ResultSet() = default;
     ResultSet(QStringList columns, std::vector<Row> rows);
+    // The same from the values of all rows one after the other, row by row: a long
+    // list then costs one allocation for its values rather than one a row.
+    static std::shared_ptr<ResultSet> fromCells(QStringList columns, std::vector<DbValue> cells);
 
     bool isOpen() const { return m_open; }
     void close();
@@ -43,7 +46,8 @@ private:
 
     bool m_open = false;
     QStringList m_columns;
-    std::vector<Row> m_rows;
+    std::vector<DbValue> m_cells; // row after row
+    int m_rowCount = 0;
     int m_position = 0;
 };
 

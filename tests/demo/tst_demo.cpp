@@ -16,9 +16,9 @@
 #include "common/Fakes.h"
 #include "db/SqlText.h"
 #include "db/dbModule.h"
-#include "demo/DemoLims.h"
-#include "demo/DemoLimsConnection.h"
-#include "demo/DemoReportServer.h"
+#include "demo/lims/DemoLims.h"
+#include "demo/lims/DemoLimsConnection.h"
+#include "demo/reports/DemoReportServer.h"
 #include "platform/DbValue.h"
 #include "platform/Failure.h"
 

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "demo/tds/DemoTdsServer.h"
 #include "printing/PrivateCups.h"
 #include "tests/faults/DemoStation.h"
 
@@ -120,11 +121,22 @@ public:
         return DemoLims::createDatabase(lims, options);
     }
 
-    bool startServer(const QString &mode = QStringLiteral("normal"))
+    // With outsideLims the server process answers as the LIMS on the wire as well, and
+    // the station is pointed there instead of starting a front end of its own.
+    bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false)
     {
+        QStringList arguments = {QStringLiteral("--db"), lims, QStringLiteral("--mode"), mode};
+        if (outsideLims) {
+            limsPassword = DemoTdsServer::randomPassword();
+            QFile secret(m_dir.filePath(QStringLiteral("lims-password")));
+            if (!secret.open(QIODevice::WriteOnly) || secret.write(limsPassword.toUtf8()) < 0)
+                return false;
+            secret.close();
+            arguments << QStringLiteral("--tds") << QStringLiteral("--tds-user") << QStringLiteral("station")
+                      << QStringLiteral("--tds-password-file") << secret.fileName();
+        }
         server.setProcessChannelMode(QProcess::SeparateChannels);
-        server.start(buildDir() + QStringLiteral("/demo/hardcopy-demo-server"),
-                     {QStringLiteral("--db"), lims, QStringLiteral("--mode"), mode});
+        server.start(buildDir() + QStringLiteral("/demo/hardcopy-demo-server"), arguments);
         if (!server.waitForStarted(10 * kSecond))
             return false;
         static const QRegularExpression line(QStringLiteral("(listening|refusing) on (127\\.0\\.0\\.1:[0-9]+)"));
@@ -136,7 +148,9 @@ public:
             },
             15 * kSecond);
         serverAddress = line.match(QString::fromUtf8(out)).captured(2);
-        return answered && !serverAddress.isEmpty();
+        static const QRegularExpression tdsLine(QStringLiteral("tds listening on (127\\.0\\.0\\.1,[0-9]+)"));
+        limsAddress = tdsLine.match(QString::fromUtf8(out)).captured(1);
+        return answered && !serverAddress.isEmpty() && (!outsideLims || !limsAddress.isEmpty());
     }
 
     // Writes the settings ("Section/Key" = value over the demo defaults) and starts the
@@ -147,6 +161,11 @@ public:
         settings.insert(QStringLiteral("Demo/Database"), lims);
         settings.insert(QStringLiteral("Demo/ReportServer"), serverAddress);
         settings.insert(QStringLiteral("Log/File"), logFile);
+        if (!limsAddress.isEmpty()) {
+            settings.insert(QStringLiteral("Demo/DatabaseServer"), limsAddress);
+            settings.insert(QStringLiteral("Database/User"), QStringLiteral("station"));
+            settings.insert(QStringLiteral("Database/Password"), limsPassword);
+        }
         if (!settings.contains(QStringLiteral("Printing/Printer"))
             && !settings.contains(QStringLiteral("Printing/PdfFolder")))
             settings.insert(QStringLiteral("Printing/PdfFolder"), pdfFolder);
@@ -339,6 +358,8 @@ public:
     QString pdfFolder;
     QString logFile;
     QString serverAddress;
+    QString limsAddress;  // the server process's wire front end, when it runs one
+    QString limsPassword;
     QProcess server;
     QProcess station;
 
@@ -643,11 +664,13 @@ void tst_E2E::slowReportServerIsWaitedFor()
     Station &s = *m_current;
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
-    QVERIFY(s.startServer(QStringLiteral("slow:1500")));
+    // The LIMS answers from the server's process too.
+    QVERIFY(s.startServer(QStringLiteral("slow:1500"), true));
     QVERIFY(s.startStation());
     QVERIFY(s.loginAndStart());
 
     QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 120 * kSecond), "the run did not end");
+    QVERIFY(s.log().contains(QStringLiteral("SERVER=") + s.limsAddress + QLatin1Char(';')));
     QVERIFY(s.running());
     QVERIFY(!s.hasWindow(kMessageTitle));
     QCOMPARE(deletedBatchIds(s.lims).size(), 2);

@@ -14,9 +14,9 @@
 
 #include "app/ServiceText.h"
 #include "common/StationFixture.h"
-#include "demo/DemoLims.h"
-#include "demo/DemoLimsConnection.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoLims.h"
+#include "demo/lims/DemoLimsConnection.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/Failure.h"
 #include "platform/Timer.h"
 
@@ -137,12 +137,17 @@ private:
     QString m_path;
 };
 
-// The demo LIMS connection, counting the statements it is sent so that a test can make
+// A connection to the demo LIMS (in process, or any other given, such as the ODBC
+// client on the wire), counting the statements it is sent so that a test can make
 // exactly the n-th statement (from the moment it plans it) meet an injected fault.
 class CountingLims : public DbConnection
 {
 public:
-    explicit CountingLims(const QString &path) : m_path(path), m_inner(path) {}
+    CountingLims(const QString &path, std::unique_ptr<DbConnection> inner)
+        : m_path(path)
+        , m_inner(inner ? std::move(inner) : std::unique_ptr<DbConnection>(std::make_unique<DemoLimsConnection>(path)))
+    {
+    }
 
     void planFault(int statementNumber, DemoLims::Fault kind, int count)
     {
@@ -153,17 +158,18 @@ public:
         sinceFault.clear();
     }
 
-    void setCommandTimeout(int seconds) override { m_inner.setCommandTimeout(seconds); }
-    void setConnectionTimeout(int seconds) override { m_inner.setConnectionTimeout(seconds); }
-    void setCursorLocation(int location) override { m_inner.setCursorLocation(location); }
+    void setCommandTimeout(int seconds) override { m_inner->setCommandTimeout(seconds); }
+    void setConnectionTimeout(int seconds) override { m_inner->setConnectionTimeout(seconds); }
+    void setCursorLocation(int location) override { m_inner->setCursorLocation(location); }
     void open(const QString &connectionText) override
     {
         ++opens;
-        m_inner.open(connectionText);
+        m_inner->open(connectionText);
     }
-    bool isOpen() const override { return m_inner.isOpen(); }
-    void close() override { m_inner.close(); }
-    const QVector<ProviderMessage> &errors() const override { return m_inner.errors(); }
+    bool isOpen() const override { return m_inner->isOpen(); }
+    void close() override { m_inner->close(); }
+    const QVector<ProviderMessage> &errors() const override { return m_inner->errors(); }
+    bool connectionLost() const override { return m_inner->connectionLost(); }
 
     ResultSetPtr execute(const QString &sql) override
     {
@@ -172,7 +178,7 @@ public:
             sinceFault << sql;
         if (m_counted == m_faultAt)
             DemoLims::injectFault(m_path, m_kind, m_count);
-        return m_inner.execute(sql);
+        return m_inner->execute(sql);
     }
 
     int counted() const { return m_counted; }
@@ -181,16 +187,17 @@ public:
 
 private:
     QString m_path;
-    DemoLimsConnection m_inner;
+    std::unique_ptr<DbConnection> m_inner;
     int m_counted = 0;
     int m_faultAt = 0;
     DemoLims::Fault m_kind = DemoLims::Fault::Timeout;
     int m_count = 0;
 };
 
-inline std::unique_ptr<DbConnection> countingLims(const QString &path, CountingLims **handle)
+inline std::unique_ptr<DbConnection> countingLims(const QString &path, CountingLims **handle,
+                                                 std::unique_ptr<DbConnection> inner = nullptr)
 {
-    auto lims = std::make_unique<CountingLims>(path);
+    auto lims = std::make_unique<CountingLims>(path, std::move(inner));
     *handle = lims.get();
     return lims;
 }
@@ -215,9 +222,10 @@ inline QStringList deletedBatchIds(const QString &path)
 class DemoStation
 {
 public:
-    explicit DemoStation(const QString &path)
+    // On the in-process demo LIMS connection, unless another connection is given.
+    explicit DemoStation(const QString &path, std::unique_ptr<DbConnection> connection = nullptr)
         : path(path)
-        , f(countingLims(path, &lims))
+        , f(countingLims(path, &lims, std::move(connection)))
         , pages(path)
     {
         browser.server = [this](const QString &url) { return pages(url); };
@@ -358,6 +366,24 @@ inline bool addDueClient(const QString &path, qint64 contactId, const QString &l
             return false;
     }
     return true;
+}
+
+// Client 101: one report; 102: three reports, with a record time of day; 103: two reports.
+// An e-mail sample of 101 must never be touched.
+inline bool addThreeClients(const QString &path)
+{
+    const QDateTime firstOfMarch(QDate(2026, 3, 1), QTime(0, 0));
+    const QDateTime morning(QDate(2026, 2, 27), QTime(9, 30, 15));
+    if (!addDueClient(path, 101, DemoLims::kMainLab, 1, firstOfMarch)
+        || !addDueClient(path, 102, DemoLims::kMainLab, 3, morning)
+        || !addDueClient(path, 103, DemoLims::kMainLab, 2, firstOfMarch))
+        return false;
+    DemoLims::SampleInfo email;
+    email.contactId = 101;
+    email.sampleNo = QStringLiteral("E101");
+    email.recDate = firstOfMarch;
+    email.distributionType = QStringLiteral("EMAIL");
+    return DemoLims::addSample(path, email) != 0;
 }
 
 // The clock time the tests' demo LIMS and station start at.

@@ -15,29 +15,6 @@ using namespace DemoStationTest;
 Q_DECLARE_METATYPE(DemoLims::Fault)
 Q_DECLARE_METATYPE(PrinterOutcome)
 
-namespace {
-
-
-// Client 101: one report; 102: three reports, with a record time of day; 103: two reports.
-// An e-mail sample of 101 must never be touched.
-bool seedClients(const QString &path)
-{
-    const QDateTime firstOfMarch(QDate(2026, 3, 1), QTime(0, 0));
-    const QDateTime morning(QDate(2026, 2, 27), QTime(9, 30, 15));
-    if (!addDueClient(path, 101, DemoLims::kMainLab, 1, firstOfMarch)
-        || !addDueClient(path, 102, DemoLims::kMainLab, 3, morning)
-        || !addDueClient(path, 103, DemoLims::kMainLab, 2, firstOfMarch))
-        return false;
-    DemoLims::SampleInfo email;
-    email.contactId = 101;
-    email.sampleNo = QStringLiteral("E101");
-    email.recDate = firstOfMarch;
-    email.distributionType = QStringLiteral("EMAIL");
-    return DemoLims::addSample(path, email) != 0;
-}
-
-} // namespace
-
 class tst_Faults : public QObject
 {
     Q_OBJECT
@@ -72,7 +49,7 @@ void tst_Faults::initTestCase()
 {
     QString error;
     QVERIFY2(m_lims.create(&error), qPrintable(error));
-    QVERIFY(seedClients(m_lims.path()));
+    QVERIFY(addThreeClients(m_lims.path()));
 
     // A run without faults, to know how many statements a run sends.
     DemoStation station(freshLims());

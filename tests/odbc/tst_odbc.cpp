@@ -66,6 +66,7 @@ public:
         return m_inner->execute(sql);
     }
     const QVector<ProviderMessage> &errors() const override { return m_inner->errors(); }
+    bool connectionLost() const override { return m_inner->connectionLost(); }
 
     QStringList executed;
 

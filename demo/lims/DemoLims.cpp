@@ -1,4 +1,4 @@
-#include "demo/DemoLims.h"
+#include "demo/lims/DemoLims.h"
 
 #include <iterator>
 
@@ -8,9 +8,9 @@
 #include <QRandomGenerator>
 #include <QSqlQuery>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoLimsEngine.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/lims/DemoLimsEngine.h"
+#include "demo/lims/DemoSql.h"
 
 namespace DemoLims {
 
@@ -256,6 +256,14 @@ QString faultName(Fault kind)
         return QStringLiteral("message");
     case Fault::Broken:
         return QStringLiteral("broken");
+    case Fault::Cut:
+        return QStringLiteral("cut");
+    case Fault::Mute:
+        return QStringLiteral("mute");
+    case Fault::Refused:
+        return QStringLiteral("refused");
+    case Fault::Unanswered:
+        return QStringLiteral("unanswered");
     }
     return {};
 }
@@ -342,7 +350,8 @@ bool createDatabase(const QString &path, const CreateOptions &options, QString *
 
 bool faultFromName(const QString &name, Fault *kind)
 {
-    for (const Fault candidate : {Fault::Timeout, Fault::Error, Fault::Message, Fault::Broken}) {
+    for (const Fault candidate : {Fault::Timeout, Fault::Error, Fault::Message, Fault::Broken, Fault::Cut, Fault::Mute,
+                                  Fault::Refused, Fault::Unanswered}) {
         if (faultName(candidate) == name.trimmed().toLower()) {
             *kind = candidate;
             return true;

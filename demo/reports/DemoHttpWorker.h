@@ -7,7 +7,7 @@
 #include <QMutex>
 #include <QStringList>
 
-#include "demo/DemoReportPages.h"
+#include "demo/reports/DemoReportPages.h"
 
 class DemoDatabase;
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QVector>
 
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/ResultSet.h"
 
 class DemoDatabase;
@@ -28,6 +28,10 @@ public:
 
     // Runs one recognised statement; null when the statement yields no result set.
     ResultSetPtr run(const DemoSql::Statement &statement, const QDateTime &now);
+    // The rows the last statement changed, or -1 when it reports none (a procedure).
+    qint64 rowsChanged() const { return m_rowsChanged; }
+    // The type of each column of a statement's result set.
+    static QVector<DbValue::Kind> columnKinds(const DemoSql::Statement &statement);
 
     struct ClientRow
     {
@@ -81,4 +85,5 @@ private:
     void updateSettings(const DemoSql::Statement &statement);
 
     DemoDatabase &m_db;
+    qint64 m_rowsChanged = -1;
 };

@@ -1,4 +1,4 @@
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoSql.h"
 
 #include <QHash>
 #include <QSet>

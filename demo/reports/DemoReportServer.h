@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-class QThread;
-class DemoHttpWorker;
+#include "demo/DemoServerThread.h"
+
 struct DemoServerState;
 
 // The demo report web server: serves the report pages on a loopback port and creates the
@@ -50,6 +50,5 @@ private:
     QString m_path;
     quint16 m_port = 0;
     std::shared_ptr<DemoServerState> m_state;
-    QThread *m_thread = nullptr;
-    DemoHttpWorker *m_worker = nullptr;
+    DemoServerThread m_thread;
 };

@@ -1,4 +1,4 @@
-#include "demo/DemoReportPages.h"
+#include "demo/reports/DemoReportPages.h"
 
 #include <QUrl>
 

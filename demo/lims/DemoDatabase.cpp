@@ -1,4 +1,4 @@
-#include "demo/DemoDatabase.h"
+#include "demo/lims/DemoDatabase.h"
 
 #include <atomic>
 
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoSql.h"
 
 Q_LOGGING_CATEGORY(lcDemo, "hardcopy.demo")
 

@@ -1,12 +1,12 @@
-#include "demo/DemoHttpWorker.h"
+#include "demo/reports/DemoHttpWorker.h"
 
 #include <QHttpServerRequest>
 #include <QThread>
 #include <QUrl>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoLimsEngine.h"
-#include "demo/DemoSql.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/lims/DemoLimsEngine.h"
+#include "demo/lims/DemoSql.h"
 #include "platform/DbValue.h"
 
 using namespace DemoReportPages;

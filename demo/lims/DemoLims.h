@@ -39,13 +39,22 @@ struct CreateOptions
 // Creates the file afresh (an existing one is replaced).
 bool createDatabase(const QString &path, const CreateOptions &options = {}, QString *error = nullptr);
 
-// Fault injection: the next `count` statements of any DemoLimsConnection on the file
-// time out (query time-out), fail with another error, succeed with a provider message
-// of a non-zero number, or find the connection broken (it then stays broken until it is
-// closed and opened again). Broken goes first, then time-out, error and message.
-enum class Fault { Timeout, Error, Message, Broken };
+// Fault injection, counted down by the statements (or logins) of any connection on the
+// file, in process or over the wire:
+//   Timeout    the statement meets the query time-out: nothing runs; over the wire the
+//              answer is held until the client cancels it
+//   Error      it fails with another error (50000); nothing runs
+//   Message    it runs, and an informational message of the server follows
+//   Broken     the connection goes instead of the answer; nothing runs
+//   Cut        it runs, and the connection goes in the middle of its answer
+//   Mute       nothing runs and nothing is ever answered, not even the client's cancel
+//   Refused    the next login is refused (error 18456), whatever the password
+//   Unanswered the next login is accepted on the network and never answered
+// Broken goes first, then Cut, Mute, Timeout, Error and Message.
+enum class Fault { Timeout, Error, Message, Broken, Cut, Mute, Refused, Unanswered };
 bool injectFault(const QString &path, Fault kind, int count);
-// The same with the kind by name: "timeout", "error", "message" or "broken".
+// The same with the kind by name: "timeout", "error", "message", "broken", "cut",
+// "mute", "refused" or "unanswered".
 bool injectFault(const QString &path, const QString &kind, int count);
 bool faultFromName(const QString &name, Fault *kind);
 int pendingFaults(const QString &path, Fault kind);

@@ -1,16 +1,16 @@
-#include "demo/DemoReportServer.h"
+#include "demo/reports/DemoReportServer.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
-#include <QThread>
 
-#include "demo/DemoDatabase.h"
-#include "demo/DemoHttpWorker.h"
+#include "demo/lims/DemoDatabase.h"
+#include "demo/reports/DemoHttpWorker.h"
 
 DemoReportServer::DemoReportServer(const QString &databasePath, QObject *parent)
     : QObject(parent)
     , m_path(databasePath)
     , m_state(std::make_shared<DemoServerState>())
+    , m_thread(QStringLiteral("demo report server"))
 {
 }
 
@@ -21,22 +21,13 @@ DemoReportServer::~DemoReportServer()
 
 bool DemoReportServer::start(quint16 port)
 {
-    if (m_worker)
+    if (m_thread.isRunning())
         return true;
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("demo report server"));
-    m_worker = new DemoHttpWorker(m_path, m_state);
-    m_worker->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start();
-    quint16 listening = 0;
-    DemoHttpWorker *worker = m_worker;
-    QMetaObject::invokeMethod(
-        m_worker, [worker, port, &listening] { listening = worker->listen(QHostAddress::LocalHost, port); },
-        Qt::BlockingQueuedConnection);
+    auto *worker = new DemoHttpWorker(m_path, m_state);
+    const quint16 listening =
+        m_thread.start(worker, [worker, port] { return worker->listen(QHostAddress::LocalHost, port); });
     if (listening == 0) {
         qCWarning(lcDemo) << "demo report server cannot listen on port" << port;
-        stop();
         return false;
     }
     m_port = listening;
@@ -46,20 +37,12 @@ bool DemoReportServer::start(quint16 port)
 
 void DemoReportServer::stop()
 {
-    if (!m_thread)
-        return;
-    // The worker's sockets and its database connection belong to its thread: it is
-    // deleted there as the thread finishes (see start), before wait() returns.
-    m_worker = nullptr;
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    m_thread.stop();
 }
 
 bool DemoReportServer::isListening() const
 {
-    return m_worker != nullptr;
+    return m_thread.isRunning();
 }
 
 quint16 DemoReportServer::port() const

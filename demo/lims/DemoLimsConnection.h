@@ -6,18 +6,16 @@
 
 #include "platform/DbConnection.h"
 
-class DemoDatabase;
+class DemoLimsCore;
 namespace DemoSql {
 class Error;
 }
 
-// The demo LIMS behind the database-client seam: an SQLite file with the objects the
-// station calls, reached with the station's own statement texts.
-//
-// Every statement text is written to the file's journal as received. Then a fault
-// injected into the file may take the statement's place; otherwise the text is
-// recognised as a whole (a text that is not one of the LIMS's shapes fails like a
-// syntax error on SQL Server, and nothing of it runs) and run in one transaction.
+// The demo LIMS behind the database-client seam, inside the caller's process: a fast
+// stand-in for the wire path in fixture-level tests. It runs every statement text on
+// the LIMS's execution core (DemoLimsCore: journal, faults, recogniser, engine), the
+// same one the wire front end uses, and reports the outcome as a client would: a fault
+// that takes the connection away leaves it broken until it is closed and opened again.
 class DemoLimsConnection : public DbConnection
 {
 public:
@@ -39,12 +37,11 @@ public:
     bool isBroken() const { return m_broken; }
 
 private:
-    QString takeFault();
-    void journal(const QString &sql, const QString &outcome);
-    [[noreturn]] void fail(const DemoSql::Error &error, const QString &sql);
+    [[noreturn]] void fail(const DemoSql::Error &error);
+    [[noreturn]] void failOpen(const QString &sqlState, const QString &description);
 
     QString m_path;
-    std::unique_ptr<DemoDatabase> m_db;
+    std::unique_ptr<DemoLimsCore> m_core;
     bool m_broken = false;
     int m_commandTimeout = 30;
     int m_connectionTimeout = 15;

@@ -1,4 +1,4 @@
-#include "demo/DemoLimsEngine.h"
+#include "demo/lims/DemoLimsEngine.h"
 
 #include <algorithm>
 #include <map>
@@ -8,7 +8,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "demo/DemoDatabase.h"
+#include "demo/lims/DemoDatabase.h"
 
 using DemoSql::Error;
 using DemoSql::Expr;
@@ -421,8 +421,21 @@ std::optional<QDateTime> dateArgument(const Literal &literal)
 
 DemoLimsEngine::DemoLimsEngine(DemoDatabase &db) : m_db(db) {}
 
+QVector<DbValue::Kind> DemoLimsEngine::columnKinds(const Statement &statement)
+{
+    switch (statement.kind) {
+    case Statement::Kind::SelectFunction:
+        return kActiveClientKinds;
+    case Statement::Kind::SelectTable:
+        return kSettingsKinds;
+    default:
+        return {DbValue::Kind::Integer, DbValue::Kind::Text, DbValue::Kind::Text}; // lab_login
+    }
+}
+
 ResultSetPtr DemoLimsEngine::run(const Statement &statement, const QDateTime &now)
 {
+    m_rowsChanged = -1;
     switch (statement.kind) {
     case Statement::Kind::Exec:
         if (statement.object == DemoSql::kLabLogin)
@@ -597,6 +610,7 @@ void DemoLimsEngine::updateSettings(const Statement &statement)
                 matched.push_back(query.value(0).toLongLong());
         }
     }
+    m_rowsChanged = matched.size();
     for (const qint64 rowid : matched) {
         for (const DemoSql::Assignment &assignment : statement.assignments) {
             const QString column = assignment.column == QLatin1String("PARAMETER") ? QStringLiteral("parameter")

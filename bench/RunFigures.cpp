@@ -1,0 +1,130 @@
+// The station's own time per client over a run of small clients, and its memory over
+// many report requests.
+#include "BenchHarness.h"
+#include "FigureGroups.h"
+#include "LogRecorder.h"
+#include "RunBreakdown.h"
+
+namespace {
+
+bool ownTime(BenchHarness &b)
+{
+    const int clients = b.options().ownTimeClients;
+    b.addDueClients(b.databasePath(), clients, 1);
+    if (!b.waitForRestartButton())
+        return b.fail(QStringLiteral("the countdown did not show the manual restart"));
+    const qsizetype from = LogRecorder::size();
+    b.click(QStringLiteral("cmd_ManualRestart"));
+    const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+    const qsizetype ended = b.waitForRunEnd(from, 120000 + clients * 2000);
+    if (started < 0 || ended < 0)
+        return b.fail(QStringLiteral("the run of %1 clients did not end").arg(clients));
+
+    const RunBreakdown run = RunBreakdown::fromLog(LogRecorder::lines(started, ended + 1));
+    Figure figure;
+    figure.name = QStringLiteral("Own time per client");
+    figure.measured = msText(run.meanOwnMs());
+    figure.target = QStringLiteral("< 10 ms");
+    const bool valid = run.requests == clients && run.prints == 2 * clients;
+    figure.verdict = Figure::judge(valid, run.meanOwnMs() < 10.0);
+    const auto perClient = [&run](qint64 ns) { return msText(run.requests ? double(ns) / 1e6 / run.requests : 0); };
+    figure.notes << QStringLiteral("%1 clients of 1 report (pause 0 s) in %2 s: %3 per client, of which page loads %4 "
+                                   "(%5 pages), printing to PDF %6 (%7 pages), the demo LIMS's front end answering %8")
+                        .arg(run.requests)
+                        .arg(double(run.totalNs) / 1e9, 0, 'f', 2)
+                        .arg(perClient(run.totalNs), perClient(run.pageLoadNs))
+                        .arg(run.pageLoads)
+                        .arg(perClient(run.printNs))
+                        .arg(run.prints)
+                        .arg(perClient(run.frontEndNs));
+    figure.notes << QStringLiteral("own time per client: median %1, 90th percentile %2, largest %3")
+                        .arg(msText(run.percentileOwnMs(50)), msText(run.percentileOwnMs(90)),
+                             msText(run.percentileOwnMs(100)));
+    if (!valid)
+        figure.notes << QStringLiteral("expected %1 requests and %2 prints: figure not valid").arg(clients).arg(2 * clients);
+    b.addFigure(figure);
+    return true;
+}
+
+bool memoryGrowth(BenchHarness &b)
+{
+    const int requests = b.options().memoryRequests;
+    b.addDueClients(b.databasePath(), requests, 1);
+    if (!b.waitForRestartButton())
+        return b.fail(QStringLiteral("the countdown did not show the manual restart"));
+    sleepSeconds(1.0);
+    const ProcessProbe::Memory before = b.probe().memory();
+    const qint64 recordBefore = LogRecorder::footprintBytes();
+
+    const qsizetype from = LogRecorder::size();
+    b.click(QStringLiteral("cmd_ManualRestart"));
+    const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+    if (started < 0)
+        return b.fail(QStringLiteral("the run of %1 requests did not start").arg(requests));
+
+    QStringList steps;
+    ProcessProbe::Memory peak = before;
+    const int step = qMax(1, requests / 5);
+    qsizetype cursor = started;
+    for (int done = step; done <= requests; done += step) {
+        // Waits for the request after the step, so that the step's requests are complete.
+        int seen = 0;
+        const qsizetype at = LogRecorder::waitFor(
+            cursor,
+            [&seen, step](const LogLine &line) {
+                if (line.message.startsWith(QLatin1String("report request:")))
+                    ++seen;
+                else if (line.message.startsWith(QLatin1String("run ended:")))
+                    return true;
+                return seen > step;
+            },
+            600000);
+        if (at < 0)
+            return b.fail(QStringLiteral("the run of %1 requests stalled").arg(requests));
+        cursor = at;
+        const ProcessProbe::Memory now = b.probe().memory();
+        if (now.totalKb() > peak.totalKb())
+            peak = now;
+        steps << QStringLiteral("%1: %2").arg(done).arg(mbText(double(now.totalKb())));
+        if (LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:")))
+            break;
+    }
+    const qsizetype ended = b.waitForRunEnd(started, 600000);
+    if (ended < 0)
+        return b.fail(QStringLiteral("the run of %1 requests did not end").arg(requests));
+    sleepSeconds(2.0);
+    const ProcessProbe::Memory after = b.probe().memory();
+    const RunBreakdown run = RunBreakdown::fromLog(LogRecorder::lines(started, ended + 1));
+
+    const double growthKb = double(after.totalKb() - before.totalKb());
+    Figure figure;
+    figure.name = QStringLiteral("Memory growth over %1 report requests").arg(requests);
+    figure.measured = mbText(growthKb);
+    figure.target = QStringLiteral("< 50 MB");
+    const bool valid = run.requests == requests;
+    figure.verdict = Figure::judge(valid, growthKb < 50 * 1024.0);
+    figure.notes << QStringLiteral("resident: station process %1 -> %2; with its %3 browser-engine helpers %4 -> %5 in all")
+                        .arg(mbText(double(before.selfKb)), mbText(double(after.selfKb)))
+                        .arg(after.helperCount)
+                        .arg(mbText(double(before.totalKb())), mbText(double(after.totalKb())));
+    figure.notes << QStringLiteral("includes about %1 that the benchmark's own record of the log grew by")
+                        .arg(mbText(double(LogRecorder::footprintBytes() - recordBefore) / 1024.0));
+    figure.notes << QStringLiteral("along the run (requests: total resident): %1; peak %2")
+                        .arg(steps.join(QStringLiteral(", ")), mbText(double(peak.totalKb())));
+    figure.notes << QStringLiteral("%1 requests printed to PDF in %2 s; own time per client over this run: mean %3, "
+                                   "90th percentile %4")
+                        .arg(run.requests)
+                        .arg(double(run.totalNs) / 1e9, 0, 'f', 1)
+                        .arg(msText(run.meanOwnMs()), msText(run.percentileOwnMs(90)));
+    if (!valid)
+        figure.notes << QStringLiteral("expected %1 requests, saw %2: figure not valid").arg(requests).arg(run.requests);
+    b.addFigure(figure);
+    return true;
+}
+
+} // namespace
+
+bool measureRunFigures(BenchHarness &b)
+{
+    return ownTime(b) && memoryGrowth(b);
+}

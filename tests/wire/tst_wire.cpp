@@ -1,0 +1,343 @@
+// The station's production database path: its own procedures and OdbcConnection,
+// through unixODBC and FreeTDS, against the demo LIMS's wire front end, with the faults
+// a real server shows (time-outs answered only when the driver cancels, links that go
+// before or in the middle of an answer, a server that never answers). What the fakes
+// cannot show: how the real driver reports each of them and what the station makes of it.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "demo/DemoOdbcDriver.h"
+#include "demo/DemoWorld.h"
+#include "demo/tds/DemoTdsServer.h"
+#include "dispatch/DispatchText.h"
+#include "platform/DataGrid.h"
+#include "platform/OdbcConnection.h"
+#include "statusboard/StatusBoardText.h"
+#include "tests/faults/DemoStation.h"
+
+using namespace DemoStationTest;
+
+Q_DECLARE_METATYPE(DemoLims::Fault)
+
+namespace {
+
+const QString kWorkListQuery = QStringLiteral("labrack.dbo.tbl_Distrib_ActiveClients(");
+const QString kDeleteBatch = QStringLiteral("exec labrack.dbo.Distrib_ActiveSamples_DelBatch");
+
+// A station window whose database connection is the ODBC client on the wire front end
+// of its LIMS file, wired as --demo wires it. The front end outlives the window.
+class WireStation
+{
+public:
+    explicit WireStation(const QString &path)
+        : station(path, std::make_unique<OdbcConnection>())
+    {
+        station.f.settings.demo = true;
+        station.f.settings.demoDatabase = path;
+        station.f.settings.demoReportServer = QStringLiteral("127.0.0.1:9"); // the fake browser serves the pages
+        QString error;
+        started = world.start(station.f.settings, &error);
+        if (!started)
+            qWarning().noquote() << error;
+    }
+
+    // Loads the window and, when asked, gives each statement this many seconds.
+    Form_HardCopy &load(int commandTimeout = 0)
+    {
+        Form_HardCopy &form = station.load();
+        if (commandTimeout > 0)
+            station.f.db->dbConnection().setCommandTimeout(commandTimeout);
+        return form;
+    }
+
+    DemoWorld world;
+    DemoStation station;
+    bool started = false;
+};
+
+// How often each contact's cover page was asked for.
+QHash<QString, int> coversPerClient(const DemoStation &station)
+{
+    QHash<QString, int> covers;
+    for (const QString &contact : station.pages.covers)
+        covers[contact] += 1;
+    return covers;
+}
+
+} // namespace
+
+class tst_Wire : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void runPrintsEveryClientWithTheInProcessStatementTexts();
+    void timeOutsAreRetriedAsOftenAsTheStationCounts_data();
+    void timeOutsAreRetriedAsOftenAsTheStationCounts();
+    void lostLinkIsReopenedForTheSameStatement_data();
+    void lostLinkIsReopenedForTheSameStatement();
+    void tenThousandClientWorkListArrivesWhole();
+
+    void loginIsAnsweredAsSqlServerAnswersIt_data();
+    void loginIsAnsweredAsSqlServerAnswersIt();
+    void longBatchAndLongValueTravelUnchanged();
+
+private:
+    // The statement number (1-based, from the start click) of the n-th statement of
+    // the reference run that holds the text.
+    int statementNumber(const QString &text, int occurrence) const;
+
+    LimsTemplate m_lims;
+    QStringList m_referenceJournal;
+    QStringList m_referenceRun;
+};
+
+void tst_Wire::initTestCase()
+{
+    if (DemoOdbcDriver::freeTdsLibrary().isEmpty())
+        QSKIP("FreeTDS's ODBC driver is not installed (scripts/install-deps.sh installs tdsodbc).");
+    QString error;
+    QVERIFY2(m_lims.create(&error), qPrintable(error));
+    QVERIFY(addThreeClients(m_lims.path()));
+
+    // The same run through the in-process connection: its journal is the reference.
+    DemoStation reference(m_lims.freshCopy());
+    reference.load();
+    reference.login();
+    reference.lims->planFault(1, DemoLims::Fault::Timeout, 0);
+    reference.clickStartStop();
+    QVERIFY(reference.everythingDistributed());
+    m_referenceJournal = DemoLims::journal(reference.path);
+    m_referenceRun = reference.lims->sinceFault;
+}
+
+int tst_Wire::statementNumber(const QString &text, int occurrence) const
+{
+    int seen = 0;
+    for (qsizetype i = 0; i < m_referenceRun.size(); ++i) {
+        if (m_referenceRun.at(i).contains(text) && ++seen == occurrence)
+            return int(i) + 1;
+    }
+    qFatal("the reference run has no such statement");
+}
+
+void tst_Wire::runPrintsEveryClientWithTheInProcessStatementTexts()
+{
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    DemoStation &s = wire.station;
+    wire.load();
+    s.login();
+    s.clickStartStop();
+
+    QVERIFY(s.everythingDistributed());
+    QCOMPARE(s.lossReport(), QString());
+    QVERIFY(s.waiting());
+    QVERIFY(s.f.messages.shown.isEmpty());
+    QCOMPARE(DemoLims::journal(s.path), m_referenceJournal);
+    QVERIFY(wire.world.databaseServer()->stats().batches >= m_referenceJournal.size());
+}
+
+void tst_Wire::timeOutsAreRetriedAsOftenAsTheStationCounts_data()
+{
+    QTest::addColumn<int>("statement");
+    QTest::addColumn<DemoLims::Fault>("kind");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("attempts"); // how often the statement reaches the LIMS
+    QTest::addColumn<bool>("runCompletes");
+
+    const int workList = statementNumber(kWorkListQuery, 2);
+    QTest::newRow("two time-outs, then the answer") << workList << DemoLims::Fault::Timeout << 2 << 3 << true;
+    QTest::newRow("five time-outs: given up") << workList << DemoLims::Fault::Timeout << 5 << 5 << false;
+    // FreeTDS gives up after twice the time-out and closes the link: one time-out, and
+    // the next attempt reopens.
+    QTest::newRow("no answer, not even to the cancel") << workList << DemoLims::Fault::Mute << 1 << 2 << true;
+    QTest::newRow("five times no answer: given up") << workList << DemoLims::Fault::Mute << 5 << 5 << false;
+}
+
+void tst_Wire::timeOutsAreRetriedAsOftenAsTheStationCounts()
+{
+    QFETCH(int, statement);
+    QFETCH(DemoLims::Fault, kind);
+    QFETCH(int, count);
+    QFETCH(int, attempts);
+    QFETCH(bool, runCompletes);
+
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    DemoStation &s = wire.station;
+    wire.load(1);
+    s.login();
+    s.lims->planFault(statement, kind, count);
+    s.clickStartStop();
+
+    const QString timedOut = s.lims->sinceFault.value(0);
+    QVERIFY(timedOut.contains(kWorkListQuery));
+    QCOMPARE(DemoLims::journal(s.path).count(timedOut), attempts);
+    QCOMPARE(s.everythingDistributed(), runCompletes);
+    QVERIFY(s.runUntilEverythingIsPrinted(3));
+    QCOMPARE(s.lossReport(), QString());
+    QVERIFY(s.f.messages.shown.isEmpty());
+}
+
+void tst_Wire::lostLinkIsReopenedForTheSameStatement_data()
+{
+    QTest::addColumn<int>("statement");
+    QTest::addColumn<DemoLims::Fault>("kind");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("opens"); // during the run
+
+    const int workList = statementNumber(kWorkListQuery, 2);
+    const int deletion = statementNumber(kDeleteBatch, 1);
+    QTest::newRow("link drops before the work list") << workList << DemoLims::Fault::Broken << 1 << 2;
+    QTest::newRow("link drops half-way through the work list") << workList << DemoLims::Fault::Cut << 1 << 2;
+    QTest::newRow("link drops before a batch deletion") << deletion << DemoLims::Fault::Broken << 1 << 2;
+    // The deletion ran; only its answer is lost, and sending it again deletes nothing more.
+    QTest::newRow("link drops after a batch deletion ran") << deletion << DemoLims::Fault::Cut << 1 << 2;
+    // Reopened once, lost again: the list is given up and the run ends; the next run
+    // meets the third drop and reopens again.
+    QTest::newRow("LIMS away for three statements") << workList << DemoLims::Fault::Broken << 3 << 2;
+}
+
+void tst_Wire::lostLinkIsReopenedForTheSameStatement()
+{
+    QFETCH(int, statement);
+    QFETCH(DemoLims::Fault, kind);
+    QFETCH(int, count);
+    QFETCH(int, opens);
+
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    DemoStation &s = wire.station;
+    wire.load();
+    s.login();
+    s.lims->planFault(statement, kind, count);
+    s.clickStartStop();
+
+    // The very statement that met the lost link is sent again on a new connection.
+    QVERIFY(s.lims->sinceFault.size() > 1);
+    QCOMPARE(s.lims->sinceFault.at(1), s.lims->sinceFault.first());
+    QCOMPARE(s.lims->opens, opens);
+    QVERIFY(s.runUntilEverythingIsPrinted(2));
+    QCOMPARE(s.lossReport(), QString());
+    const QHash<QString, int> covers = coversPerClient(s);
+    for (auto it = covers.cbegin(); it != covers.cend(); ++it)
+        QVERIFY2(
+            it.value() == 1, qPrintable(QStringLiteral("client %1 printed %2 times").arg(it.key()).arg(it.value())));
+    QVERIFY(s.f.messages.shown.isEmpty());
+}
+
+void tst_Wire::tenThousandClientWorkListArrivesWhole()
+{
+    // Every third generated client belongs to the other laboratory.
+    const QString path = m_lims.freshCopy() + QStringLiteral(".large");
+    DemoLims::CreateOptions options;
+    options.clients = 15000;
+    QString error;
+    QVERIFY2(DemoLims::createDatabase(path, options, &error), qPrintable(error));
+    QHash<qint64, DemoLims::WorkListRow> expected;
+    for (const DemoLims::WorkListRow &row : DemoLims::workList(path, DemoLims::kMainLab))
+        expected.insert(row.contactId, row);
+    QCOMPARE(expected.size(), 10000);
+
+    WireStation wire(path);
+    QVERIFY(wire.started);
+    wire.load();
+    wire.station.login(DemoLims::kPasswordMainLab, 0);
+
+    const ResultSetPtr shown = wire.station.f.control<DataGrid>("DataGrid1")->dataSource();
+    QVERIFY(shown && shown->isOpen());
+    QCOMPARE(shown->rowCount(), 10000);
+    qint64 total = 0;
+    for (const DemoLims::WorkListRow &row : expected)
+        total += row.samples;
+    for (shown->moveFirst(); !shown->eof(); shown->moveNext()) {
+        const DemoLims::WorkListRow want
+            = expected.value(shown->field(QStringLiteral("CONTACT_ID")).toVariant().toLongLong());
+        QCOMPARE(shown->field(QStringLiteral("CONTACT_NAME")).toText(), want.contactName);
+        QCOMPARE(shown->field(QStringLiteral("ENDUSER_ID")).toText(), want.endUserId);
+        QCOMPARE(shown->field(QStringLiteral("REC_DATE")).toDateTime(), want.recDate);
+        QCOMPARE(shown->field(QStringLiteral("SAMPLES")).toVariant().toLongLong(), want.samples);
+        QCOMPARE(shown->field(QStringLiteral("TOTAL_REPORTS")).toVariant().toLongLong(), total);
+    }
+}
+
+void tst_Wire::loginIsAnsweredAsSqlServerAnswersIt_data()
+{
+    QTest::addColumn<QString>("password"); // empty: the right one
+    QTest::addColumn<DemoLims::Fault>("fault");
+    QTest::addColumn<QString>("sqlState");
+    QTest::addColumn<int>("native");
+    QTest::addColumn<QString>("text");
+
+    const DemoLims::Fault none = DemoLims::Fault::Error; // counts statements, never a login
+    QTest::newRow("wrong password") << QStringLiteral("guess") << none << QStringLiteral("42000") << 18456
+                                    << QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'hardcopy_demo'.");
+    QTest::newRow("login refused") << QString() << DemoLims::Fault::Refused << QStringLiteral("42000") << 18456
+                                   << QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'hardcopy_demo'.");
+    QTest::newRow("login never answered") << QString() << DemoLims::Fault::Unanswered << QStringLiteral("HYT00") << 0
+                                          << QStringLiteral("[FreeTDS][SQL Server]Timeout expired");
+}
+
+void tst_Wire::loginIsAnsweredAsSqlServerAnswersIt()
+{
+    QFETCH(QString, password);
+    QFETCH(DemoLims::Fault, fault);
+    QFETCH(QString, sqlState);
+    QFETCH(int, native);
+    QFETCH(QString, text);
+
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    StationSettings settings = wire.station.f.settings;
+    if (!password.isEmpty())
+        settings.databasePassword = password;
+    QVERIFY(DemoLims::injectFault(wire.station.path, fault, 1));
+
+    OdbcConnection connection;
+    connection.setConnectionTimeout(2);
+    QVERIFY_THROWS_EXCEPTION(Failure, connection.open(buildConnectionText(settings)));
+    QVERIFY(!connection.isOpen());
+    QVERIFY(!connection.errors().isEmpty());
+    QCOMPARE(connection.errors().first().SqlState, sqlState);
+    QCOMPARE(connection.errors().first().NativeError, native);
+    QCOMPARE(connection.errors().first().Description, text);
+
+    // The next login, with the right password, is let in.
+    connection.open(buildConnectionText(wire.station.f.settings));
+    QVERIFY(connection.isOpen());
+}
+
+void tst_Wire::longBatchAndLongValueTravelUnchanged()
+{
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    OdbcConnection connection;
+    connection.open(buildConnectionText(wire.station.f.settings));
+
+    // Longer than a packet each way, with what a driver might take for its own syntax
+    // inside the quotes, and a character outside the basic plane.
+    QString value = QStringLiteral("O'Brien {fn now()} ? -- /* \u00e9\U0001F600 */ ");
+    while (value.size() < 12000)
+        value += value;
+    const QString parameter = QStringLiteral("Zentrab_LastPing_CA");
+    const QString update = boardPingStatement(value, QStringLiteral("_CA"));
+    connection.execute(update);
+    QCOMPARE(DemoLims::journal(wire.station.path).last(), update);
+    QCOMPARE(DemoLims::boardValue(wire.station.path, parameter), value);
+
+    const ResultSetPtr rows = connection.execute(boardQueryStatement(QStringLiteral("_CA")));
+    bool found = false;
+    for (; !rows->eof(); rows->moveNext()) {
+        if (rows->field(QStringLiteral("PARAMETER")).toText() == parameter) {
+            found = true;
+            QCOMPARE(rows->field(QStringLiteral("VALUE")).toText(), value);
+        }
+    }
+    QVERIFY(found);
+}
+
+QTEST_MAIN(tst_Wire)
+#include "tst_wire.moc"

@@ -1,9 +1,13 @@
 // The station binary's start: missing settings and an unreachable database end it with
-// a message and exit code 1; the demo mode starts and keeps running.
+// a message and exit code 1; the demo mode starts and keeps running. --help and --check
+// run without a display; --check names what is wrong in a line of its own.
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "demo/lims/DemoLims.h"
 
 namespace {
 
@@ -23,14 +27,22 @@ struct Run
 {
     int exitCode = -1;
     QString errors;
+    QString output;
     bool finished = false;
 };
 
-Run runStation(const QStringList &arguments, int waitMs)
+enum class Screen { Offscreen, None };
+
+Run runStation(const QStringList &arguments, int waitMs, Screen screen = Screen::Offscreen)
 {
     QProcess station;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (screen == Screen::Offscreen) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QLatin1String(name));
+    }
     environment.remove(QStringLiteral("QT_LOGGING_RULES")); // the station logs as installed
     station.setProcessEnvironment(environment);
     station.start(stationBinary(), arguments);
@@ -45,7 +57,45 @@ Run runStation(const QStringList &arguments, int waitMs)
         run.exitCode = station.exitStatus() == QProcess::NormalExit ? station.exitCode() : -2;
     }
     run.errors = QString::fromLocal8Bit(station.readAllStandardError());
+    run.output = QString::fromLocal8Bit(station.readAllStandardOutput());
     return run;
+}
+
+// The demo LIMS answering on the wire in a process of its own, with a login of its own.
+class OutsideLims
+{
+public:
+    bool start(const QString &lims, const QString &passwordFile)
+    {
+        m_server.start(qEnvironmentVariable("HARDCOPY_BINARY_DIR") + QStringLiteral("/demo/hardcopy-demo-server"),
+                       {QStringLiteral("--db"), lims, QStringLiteral("--tds"), QStringLiteral("--tds-user"),
+                        QStringLiteral("station"), QStringLiteral("--tds-password-file"), passwordFile});
+        static const QRegularExpression line(QStringLiteral("tds listening on (127\\.0\\.0\\.1,[0-9]+)"));
+        QByteArray out;
+        QTest::qWaitFor([&] {
+            out += m_server.readAllStandardOutput();
+            return line.match(QString::fromUtf8(out)).hasMatch() || m_server.state() == QProcess::NotRunning;
+        }, 15000);
+        address = line.match(QString::fromUtf8(out)).captured(1);
+        return !address.isEmpty();
+    }
+    ~OutsideLims()
+    {
+        m_server.kill();
+        m_server.waitForFinished(5000);
+    }
+    QString address;
+
+private:
+    QProcess m_server;
+};
+
+// A loopback port that refuses connections.
+quint16 refusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
 }
 
 } // namespace
@@ -59,6 +109,10 @@ private slots:
     void missingSettingsAreNamedAndEndTheStart();
     void unreachableDatabaseEndsTheStart();
     void demoModeStartsAndKeepsRunning();
+    void helpAndVersionNeedNoDisplay_data();
+    void helpAndVersionNeedNoDisplay();
+    void checkNamesWhatIsWrong_data();
+    void checkNamesWhatIsWrong();
 
 private:
     QTemporaryDir m_dir;
@@ -115,6 +169,110 @@ void tst_Startup::demoModeStartsAndKeepsRunning()
         R"(database connection opened: driver libtdsodbc\.so .*\| Driver=\{SQL Server\};SERVER=127\.0\.0\.1,\d+;)"
         R"(UID=hardcopy_demo;PWD=\*\*\*\*\*;TDS_Version=7\.4;)"));
     QVERIFY2(opened.match(text).hasMatch(), qPrintable(text));
+    // One line per event of the station: the browser engine's start-up report stays out.
+    static const QRegularExpression event(QStringLiteral(R"(^\d{4}-\d\d-\d\dT[\d:.]+ (info|warning|error|fatal) \S+: )"));
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QVERIFY2(event.match(line).hasMatch(), qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1String(" qt.webenginecontext:")), qPrintable(line));
+    }
+}
+
+void tst_Startup::helpAndVersionNeedNoDisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("shows");
+    QTest::newRow("--help") << QStringLiteral("--help") << QStringLiteral("--check");
+    QTest::newRow("--version") << QStringLiteral("--version") << QStringLiteral("HardCopy 1.");
+}
+
+void tst_Startup::helpAndVersionNeedNoDisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, shows);
+    const Run run = runStation({option}, 30000, Screen::None);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.output.contains(shows), qPrintable(run.output + run.errors));
+}
+
+void tst_Startup::checkNamesWhatIsWrong_data()
+{
+    QTest::addColumn<QStringList>("settings");  // "Section/Key=value" over the demo's settings
+    QTest::addColumn<QString>("removedRow");    // a status-board row taken out of the LIMS
+    QTest::addColumn<QString>("password");      // the station's, for a LIMS in another process
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("line");          // the line that says it
+    const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
+    QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
+                                 << QStringLiteral("all 6 checks passed");
+    QTest::newRow("outside LIMS passes") << QStringList() << QString() << QStringLiteral("s3cret-of-the-test") << 0
+                                         << QStringLiteral("all 6 checks passed");
+    QTest::newRow("wrong database password")
+        << QStringList() << QString() << QStringLiteral("not-the-password") << 1
+        << QStringLiteral("FAILED  database connection: Driver={SQL Server};SERVER=%1;UID=station;PWD=*****;"
+                          "TDS_Version=7.4; did not open: [FreeTDS][SQL Server]Login failed for user 'station'.");
+    QTest::newRow("status-board row missing")
+        << QStringList() << QStringLiteral("Zentrab_Function_US") << QString() << 1
+        << QStringLiteral("FAILED  status board: rows missing in cinrg.dbo.settings: Zentrab_Function_US");
+    QTest::newRow("report server refuses")
+        << QStringList{QStringLiteral("Demo/ReportServer=") + refused} << QString() << QString() << 1
+        << QStringLiteral("FAILED  report server: http://%1/CommonFiles/reports/RPT_LBX_Distrib.asp did not answer: "
+                          "Connection refused").arg(refused);
+    QTest::newRow("settings readable by others")
+        << QStringList{QStringLiteral("Database/Password=kept-private"), QStringLiteral("Test/ReadableByOthers=true")}
+        << QString() << QString() << 1
+        << QStringLiteral("FAILED  settings: the settings file %1 can be read by other users, and it holds the database "
+                          "password");
+    QTest::newRow("printer missing")
+        << QStringList{QStringLiteral("Printing/Printer=NoSuchQueue"), QStringLiteral("Printing/PdfFolder=")}
+        << QString() << QString() << 1
+        << QStringLiteral("FAILED  printer:");
+}
+
+void tst_Startup::checkNamesWhatIsWrong()
+{
+    QFETCH(QStringList, settings);
+    QFETCH(QString, removedRow);
+    QFETCH(QString, password);
+    QFETCH(int, exitCode);
+    QFETCH(QString, line);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    const QString lims = m_dir.filePath(tag + QStringLiteral(".sqlite"));
+    QVERIFY(DemoLims::createDatabase(lims));
+    if (!removedRow.isEmpty())
+        QVERIFY(DemoLims::removeBoardRow(lims, removedRow));
+    OutsideLims outside;
+    if (!password.isEmpty()) {
+        const QString passwordFile = m_dir.filePath(tag + QStringLiteral(".password"));
+        writeFile(passwordFile, "s3cret-of-the-test");
+        QVERIFY(outside.start(lims, passwordFile));
+        settings << QStringLiteral("Demo/DatabaseServer=") + outside.address << QStringLiteral("Database/User=station")
+                 << QStringLiteral("Database/Password=") + password;
+        line.replace(QStringLiteral("%1"), outside.address);
+    }
+    const QString ini = m_dir.filePath(tag + QStringLiteral(".ini"));
+    line.replace(QStringLiteral("%1"), ini);
+    {
+        QSettings file(ini, QSettings::IniFormat);
+        file.setValue(QStringLiteral("Demo/Database"), lims);
+        file.setValue(QStringLiteral("Printing/PdfFolder"), m_dir.filePath(QStringLiteral("prints")));
+        for (const QString &setting : settings)
+            file.setValue(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    }
+    QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (settings.contains(QStringLiteral("Test/ReadableByOthers=true")))
+        permissions |= QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QFile::setPermissions(ini, permissions);
+    const QStringList before = DemoLims::journal(lims);
+
+    const Run run = runStation({QStringLiteral("--demo"), QStringLiteral("--check"), QStringLiteral("--config"), ini},
+                               60000, Screen::None);
+    QVERIFY(run.finished);
+    QVERIFY2(run.output.contains(line), qPrintable(run.output + run.errors));
+    QCOMPARE(run.exitCode, exitCode);
+    // Queries only: nothing the check sent changed the LIMS.
+    for (const QString &statement : DemoLims::journal(lims).mid(before.size()))
+        QVERIFY2(statement.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive), qPrintable(statement));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -21,6 +21,7 @@
 #endif
 #include "platform/DbConnection.h"
 #include "platform/Failure.h"
+#include "platform/OdbcConnection.h"
 #include "platform/OdbcDrivers.h"
 #include "statusboard/StatusBoardText.h"
 
@@ -122,7 +123,7 @@ Preflight::Outcome Preflight::checkConnection()
 {
     const QString text = m_settings.connectionText.isEmpty() ? buildConnectionText(m_settings)
                                                              : m_settings.connectionText;
-    const QString shown = connectionTextForDisplay(text);
+    const QString shown = withoutPassword(text);
     m_connection->setConnectionTimeout(kTimeoutSeconds);
     m_connection->setCommandTimeout(kTimeoutSeconds);
     QElapsedTimer clock;
@@ -209,8 +210,9 @@ Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &set
     CupsBackend cups(settings.printer, settings.cupsServer);
     QString queue;
     QString problem;
-    if (!cups.checkReady(&queue, &problem))
-        return failed(problem);
+    QString detail;
+    if (!cups.checkReady(&queue, &problem, &detail))
+        return failed(detail.isEmpty() ? problem : QStringLiteral("%1 (%2)").arg(problem, detail));
     return passed(QStringLiteral("CUPS queue %1%2 exists and accepts jobs")
                       .arg(queue, settings.printer.isEmpty() ? QStringLiteral(" (the default printer)") : QString()));
 #else

@@ -184,28 +184,30 @@ int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, QStri
     return 0;
 }
 
-bool CupsBackend::checkReady(QString *queue, QString *problem)
+bool CupsBackend::checkReady(QString *queue, QString *problem, QString *detail)
 {
     queue->clear();
+    detail->clear();
     if (!connectServer(problem))
         return false;
     *queue = resolveQueue(problem);
     if (queue->isEmpty())
         return false;
-    QString detail;
-    if (queueReady(*queue, problem, &detail))
-        return true;
-    if (!detail.isEmpty())
-        *problem += QStringLiteral(" (%1)").arg(detail);
-    return false;
+    return queueReady(*queue, problem, detail);
 }
 
 PrintSpooler::JobReport CupsBackend::submit(const PrintPage &page)
 {
     QString error;
     QString queue;
-    if (!checkReady(&queue, &error))
-        return failed(queue.isEmpty() ? m_printer : queue, QStringLiteral("not submitted"), error);
+    QString detail;
+    if (!checkReady(&queue, &error, &detail)) {
+        // The window shows the trouble itself; the log also gets the printer's reasons.
+        PrintSpooler::JobReport report = failed(queue.isEmpty() ? m_printer : queue, QStringLiteral("not submitted"), error);
+        if (!detail.isEmpty())
+            report.reason += QStringLiteral(" (%1)").arg(detail);
+        return report;
+    }
     const int jobId = sendDocument(queue, page, &error);
     if (jobId == 0)
         return failed(queue, QStringLiteral("not submitted"), QStringLiteral("Printer %1: %2").arg(queue, error));

@@ -21,8 +21,8 @@ public:
 
     // What submit() checks before a job is made: the server answers, the queue exists,
     // accepts jobs and is not stopped. `queue` gets the queue's name once it is known;
-    // `problem` the server's words when it is not ready.
-    bool checkReady(QString *queue, QString *problem);
+    // `problem` what is wrong when it is not ready, `detail` the printer's own reasons.
+    bool checkReady(QString *queue, QString *problem, QString *detail);
 
     PrintSpooler::JobReport submit(const PrintPage &page) override;
     PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;

@@ -7,8 +7,6 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include <QRegularExpression>
-
 QStringList registeredOdbcDrivers()
 {
     QStringList names;
@@ -30,14 +28,4 @@ QStringList registeredOdbcDrivers()
     }
     SQLFreeHandle(SQL_HANDLE_ENV, environment);
     return names;
-}
-
-QString connectionTextForDisplay(const QString &connectionText)
-{
-    // A braced value may hold semicolons and doubled closing braces.
-    static const QRegularExpression password(QStringLiteral(R"((\bPWD\s*=\s*)(\{(?:[^}]|\}\})*\}|[^;]*))"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    QString text = connectionText;
-    text.replace(password, QStringLiteral("\\1*****"));
-    return text;
 }

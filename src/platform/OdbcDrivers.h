@@ -6,6 +6,3 @@
 // The drivers the ODBC driver manager knows (odbcinst.ini, or the folder ODBCSYSINI
 // names), by the names a connection text's Driver={...} refers to.
 QStringList registeredOdbcDrivers();
-
-// The connection text with its password replaced by asterisks, for what people read.
-QString connectionTextForDisplay(const QString &connectionText);

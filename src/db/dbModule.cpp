@@ -103,6 +103,9 @@ bool dbModule::reopen()
     if (!m_everOpened)
         return false;
     qCWarning(lcDb) << "the database connection is broken; reopening it";
+    // The start-up may wait minutes for its login; a reopen in the middle of a run holds
+    // the window, so it may take no longer than one statement would.
+    m_connection->setConnectionTimeout(kCommandTimeout);
     try {
         m_connection->close();
         m_connection->open(m_openedWith);

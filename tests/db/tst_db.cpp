@@ -163,6 +163,7 @@ void tst_Db::brokenConnectionIsReopenedOnce()
     QCOMPARE(db.connection->openedWith.size(), 2);
     QCOMPARE(db.connection->openedWith.last(), db.connection->openedWith.first());
     QCOMPARE(db.connection->closes, 1);
+    QCOMPARE(db.connection->connectionTimeout, 20); // a reopen holds the window no longer than a statement
 }
 
 void tst_Db::reopenThatFailsGivesTheStatementUp()

@@ -216,6 +216,7 @@ bool BenchHarness::setUp(QString *error)
     m_servers.push_back(std::move(server));
 
     const StationSettings settings = settingsFor(m_dbPath, m_serverAddress);
+    applyDefaultLogRules(); // the station logs as installed
     installFileLog(settings.logFile);
     LogRecorder::install();
     // The front end answers for a database server on another machine: its thread's

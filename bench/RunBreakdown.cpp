@@ -30,6 +30,7 @@ RunBreakdown RunBreakdown::fromLog(const std::vector<LogLine> &run)
     qint64 clientExcluded = 0;
     qint64 navigatedAt = -1;
     qint64 printStartedAt = -1;
+    qint64 handedOverAt = -1;
     const auto closeClient = [&](const LogLine &at) {
         result.ownNsPerClient.push_back(at.ns - clientStart - clientExcluded - (at.sideNs - clientSideStart));
         clientStart = at.ns;
@@ -43,8 +44,10 @@ RunBreakdown RunBreakdown::fromLog(const std::vector<LogLine> &run)
                 closeClient(line);
             ++result.requests;
             navigatedAt = line.ns;
+            handedOverAt = -1;
         } else if (startsWith(line, "follow-up request:")) {
             navigatedAt = line.ns;
+            handedOverAt = -1;
         } else if (isPageRead(line) && navigatedAt >= 0) {
             const qint64 load = line.ns - navigatedAt;
             result.pageLoadNs += load;
@@ -59,6 +62,12 @@ RunBreakdown RunBreakdown::fromLog(const std::vector<LogLine> &run)
             clientExcluded += print;
             ++result.prints;
             printStartedAt = -1;
+            handedOverAt = line.ns;
+        } else if (startsWith(line, "print job ended:") && handedOverAt >= 0) {
+            const qint64 wait = line.ns - handedOverAt;
+            result.jobWaitNs += wait;
+            clientExcluded += wait;
+            handedOverAt = line.ns;
         }
     }
     if (result.requests > 0)

@@ -99,6 +99,7 @@ bool SpoolWorker::follow(Job &job)
 void SpoolWorker::cancelJob(Job &job)
 {
     QString error;
+    ++job.cancelAttempts;
     job.cancelSent = m_backend->cancel(job.report, &error);
     if (!job.cancelSent)
         job.report.reason = QStringLiteral("cancelling failed (%1), will try again").arg(error);
@@ -124,7 +125,9 @@ void SpoolWorker::schedule()
     bool cancelPending = false;
     for (const Job &job : m_jobs) {
         youngest = std::min(youngest, job.age.elapsed());
-        cancelPending = cancelPending || (!job.cancelWhy.isEmpty() && !job.cancelSent);
+        // A cancel goes out at once; one the print server refused is tried again at the
+        // pace of the polls, never in a loop of its own.
+        cancelPending = cancelPending || (!job.cancelWhy.isEmpty() && job.cancelAttempts == 0);
     }
     const int interval = cancelPending ? 0 : pollInterval(youngest);
     if (!m_timer->isActive() || m_timer->remainingTime() > interval)

@@ -34,6 +34,7 @@ private:
         QElapsedTimer age;
         QString cancelWhy; // non-empty: the station wants the job gone
         bool cancelSent = false;
+        int cancelAttempts = 0;
     };
 
     void pollJobs();

@@ -3,6 +3,8 @@
 // folder; the Qt printer path. For each CUPS fault the station runs its own procedures
 // on the demo LIMS, and the LIMS shows whether the batch was deleted: only when every
 // page's job was reported completed.
+#include <atomic>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
@@ -17,6 +19,7 @@
 #include "platform/EventProcessor.h"
 #include "platform/PdfFolderBackend.h"
 #include "platform/QtPrinterBackend.h"
+#include "platform/SpoolBackend.h"
 #include "platform/ThreadedSpooler.h"
 #include "tests/faults/DemoStation.h"
 
@@ -69,6 +72,31 @@ private:
     QtEventProcessor m_inner;
 };
 
+// A print server that took a job and then went away: polls find the job unfinished and
+// every cancel is refused at once.
+class VanishedServer : public SpoolBackend
+{
+public:
+    explicit VanishedServer(std::atomic<int> &cancels) : m_cancels(cancels) {}
+    PrintSpooler::JobReport submit(const PrintPage &) override
+    {
+        PrintSpooler::JobReport report;
+        report.state = PrintSpooler::JobState::Queued;
+        report.jobId = 7;
+        return report;
+    }
+    bool cancel(const PrintSpooler::JobReport &, QString *error) override
+    {
+        ++m_cancels;
+        *error = QStringLiteral("the print server cannot be reached");
+        return false;
+    }
+    QString trouble() const override { return {}; }
+
+private:
+    std::atomic<int> &m_cancels;
+};
+
 QStringList g_log;
 
 void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -90,6 +118,7 @@ private slots:
     void pdfFileNameTellsTimeBatchAndPage();
     void folderKeepsOneWholeFilePerPageOrSaysWhyNot();
     void qtPrinterPathHandsThePageToThePrinter();
+    void refusedCancelIsRetriedAtThePaceOfThePolls();
 
     void cupsOutcomeDecidesWhetherTheBatchIsDeleted_data();
     void cupsOutcomeDecidesWhetherTheBatchIsDeleted();
@@ -186,6 +215,18 @@ void tst_Printing::folderKeepsOneWholeFilePerPageOrSaysWhyNot()
     report = blocked.submit({ pdf, QStringLiteral("18"), QStringLiteral("COVER") });
     QCOMPARE(report.state, PrintSpooler::JobState::Failed);
     QVERIFY2(blocked.trouble().startsWith(QLatin1String("The print folder ")), qPrintable(blocked.trouble()));
+}
+
+void tst_Printing::refusedCancelIsRetriedAtThePaceOfThePolls()
+{
+    std::atomic<int> cancels = 0;
+    ThreadedSpooler spooler(std::make_unique<VanishedServer>(cancels), 1);
+    const PrintSpooler::Ticket ticket = spooler.submit({smallPdf(), QStringLiteral("19"), QStringLiteral("COVER")});
+    // The job times out after 1 s; the next second the cancel keeps being refused.
+    QTest::qWait(2000);
+    QVERIFY2(cancels >= 1, "the overdue job was never cancelled");
+    QVERIFY2(cancels <= 60, qPrintable(QStringLiteral("%1 cancels in a second: a loop").arg(cancels.load())));
+    QVERIFY(!spooler.report(ticket).isFinal());
 }
 
 void tst_Printing::qtPrinterPathHandsThePageToThePrinter()

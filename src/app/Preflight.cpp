@@ -12,7 +12,6 @@
 #include <QSet>
 #include <QTemporaryFile>
 #include <QTextStream>
-#include <QTimer>
 #include <QUrl>
 
 #include "dispatch/DispatchText.h"
@@ -27,25 +26,15 @@
 
 namespace {
 
-const QStringList kSuffixes = {QStringLiteral("_CA"), QStringLiteral("_US")};
-
-QStringList boardParameters()
-{
-    return {BoardParameter::CurrApp, BoardParameter::LastPing, BoardParameter::LastUpd,
-            BoardParameter::Function, BoardParameter::Delay,   BoardParameter::Freq};
-}
-
-// The board's rows of both regions in one query. The names are the station's own
-// constants; nothing from outside goes into the text.
+// The board's rows of both regions in one query.
 QString boardRowsQuery()
 {
     QStringList names;
-    for (const QString &suffix : kSuffixes) {
+    for (const QString &suffix : boardSuffixes()) {
         for (const QString &parameter : boardParameters())
-            names << QLatin1Char('\'') + parameter + suffix + QLatin1Char('\'');
+            names << parameter + suffix;
     }
-    return QStringLiteral("select * from   cinrg.dbo.settings (nolock) where  parameter in (") + names.join(QStringLiteral(", "))
-        + QStringLiteral(")");
+    return boardRowsStatement(names);
 }
 
 // The report page itself, without the request's query: what the browser will load.
@@ -157,7 +146,7 @@ Preflight::Outcome Preflight::checkBoardRows()
     for (int row = 0; column >= 0 && row < rows->rowCount(); ++row)
         present.insert(boardRightTrimBlanks(rows->value(row, column).toText()).toLower());
     QStringList missing;
-    for (const QString &suffix : kSuffixes) {
+    for (const QString &suffix : boardSuffixes()) {
         for (const QString &parameter : boardParameters()) {
             if (!present.contains((parameter + suffix).toLower()))
                 missing << parameter + suffix;
@@ -167,7 +156,7 @@ Preflight::Outcome Preflight::checkBoardRows()
         return failed(QStringLiteral("rows missing in cinrg.dbo.settings: %1 (the station never inserts them)")
                           .arg(missing.join(QStringLiteral(", "))));
     return passed(QStringLiteral("all %1 rows present for %2").arg(boardParameters().size())
-                      .arg(kSuffixes.join(QStringLiteral(" and "))));
+                      .arg(boardSuffixes().join(QStringLiteral(" and "))));
 }
 
 Preflight::Outcome Preflight::checkReportServer() const

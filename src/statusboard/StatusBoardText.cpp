@@ -35,14 +35,31 @@ QString boardTimeStamp(const QDateTime &moment)
         + c.toString(moment.time(), QStringLiteral("HH:mm"));
 }
 
+QStringList boardParameters()
+{
+    return {BoardParameter::CurrApp, BoardParameter::LastPing, BoardParameter::LastUpd,
+            BoardParameter::Function, BoardParameter::Delay,   BoardParameter::Freq};
+}
+
+QStringList boardSuffixes()
+{
+    return {QStringLiteral("_CA"), QStringLiteral("_US")};
+}
+
+QString boardRowsStatement(const QStringList &parameters)
+{
+    QStringList quoted;
+    for (const QString &parameter : parameters)
+        quoted << QLatin1Char('\'') + sqlText(parameter) + QLatin1Char('\'');
+    return QStringLiteral("select * ") + QStringLiteral("from   cinrg.dbo.settings (nolock) ")
+        + QStringLiteral("where  parameter in (") + quoted.join(QStringLiteral(", ")) + QStringLiteral(" )");
+}
+
 QString boardQueryStatement(const QString &suffix)
 {
-    return QStringLiteral("select * ") + QStringLiteral("from   cinrg.dbo.settings (nolock) ")
-        + QStringLiteral("where  parameter in (") + QStringLiteral("'") + BoardParameter::Freq + suffix
-        + QStringLiteral("', ") + QStringLiteral("'") + BoardParameter::CurrApp + suffix + QStringLiteral("', ")
-        + QStringLiteral("'") + BoardParameter::LastPing + suffix + QStringLiteral("', ") + QStringLiteral("'")
-        + BoardParameter::LastUpd + suffix + QStringLiteral("', ") + QStringLiteral("'") + BoardParameter::Delay
-        + suffix + QStringLiteral("' ") + QStringLiteral(")");
+    return boardRowsStatement({BoardParameter::Freq + suffix, BoardParameter::CurrApp + suffix,
+                               BoardParameter::LastPing + suffix, BoardParameter::LastUpd + suffix,
+                               BoardParameter::Delay + suffix});
 }
 
 QString boardHeartbeatStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix)

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // The status board's texts, free of widgets: parameter names, the statements that read and
 // write the board, the timestamp text and the reading of stored date-and-time values.
@@ -17,6 +18,11 @@ inline const QString Delay = QStringLiteral("Zentrab_Delay");
 inline const QString Freq = QStringLiteral("Zentrab_Freq");
 }
 
+// Every row of one region's board, in the order the board lists them.
+QStringList boardParameters();
+// The regions' suffixes.
+QStringList boardSuffixes();
+
 // "_US" for the lab code "KPRLAB" exactly, "_CA" for every other (including none).
 QString boardSuffix(const QString &labCode);
 
@@ -25,6 +31,8 @@ QString boardTimeStamp(const QDateTime &moment);
 
 // The values are placed in quoted literals with their quotes doubled.
 QString boardQueryStatement(const QString &suffix);
+// The rows of these full parameter names (the station's own names, suffix included).
+QString boardRowsStatement(const QStringList &parameters);
 QString boardHeartbeatStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix);
 QString boardClaimStatement(const QString &callingApp, const QString &timeStamp, const QString &suffix);
 QString boardPingStatement(const QString &timeStamp, const QString &suffix);

@@ -159,8 +159,7 @@ int Form_HardCopy::waitEvents(int maxMilliseconds)
 
 void Form_HardCopy::Form_Load()
 {
-    m_db.dbConnectString = m_settings.connectionText.isEmpty() ? buildConnectionText(m_settings)
-                                                               : m_settings.connectionText;
+    m_db.dbConnectString = m_settings.connectionTextToOpen();
     m_db.Open_Connection(m_db.dbConnectString);
     sServiceState = QStringLiteral("IDLE");
     cmd_View_Click();

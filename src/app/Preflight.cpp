@@ -110,8 +110,7 @@ Preflight::Outcome Preflight::checkDriver() const
 
 Preflight::Outcome Preflight::checkConnection()
 {
-    const QString text = m_settings.connectionText.isEmpty() ? buildConnectionText(m_settings)
-                                                             : m_settings.connectionText;
+    const QString text = m_settings.connectionTextToOpen();
     const QString shown = withoutPassword(text);
     m_connection->setConnectionTimeout(kTimeoutSeconds);
     m_connection->setCommandTimeout(kTimeoutSeconds);

@@ -43,6 +43,11 @@ QStringList StationSettings::missingRequired() const
     return missing;
 }
 
+QString StationSettings::connectionTextToOpen() const
+{
+    return connectionText.isEmpty() ? buildConnectionText(*this) : connectionText;
+}
+
 QString StationSettings::exposureWarning() const
 {
     if (!sourceReadableByOthers)

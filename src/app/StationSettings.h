@@ -41,6 +41,9 @@ struct StationSettings
     // The connection text the start-up opens; built from the settings when empty.
     QString connectionText;
 
+    // The connection text the start-up opens: connectionText, else built from the settings.
+    QString connectionTextToOpen() const;
+
     // The names of required settings that are missing ("[Database] Server", ...).
     QStringList missingRequired() const;
     // What to tell IT staff when other users can read the settings file (empty when they

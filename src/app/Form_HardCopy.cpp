@@ -12,6 +12,7 @@
 #include "app/Controls.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
+#include "platform/Clock.h"
 #include "platform/EventProcessor.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -44,13 +45,25 @@ Form_HardCopy::Form_HardCopy(const StationSeams &seams, dbModule &db, const Stat
     m_seams.timer->setTickHandler([this] { runEvent("Timer1_Timer", [this] { Timer1_Timer(); }); });
     m_seams.timer->setInterval(kTimerDesignInterval);
     m_seams.timer->setEnabled(true);
+    // The LIMS link's trouble has a line of its own, as the printer's has.
+    m_db.setClock(m_seams.clock);
+    m_db.link().setObserver([this] { showDatabaseTrouble(); });
 }
 
 Form_HardCopy::~Form_HardCopy()
 {
     m_seams.timer->setEnabled(false);
     m_seams.timer->setTickHandler({});
+    m_db.link().setObserver({});
     delete ui;
+}
+
+void Form_HardCopy::showDatabaseTrouble()
+{
+    const QDateTime now = m_seams.clock ? m_seams.clock->now() : QDateTime::currentDateTime();
+    const QString text = databaseTroubleText(m_db.link().state(), now);
+    ui->lbl_DatabaseTrouble->setText(text);
+    ui->lbl_DatabaseTrouble->setToolTip(text); // the driver's words may be longer than the line
 }
 
 void Form_HardCopy::collectControlArrays()

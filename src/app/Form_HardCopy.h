@@ -5,6 +5,7 @@
 #include <optional>
 
 #include <QDateTime>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
@@ -136,6 +137,7 @@ private:
     bool waitForRender();
     bool waitForPrintJobs();
     void showPrinterTrouble();
+    void showDatabaseTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
 
@@ -146,6 +148,7 @@ private:
     void endRun();
     void stopRequest();
     bool waitForTurn(std::optional<qint64> &lastRefused);
+    void passOverRowsAlreadySent();
 
 public:
     // Controls, by their names in the form (Ui). Arrays are collected in code.
@@ -177,5 +180,6 @@ private:
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
-    int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
+    int m_optionIndex = 0;
+    QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run   // option of the run's rating filter, kept across passes
 };

@@ -10,9 +10,11 @@
 
 #include "app/Controls.h"
 #include "app/ServiceText.h"
+#include "dispatch/DispatchText.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
+#include "platform/PrintSpooler.h"
 #include "platform/Timer.h"
 #include "ui_Form_HardCopy.h"
 
@@ -24,6 +26,10 @@ namespace {
 // most once a second so the shared database is not hammered.
 constexpr qint64 kTurnPollMilliseconds = 1000;
 constexpr int kTurnWaitSliceMs = 250;
+// A pass that got the turn and a list with clients but requested none (the turn was lost
+// between the two questions, say) waits this long before the next one, so no path can
+// ask the LIMS again in a tight loop.
+constexpr int kIdlePassPauseMs = 1000;
 
 QString sentListSnapshot(const QStringList &ids, const QStringList &dates)
 {
@@ -67,12 +73,15 @@ void Form_HardCopy::Run_Services(bool bToggle)
 void Form_HardCopy::startRun()
 {
     const bool timerWasOn = m_seams.timer->enabled();
+    m_reofferedInRun.clear();
     Reset_Statistics();
     sServiceState = Active;
     ui->cmd_ManualRestart->hide();
     ui->shp_runMode->setFillColor(LampColor::Green);
     ui->lbl_ServDesc->setText(Running);
     Show_Services_Running(ServiceName);
+    if (m_seams.spooler)
+        m_seams.spooler->beginRun();
     qCInfo(lcRun) << "run started" << (timerWasOn ? "from wait mode" : "by the operator");
 
     bool failed = false;
@@ -142,12 +151,41 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
         QRadioButton *option = opt_FilterRating[size_t(m_optionIndex)];
         option->setChecked(true);
         Load_WorkList(tagOf(option));
+        passOverRowsAlreadySent();
 
         const QString sentBefore = sentListSnapshot(sSkipContactId, sSkipRecDate);
         if (!rsWorkList->eof())
             Dispatch_Row();
         const bool dispatched = sentListSnapshot(sSkipContactId, sSkipRecDate) != sentBefore;
         statisticsAfterPass(runStart, dispatched);
+        if (!dispatched && !rsWorkList->eof() && waitEvents(kIdlePassPauseMs) == 0)
+            return;
+    }
+}
+
+// The reloaded list can offer again a client already requested in this run: one whose
+// batch was kept (its pages did not print) and whose exclusion clause does not match
+// the stored record date (a date kept with a fraction of a second, whose text shows
+// whole seconds). Such rows are passed over, so that the other due clients are still
+// served and the run ends when nothing new is left, instead of asking the LIMS for the
+// same list again and again.
+void Form_HardCopy::passOverRowsAlreadySent()
+{
+    while (!rsWorkList->eof()) {
+        const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
+        const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
+        bool sent = false;
+        for (qsizetype i = 0; i < sSkipContactId.size() && i < sSkipRecDate.size() && !sent; ++i)
+            sent = sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate;
+        if (!sent)
+            return;
+        const QString key = contactId + QChar(0x1F) + recDate;
+        if (!m_reofferedInRun.contains(key)) {
+            m_reofferedInRun.insert(key);
+            qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
+                                    << "is listed again after its request in this run; passed over until the next run";
+        }
+        rsWorkList->moveNext();
     }
 }
 

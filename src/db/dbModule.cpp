@@ -62,12 +62,24 @@ dbModule::dbModule(std::unique_ptr<DbConnection> connection, MessageBoxes &messa
 {
 }
 
+void dbModule::setStatementTimeout(int seconds)
+{
+    m_statementTimeout = seconds;
+    m_connection->setCommandTimeout(seconds);
+}
+
 void dbModule::Open_Connection(const QString &connectString)
 {
+    m_statementTimeout = kCommandTimeout;
     m_connection->setCommandTimeout(kCommandTimeout);
     m_connection->setConnectionTimeout(kConnectionTimeout);
     m_connection->setCursorLocation(kClientSideCursors);
-    m_connection->open(connectString);
+    try {
+        m_connection->open(connectString);
+    } catch (const Failure &) {
+        qCWarning(lcDb).noquote() << "opening the database connection failed:" << failureText();
+        throw;
+    }
     m_openedWith = connectString;
     m_everOpened = true;
 }
@@ -98,38 +110,59 @@ bool dbModule::countTimeOuts(AttemptState &state)
     return timedOut;
 }
 
-bool dbModule::reopen()
+// The driver's words for a failure, for the log and the window.
+QString dbModule::failureText() const
 {
-    if (!m_everOpened)
-        return false;
-    qCWarning(lcDb) << "the database connection is broken; reopening it";
-    // The start-up may wait minutes for its login; a reopen in the middle of a run holds
-    // the window, so it may take no longer than one statement would.
-    m_connection->setConnectionTimeout(kCommandTimeout);
+    return firstDescription(m_connection->errors());
+}
+
+// Opens the connection again with the text of the start-up. A silent server costs one
+// bounded attempt: a reopen in the middle of a run holds the window, so it may take no
+// longer than one statement would (FreeTDS waits twice what it is given). While the
+// server stays away the attempts are spaced; a statement in between fails at once.
+void dbModule::reopen()
+{
+    if (!m_link.reopenDue())
+        failLinkDown(Failure(Failure::ObjectClosed, m_link.state().reason));
+    m_connection->setConnectionTimeout(m_statementTimeout);
     try {
         m_connection->close();
         m_connection->open(m_openedWith);
-        qCInfo(lcDb) << "database connection reopened";
-        return true;
     } catch (const Failure &failure) {
-        qCWarning(lcDb).noquote() << "reopening the database connection failed:" << failure.description();
-        return false;
+        m_link.reopenFailed(failureText());
+        failLinkDown(failure);
     }
+    m_link.reopened();
+}
+
+void dbModule::failLinkDown(const Failure &failure)
+{
+    m_linkDownFailure = true;
+    throw failure;
 }
 
 // One attempt. When the connection turns out to be lost (a database restart, a network
-// drop), it is reopened with the same connection text and the statement runs once more,
-// so that an unattended station does not stay dead until someone restarts it. A failure
-// that was a time-out is left to the retries, which count it: a server that does not
-// answer its cancel either costs the link too, and the next attempt reopens it.
+// drop, a failover), it is opened again with the same connection text and the statement
+// runs once more, so that an unattended station does not stay dead until someone
+// restarts it. A failure that was a time-out is left to the retries, which count it: a
+// server that does not answer its cancel either costs the link too, and the next
+// attempt opens it again. A connection that an earlier attempt could not open is opened
+// when a statement needs it.
 ResultSetPtr dbModule::executeReconnecting(const QString &statement)
 {
+    m_linkDownFailure = false;
+    if (m_everOpened && !m_connection->isOpen()) {
+        reopen();
+        return m_connection->execute(statement);
+    }
     try {
         return m_connection->execute(statement);
     } catch (const Failure &) {
-        if (!m_connection->connectionLost() || hasTimeOut(m_connection->errors()) || !reopen())
+        if (!m_everOpened || !m_connection->connectionLost() || hasTimeOut(m_connection->errors()))
             throw;
+        m_link.lost(failureText());
     }
+    reopen();
     return m_connection->execute(statement);
 }
 
@@ -144,6 +177,12 @@ ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statem
         result = executeReconnecting(statement);
         Check_Conn_Errors(*m_connection, showErrors);
     } catch (const Failure &failure) {
+        if (m_linkDownFailure) {
+            // The link's loss and each attempt to open it are logged once, by the link.
+            qCDebug(lcDb).noquote() << "statement given up, the LIMS is not reachable:" << loggable(statement);
+            state.RetryCount = 0;
+            return closedResultSet();
+        }
         const bool timedOut = countTimeOuts(state);
         if (timedOut && state.RetryCount <= state.MaxRetries) {
             qCWarning(lcDb).noquote() << "statement timed out; attempt" << state.RetryCount << "of"
@@ -179,6 +218,8 @@ void dbModule::Execute_Direct(const QString &statement)
     try {
         executeReconnecting(statement);
     } catch (const Failure &failure) {
+        if (m_linkDownFailure)
+            throw;
         qCWarning(lcDb).noquote() << "statement failed:" << failure.number()
                                   << firstDescription(m_connection->errors()) << "|" << loggable(statement);
         throw;

@@ -4,10 +4,13 @@
 
 #include <QString>
 
+#include "db/DatabaseLink.h"
 #include "platform/DbConnection.h"
 #include "platform/ResultSet.h"
 
+class Clock;
 class MessageBoxes;
+class Failure;
 
 // The one database connection of the station and the routines through which every
 // procedure talks to the LIMS: a statement that times out is tried again, up to five
@@ -38,6 +41,16 @@ public:
     // a failure reaches the caller. A broken connection is reopened once first.
     void Execute_Direct(const QString &statement);
 
+    // The link to the LIMS: up, or down since when and why. While it is down, every
+    // statement that needs it opens the connection again with the connection text of the
+    // start-up, at most one attempt every few seconds; the others fail at once.
+    DatabaseLink &link() { return m_link; }
+    const DatabaseLink &link() const { return m_link; }
+    void setClock(const Clock *clock) { m_link.setClock(clock); }
+    // Seconds a statement, and an attempt to open the connection again, may take (20
+    // from the start-up on); tests shorten it.
+    void setStatementTimeout(int seconds);
+
     const AttemptState &execState() const { return m_exec; }
     const AttemptState &recordsetState() const { return m_recordset; }
     const AttemptState &plainState() const { return m_plain; }
@@ -46,12 +59,19 @@ private:
     ResultSetPtr runWithRetries(AttemptState &state, const QString &statement, bool showErrors);
     ResultSetPtr executeReconnecting(const QString &statement);
     bool countTimeOuts(AttemptState &state);
-    bool reopen();
+    void reopen();
+    QString failureText() const;
+    [[noreturn]] void failLinkDown(const Failure &failure);
 
     std::unique_ptr<DbConnection> m_connection;
     MessageBoxes &m_messages;
     QString m_openedWith;
     bool m_everOpened = false;
+    int m_statementTimeout = 20;
+    // The attempt in hand failed because the link is down and could not be opened again:
+    // it is given up without counting time-outs (nothing was sent to the server).
+    bool m_linkDownFailure = false;
+    DatabaseLink m_link;
     AttemptState m_exec;
     AttemptState m_recordset;
     AttemptState m_plain;

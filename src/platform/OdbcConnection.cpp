@@ -213,8 +213,9 @@ void OdbcConnection::open(const QString &connectionText)
         collectDiagnostics(SQL_HANDLE_DBC, connection, failed);
     if (failed) {
         SQLFreeHandle(SQL_HANDLE_DBC, connection);
-        // The connection text carries the password; only the answer is logged.
-        qCWarning(lcDb).noquote() << "opening the database connection failed:"
+        // The connection text carries the password; only the answer is logged. The
+        // station's own log line says what the failure means to it.
+        qCDebug(lcDb).noquote() << "opening the database connection failed:"
                                   << (firstNew < m_errors.size() ? m_errors.at(firstNew).Description : QString());
         failWith(firstNew, QStringLiteral("The database connection could not be opened."));
     }

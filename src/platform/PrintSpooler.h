@@ -46,6 +46,9 @@ public:
     // What is wrong with the printer now, for the operator ("Printer PDF is not
     // accepting jobs"); empty once pages print again.
     virtual QString trouble() const = 0;
+    // A service run starts: what the spooler learned about a printer that cannot print
+    // is looked at afresh, so that every run tries the printer again.
+    virtual void beginRun() {}
 };
 
 // The job's line in the log: queue, job id, final state and the print system's reason.

@@ -271,8 +271,9 @@ ResultSetPtr ScriptedDbConnection::execute(const QString &sql)
 {
     executed << sql;
     if (!m_open) {
-        m_errors = {{kProviderErrorNumber, QStringLiteral("Connection is closed"), QStringLiteral("08003"), 0}};
-        throw Failure(kProviderErrorNumber, QStringLiteral("Connection is closed"));
+        // As the ODBC connection answers: the object is closed, the driver said nothing.
+        m_errors.clear();
+        throw Failure::objectClosed();
     }
     Reply reply = responder ? responder(sql) : Reply{};
     m_errors = reply.messages;

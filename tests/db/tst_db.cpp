@@ -54,7 +54,7 @@ private slots:
     void routineBeforeOpenGivesUpSilently();
     void nextStatementStartsWithAFreshCount();
     void brokenConnectionIsReopenedOnce();
-    void reopenThatFailsGivesTheStatementUp();
+    void lostLinkIsOpenedAgainAtAPaceUntilTheServerIsBack();
     void directExecutionPassesFailuresUp();
     void providerMessagesAfterSuccess_data();
     void providerMessagesAfterSuccess();
@@ -166,22 +166,78 @@ void tst_Db::brokenConnectionIsReopenedOnce()
     QCOMPARE(db.connection->connectionTimeout, 20); // a reopen holds the window no longer than a statement
 }
 
-void tst_Db::reopenThatFailsGivesTheStatementUp()
+namespace {
+
+QStringList g_dbLog;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+// The suite's logging rules leave informational lines out; this test reads them.
+void withDbInfo(QLoggingCategory *category)
+{
+    if (g_previousFilter) // null while installFilter applies this filter the first time
+        g_previousFilter(category);
+    if (qstrcmp(category->categoryName(), "hardcopy.db") == 0)
+        category->setEnabled(QtInfoMsg, true);
+}
+void keepDbLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (QLatin1String(context.category) == QLatin1String("hardcopy.db") && type != QtDebugMsg)
+        g_dbLog << text;
+}
+
+} // namespace
+
+// A server that stays away: the statement in hand is given up, the next ones fail at once
+// without a word to the server until the pace allows another attempt, and the link heals
+// by itself once the server answers. Each change is logged once, not once a statement.
+void tst_Db::lostLinkIsOpenedAgainAtAPaceUntilTheServerIsBack()
 {
     Db db;
+    FakeClock clock;
+    db.module->setClock(&clock);
+    int changes = 0;
+    db.module->link().setObserver([&] { ++changes; });
     db.open();
+    g_dbLog.clear();
+    g_previousFilter = QLoggingCategory::installFilter(withDbInfo);
+    QLoggingCategory::installFilter(withDbInfo); // again, now with the rules' filter under it
+    const QtMessageHandler previous = qInstallMessageHandler(keepDbLog);
+
     db.script({ScriptedDbConnection::broken()});
     db.connection->openFails = true;
-    const ResultSetPtr result = db.module->Get_Recordset(QStringLiteral("select 1"), true);
-    QVERIFY(!result->isOpen());
+    QVERIFY(!db.module->Get_Recordset(QStringLiteral("select 1"), true)->isOpen());
+    QCOMPARE(db.connection->openedWith.size(), 2);
+    QVERIFY(!db.module->link().state().up);
+    QCOMPARE(databaseTroubleText(db.module->link().state(), clock.now()),
+             QStringLiteral("LIMS database not reachable since 09:05: Unable to connect; retrying"));
+
+    for (int second = 1; second < DatabaseLink::kReopenSpacingSeconds; ++second) {
+        clock.advanceSeconds(1);
+        db.module->Exec_SQL(QStringLiteral("exec x"), true);
+        QVERIFY_THROWS_EXCEPTION(Failure, db.module->Execute_Direct(QStringLiteral("exec cleanup")));
+    }
+    QCOMPARE(db.connection->openedWith.size(), 2);
     QCOMPARE(db.connection->executed.size(), 1);
-    QVERIFY(db.messages.shown.isEmpty());
-    // Once the database is back, the next statement reopens and runs.
+    QCOMPARE(db.module->execState().RetryCount, 0);
+
+    clock.advanceSeconds(1);
+    db.module->Exec_SQL(QStringLiteral("exec x"), true); // a second attempt, still refused
+    QCOMPARE(db.connection->openedWith.size(), 3);
+
     db.connection->openFails = false;
-    db.script({});
+    clock.advanceSeconds(DatabaseLink::kReopenSpacingSeconds);
     db.module->Exec_SQL(QStringLiteral("exec y"), true);
     QCOMPARE(db.connection->executed.last(), QStringLiteral("exec y"));
-    QVERIFY(db.connection->isOpen());
+    QCOMPARE(db.connection->openedWith.size(), 4);
+    QCOMPARE(db.connection->openedWith.last(), db.connection->openedWith.first());
+    QVERIFY(db.module->link().state().up);
+    QCOMPARE(databaseTroubleText(db.module->link().state(), clock.now()), QString());
+    qInstallMessageHandler(previous);
+    QLoggingCategory::installFilter(g_previousFilter);
+
+    QCOMPARE(changes, 4); // lost, two failed attempts, back
+    QCOMPARE(g_dbLog.size(), 4);
+    QVERIFY2(g_dbLog.last().contains(QLatin1String("back after 20 s")), qPrintable(g_dbLog.join(QLatin1Char('\n'))));
+    QVERIFY(db.messages.shown.isEmpty());
 }
 
 void tst_Db::directExecutionPassesFailuresUp()

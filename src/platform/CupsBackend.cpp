@@ -125,13 +125,20 @@ QString CupsBackend::resolveQueue(QString *error)
     return name;
 }
 
-bool CupsBackend::queueReady(const QString &queue, QString *error, QString *detail)
+// The printer's state, reasons, message and whether it accepts jobs; the caller deletes
+// the answer and looks at cupsLastError().
+ipp_t *CupsBackend::askPrinter(const QString &queue)
 {
     static const char *const wanted[]
         = { "printer-state", "printer-state-reasons", "printer-is-accepting-jobs", "printer-state-message" };
     ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uriFor("/printers/%s", queue.toUtf8()));
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
-    ipp_t *response = cupsDoRequest(m_http, request, "/");
+    return cupsDoRequest(m_http, request, "/");
+}
+
+bool CupsBackend::queueReady(const QString &queue, QString *error, QString *detail)
+{
+    ipp_t *response = askPrinter(queue);
     const ipp_status_t status = cupsLastError();
     if (!response || !isOk(status)) {
         if (status == IPP_STATUS_ERROR_NOT_FOUND)
@@ -300,6 +307,34 @@ bool CupsBackend::cancel(const PrintSpooler::JobReport &job, QString *error)
     if (status != IPP_STATUS_ERROR_NOT_FOUND)
         dropConnection();
     return status == IPP_STATUS_ERROR_NOT_FOUND;
+}
+
+QString CupsBackend::printerErrors(const QString &queue)
+{
+    QString ignored;
+    if (queue.isEmpty() || !connectServer(&ignored))
+        return {};
+    ipp_t *response = askPrinter(queue);
+    const ipp_status_t status = cupsLastError();
+    if (!response || !isOk(status)) {
+        if (status != IPP_STATUS_ERROR_NOT_FOUND)
+            dropConnection();
+        ippDelete(response);
+        return {};
+    }
+    // Reasons ending in "-warning" or "-report" do not keep a printer from printing.
+    QStringList errors = keywords(ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+                             .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    errors.removeIf([](const QString &reason) { return !reason.endsWith(QLatin1String("-error")); });
+    const QString message = text(response, "printer-state-message");
+    ippDelete(response);
+    if (errors.isEmpty())
+        return {};
+    const QString words = errors.join(QLatin1Char(','));
+    m_trouble = QStringLiteral("Printer %1 cannot print: %2").arg(queue, words);
+    if (!message.isEmpty())
+        m_trouble += QStringLiteral(" (%1)").arg(message);
+    return words;
 }
 
 PrintSpooler::JobReport CupsBackend::failed(const QString &queue, const QString &finalState, const QString &reason)

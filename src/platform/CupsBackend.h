@@ -5,6 +5,7 @@
 #include "platform/SpoolBackend.h"
 
 typedef struct _http_s http_t;
+typedef struct _ipp_s ipp_t;
 
 // Printing through CUPS (Linux, macOS) with libcups on a connection of its own whose
 // every call is bounded, so that a print server that does not answer costs seconds,
@@ -27,12 +28,14 @@ public:
     PrintSpooler::JobReport submit(const PrintPage &page) override;
     PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;
     bool cancel(const PrintSpooler::JobReport &job, QString *error) override;
+    QString printerErrors(const QString &queue) override;
     QString trouble() const override { return m_trouble; }
 
 private:
     bool connectServer(QString *error);
     void dropConnection();
     QString resolveQueue(QString *error);
+    ipp_t *askPrinter(const QString &queue);
     bool queueReady(const QString &queue, QString *error, QString *detail);
     int sendDocument(const QString &queue, const PrintPage &page, QString *error);
     PrintSpooler::JobReport failed(const QString &queue, const QString &finalState, const QString &reason);

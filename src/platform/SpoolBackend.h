@@ -25,6 +25,10 @@ public:
     // Asks the print system to cancel the job; true when the request was accepted (the
     // job's end is then confirmed by poll()).
     virtual bool cancel(const PrintSpooler::JobReport &, QString *) { return true; }
+    // The error conditions the printer shows now (CUPS: its state reasons that end in
+    // "-error", such as "media-empty-error"); empty when it shows none or the backend
+    // cannot tell. Once it names some, trouble() says the printer cannot print and why.
+    virtual QString printerErrors(const QString &) { return {}; }
     // The printer's trouble as the last call found it; empty when it printed.
     virtual QString trouble() const = 0;
 };

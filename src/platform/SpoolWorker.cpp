@@ -37,8 +37,11 @@ SpoolWorker::~SpoolWorker() = default;
 
 void SpoolWorker::submit(PrintSpooler::Ticket ticket, const PrintPage &page)
 {
+    if (m_cannotPrint && failAtOnce(ticket))
+        return;
     Job job;
     job.ticket = ticket;
+    job.run = m_run;
     job.age.start();
     job.report = m_backend->submit(page);
     post(ticket, job.report);
@@ -55,6 +58,12 @@ void SpoolWorker::cancel(PrintSpooler::Ticket ticket, const QString &why)
             job.cancelWhy = why;
     }
     schedule();
+}
+
+void SpoolWorker::beginRun()
+{
+    ++m_run;
+    m_cannotPrint.reset();
 }
 
 void SpoolWorker::pollJobs()
@@ -81,8 +90,10 @@ bool SpoolWorker::follow(Job &job)
     }
     if (job.cancelWhy.isEmpty() && stuck)
         job.cancelWhy = seen.finalState;
-    if (job.cancelWhy.isEmpty() && job.age.elapsed() >= m_timeoutMs)
+    if (job.cancelWhy.isEmpty() && job.age.elapsed() >= m_timeoutMs) {
         job.cancelWhy = QStringLiteral("not finished after %1 s").arg(m_timeoutMs / 1000);
+        job.timedOut = true;
+    }
     if (!job.cancelWhy.isEmpty() && !job.cancelSent)
         cancelJob(job);
     // A print server that stays away must not be polled for ever: the job is given up,
@@ -112,7 +123,54 @@ void SpoolWorker::finish(Job &job)
         job.report.state = PrintSpooler::JobState::Failed;
         job.report.finalState = QStringLiteral("%1 by the station (%2)").arg(job.report.finalState, job.cancelWhy);
     }
+    if (job.report.state == PrintSpooler::JobState::Failed)
+        noteFailure(job);
     post(job.ticket, job.report);
+}
+
+// A job that the printer could not print: one that was still not finished at the time-out,
+// or one that failed while the printer shows an error condition. Every later page of the
+// run would cost the same time-out for nothing.
+void SpoolWorker::noteFailure(const Job &job)
+{
+    // A job of an earlier run says nothing about this one: each run tries the printer.
+    if (job.run != m_run)
+        return;
+    const QString errors = m_backend->printerErrors(job.report.queue);
+    if (!job.timedOut && errors.isEmpty())
+        return;
+    // The first trouble without a trace stays the reason; an error shown now replaces it.
+    if (m_cannotPrint && !m_cannotPrint->errorShown && errors.isEmpty())
+        return;
+    const QString why
+        = errors.isEmpty() ? QStringLiteral("job %1 %2").arg(job.report.jobId).arg(job.cancelWhy) : errors;
+    m_cannotPrint = CannotPrint { job.report.queue, why, !errors.isEmpty() };
+}
+
+// Fails the page without a job while the printer still cannot print; false once it is back.
+// Measured with CUPS 2.4.2 after the station cancelled a job stuck in processing: a
+// backend's "STATE: +media-empty-error" stays in printer-state-reasons (printer idle, no
+// message) until a backend reports "STATE: -media-empty-error"; neither lpadmin -v nor a
+// job that prints through a backend that says nothing clears it. A socket device nobody
+// listens on leaves no trace: idle, no reasons, and its message "The printer may not
+// exist or is unavailable at this time." goes with the job. So an error still shown means
+// still stuck, an error shown before and gone now means back, and trouble that left no
+// trace keeps failing the pages until the next run tries the printer again.
+bool SpoolWorker::failAtOnce(PrintSpooler::Ticket ticket)
+{
+    const QString errors = m_backend->printerErrors(m_cannotPrint->queue);
+    if (errors.isEmpty() && m_cannotPrint->errorShown) {
+        m_cannotPrint.reset();
+        return false;
+    }
+    PrintSpooler::JobReport report;
+    report.state = PrintSpooler::JobState::Failed;
+    report.queue = m_cannotPrint->queue;
+    report.finalState = QStringLiteral("not submitted");
+    report.reason = QStringLiteral("the printer could not print earlier in this run (%1)")
+                        .arg(errors.isEmpty() ? m_cannotPrint->why : errors);
+    post(ticket, report);
+    return true;
 }
 
 void SpoolWorker::schedule()

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -25,6 +26,9 @@ public:
 
     void submit(PrintSpooler::Ticket ticket, const PrintPage &page);
     void cancel(PrintSpooler::Ticket ticket, const QString &why);
+    // A service run starts: a printer that could not print in the last run is tried
+    // again, so that a printer that stays stuck costs each run one job time-out.
+    void beginRun();
 
 private:
     struct Job
@@ -35,12 +39,24 @@ private:
         QString cancelWhy; // non-empty: the station wants the job gone
         bool cancelSent = false;
         int cancelAttempts = 0;
+        bool timedOut = false; // cancelled because it was not finished after the time-out
+        int run = 0;
+    };
+
+    // A printer that could not print in this run, and why.
+    struct CannotPrint
+    {
+        QString queue;
+        QString why;
+        bool errorShown = false; // the printer showed an error condition after the job ended
     };
 
     void pollJobs();
     bool follow(Job &job); // true once the job has ended
     void cancelJob(Job &job);
     void finish(Job &job);
+    void noteFailure(const Job &job);
+    bool failAtOnce(PrintSpooler::Ticket ticket);
     void schedule();
     void post(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &report);
 
@@ -49,4 +65,6 @@ private:
     Post m_post;
     QTimer *m_timer;
     std::vector<Job> m_jobs;
+    int m_run = 0;
+    std::optional<CannotPrint> m_cannotPrint;
 };

@@ -73,6 +73,14 @@ QString ThreadedSpooler::trouble() const
     return m_trouble;
 }
 
+void ThreadedSpooler::beginRun()
+{
+    // Queued like the pages, so the worker takes it before the first page of the run.
+    SpoolWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->beginRun(); }, Qt::QueuedConnection);
+}
+
 void ThreadedSpooler::apply(Ticket ticket, const JobReport &report, const QString &trouble)
 {
     if (!m_reports.contains(ticket))

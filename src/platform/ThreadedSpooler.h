@@ -15,8 +15,10 @@ class SpoolWorker;
 // driven on a thread of its own, so that a print server that does not answer can never
 // block the window. Each job is followed until it ends; one that is held, stopped, or
 // not finished after the job time-out is cancelled, and counts as failed once its end
-// is confirmed. Every change is applied on the window's thread by a queued call, which
-// is itself the event that wakes a wait in the event loop.
+// is confirmed. Once a printer could not print, the later pages of the run fail without
+// a job while it still shows that trouble; each run tries it again. Every change is
+// applied on the window's thread by a queued call, which is itself the event that wakes
+// a wait in the event loop.
 class ThreadedSpooler : public PrintSpooler
 {
 public:
@@ -27,6 +29,7 @@ public:
     JobReport report(Ticket ticket) const override;
     void cancel(Ticket ticket) override;
     QString trouble() const override;
+    void beginRun() override;
 
 private:
     void apply(Ticket ticket, const JobReport &report, const QString &trouble);

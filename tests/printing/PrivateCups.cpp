@@ -55,6 +55,8 @@ bool PrivateCups::writeFiles(QString *error)
         QFile::link(QStringLiteral("%1/%2").arg(QLatin1String(kSystemServerBin), QLatin1String(part)),
             QStringLiteral("%1/bin/%2").arg(root, QLatin1String(part)));
     }
+    QFile::link(QStringLiteral("%1/backend/socket").arg(QLatin1String(kSystemServerBin)),
+        root + QStringLiteral("/bin/backend/socket"));
     const QString backend = QStringLiteral(R"(#!/bin/sh
 if [ $# -eq 0 ]; then echo 'direct testbe "Unknown" "Station test backend"'; exit 0; fi
 case "${DEVICE_URI#testbe:/}" in
@@ -63,6 +65,7 @@ case "${DEVICE_URI#testbe:/}" in
   stop) exit 4;;
   cancel) exit 5;;
   hang) while :; do sleep 1; done;;
+  empty) echo 'STATE: +media-empty-error' >&2; while :; do sleep 1; done;;
 esac
 exit 1
 )")

@@ -9,7 +9,8 @@
 // there only, so that the machine's own printing is left untouched. Its backend
 // "testbe" acts as the device URI says: testbe:/ok keeps the document in outputFolder(),
 // testbe:/fail, /stop and /cancel exit with CUPS's codes 1, 4 and 5, testbe:/hang never
-// ends. Needs root.
+// ends, testbe:/empty reports "STATE: +media-empty-error" and never ends. The system's
+// socket backend is there too. Needs root.
 class PrivateCups
 {
 public:

@@ -141,9 +141,14 @@ DemoHttpWorker::Answer DemoHttpWorker::reportPage(const QHash<QString, QString> 
     page.rating = ratingText(query);
     page.frequency = query.value(QStringLiteral("setFrequency"));
 
+    // A batch page asked for without a batch id is what the station sends after a load that
+    // gave it no page (the server was away): it is the client's first request again, so the
+    // client gets its cover page and batch, the samples of an earlier unanswered batch taken over.
+    const bool firstRequest = query.value(QStringLiteral("bid")).trimmed().isEmpty()
+                              && !query.contains(QStringLiteral("pt"));
     DemoLimsEngine engine(*db);
     try {
-        if (!query.contains(QStringLiteral("bid"))) {
+        if (firstRequest) {
             page.kind = PageKind::Cover;
             bool validContact = false;
             const qint64 contactId = page.contactId.trimmed().toLongLong(&validContact);

@@ -11,8 +11,8 @@
 // The pages of the demo report server, apart from the HTTP plumbing.
 //
 // Page contract: every page carries the hidden elements "BATCH_ID" and "PrintType".
-// The first request of a client (no "bid" key) opens a batch and answers the cover
-// page ("COVER"); "&pt=SAMPLES&bid=<id>" answers the samples page ("SAMPLES") and
+// The first request of a client (no "bid" key, or "&bid=" with no id and no "pt") opens
+// a batch and answers the cover page ("COVER"); "&pt=SAMPLES&bid=<id>" answers the samples page ("SAMPLES") and
 // "&bid=<id>" alone the final report page ("REPORT"), both final print types.
 namespace DemoReportPages {
 

@@ -77,6 +77,9 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.pageLoadTimeoutSeconds = ini.value(QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds).toInt();
     if (s.pageLoadTimeoutSeconds <= 0)
         s.pageLoadTimeoutSeconds = 120;
+    s.retryPauseCapSeconds = ini.value(QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds).toInt();
+    if (s.retryPauseCapSeconds <= 0)
+        s.retryPauseCapSeconds = 20;
     s.printer = text(ini, QStringLiteral("Printing/Printer"));
     s.pdfFolder = text(ini, QStringLiteral("Printing/PdfFolder"));
     s.jobTimeoutSeconds = ini.value(QStringLiteral("Printing/JobTimeout"), s.jobTimeoutSeconds).toInt();

@@ -16,6 +16,7 @@ struct StationSettings
     // Report web server
     QString reportServer;                // [ReportServer] Address, e.g. "reports.lab.local"
     int pageLoadTimeoutSeconds = 120;    // [ReportServer] PageLoadTimeout
+    int retryPauseCapSeconds = 20;       // [ReportServer] RetryPauseCap: longest pause after an unreached load
 
     // Printing
     QString printer;                     // [Printing] Printer; empty: the system's default printer

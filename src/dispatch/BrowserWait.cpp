@@ -31,6 +31,10 @@ constexpr int kDefaultJobTimeout = 120;
 constexpr int kCancelGraceSeconds = 15;
 constexpr qint16 kMaxPageLoads = 10;
 constexpr int kReadyStateComplete = 4;
+// The pause before reloading a page whose server was not reached doubles from 1 s up to
+// this: the eleven loads a request may make then span about two minutes (131 s of pauses),
+// so a report server restarted within that time costs a delay instead of the station.
+constexpr int kDefaultRetryPauseCap = 20;
 
 const QString kFailedRequestMessage =
     QStringLiteral("Attempts to contact Quorviks WebServer failed.  This application will be shutdown.")
@@ -44,6 +48,28 @@ const QString kFailedRequestMessage =
 {
     qCInfo(lcReport) << "main window closed during the" << during << "- report request abandoned";
     throw ShutdownRequested();
+}
+
+// The pause after the n-th load in a row that found no server: 1, 2, 4, 8, 16 s, then the cap.
+int reloadPauseSeconds(int unreachedInARow, int capSeconds)
+{
+    const int doubled = 1 << std::clamp(unreachedInARow - 1, 0, 16);
+    return std::min(doubled, capSeconds);
+}
+
+// Sleeps in the event loop like the other waits: a stop click is handled meanwhile and the
+// request goes on, a closed window gives the request up.
+void pauseBeforeReload(Form_HardCopy &form, int seconds)
+{
+    const Clock &clock = *form.seams().clock;
+    const qint64 end = clock.steadyMilliseconds() + qint64(seconds) * 1000;
+    for (qint64 left = end - clock.steadyMilliseconds(); left > 0; left = end - clock.steadyMilliseconds()) {
+        const int openWindows = form.waitEvents(int(std::min<qint64>(kPollMilliseconds, left)));
+        if (form.isUnloaded())
+            abandonRequest("pause before reloading");
+        if (openWindows == 0)
+            return;
+    }
 }
 
 // Runs one step of the request after the first page has loaded: a failing step is
@@ -86,6 +112,8 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     QString printType;
     bool everyPrintSucceeded = true;
     bool firstPageRead = false;
+    int unreachedInARow = 0;
+    const int pauseCap = m_settings.retryPauseCapSeconds > 0 ? m_settings.retryPauseCapSeconds : kDefaultRetryPauseCap;
     const auto navigateFollowUp = [&](const QString &followUp) {
         skipOnFailure("follow-up navigation", [&] {
             qCInfo(lcReport).noquote() << "follow-up request:" << followUp;
@@ -111,6 +139,22 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (pageLoads > kMaxPageLoads)
             failReportRequest(QStringLiteral("no final page after %1 page loads").arg(kMaxPageLoads));
         firstPageRead = true;
+
+        // A load that found no server shows the browser's error page, which is not read:
+        // a print type left from the cover page would print it as another cover. The batch
+        // id stays the server's last, so the batch goes on where it was. The batch page is
+        // asked for after a pause that grows while the server stays away.
+        const QString unreachable = browser.unreachableReason();
+        if (!unreachable.isEmpty()) {
+            printType.clear();
+            const int pause = reloadPauseSeconds(++unreachedInARow, pauseCap);
+            qCWarning(lcReport).noquote()
+                << QStringLiteral("report server not reachable (%1); next load in %2 s").arg(unreachable).arg(pause);
+            pauseBeforeReload(*this, pause);
+            navigateFollowUp(batchPageUrl(url, sBatchId));
+            continue;
+        }
+        unreachedInARow = 0;
 
         skipOnFailure("reading BATCH_ID", [&] { sBatchId = browser.elementValue(QStringLiteral("BATCH_ID")); });
         skipOnFailure("reading PrintType", [&] { printType = browser.elementValue(QStringLiteral("PrintType")); });

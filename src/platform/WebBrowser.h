@@ -21,6 +21,10 @@ public:
     // The value of the loaded document's element with this id; throws Failure when
     // there is no such element (or no document).
     virtual QString elementValue(const QString &id) const = 0;
+    // Once the ready state is 4: why the load did not reach its server, as the browser
+    // words it ("connection refused", "host name not found"); the document is then the
+    // browser's own error page. Empty when the server answered, even with an HTTP error.
+    virtual QString unreachableReason() const = 0;
 
     // Renders the loaded document as a vector PDF (text kept as text, fonts embedded)
     // with the page setup; returns at once. renderState() says when renderedPdf() holds

@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -54,6 +55,46 @@ constexpr double kClockSlackMs = 5.0;
 constexpr int kStaleGraceMs = 1000;
 
 const QString kSettingsGroup = QStringLiteral("PageSetup");
+
+// The browser's own numbers of the failures that have words of their own in the log.
+constexpr int kConnectionRefused = -102;
+constexpr int kNameNotResolved = -105;
+constexpr int kNameResolutionFailed = -137;
+constexpr int kConnectionTimedOut = -118;
+constexpr int kEmptyResponse = -324;
+
+// What kept a finished load from its server; empty when the server answered, with a page
+// or an HTTP error. Connection and name-resolution failures never reached it. An empty
+// response counts with them: the server took the connection and closed it unanswered,
+// which is what a report server does while it is being stopped.
+QString whyUnreached(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return {};
+    const int code = info.errorCode();
+    const bool unreachable = info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain
+                             || info.errorDomain() == QWebEngineLoadingInfo::DnsErrorDomain || code == kEmptyResponse;
+    if (!unreachable)
+        return {};
+    switch (code) {
+    case kConnectionRefused:
+        return QStringLiteral("connection refused");
+    case kNameNotResolved:
+    case kNameResolutionFailed:
+        return QStringLiteral("host name not found");
+    case kConnectionTimedOut:
+        return QStringLiteral("connection timed out");
+    case kEmptyResponse:
+        return QStringLiteral("closed without an answer");
+    default:
+        break;
+    }
+    // "net::ERR_ADDRESS_UNREACHABLE" reads "address unreachable".
+    QString words = info.errorString();
+    words.remove(QStringLiteral("net::")).remove(QStringLiteral("ERR_"));
+    words = words.replace(QLatin1Char('_'), QLatin1Char(' ')).toLower().trimmed();
+    return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
+}
 
 // How long the page setup waits for the print system to make its printer.
 constexpr int kPrinterAnswerMs = 5000;
@@ -104,11 +145,14 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     m_staleGrace = new QTimer(context);
     m_staleGrace->setSingleShot(true);
     m_staleGrace->setInterval(kStaleGraceMs);
-    QObject::connect(m_staleGrace, &QTimer::timeout, context, [this] { completeDocument(m_staleElements); });
+    QObject::connect(m_staleGrace, &QTimer::timeout, context,
+                     [this] { completeDocument(m_staleElements, m_staleUnreachable); });
 
     QObject::connect(page, &QWebEnginePage::loadStarted, context, [this] { onLoadStarted(); });
     QObject::connect(page, &QWebEnginePage::loadProgress, context, [this](int progress) { onLoadProgress(progress); });
     QObject::connect(page, &QWebEnginePage::loadFinished, context, [this](bool ok) { onLoadFinished(ok); });
+    QObject::connect(page, &QWebEnginePage::loadingChanged, context,
+                     [this](const QWebEngineLoadingInfo &info) { onLoadingChanged(info); });
     QObject::connect(page, &QWebEnginePage::renderProcessTerminated, context,
                      [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                          if (status != QWebEnginePage::NormalTerminationStatus)
@@ -133,6 +177,7 @@ void WebEngineBrowser::navigate(const QString &url)
     m_readyState = 1;
     m_hasDocument = false;
     m_elements.clear();
+    m_unreachable.clear();
     m_pageUrl = url;
     qCDebug(lcReport).noquote() << "navigate" << url;
     m_view->load(QUrl::fromUserInput(url));
@@ -182,6 +227,19 @@ void WebEngineBrowser::onLoadFinished(bool ok)
                                   });
 }
 
+void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    // A load's end comes with its finish (in Qt 6.4 just after loadFinished), so it is
+    // known before the finished document's elements have been collected.
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        m_finishedUnreachable.clear();
+        return;
+    }
+    m_finishedUnreachable = whyUnreached(info);
+    if (!m_finishedUnreachable.isEmpty())
+        qCDebug(lcReport).noquote() << "server not reached:" << info.errorString() << "| page:" << m_pageUrl;
+}
+
 void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result)
 {
     if (generation != m_generation || loadPeriod != m_loadPeriods)
@@ -203,16 +261,18 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
     if (olderThanNavigation && m_readyState < 4) {
         qCDebug(lcReport) << "finish still shows the replaced page; waiting for the newer load";
         m_staleElements = elements;
+        m_staleUnreachable = m_finishedUnreachable;
         m_staleGrace->start();
         return;
     }
-    completeDocument(elements);
+    completeDocument(elements, m_finishedUnreachable);
 }
 
-void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements)
+void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements, const QString &unreachable)
 {
     m_staleGrace->stop();
     m_elements = elements;
+    m_unreachable = unreachable;
     m_hasDocument = true;
     m_readyState = 4;
 }
@@ -222,7 +282,7 @@ void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
     qCWarning(lcReport).noquote() << "the page's renderer ended abnormally, exit code" << exitCode << "| page:" << m_pageUrl;
     // Like a browser showing its crash page: completely loaded, with nothing on it.
     if (m_generation > 0 && m_readyState < 4)
-        completeDocument({});
+        completeDocument({}, {});
     if (m_rendering)
         finishRender({}, QStringLiteral("The page's renderer ended during printing"));
 }

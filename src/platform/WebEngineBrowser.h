@@ -14,6 +14,7 @@ class QObject;
 class QPrinter;
 class QTimer;
 class QVariant;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 
 // Where the printed pages go, so that the page setup offers that printer's paper.
@@ -37,6 +38,7 @@ public:
     void navigate(const QString &url) override;
     int readyState() const override;
     QString elementValue(const QString &id) const override;
+    QString unreachableReason() const override { return m_unreachable; }
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override { return m_renderedPdf; }
@@ -61,8 +63,9 @@ private:
     void onLoadStarted();
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
-    void completeDocument(const QHash<QString, QString> &elements);
+    void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable);
     void onRenderProcessTerminated(int exitCode);
 
     static std::shared_ptr<QPrinter> makePdfPrinter();
@@ -82,6 +85,9 @@ private:
     bool m_hasDocument = false;
     QHash<QString, QString> m_elements;
     QHash<QString, QString> m_staleElements;
+    QString m_finishedUnreachable; // of the latest load that finished, see unreachableReason()
+    QString m_staleUnreachable;
+    QString m_unreachable;         // of the completed document
     QString m_pageUrl;
 
     quint64 m_renderJobs = 0;      // one per renderPdf() that started

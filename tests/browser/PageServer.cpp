@@ -42,6 +42,10 @@ void PageServer::serve(QTcpSocket *socket)
             emit replyDue(target);
             if (!alive)
                 return;
+            if (reply.status == 0) {
+                alive->disconnectFromHost();
+                return;
+            }
             QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
             head += "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\n";
             head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";

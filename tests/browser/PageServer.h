@@ -16,7 +16,7 @@ class PageServer : public QObject
 public:
     struct Reply
     {
-        int status = 200;
+        int status = 200;   // 0: the connection is closed without an answer
         QByteArray body;
         int delayMs = 0;
     };

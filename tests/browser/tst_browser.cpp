@@ -107,6 +107,10 @@ void tst_Browser::init()
             reply.status = 204;
             return reply;
         }
+        if (path.startsWith(QStringLiteral("/hangup"))) {
+            reply.status = 0;
+            return reply;
+        }
         // /<anything>?bid=<id>&pt=<type> answers with those values in the hidden inputs.
         const QUrlQuery query(QUrl(path).query());
         reply.body = PageServer::reportPage(query.queryItemValue(QStringLiteral("bid"), QUrl::FullyDecoded),
@@ -252,19 +256,30 @@ void tst_Browser::failedLoadEndsAtFourWithElementsMissing_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("pageShownBefore");
+    QTest::addColumn<QString>("unreachable");
 
-    QTest::newRow("HTTP 404") << m_server.url(QStringLiteral("/missing?bid=3")) << false;
-    QTest::newRow("HTTP 404 after a report page") << m_server.url(QStringLiteral("/missing?bid=3")) << true;
+    QTest::newRow("HTTP 404") << m_server.url(QStringLiteral("/missing?bid=3")) << false << QString();
+    QTest::newRow("HTTP 404 after a report page") << m_server.url(QStringLiteral("/missing?bid=3")) << true
+                                                  << QString();
     QTest::newRow("refused port")
-        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << false;
+        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << false
+        << QStringLiteral("connection refused");
     QTest::newRow("refused port after a report page")
-        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << true;
+        << QStringLiteral("http://127.0.0.1:%1/report?bid=3&pt=COVER").arg(PageServer::refusedPort()) << true
+        << QStringLiteral("connection refused");
+    // As a server does while it is being stopped.
+    QTest::newRow("server closes without an answer") << m_server.url(QStringLiteral("/hangup?bid=3")) << false
+                                                     << QStringLiteral("closed without an answer");
+    // The name is reserved never to resolve.
+    QTest::newRow("host name not found") << QStringLiteral("http://reports.invalid/report?bid=3") << false
+                                         << QStringLiteral("host name not found");
 }
 
 void tst_Browser::failedLoadEndsAtFourWithElementsMissing()
 {
     QFETCH(QString, url);
     QFETCH(bool, pageShownBefore);
+    QFETCH(QString, unreachable);
 
     WebEngineBrowser browser(PrintOptions{});
     if (pageShownBefore)
@@ -274,6 +289,12 @@ void tst_Browser::failedLoadEndsAtFourWithElementsMissing()
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
     QCOMPARE(valueOrMissing(browser, QStringLiteral("BATCH_ID")), QStringLiteral("<missing>"));
     QCOMPARE(valueOrMissing(browser, QStringLiteral("PrintType")), QStringLiteral("<missing>"));
+    // A server that did not answer is told apart from one that answered with an error.
+    QCOMPARE(browser.unreachableReason(), unreachable);
+
+    // The next page that comes from its server says so.
+    loadPage(browser, QStringLiteral("/report?bid=4&pt=SAMPLES"));
+    QCOMPARE(browser.unreachableReason(), QString());
 }
 
 void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()

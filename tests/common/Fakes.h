@@ -91,6 +91,7 @@ struct FakePage
     QMap<QString, QString> elements;  // id -> value; a missing id is a missing element
     bool completes = true;            // false: the page never finishes loading
     int eventsUntilLoaded = 1;        // event-processing calls until ready state 4
+    QString unreachable;              // set: the server was not reached, for this reason
 };
 
 // The browser and the printer behind it: pages render at the next event processing, and
@@ -103,6 +104,7 @@ public:
     void navigate(const QString &url) override;
     int readyState() const override { return m_readyState; }
     QString elementValue(const QString &id) const override;
+    QString unreachableReason() const override { return m_hasDocument ? m_current.unreachable : QString(); }
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override;

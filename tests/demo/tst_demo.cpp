@@ -174,6 +174,7 @@ private slots:
     void printTypeFollowsTheServerMode_data();
     void printTypeFollowsTheServerMode();
     void clientWithNothingDueGetsACoverWithoutBatch();
+    void secondCoverRequestTakesTheSamplesOver_data();
     void secondCoverRequestTakesTheSamplesOver();
     void pagesEscapeTheValuesTheyShow();
     void requestsAreRecordedAsTheStationWroteThem();
@@ -804,12 +805,23 @@ void TestDemo::clientWithNothingDueGetsACoverWithoutBatch()
     QVERIFY(DemoLims::batches(m_path).isEmpty());
 }
 
+void TestDemo::secondCoverRequestTakesTheSamplesOver_data()
+{
+    QTest::addColumn<QString>("again");
+    QTest::newRow("the first request again") << QString();
+    // What the station sends after a load that gave it no page, the server being away.
+    QTest::newRow("a batch page without a batch id") << QStringLiteral("&bid=");
+}
+
 void TestDemo::secondCoverRequestTakesTheSamplesOver()
 {
+    QFETCH(QString, again);
     DemoReportServer server(m_path);
     QVERIFY(server.start());
     const QString first = element(httpGet(stationUrl(server, 104, kEarlier)).body, QStringLiteral("BATCH_ID"));
-    const QString second = element(httpGet(stationUrl(server, 104, kEarlier)).body, QStringLiteral("BATCH_ID"));
+    const HttpAnswer cover = httpGet(stationUrl(server, 104, kEarlier) + again);
+    QCOMPARE(element(cover.body, QStringLiteral("PrintType")), QStringLiteral("COVER"));
+    const QString second = element(cover.body, QStringLiteral("BATCH_ID"));
     QVERIFY(first != second);
     const QList<DemoLims::BatchInfo> open = DemoLims::batches(m_path);
     QCOMPARE(open.size(), 1);
@@ -918,7 +930,7 @@ void TestDemo::serverProcessPrintsItsAddressAndServes()
     QVERIFY2(match.hasMatch(), qPrintable(line));
     const DemoLims::WorkListRow row = DemoLims::workList(path, DemoLims::kMainLab).first();
     const HttpAnswer answer =
-        httpGet(QStringLiteral("http://%1/CommonFiles/reports/RPT_LBX_Distrib.asp?cid=%2&sd=%3&bid=")
+        httpGet(QStringLiteral("http://%1/CommonFiles/reports/RPT_LBX_Distrib.asp?cid=%2&sd=%3&pt=SAMPLES&bid=")
                     .arg(match.captured(1))
                     .arg(row.contactId)
                     .arg(generalDateText(row.recDate)));

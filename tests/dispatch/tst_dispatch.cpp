@@ -166,6 +166,8 @@ private slots:
     void emptyPrintTypeIsReloadedWithTheBatchId();
     void pageSequenceWithoutFinalPageFailsAtTheEleventhLoad();
     void pageThatNeverLoadsTimesOut();
+    void unreachableServerIsReloadedAfterGrowingPauses_data();
+    void unreachableServerIsReloadedAfterGrowingPauses();
     void windowClosedDuringAWaitAbandonsTheRequestSilently_data();
     void windowClosedDuringAWaitAbandonsTheRequestSilently();
     void pauseIsFourTenthsOfASecondPerReport_data();
@@ -782,14 +784,108 @@ void tst_Dispatch::pageThatNeverLoadsTimesOut()
     QVERIFY(s.f.events.waitEventsCalls <= 30 * 4 + 1);
 }
 
+void tst_Dispatch::unreachableServerIsReloadedAfterGrowingPauses_data()
+{
+    // Per navigation: "U" the server is not reached, "E" a page without a print type, "."
+    // the server's page for the URL (no batch id: the cover of B9; "&pt=SAMPLES&bid=": the
+    // samples page; "&bid=" with an id: the report page).
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("pauseCap");          // [ReportServer] RetryPauseCap; 0: the default
+    QTest::addColumn<QStringList>("requests");  // every navigation, after the request URL
+    QTest::addColumn<QList<int>>("pauses");     // whole seconds from one navigation to the next
+    QTest::addColumn<QStringList>("printed");   // print types handed to the printer
+    QTest::addColumn<bool>("fails");
+
+    QTest::newRow("server away: pauses grow to 20 s, the eleventh load fails")
+        << QStringList(11, "U") << 0 << QStringList{""} + QStringList(10, "&bid=")
+        << QList<int>{1, 2, 4, 8, 16, 20, 20, 20, 20, 20} << QStringList() << true;
+    QTest::newRow("pages in between are reloaded at once and start the pauses anew")
+        << QStringList{"U", "U", "U", "E", "U", "U", "."} << 0
+        << QStringList{"", "&bid=", "&bid=", "&bid=", "&bid=B9", "&bid=B9", "&bid=B9"}
+        << QList<int>{1, 2, 4, 0, 1, 2} << QStringList{"REPORT"} << false;
+    QTest::newRow("server away after the cover: its batch goes on, no second cover")
+        << QStringList{".", ".", "U", "U", "."} << 0
+        << QStringList{"", "&bid=B9", "&pt=SAMPLES&bid=B9", "&bid=B9", "&bid=B9"} << QList<int>{0, 0, 1, 2}
+        << QStringList{"COVER", "REPORT"} << false;
+    QTest::newRow("pauses capped by the setting, then the client's first page")
+        << QStringList{"U", "U", "U", "U", "U", ".", ".", "."} << 3
+        << QStringList{""} + QStringList(5, "&bid=") + QStringList{"&bid=B9", "&pt=SAMPLES&bid=B9"}
+        << QList<int>{1, 2, 3, 3, 3, 0, 0} << QStringList{"COVER", "SAMPLES"} << false;
+}
+
+void tst_Dispatch::unreachableServerIsReloadedAfterGrowingPauses()
+{
+    QFETCH(QStringList, answers);
+    QFETCH(int, pauseCap);
+    QFETCH(QStringList, requests);
+    QFETCH(QList<int>, pauses);
+    QFETCH(QStringList, printed);
+    QFETCH(bool, fails);
+
+    Station s;
+    if (pauseCap > 0) {
+        s.f.settings.retryPauseCapSeconds = pauseCap;
+        s.f.create();
+        s.f.load();
+    }
+    QList<qint64> navigatedAtMs;
+    s.f.browser.server = [&](const QString &url) {
+        navigatedAtMs << s.f.clock.steadyMilliseconds();
+        const QString answer = answers.value(navigatedAtMs.size() - 1);
+        FakePage answered = page("B9", std::nullopt, 0);
+        if (answer == "U") {
+            answered = page("", std::nullopt, 0);
+            answered.elements.clear();
+            answered.unreachable = QStringLiteral("connection refused");
+        } else if (answer == ".") {
+            const QString suffix = url.mid(kRequestUrl.size());
+            const QString type = suffix.isEmpty() || suffix == "&bid=" ? "COVER"
+                : suffix.startsWith("&pt=SAMPLES")                     ? "SAMPLES"
+                                                                       : "REPORT";
+            answered = page("B9", type, 0);
+        }
+        return answered;
+    };
+    s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
+    for (int pause : std::as_const(pauses)) {
+        if (pause > 0)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("report server not reachable (connection "
+                                                                         "refused); next load in %1 s")
+                                                              .arg(pause)));
+    }
+
+    if (fails)
+        QVERIFY_THROWS_EXCEPTION(ShutdownRequested, s.form().Wait_And_Print(kRequestUrl));
+    else
+        s.form().Wait_And_Print(kRequestUrl);
+
+    QStringList sent;
+    for (const QString &url : std::as_const(s.f.browser.navigations))
+        sent << url.mid(kRequestUrl.size());
+    QCOMPARE(sent, requests);
+    QList<int> slept;
+    for (qsizetype i = 1; i < navigatedAtMs.size(); ++i)
+        slept << int((navigatedAtMs.at(i) - navigatedAtMs.at(i - 1)) / 1000);
+    QCOMPARE(slept, pauses);
+    QStringList types;
+    for (const PrintPage &page : std::as_const(s.f.browser.submitted))
+        types << page.printType;
+    QCOMPARE(types, printed);
+    QCOMPARE(s.f.messages.shown, fails ? QStringList{kFailedRequestMessage} : QStringList());
+    QCOMPARE(s.deletes().size(), fails ? 0 : 1);
+}
+
 void tst_Dispatch::windowClosedDuringAWaitAbandonsTheRequestSilently_data()
 {
     QTest::addColumn<int>("eventsUntilLoaded");
     QTest::addColumn<int>("closeAtCall");
     QTest::addColumn<int>("printedPages");
-    QTest::newRow("during the page wait") << 5 << 1 << 0;
+    QTest::addColumn<bool>("serverUnreachable");
+    QTest::newRow("during the page wait") << 5 << 1 << 0 << false;
     // The page is there at once; the second event processing is the print wait's.
-    QTest::newRow("during the print wait") << 0 << 2 << 1;
+    QTest::newRow("during the print wait") << 0 << 2 << 1 << false;
+    // The error page is there at once; the second event processing is the pause's.
+    QTest::newRow("during the pause before reloading") << 0 << 2 << 0 << true;
 }
 
 void tst_Dispatch::windowClosedDuringAWaitAbandonsTheRequestSilently()
@@ -797,9 +893,17 @@ void tst_Dispatch::windowClosedDuringAWaitAbandonsTheRequestSilently()
     QFETCH(int, eventsUntilLoaded);
     QFETCH(int, closeAtCall);
     QFETCH(int, printedPages);
+    QFETCH(bool, serverUnreachable);
 
     Station s;
-    s.f.browser.server = [&](const QString &) { return page("B1", QStringLiteral("SAMPLES"), eventsUntilLoaded); };
+    s.f.browser.server = [&](const QString &) {
+        FakePage answer = page("B1", QStringLiteral("SAMPLES"), eventsUntilLoaded);
+        if (serverUnreachable) {
+            answer.elements.clear();
+            answer.unreachable = QStringLiteral("connection refused");
+        }
+        return answer;
+    };
     s.form().lblStatsValue[4]->setText(QStringLiteral("10"));
     s.f.events.script = [&](int call) {
         if (call == closeAtCall)

@@ -122,10 +122,13 @@ public:
     }
 
     // With outsideLims the server process answers as the LIMS on the wire as well, and
-    // the station is pointed there instead of starting a front end of its own.
-    bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false)
+    // the station is pointed there instead of starting a front end of its own. Port 0: a
+    // free one.
+    bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false, quint16 port = 0)
     {
         QStringList arguments = {QStringLiteral("--db"), lims, QStringLiteral("--mode"), mode};
+        if (port != 0)
+            arguments << QStringLiteral("--port") << QString::number(port);
         if (outsideLims) {
             limsPassword = DemoTdsServer::randomPassword();
             QFile secret(m_dir.filePath(QStringLiteral("lims-password")));
@@ -410,6 +413,8 @@ private slots:
     // Faults
     void reportServerFaultShutsDownWithoutDeleting_data();
     void reportServerFaultShutsDownWithoutDeleting();
+    void reportServerRestartIsRiddenOut_data();
+    void reportServerRestartIsRiddenOut();
     void slowReportServerIsWaitedFor();
     void windowClosedDuringAPageLoadDeletesNothing();
     void failedPrintingKeepsEveryBatch_data();
@@ -617,11 +622,12 @@ void tst_E2E::reportServerFaultShutsDownWithoutDeleting_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<int>("pageTimeout");
     QTest::addColumn<bool>("coverPrinted");
+    QTest::addColumn<int>("unreachableLoads");
 
-    QTest::newRow("server refuses connections") << QStringLiteral("refuse") << 120 << false;
-    QTest::newRow("server never sends a final page") << QStringLiteral("nofinal") << 120 << true;
-    QTest::newRow("pages without a print type") << QStringLiteral("noelement") << 120 << false;
-    QTest::newRow("server slower than the page time-out") << QStringLiteral("slow:8000") << 3 << false;
+    QTest::newRow("server refuses connections") << QStringLiteral("refuse") << 120 << false << 10;
+    QTest::newRow("server never sends a final page") << QStringLiteral("nofinal") << 120 << true << 0;
+    QTest::newRow("pages without a print type") << QStringLiteral("noelement") << 120 << false << 0;
+    QTest::newRow("server slower than the page time-out") << QStringLiteral("slow:8000") << 3 << false << 0;
 }
 
 void tst_E2E::reportServerFaultShutsDownWithoutDeleting()
@@ -629,19 +635,29 @@ void tst_E2E::reportServerFaultShutsDownWithoutDeleting()
     QFETCH(QString, mode);
     QFETCH(int, pageTimeout);
     QFETCH(bool, coverPrinted);
+    QFETCH(int, unreachableLoads);
 
     m_current = newStation();
     Station &s = *m_current;
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
     QVERIFY(s.startServer(mode));
-    QVERIFY(s.startStation({{QStringLiteral("ReportServer/PageLoadTimeout"), QString::number(pageTimeout)}}));
+    // Pauses of 1 s between loads that find no server keep the refused row short; their
+    // growth up to 20 s is tst_dispatch's.
+    QVERIFY(s.startStation({{QStringLiteral("ReportServer/PageLoadTimeout"), QString::number(pageTimeout)},
+                            {QStringLiteral("ReportServer/RetryPauseCap"), QStringLiteral("1")}}));
     QVERIFY(s.loginAndStart());
 
     // The failure message, then the shutdown once the operator has read it.
     const QString message = s.window(kMessageTitle, 90 * kSecond);
     QVERIFY2(!message.isEmpty(), "no failure message");
     QVERIFY(s.log().contains(QLatin1String("report request failed")));
+    // Every load but the last that found no server was followed by a pause of its own.
+    QCOMPARE(s.log().count(QLatin1String("report server not reachable (connection refused); next load in 1 s")),
+             unreachableLoads);
+    const qint64 requestTook = s.logTime(QStringLiteral("report request:")).msecsTo(
+        s.logTime(QStringLiteral("report request failed")));
+    QVERIFY2(requestTook >= unreachableLoads * kSecond, qPrintable(QString::number(requestTook)));
     QVERIFY2(s.running(), "the station ended before the operator acknowledged the message");
     s.keys(message, QStringLiteral("Return"));
     QVERIFY2(s.waitForExit(30 * kSecond), "the station did not shut down");
@@ -656,6 +672,98 @@ void tst_E2E::reportServerFaultShutsDownWithoutDeleting()
         ++covers;
     }
     QCOMPARE(covers, coverPrinted ? 1 : 0);
+}
+
+void tst_E2E::reportServerRestartIsRiddenOut_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("afterSecondCover");
+    QTest::addColumn<int>("reportPages");
+
+    // The next client's request finds no server; its reload without a batch id gets the
+    // restarted server's cover.
+    QTest::newRow("between two clients") << QStringLiteral("normal") << false << 0;
+    // The samples page (1.5 s in coming) is cut off: the batch goes on with its report page.
+    QTest::newRow("after a cover was printed") << QStringLiteral("slow:1500") << true << 1;
+}
+
+void tst_E2E::reportServerRestartIsRiddenOut()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, afterSecondCover);
+    QFETCH(int, reportPages);
+
+    m_current = newStation();
+    Station &s = *m_current;
+    QVERIFY(s.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
+    const int clients = afterSecondCover ? 3 : 5;
+    for (qint64 id = 831; id < 831 + clients; ++id)
+        QVERIFY(addDueClient(s.lims, id, DemoLims::kMainLab, 2, recDate));
+    QVERIFY(s.startServer(mode));
+    const quint16 port = s.serverAddress.section(QLatin1Char(':'), 1).toUShort();
+    QVERIFY(port > 0);
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+
+    // The server process is killed once the first batch is deleted, or once the second
+    // client's cover is printed; it is started again on its port once the station has
+    // found it away three times in a row (3 s of pauses).
+    const auto covers = [&] {
+        const QList<PdfPage> pages = pdfPages(s.pdfFolder);
+        return std::count_if(pages.begin(), pages.end(),
+                             [](const PdfPage &page) { return page.printType == QLatin1String("COVER"); });
+    };
+    QVERIFY(QTest::qWaitFor(
+        [&] { return afterSecondCover ? covers() >= 2 : !deletedBatchIds(s.lims).isEmpty(); }, 60 * kSecond));
+    s.server.kill();
+    QVERIFY(s.server.waitForFinished(10 * kSecond));
+    QVERIFY2(s.waitForLog(QStringLiteral("report server not reachable (connection refused); next load in 4 s"),
+                          60 * kSecond),
+             "the station did not find the server away three times in a row");
+    // A port still held by the killed server's connections is tried again.
+    const bool restarted =
+        QTest::qWaitFor([&] { return s.startServer(QStringLiteral("normal"), false, port); }, 20 * kSecond);
+    QVERIFY2(restarted, "the server did not start again on its port");
+
+    const bool printed = QTest::qWaitFor(
+        [&] {
+            const QList<DemoLims::SampleInfo> all = DemoLims::samples(s.lims);
+            return std::all_of(all.begin(), all.end(), [](const DemoLims::SampleInfo &sample) {
+                return sample.status == QLatin1String("DISTRIBUTED");
+            }) || !s.running();
+        },
+        120 * kSecond);
+    QVERIFY2(printed && s.running(), "the due reports were not all printed");
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 60 * kSecond), "the run did not end");
+    QVERIFY(s.running());
+    QVERIFY(!s.hasWindow(kMessageTitle));
+    QVERIFY(!s.log().contains(QLatin1String("report request failed")));
+
+    // Each client printed once, a cover and one final page, in the batch that was deleted;
+    // the pages of a batch cut short by the restart are its cover and its report page.
+    const QStringList deleted = deletedBatchIds(s.lims);
+    QCOMPARE(deleted.size(), clients);
+    QHash<QString, QStringList> pagesOfBatch;
+    for (const PdfPage &page : pdfPages(s.pdfFolder))
+        pagesOfBatch[page.batchId] << page.printType;
+    QCOMPARE(QSet<QString>(deleted.begin(), deleted.end()),
+             QSet<QString>(pagesOfBatch.keyBegin(), pagesOfBatch.keyEnd()));
+    for (auto it = pagesOfBatch.cbegin(); it != pagesOfBatch.cend(); ++it) {
+        QStringList types = it.value();
+        types.sort();
+        QVERIFY2(types == QStringList({"COVER", "SAMPLES"}) || types == QStringList({"COVER", "REPORT"}),
+                 qPrintable(it.key() + QLatin1String(": ") + types.join(QLatin1Char(','))));
+    }
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(s.lims))
+        QVERIFY2(deleted.contains(sample.batchId), qPrintable(sample.sampleNo));
+    const QList<PdfPage> pages = pdfPages(s.pdfFolder);
+    QCOMPARE(std::count_if(pages.begin(), pages.end(),
+                           [](const PdfPage &page) { return page.printType == QLatin1String("REPORT"); }),
+             qsizetype(reportPages));
+
+    QVERIFY(s.exitByKeyboard());
+    QCOMPARE(s.station.exitCode(), 0);
 }
 
 void tst_E2E::slowReportServerIsWaitedFor()

@@ -1,11 +1,14 @@
 // The demo report server as a process of its own, for end-to-end runs of the station:
 //   hardcopy-demo-server --db PATH [--port N] [--mode MODE] [--create [--clients N]]
 //                        [--tds [--tds-port N] --tds-user U (--tds-password-file F | --tds-password P)]
+//   hardcopy-demo-server --db PATH --tds-only [--tds-port N] --tds-user U --tds-password-file F
 // Prints "listening on 127.0.0.1:<port>" once it accepts connections and serves until
 // it is killed. With --mode refuse it takes a free port, closes it again and prints
 // "refusing on 127.0.0.1:<port>": a station pointed there finds nobody listening.
 // With --tds it also answers as the demo LIMS on SQL Server's wire protocol, with the
-// login it is given, and prints "tds listening on 127.0.0.1,<port>" first.
+// login it is given, and prints "tds listening on 127.0.0.1,<port>" first. With --tds-only
+// it answers on the wire alone, without the report server: a database server that tests
+// kill, freeze and start again on the same port, as a laboratory's goes away and comes back.
 #include <cstdio>
 #include <memory>
 
@@ -63,6 +66,8 @@ int main(int argc, char *argv[])
                                        QStringLiteral("parameter=value"));
     const QCommandLineOption tdsOption(QStringLiteral("tds"),
                                        QStringLiteral("Also answer as the demo LIMS on SQL Server's wire protocol."));
+    const QCommandLineOption tdsOnlyOption(
+        QStringLiteral("tds-only"), QStringLiteral("Answer only as the demo LIMS on the wire: no report server."));
     const QCommandLineOption tdsPortOption(QStringLiteral("tds-port"), QStringLiteral("Its port (0: a free one)."),
                                            QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption tdsUserOption(QStringLiteral("tds-user"), QStringLiteral("The login it accepts."),
@@ -74,8 +79,8 @@ int main(int argc, char *argv[])
                                                QStringLiteral("The login's password (visible to other users of the "
                                                               "machine; prefer --tds-password-file)."),
                                                QStringLiteral("password"));
-    parser.addOptions({dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption, setOption,
-                       tdsOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption});
+    parser.addOptions({ dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption,
+        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption });
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -124,7 +129,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--port takes a port number."));
 
     std::unique_ptr<DemoTdsServer> tds;
-    if (parser.isSet(tdsOption)) {
+    const bool tdsOnly = parser.isSet(tdsOnlyOption);
+    if (parser.isSet(tdsOption) || tdsOnly) {
         QString password = parser.value(tdsPasswordOption);
         if (parser.isSet(tdsPasswordFileOption)) {
             QFile file(parser.value(tdsPasswordFileOption));
@@ -141,7 +147,10 @@ int main(int argc, char *argv[])
         if (!tds->start(quint16(tdsPort)))
             return fail(QStringLiteral("cannot listen on 127.0.0.1,%1.").arg(tdsPort));
         std::printf("tds listening on %s\n", qPrintable(tds->serverAddress()));
+        std::fflush(stdout);
     }
+    if (tdsOnly)
+        return app.exec();
 
     DemoReportServer server(path);
     const QString mode = parser.value(modeOption);

@@ -31,20 +31,41 @@ DemoSql::Error storageError(const QSqlError &error)
 
 } // namespace
 
+QDateTime demoKeptDateTime(const QDateTime &value)
+{
+    if (!value.isValid() || value.time().msec() == 0)
+        return value;
+    constexpr qint64 kTicksPerDay = 24LL * 3600 * 300;
+    const qint64 ticks = (qint64(value.time().msecsSinceStartOfDay()) * 3 + 5) / 10;
+    if (ticks >= kTicksPerDay)
+        return QDateTime(value.date().addDays(1), QTime(0, 0));
+    // Back to whole milliseconds as the server shows them: 37 ticks are .123, 38 are .127.
+    return QDateTime(value.date(), QTime::fromMSecsSinceStartOfDay(int((ticks * 10 + 1) / 3)));
+}
+
+// Whole seconds keep the short form, so a file written before fractions were kept reads
+// and compares as it did.
 QString demoDateText(const QDateTime &value)
 {
-    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    const QDateTime kept = demoKeptDateTime(value);
+    if (kept.time().msec() == 0)
+        return kept.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    return kept.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
 }
 
 // Read by hand: the work list converts one date per row, and the format parser of
 // QDateTime costs more than the query itself on a list of thousands.
 QDateTime demoDateFromText(const QString &text)
 {
-    if (text.size() != 19 || text.at(4) != QLatin1Char('-') || text.at(10) != QLatin1Char('T'))
-        return QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    const bool fraction = text.size() == 23 && text.at(19) == QLatin1Char('.');
+    if ((text.size() != 19 && !fraction) || text.at(4) != QLatin1Char('-') || text.at(10) != QLatin1Char('T')) {
+        return QDateTime::fromString(text,
+            text.contains(QLatin1Char('.')) ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                            : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    }
     const auto number = [&text](int from, int length) { return QStringView(text).mid(from, length).toInt(); };
     return QDateTime(QDate(number(0, 4), number(5, 2), number(8, 2)),
-                     QTime(number(11, 2), number(14, 2), number(17, 2)));
+        QTime(number(11, 2), number(14, 2), number(17, 2), fraction ? number(20, 3) : 0));
 }
 
 DemoDatabase::DemoDatabase(const QString &path)

@@ -45,6 +45,10 @@ private:
     QSqlDatabase m_db;
 };
 
-// Date and time as the demo LIMS stores them: local wall-clock text, to the second.
+// Date and time as the demo LIMS stores them: local wall-clock text, with the fraction of
+// a second that SQL Server's datetime keeps when there is one ("2026-11-28T10:52:29.123").
 QString demoDateText(const QDateTime &value);
 QDateTime demoDateFromText(const QString &text);
+// The value as a datetime column of SQL Server keeps it: to 1/300 s, which shows as
+// milliseconds ending in 0, 3 or 7 (10:52:29.125 is kept as 10:52:29.127).
+QDateTime demoKeptDateTime(const QDateTime &value);

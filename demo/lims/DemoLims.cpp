@@ -49,7 +49,9 @@ struct SeedClient
 };
 
 // Names chosen to exercise what the station must carry through unchanged: a quote,
-// an ampersand, trailing blanks and letters outside ASCII.
+// an ampersand, trailing blanks and letters outside ASCII. The names and end-user ids are
+// varchar columns in code page 1252 on the LIMS, so every letter is one that code page
+// holds, those it has beyond Latin-1 (Š, Ž) included.
 const SeedClient kSeedClients[] = {
     {1001, "Acme Water Utility", "ACME01", false},
     {1002, "O'Brien Environmental", "OBRIEN", false},
@@ -62,7 +64,7 @@ const SeedClient kSeedClients[] = {
     {1009, "Blue Ridge Dairy", "BRDAIRY", false},
     {1010, "Cedar Falls Municipal", "CEDARF", false},
     {1011, "Northwind Foods", "NWFOODS", false},
-    {1012, "\u0141\u00f3d\u017a Water Works", "LODZWW", false},
+    {1012, "\u0160kofja Loka Water Works", "SKOFJA", false},
     {1013, "Pine Valley Golf Club", "PVGOLF", false},
     {1014, "Summit Engineering", "SUMMIT", false},
     {1015, "Greenfield School District", "GFSD", false},
@@ -86,7 +88,7 @@ const SeedClient kSeedClients[] = {
     {2009, "Dubois & Fils", "DUBOIS&F ", true},
     {2010, "Redstone Quarry", "REDSTONE", true},
     {2011, "Alpine Springs Water", "ALPINE", true},
-    {2012, "K\u014dbe Trading Co.", "KOBE", true},
+    {2012, "\u017datec Hop Growers", "ZATEC", true},
 };
 
 struct Analysis
@@ -107,6 +109,17 @@ bool forcedSevere(qint64 id) { return id == 1002 || id == 2003; }
 bool forcedAbnormal(qint64 id) { return id == 1004 || id == 2009; }
 bool forcedCustom(qint64 id) { return id == 1003 || id == 2005; }
 bool forcedTwoDates(qint64 id) { return id == 1001 || id == 1012 || id == 2001; }
+// These clients' reports were stamped with the time of entry, as a LIMS that takes the
+// current time stamps them: SQL Server keeps the fraction of a second, which the station's
+// date text leaves out. An invalid time for the others.
+QTime stampedTime(qint64 id)
+{
+    if (id == 1006)
+        return QTime(10, 52, 29, 123);
+    if (id == 2004)
+        return QTime(14, 7, 41, 587);
+    return {};
+}
 
 class Seeder
 {
@@ -196,8 +209,10 @@ void seedStandard(Seeder &seeder)
         else if (forcedAbnormal(client.id))
             forcedSeverity = 6;
         const bool withTime = seeder.randomBelow(3) == 0 || client.id == 1002;
-        seeder.dueGroup(client.id, seeder.recDate(seeder.randomBelow(7), withTime), forcedSeverity,
-                        forcedCustom(client.id));
+        QDateTime due = seeder.recDate(seeder.randomBelow(7), withTime);
+        if (const QTime stamp = stampedTime(client.id); stamp.isValid())
+            due = QDateTime(due.date(), stamp);
+        seeder.dueGroup(client.id, due, forcedSeverity, forcedCustom(client.id));
         if (forcedTwoDates(client.id))
             seeder.dueGroup(client.id, seeder.recDate(8 + seeder.randomBelow(5), true), -1, false);
     }
@@ -568,6 +583,21 @@ qint64 addSample(const QString &path, const SampleInfo &sample)
         id = query.lastInsertId().toLongLong();
     });
     return id;
+}
+
+bool setRecordDate(const QString &path, qint64 contactId, const QDateTime &recDate, const QDateTime &newRecDate)
+{
+    bool moved = false;
+    const bool done = withDatabase(path, [&](DemoDatabase &db) {
+        const QVariantList bindings = { demoDateText(newRecDate), contactId, demoDateText(recDate) };
+        db.begin();
+        const QSqlQuery samples
+            = db.run(QStringLiteral("UPDATE samples SET rec_date = ? WHERE contact_id = ? AND rec_date = ?"), bindings);
+        moved = samples.numRowsAffected() > 0;
+        db.run(QStringLiteral("UPDATE batches SET rec_date = ? WHERE contact_id = ? AND rec_date = ?"), bindings);
+        db.commit();
+    });
+    return done && moved;
 }
 
 bool addOperator(const QString &path, const QString &password, int rights, const QString &labCode,

@@ -137,7 +137,13 @@ struct SampleInfo
     QString batchId;
 };
 bool addClient(const QString &path, const ClientInfo &client);
+// The record date is kept as SQL Server's datetime keeps it, to 1/300 s.
 qint64 addSample(const QString &path, const SampleInfo &sample); // the new sample id, or 0
+// Moves a client's samples (and open batches) of one record date to another, kept to
+// 1/300 s: a LIMS that stamps record dates with the current time holds values like
+// 10:52:29.123, which the station's date text, to the second, does not name exactly.
+// False when the client has no sample of that record date.
+bool setRecordDate(const QString &path, qint64 contactId, const QDateTime &recDate, const QDateTime &newRecDate);
 bool addOperator(const QString &path, const QString &password, int rights, const QString &labCode,
                  const QString &empNum);
 QList<SampleInfo> samples(const QString &path, qint64 contactId = -1);

@@ -109,8 +109,10 @@ DemoBatchOutcome DemoLimsCore::runRecognised(const QString &sql, const QString &
                 DemoStatementAnswer answer;
                 answer.rows = engine.run(statement, now);
                 answer.count = answer.rows ? answer.rows->rowCount() : engine.rowsChanged();
-                if (answer.rows)
+                if (answer.rows) {
                     answer.kinds = DemoLimsEngine::columnKinds(statement);
+                    answer.codePageText = DemoLimsEngine::codePageColumns(statement);
+                }
                 outcome.answers.push_back(answer);
             }
             const QString said = fault.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok, ") + fault;

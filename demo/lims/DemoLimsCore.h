@@ -17,6 +17,7 @@ struct DemoStatementAnswer
 {
     ResultSetPtr rows; // null: the statement yields no result set
     QVector<DbValue::Kind> kinds; // the type of each column of rows
+    QVector<bool> codePageText; // the text columns declared varchar in code page 1252, by position
     qint64 count = -1; // rows selected or changed; -1 when the statement reports none
 };
 

@@ -433,6 +433,13 @@ QVector<DbValue::Kind> DemoLimsEngine::columnKinds(const Statement &statement)
     }
 }
 
+QVector<bool> DemoLimsEngine::codePageColumns(const Statement &statement)
+{
+    if (statement.kind == Statement::Kind::SelectFunction)
+        return { false, true, true, false, false, false };
+    return {};
+}
+
 ResultSetPtr DemoLimsEngine::run(const Statement &statement, const QDateTime &now)
 {
     m_rowsChanged = -1;
@@ -625,14 +632,22 @@ void DemoLimsEngine::updateSettings(const Statement &statement)
 QString DemoLimsEngine::createBatch(qint64 contactId, const QDateTime &recDate, const QDateTime &now,
                                     const QString &type)
 {
-    const QVariantList group = {contactId, demoDateText(recDate), type};
+    // The request names the record date in the station's date text, to the second, while
+    // the LIMS keeps it to 1/300 s: the group is the client's due samples of that second.
+    const QDateTime second(
+        recDate.date(), QTime(recDate.time().hour(), recDate.time().minute(), recDate.time().second()));
+    const QVariantList group = { contactId, demoDateText(second), demoDateText(second.addSecs(1)), type };
+    const QString inGroup = QStringLiteral("contact_id = ? AND rec_date >= ? AND rec_date < ? "
+                                           "AND distribution_type = ? COLLATE NOCASE AND status = 'DUE'");
     qint64 due = 0;
+    QString groupDate;
     {
-        QSqlQuery count = m_db.run(QStringLiteral("SELECT COUNT(*) FROM samples WHERE contact_id = ? AND rec_date = ? "
-                                                  "AND distribution_type = ? COLLATE NOCASE AND status = 'DUE'"),
-                                   group);
-        if (count.next())
+        QSqlQuery count
+            = m_db.run(QStringLiteral("SELECT COUNT(*), MIN(rec_date) FROM samples WHERE ") + inGroup, group);
+        if (count.next()) {
             due = count.value(0).toLongLong();
+            groupDate = count.value(1).toString();
+        }
     }
     if (due == 0)
         return {};
@@ -647,11 +662,9 @@ QString DemoLimsEngine::createBatch(qint64 contactId, const QDateTime &recDate, 
              {QString::number(next + 1)});
     m_db.run(QStringLiteral("INSERT INTO batches(batch_id, contact_id, rec_date, distribution_type, created_at) "
                             "VALUES(?, ?, ?, ?, ?)"),
-             {batchId, contactId, demoDateText(recDate), type, demoDateText(now)});
+        { batchId, contactId, groupDate, type, demoDateText(now) });
     // A group asked for again takes its samples over from its earlier, unprinted batch.
-    m_db.run(QStringLiteral("UPDATE samples SET batch_id = ? WHERE contact_id = ? AND rec_date = ? "
-                            "AND distribution_type = ? COLLATE NOCASE AND status = 'DUE'"),
-             {batchId, contactId, demoDateText(recDate), type});
+    m_db.run(QStringLiteral("UPDATE samples SET batch_id = ? WHERE ") + inGroup, QVariantList { batchId } + group);
     m_db.run(QStringLiteral("DELETE FROM batches WHERE batch_id <> ? AND NOT EXISTS "
                             "(SELECT 1 FROM samples s WHERE s.batch_id = batches.batch_id)"),
              {batchId});

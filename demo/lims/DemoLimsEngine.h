@@ -32,6 +32,10 @@ public:
     qint64 rowsChanged() const { return m_rowsChanged; }
     // The type of each column of a statement's result set.
     static QVector<DbValue::Kind> columnKinds(const DemoSql::Statement &statement);
+    // The text columns the LIMS declares varchar in its Windows code page (1252, collation
+    // Latin1_General_CI_AS) rather than nvarchar, as a laboratory's database often has
+    // them: the work list's client name and end-user id. By position; empty: none.
+    static QVector<bool> codePageColumns(const DemoSql::Statement &statement);
 
     struct ClientRow
     {
@@ -46,7 +50,8 @@ public:
     // Ordered by record date and name, as the function returns them.
     QVector<ClientRow> activeClients(const QString &type, const QString &lab, qint64 threshold, bool custom);
 
-    // Gathers the group's due samples into a new batch; empty when nothing is due.
+    // Gathers the group's due samples into a new batch; empty when nothing is due. The
+    // record date is matched to the second, as the report request names it.
     QString createBatch(qint64 contactId, const QDateTime &recDate, const QDateTime &now,
                         const QString &type = QStringLiteral("HARD_COPY"));
 

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QSet>
 
+#include "demo/lims/DemoDatabase.h"
 #include "platform/DbValue.h"
 
 namespace DemoSql {
@@ -141,16 +142,26 @@ QDateTime parseDateText(const QString &text)
     const QString date = DbValue::generalDatePart();
     const QString time = DbValue::generalTimePart();
     const QStringList formats = {
-        date + QLatin1Char(' ') + time, date,
-        QStringLiteral("M/d/yyyy h:mm:ss AP"), QStringLiteral("M/d/yyyy h:mm AP"),
-        QStringLiteral("M/d/yyyy H:mm:ss"), QStringLiteral("M/d/yyyy H:mm"), QStringLiteral("M/d/yyyy"),
-        QStringLiteral("yyyy-MM-dd HH:mm:ss"), QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm"), QStringLiteral("yyyy-MM-dd"), QStringLiteral("yyyyMMdd"),
+        date + QLatin1Char(' ') + time,
+        date,
+        QStringLiteral("M/d/yyyy h:mm:ss AP"),
+        QStringLiteral("M/d/yyyy h:mm AP"),
+        QStringLiteral("M/d/yyyy H:mm:ss"),
+        QStringLiteral("M/d/yyyy H:mm"),
+        QStringLiteral("M/d/yyyy"),
+        QStringLiteral("yyyy-MM-dd HH:mm:ss"),
+        QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm:ss.z"),
+        QStringLiteral("yyyy-MM-ddTHH:mm:ss.z"),
+        QStringLiteral("yyyy-MM-dd HH:mm"),
+        QStringLiteral("yyyy-MM-dd"),
+        QStringLiteral("yyyyMMdd"),
     };
     for (const QString &format : formats) {
         const QDateTime parsed = QDateTime::fromString(value, format);
+        // A literal with a fraction becomes a datetime as the column keeps one.
         if (parsed.isValid())
-            return parsed;
+            return demoKeptDateTime(parsed);
     }
     return {};
 }

@@ -135,7 +135,8 @@ QVector<Statement> parseBatch(const QString &text);
 
 // A date text as SQL Server reads one under the US date order: the station's general
 // date format (with or without the time part), the usual month/day/year variants and
-// ISO 8601. Invalid when it reads none of them.
+// ISO 8601, the latter also with milliseconds (kept to 1/300 s, as the server converts a
+// literal to datetime). Invalid when it reads none of them.
 QDateTime parseDateText(const QString &text);
 
 // Comparisons of text as the LIMS's collation makes them: case-insensitive, trailing

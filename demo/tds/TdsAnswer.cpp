@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "demo/lims/DemoDatabase.h"
 #include "demo/tds/TdsWriter.h"
 
 namespace {
@@ -38,10 +39,13 @@ QVector<Column> columnTypes(const DemoStatementAnswer &answer, QVector<int> *max
                 wide = wide || !fitsInt32(value.toVariant().toLongLong());
             (*maxChars)[c] = qMax((*maxChars)[c], int(value.concatText().size()));
         }
+        const bool codePage = c < answer.codePageText.size() && answer.codePageText.at(c);
         if (sameKind && kind == DbValue::Kind::Integer)
             types << (wide ? Column::BigInt : Column::Int);
         else if (sameKind && kind == DbValue::Kind::DateTime)
             types << Column::DateTime;
+        else if (sameKind && kind == DbValue::Kind::Text && codePage && (*maxChars)[c] <= TdsWriter::kLongestVarChar)
+            types << Column::VarChar;
         else
             types << ((*maxChars)[c] > kLongestNVarChar ? Column::NVarCharMax : Column::NVarChar);
     }
@@ -65,6 +69,12 @@ void writeValue(TdsWriter &tokens, Column type, const DbValue &value)
     case Column::NVarChar:
     case Column::NVarCharMax:
         tokens.textValue(type, value.concatText());
+        break;
+    case Column::VarChar:
+        if (!tokens.textValue(type, value.concatText())) {
+            qCWarning(lcDemo).noquote() << "TDS: a varchar value has characters outside code page 1252, sent as '?':"
+                                        << value.concatText().left(80);
+        }
         break;
     }
 }

@@ -7,7 +7,7 @@
 class TdsWriter;
 
 // The tokens of the demo LIMS's answer to a batch: for each statement its result set
-// (column metadata in SQL Server's types: int, datetime, nvarchar; then the rows) and
+// (column metadata in SQL Server's types: int, datetime, varchar, nvarchar; then the rows) and
 // one DONE, the last without the "more" bit; an informational message at the end, with
 // a DONE of its own, as a PRINT would give; for a failed batch one ERROR and a DONE
 // with the error bit. cutAt receives the offset in the middle of the answer where a

@@ -1,13 +1,28 @@
 #include "demo/tds/TdsWriter.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <QStringList>
 #include <QVector>
 #include <QtEndian>
 
 namespace {
 
-// SQL_Latin1_General_CP1_CI_AS, the collation of every text the LIMS answers.
+// SQL_Latin1_General_CP1_CI_AS, the server's collation and that of its nvarchar columns.
 const QByteArray kCollation = QByteArray::fromHex("0904d00034");
+// Latin1_General_CI_AS, the Windows collation of the varchar columns: locale 0x0409,
+// case-insensitive, kana- and width-insensitive, no SQL sort order; code page 1252.
+const QByteArray kCodePageCollation = QByteArray::fromHex("0904d00000");
+// The characters of code page 1252 from 0x80 to 0x9F; 0 where the code page has none.
+// clang-format off
+constexpr char16_t kCodePage1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 0x88
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 0x98
+};
+// clang-format on
 const QString kServerName = QStringLiteral("DEMOLIMS");
 constexpr quint64 kPlpNull = ~quint64(0);
 constexpr quint64 kPlpUnknownLength = ~quint64(0) - 1;
@@ -150,6 +165,11 @@ void TdsWriter::columnMetadata(const QVector<Column> &types, const QStringList &
             u16(0xFFFF);
             raw(kCollation);
             break;
+        case Column::VarChar:
+            u8(0xA7);
+            u16(quint16(qBound(1, maxChars.at(i), kLongestVarChar)));
+            raw(kCodePageCollation);
+            break;
         }
         bVarChar(names.at(i));
     }
@@ -164,6 +184,7 @@ void TdsWriter::nullValue(Column type)
         u8(0);
         break;
     case Column::NVarChar:
+    case Column::VarChar:
         u16(0xFFFF);
         break;
     case Column::NVarCharMax:
@@ -197,12 +218,19 @@ void TdsWriter::dateTimeValue(const QDateTime &value)
     u32(quint32(ticks));
 }
 
-void TdsWriter::textValue(Column type, const QString &text)
+bool TdsWriter::textValue(Column type, const QString &text)
 {
+    if (type == Column::VarChar) {
+        bool complete = true;
+        const QByteArray bytes = codePage1252(text, &complete);
+        u16(quint16(bytes.size()));
+        raw(bytes);
+        return complete;
+    }
     if (type == Column::NVarChar) {
         u16(quint16(text.size() * 2));
         utf16(text);
-        return;
+        return true;
     }
     u64(kPlpUnknownLength);
     if (!text.isEmpty()) {
@@ -210,6 +238,35 @@ void TdsWriter::textValue(Column type, const QString &text)
         utf16(text);
     }
     u32(0); // the last chunk
+    return true;
+}
+
+QByteArray TdsWriter::codePage1252(const QString &text, bool *complete)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    bool whole = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        char byte = '?';
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            byte = char(c);
+        } else {
+            const auto *high = std::find(std::begin(kCodePage1252High), std::end(kCodePage1252High), c);
+            if (high != std::end(kCodePage1252High))
+                byte = char(0x80 + (high - std::begin(kCodePage1252High)));
+        }
+        if (byte == '?' && c != u'?') {
+            whole = false;
+            // A character outside the basic plane is one character, and one '?'.
+            if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
+        }
+        bytes.append(byte);
+    }
+    if (complete)
+        *complete = whole;
+    return bytes;
 }
 
 QByteArray TdsWriter::packets(quint8 type, const QByteArray &payload, int packetSize)

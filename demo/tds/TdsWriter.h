@@ -28,8 +28,11 @@ public:
     static constexpr quint16 kDoneCount = 0x0010;
     static constexpr quint16 kDoneAttention = 0x0020;
 
-    // Column types.
-    enum class Column { Int, BigInt, DateTime, NVarChar, NVarCharMax };
+    // Column types. VarChar is a text in the Windows code page 1252, with the collation
+    // Latin1_General_CI_AS; the others' texts travel as UTF-16.
+    enum class Column { Int, BigInt, DateTime, NVarChar, NVarCharMax, VarChar };
+    // The longest VarChar in bytes.
+    static constexpr int kLongestVarChar = 8000;
 
     const QByteArray &bytes() const { return m_bytes; }
     qsizetype size() const { return m_bytes.size(); }
@@ -56,7 +59,13 @@ public:
     void nullValue(Column type);
     void intValue(Column type, qint64 value);
     void dateTimeValue(const QDateTime &value);
-    void textValue(Column type, const QString &text);
+    // False when a VarChar's code page lacks a character of the text: it goes as '?', as
+    // SQL Server stores such a character in a varchar column.
+    bool textValue(Column type, const QString &text);
+
+    // The text in the Windows code page 1252; complete is false when a character was
+    // replaced by '?'.
+    static QByteArray codePage1252(const QString &text, bool *complete = nullptr);
 
     // The stream as packets of at most packetSize bytes, the last one marked as such.
     static QByteArray packets(quint8 type, const QByteArray &payload, int packetSize);

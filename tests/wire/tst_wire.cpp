@@ -3,9 +3,13 @@
 // a real server shows (time-outs answered only when the driver cancels, links that go
 // before or in the middle of an answer, a server that never answers). What the fakes
 // cannot show: how the real driver reports each of them and what the station makes of it.
+#include <sql.h>
+#include <sqlext.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
 #include "demo/tds/DemoTdsServer.h"
@@ -22,6 +26,8 @@ Q_DECLARE_METATYPE(DemoLims::Fault)
 namespace {
 
 const QString kWorkListQuery = QStringLiteral("labrack.dbo.tbl_Distrib_ActiveClients(");
+const QString kMainLabWorkList
+    = QStringLiteral("select * from labrack.dbo.tbl_Distrib_ActiveClients('HARD_COPY', 'QVLAB', 0, 0)");
 const QString kDeleteBatch = QStringLiteral("exec labrack.dbo.Distrib_ActiveSamples_DelBatch");
 
 // A station window whose database connection is the ODBC client on the wire front end
@@ -55,6 +61,40 @@ public:
     bool started = false;
 };
 
+// The SQL type the driver reports for each column of the statement's result, by name:
+// what the station's connection, which reads every text as wide characters, never shows.
+QHash<QString, int> describedTypes(const QString &connectionText, const QString &sql)
+{
+    QHash<QString, int> types;
+    SQLHENV environment = SQL_NULL_HENV;
+    SQLHDBC connection = SQL_NULL_HDBC;
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment);
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_OV_ODBC3)), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection);
+    std::u16string text = connectionText.toStdU16String();
+    std::u16string query = sql.toStdU16String();
+    if (SQL_SUCCEEDED(SQLDriverConnectW(connection, nullptr, reinterpret_cast<SQLWCHAR *>(text.data()), SQL_NTS,
+            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+        SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement);
+        SQLSMALLINT columns = 0;
+        if (SQL_SUCCEEDED(SQLExecDirectW(statement, reinterpret_cast<SQLWCHAR *>(query.data()), SQL_NTS)))
+            SQLNumResultCols(statement, &columns);
+        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+            SQLWCHAR name[128] = {};
+            SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLDescribeColW(statement, c, name, 128, &nameLength, &type, &size, &digits, &nullable);
+            types.insert(QString::fromUtf16(reinterpret_cast<const char16_t *>(name), nameLength), type);
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, statement);
+        SQLDisconnect(connection);
+    }
+    SQLFreeHandle(SQL_HANDLE_DBC, connection);
+    SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    return types;
+}
+
 // How often each contact's cover page was asked for.
 QHash<QString, int> coversPerClient(const DemoStation &station)
 {
@@ -83,6 +123,11 @@ private slots:
     void loginIsAnsweredAsSqlServerAnswersIt_data();
     void loginIsAnsweredAsSqlServerAnswersIt();
     void longBatchAndLongValueTravelUnchanged();
+    void killedServerComesBackOnItsPortForANewLogin();
+    void recordDateFractionKeepsTheRowFromAWholeSecondExclusion_data();
+    void recordDateFractionKeepsTheRowFromAWholeSecondExclusion();
+    void codePageNameArrivesIntactFromAVarcharColumn_data();
+    void codePageNameArrivesIntactFromAVarcharColumn();
 
 private:
     // The statement number (1-based, from the start click) of the n-th statement of
@@ -137,7 +182,10 @@ void tst_Wire::runPrintsEveryClientWithTheInProcessStatementTexts()
     QVERIFY(s.waiting());
     QVERIFY(s.f.messages.shown.isEmpty());
     QCOMPARE(DemoLims::journal(s.path), m_referenceJournal);
-    QVERIFY(wire.world.databaseServer()->stats().batches >= m_referenceJournal.size());
+    // The front end counts a batch once the last byte of its answer left, which may be
+    // after the station has read it.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return wire.world.databaseServer()->stats().batches >= m_referenceJournal.size(); }, 5000));
 }
 
 void tst_Wire::timeOutsAreRetriedAsOftenAsTheStationCounts_data()
@@ -337,6 +385,109 @@ void tst_Wire::longBatchAndLongValueTravelUnchanged()
         }
     }
     QVERIFY(found);
+}
+
+void tst_Wire::killedServerComesBackOnItsPortForANewLogin()
+{
+    const QString path = m_lims.freshCopy();
+    DemoServerProcess server(path);
+    const QString address = server.start();
+    QVERIFY2(!address.isEmpty(), qPrintable(server.errorString()));
+    // The station's own wiring of a front end in another process.
+    StationSettings settings;
+    settings.demoDatabase = path;
+    settings.demoReportServer = QStringLiteral("127.0.0.1:9");
+    server.pointAt(settings);
+    DemoWorld world;
+    QString error;
+    QVERIFY2(world.start(settings, &error), qPrintable(error));
+    const QString board = boardQueryStatement(QStringLiteral("_CA"));
+    OdbcConnection lost;
+    lost.open(buildConnectionText(settings));
+    lost.execute(board);
+
+    // Killed with a link open, whose end the dead process leaves behind on the port.
+    QVERIFY(server.kill());
+    QVERIFY_THROWS_EXCEPTION(Failure, lost.execute(board));
+    QVERIFY(lost.connectionLost());
+
+    QVERIFY2(server.restart(), qPrintable(server.errorString()));
+    QCOMPARE(server.address(), address);
+    OdbcConnection again;
+    again.open(buildConnectionText(settings));
+    QVERIFY(again.execute(board)->rowCount() > 0);
+    QCOMPARE(DemoLims::journal(path).count(board), 2);
+}
+
+void tst_Wire::recordDateFractionKeepsTheRowFromAWholeSecondExclusion_data()
+{
+    QTest::addColumn<QTime>("stamped"); // client 102's record time of day in the LIMS
+    QTest::addColumn<QTime>("listed"); // as the station reads it; invalid: excluded
+
+    const QTime whole(9, 30, 15);
+    QTest::newRow("whole second: excluded") << whole << QTime();
+    QTest::newRow("stamped at .123: listed") << QTime(9, 30, 15, 123) << QTime(9, 30, 15, 123);
+    QTest::newRow("stamped at .125, kept to 1/300 s: listed") << QTime(9, 30, 15, 125) << QTime(9, 30, 15, 127);
+}
+
+void tst_Wire::recordDateFractionKeepsTheRowFromAWholeSecondExclusion()
+{
+    QFETCH(QTime, stamped);
+    QFETCH(QTime, listed);
+
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    const QDateTime morning(QDate(2026, 2, 27), QTime(9, 30, 15));
+    QVERIFY(DemoLims::setRecordDate(wire.station.path, 102, morning, QDateTime(morning.date(), stamped)));
+    OdbcConnection connection;
+    connection.open(buildConnectionText(wire.station.f.settings));
+
+    // The clause the station writes for a client it sent, its date in the general date
+    // format: to the second.
+    const ResultSetPtr rows = connection.execute(kMainLabWorkList
+        + QStringLiteral(" where not(contact_id = 102 and rec_date = '%1')").arg(generalDateText(morning)));
+    QDateTime found;
+    for (; !rows->eof(); rows->moveNext()) {
+        if (rows->field(QStringLiteral("CONTACT_ID")).toVariant().toLongLong() == 102)
+            found = rows->field(QStringLiteral("REC_DATE")).toDateTime();
+    }
+    QCOMPARE(found, listed.isValid() ? QDateTime(morning.date(), listed) : QDateTime());
+}
+
+void tst_Wire::codePageNameArrivesIntactFromAVarcharColumn_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("endUserId");
+
+    QTest::newRow("umlaut") << QStringLiteral("M\u00fcller Wasserlabor GmbH") << QStringLiteral("MUELLER");
+    QTest::newRow("accents") << QStringLiteral("Soci\u00e9t\u00e9 des Eaux du Nord") << QStringLiteral("SEN-7");
+    QTest::newRow("ring") << QStringLiteral("\u00c5ngstr\u00f6m Analytics AB") << QStringLiteral("ANGSTROM");
+    QTest::newRow("accent in the end-user id") << QStringLiteral("caf\u00e9") << QStringLiteral("CAF\u00c9");
+    // Where code page 1252 and Latin-1 differ: 0x8A, 0x8E and 0x80.
+    QTest::newRow("beyond Latin-1") << QStringLiteral("\u0160kofja Loka Water Works")
+                                    << QStringLiteral("\u017dATEC \u20ac");
+}
+
+void tst_Wire::codePageNameArrivesIntactFromAVarcharColumn()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, endUserId);
+
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    QVERIFY(addDueClient(
+        wire.station.path, 901, DemoLims::kMainLab, 1, QDateTime(QDate(2026, 3, 1), QTime(0, 0)), endUserId, name));
+    const QString text = buildConnectionText(wire.station.f.settings);
+    OdbcConnection connection;
+    connection.open(text);
+
+    const ResultSetPtr rows = connection.execute(kMainLabWorkList + QStringLiteral(" where contact_id = 901"));
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(rows->field(QStringLiteral("CONTACT_NAME")).toText(), name);
+    QCOMPARE(rows->field(QStringLiteral("ENDUSER_ID")).toText(), endUserId);
+    const QHash<QString, int> types = describedTypes(text, kMainLabWorkList);
+    QCOMPARE(types.value(QStringLiteral("CONTACT_NAME")), SQL_VARCHAR);
+    QCOMPARE(types.value(QStringLiteral("ENDUSER_ID")), SQL_VARCHAR);
 }
 
 QTEST_MAIN(tst_Wire)

@@ -15,6 +15,7 @@
 #include "platform/DbValue.h"
 #include "platform/ResultSet.h"
 
+class Failure;
 class QLabel;
 class QRadioButton;
 class dbModule;
@@ -149,6 +150,7 @@ private:
     void stopRequest();
     bool waitForTurn(std::optional<qint64> &lastRefused);
     void passOverRowsAlreadySent();
+    void logRunEndedByFailure(const Failure &failure);
 
 public:
     // Controls, by their names in the form (Ui). Arrays are collected in code.

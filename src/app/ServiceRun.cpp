@@ -10,6 +10,7 @@
 
 #include "app/Controls.h"
 #include "app/ServiceText.h"
+#include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
@@ -102,7 +103,7 @@ void Form_HardCopy::startRun()
         passLoop(runStart);
     } catch (const Failure &failure) {
         failed = true;
-        qCWarning(lcRun).noquote() << "run ended by a failure:" << failure.number() << failure.description();
+        logRunEndedByFailure(failure);
     }
 
     if (failed) {
@@ -115,6 +116,21 @@ void Form_HardCopy::startRun()
         qCWarning(lcRun).noquote() << "end of run failed, ending it again:" << failure.number() << failure.description();
         endRun();
     }
+}
+
+// An empty work list ends the run through the failure of reading its total: that is the
+// ordinary end of a run with nothing due, not trouble, and is logged as such, so that a
+// warning in the log always means something is wrong.
+void Form_HardCopy::logRunEndedByFailure(const Failure &failure)
+{
+    const bool nothingDue = failure.number() == Failure::NoCurrentRecord && rsWorkList && rsWorkList->isOpen()
+        && rsWorkList->eof();
+    if (!m_db.link().state().up)
+        qCWarning(lcRun).noquote() << "run ended: the LIMS database is not reachable; the next run tries again";
+    else if (nothingDue)
+        qCInfo(lcRun) << "run ended: nothing is due";
+    else
+        qCWarning(lcRun).noquote() << "run ended by a failure:" << failure.number() << failure.description();
 }
 
 void Form_HardCopy::passLoop(const QDateTime &runStart)

@@ -11,6 +11,9 @@ FakeClock::FakeClock(QDateTime start)
 
 void FakeClock::set(const QDateTime &now)
 {
+    // Moving the clock on is time passing; the steady clock goes along (never back).
+    if (now > m_now)
+        m_steadyMs += m_now.msecsTo(now);
     m_now = now;
     m_pendingMs = 0;
 }

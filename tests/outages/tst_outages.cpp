@@ -1,0 +1,192 @@
+// Outages as a laboratory's own infrastructure produces them, on the production database
+// path: the station's procedures and OdbcConnection, through unixODBC and FreeTDS, to the
+// demo LIMS's wire front end running as a process of its own, which the tests kill,
+// freeze and start again on the same port. And a record date as such a LIMS keeps it,
+// with a fraction of a second that the station's date text does not show.
+#include <QLabel>
+#include <QtTest>
+
+#include "common/DemoServerProcess.h"
+#include "demo/DemoOdbcDriver.h"
+#include "demo/DemoWorld.h"
+#include "platform/OdbcConnection.h"
+#include "tests/faults/DemoStation.h"
+
+using namespace DemoStationTest;
+
+namespace {
+
+// Statements a run may send: per requested client the turn (board read and refresh), the
+// clean-up and the work list, the request's own turn, the deletion and the refresh after
+// it; per run the first list and the last pass. A station that went round in a loop sends
+// hundreds a second.
+constexpr int kStatementsPerClient = 9;
+constexpr int kStatementsPerRun = 6;
+
+// A station window whose LIMS is the front end process, wired as [Demo] DatabaseServer
+// wires it, with statements (and attempts to open the link again) bounded by 2 s.
+class OutageStation
+{
+public:
+    explicit OutageStation(const QString &path)
+        : server(path)
+        , station(path, std::make_unique<OdbcConnection>())
+    {
+        station.f.settings.demo = true;
+        station.f.settings.demoDatabase = path;
+        station.f.settings.demoReportServer = QStringLiteral("127.0.0.1:9"); // the fake browser serves the pages
+        if (server.start().isEmpty()) {
+            qWarning().noquote() << server.errorString();
+            return;
+        }
+        server.pointAt(station.f.settings);
+        QString error;
+        started = world.start(station.f.settings, &error);
+        if (!started)
+            qWarning().noquote() << error;
+    }
+
+    void loadAndLogIn()
+    {
+        station.load();
+        station.f.db->setStatementTimeout(2);
+        station.login();
+    }
+
+    // Runs `action` once, when the station asks for the cover page of its n-th client.
+    void atCover(int n, std::function<void()> action)
+    {
+        station.onEvents([this, n, action, done = false](int) mutable {
+            if (!done && station.pages.covers.size() >= n) {
+                done = true;
+                action();
+            }
+        });
+    }
+
+    QString trouble() const { return station.f.control<QLabel>("lbl_DatabaseTrouble")->text(); }
+    const DatabaseLink::State &link() const { return station.f.db->link().state(); }
+
+    DemoServerProcess server;
+    DemoWorld world;
+    DemoStation station;
+    bool started = false;
+};
+
+} // namespace
+
+class tst_Outages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void serverGoneInTheMiddleOfARunIsBackForTheNextRun_data();
+    void serverGoneInTheMiddleOfARunIsBackForTheNextRun();
+    void outageOverSeveralRunsCostsOneAttemptARun();
+    void clientListedAgainAfterItsRequestDoesNotHoldTheRun();
+
+private:
+    LimsTemplate m_lims;
+};
+
+void tst_Outages::initTestCase()
+{
+    if (DemoOdbcDriver::freeTdsLibrary().isEmpty())
+        QSKIP("FreeTDS's ODBC driver is not installed (scripts/install-deps.sh installs tdsodbc).");
+    QString error;
+    QVERIFY2(m_lims.create(&error), qPrintable(error));
+    QVERIFY(addThreeClients(m_lims.path()));
+}
+
+void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun_data()
+{
+    QTest::addColumn<bool>("frozen");
+    QTest::newRow("server process killed") << false;
+    QTest::newRow("server frozen (answers nothing)") << true;
+}
+
+// The server goes while the second client is printed and is back after the run has
+// ended: its deletion and the run are given up, the link is opened again by the next
+// run, which prints what is left. Nothing is lost; the window says what happened.
+void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
+{
+    QFETCH(bool, frozen);
+    OutageStation o(m_lims.freshCopy());
+    QVERIFY(o.started);
+    o.loadAndLogIn();
+    o.atCover(2, [&] { QVERIFY(frozen ? o.server.freeze() : o.server.kill()); });
+    o.station.clickStartStop();
+
+    QVERIFY(o.station.waiting());
+    QVERIFY(!o.station.everythingDistributed());
+    QVERIFY(!o.link().up);
+    QVERIFY2(o.trouble().startsWith(QLatin1String("LIMS database not reachable since 09:0")), qPrintable(o.trouble()));
+
+    QVERIFY(frozen ? o.server.thaw() : o.server.restart());
+    o.station.nextScheduledRun();
+    QVERIFY(o.station.everythingDistributed());
+    QCOMPARE(o.station.lossReport(), QString());
+    QVERIFY(o.link().up);
+    QCOMPARE(o.trouble(), QString());
+    QVERIFY(o.station.f.messages.shown.isEmpty());
+}
+
+// A server that stays away for several runs: each run ends at its first statement after
+// one bounded attempt to open the link, in wait mode, and the first run after the server
+// is back prints everything.
+void tst_Outages::outageOverSeveralRunsCostsOneAttemptARun()
+{
+    OutageStation o(m_lims.freshCopy());
+    QVERIFY(o.started);
+    o.loadAndLogIn();
+    QVERIFY(o.server.kill());
+    o.station.clickStartStop();
+    QVERIFY(o.station.waiting());
+    const int attempts = o.link().failedReopens;
+    for (int run = 0; run < 3; ++run)
+        o.station.nextScheduledRun();
+    QVERIFY(o.station.waiting());
+    QCOMPARE(o.link().failedReopens - attempts, 3);
+    QVERIFY(o.station.pages.covers.isEmpty());
+
+    QVERIFY(o.server.restart());
+    o.station.nextScheduledRun();
+    QVERIFY(o.station.everythingDistributed());
+    QCOMPARE(o.station.lossReport(), QString());
+    QVERIFY(o.link().up);
+    QCOMPARE(o.trouble(), QString());
+}
+
+// A client whose record date carries a fraction of a second and whose pages do not print:
+// its batch is kept and the reloaded list offers it again (the exclusion clause names the
+// date to the second). The run still serves the other clients, ends, and sends a bounded
+// number of statements.
+void tst_Outages::clientListedAgainAfterItsRequestDoesNotHoldTheRun()
+{
+    const QString path = m_lims.freshCopy();
+    const QDateTime stamped(QDate(2026, 2, 27), QTime(9, 30, 15));
+    QVERIFY(DemoLims::setRecordDate(path, 102, stamped, stamped.addMSecs(123)));
+    OutageStation o(path);
+    QVERIFY(o.started);
+    o.loadAndLogIn();
+    o.station.browser.printer = [](const PrintedPage &page) {
+        return page.url.contains(QLatin1String("&cid=102&")) ? PrinterOutcome::Fails : PrinterOutcome::Prints;
+    };
+    const int before = o.station.lims->counted();
+    o.station.clickStartStop();
+    const int sent = o.station.lims->counted() - before;
+
+    QVERIFY(o.station.waiting());
+    QCOMPARE(o.station.pages.covers, QStringList({QStringLiteral("101"), QStringLiteral("102"), QStringLiteral("103")}));
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(path)) {
+        if (sample.distributionType == QLatin1String("HARD_COPY"))
+            QCOMPARE(sample.status, sample.contactId == 102 ? QStringLiteral("DUE") : QStringLiteral("DISTRIBUTED"));
+    }
+    QVERIFY2(sent <= 3 * kStatementsPerClient + kStatementsPerRun, qPrintable(QString::number(sent)));
+    QCOMPARE(o.station.lossReport(), QString());
+}
+
+QTEST_MAIN(tst_Outages)
+#include "tst_outages.moc"

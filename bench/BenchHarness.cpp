@@ -22,9 +22,9 @@
 #include "demo/DemoWorld.h"
 #include "demo/lims/DemoLims.h"
 #include "demo/tds/DemoTdsServer.h"
-#include "platform/DbValue.h"
+#include "platform/database/DbValue.h"
 #include "platform/Log.h"
-#include "platform/OdbcConnection.h"
+#include "platform/database/OdbcConnection.h"
 
 namespace {
 

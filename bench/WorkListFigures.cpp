@@ -15,7 +15,7 @@
 #include "RunBreakdown.h"
 #include "app/Form_HardCopy.h"
 #include "demo/lims/DemoLims.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 
 namespace {
 

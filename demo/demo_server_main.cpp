@@ -20,7 +20,7 @@
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
 #include "demo/tds/DemoTdsServer.h"
-#include "platform/DbValue.h"
+#include "platform/database/DbValue.h"
 
 namespace {
 

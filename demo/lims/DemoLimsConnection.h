@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "platform/DbConnection.h"
+#include "platform/database/DbConnection.h"
 
 class DemoLimsCore;
 namespace DemoSql {

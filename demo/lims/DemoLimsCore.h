@@ -7,8 +7,8 @@
 #include <QVector>
 
 #include "demo/lims/DemoSql.h"
-#include "platform/DbValue.h"
-#include "platform/ResultSet.h"
+#include "platform/database/DbValue.h"
+#include "platform/database/ResultSet.h"
 
 class DemoDatabase;
 

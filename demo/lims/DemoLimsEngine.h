@@ -7,7 +7,7 @@
 #include <QVector>
 
 #include "demo/lims/DemoSql.h"
-#include "platform/ResultSet.h"
+#include "platform/database/ResultSet.h"
 
 class DemoDatabase;
 

@@ -4,7 +4,7 @@
 #include <QSet>
 
 #include "demo/lims/DemoDatabase.h"
-#include "platform/DbValue.h"
+#include "platform/database/DbValue.h"
 
 namespace DemoSql {
 

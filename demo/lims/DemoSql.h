@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
-#include "platform/DbConnection.h"
+#include "platform/database/DbConnection.h"
 
 // The demo LIMS's front end: a strict recogniser of the few T-SQL shapes that the LIMS
 // offers (exec of its stored procedures with named parameters, select * from its

@@ -7,7 +7,7 @@
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLimsEngine.h"
 #include "demo/lims/DemoSql.h"
-#include "platform/DbValue.h"
+#include "platform/database/DbValue.h"
 
 using namespace DemoReportPages;
 

@@ -12,13 +12,13 @@
 #include "app/Controls.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
-#include "platform/Clock.h"
-#include "platform/EventProcessor.h"
+#include "platform/desktop/Clock.h"
+#include "platform/desktop/EventProcessor.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
-#include "platform/Timer.h"
-#include "platform/WebBrowser.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/Timer.h"
+#include "platform/browser/WebBrowser.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {

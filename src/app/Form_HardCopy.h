@@ -12,8 +12,8 @@
 
 #include "app/StationSeams.h"
 #include "app/StationSettings.h"
-#include "platform/DbValue.h"
-#include "platform/ResultSet.h"
+#include "platform/database/DbValue.h"
+#include "platform/database/ResultSet.h"
 
 class Failure;
 class QLabel;

@@ -16,12 +16,12 @@
 
 #include "dispatch/DispatchText.h"
 #if defined(HARDCOPY_HAVE_CUPS)
-#include "platform/CupsBackend.h"
+#include "platform/printing/CupsBackend.h"
 #endif
-#include "platform/DbConnection.h"
+#include "platform/database/DbConnection.h"
 #include "platform/Failure.h"
-#include "platform/OdbcConnection.h"
-#include "platform/OdbcDrivers.h"
+#include "platform/database/OdbcConnection.h"
+#include "platform/database/OdbcDrivers.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {

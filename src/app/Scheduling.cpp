@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "app/ServiceText.h"
-#include "platform/Clock.h"
-#include "platform/Timer.h"
+#include "platform/desktop/Clock.h"
+#include "platform/desktop/Timer.h"
 #include "ui_Form_HardCopy.h"
 
 using namespace ServiceText;

@@ -12,11 +12,11 @@
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
-#include "platform/Clock.h"
+#include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/PrintSpooler.h"
-#include "platform/Timer.h"
+#include "platform/printing/PrintSpooler.h"
+#include "platform/desktop/Timer.h"
 #include "ui_Form_HardCopy.h"
 
 using namespace ServiceText;

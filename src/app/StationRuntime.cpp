@@ -3,19 +3,19 @@
 #include "app/Form_HardCopy.h"
 #include "console/QtOperatorDialogs.h"
 #include "db/dbModule.h"
-#include "platform/Clock.h"
-#include "platform/EventProcessor.h"
-#include "platform/Keyboard.h"
+#include "platform/desktop/Clock.h"
+#include "platform/desktop/EventProcessor.h"
+#include "platform/desktop/Keyboard.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
-#include "platform/PdfFolderBackend.h"
-#include "platform/ThreadedSpooler.h"
-#include "platform/Timer.h"
-#include "platform/WebEngineBrowser.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/printing/PdfFolderBackend.h"
+#include "platform/printing/ThreadedSpooler.h"
+#include "platform/desktop/Timer.h"
+#include "platform/browser/WebEngineBrowser.h"
 #if defined(HARDCOPY_HAVE_CUPS)
-#include "platform/CupsBackend.h"
+#include "platform/printing/CupsBackend.h"
 #elif defined(HARDCOPY_HAVE_QTPDF)
-#include "platform/QtPrinterBackend.h"
+#include "platform/printing/QtPrinterBackend.h"
 #endif
 
 StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection)

@@ -20,7 +20,7 @@
 #include "demo/DemoWorld.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/OdbcConnection.h"
+#include "platform/database/OdbcConnection.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 
 #include "db/SqlText.h"
 #include "db/dbModule.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
-#include "platform/OperatorDialogs.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/OperatorDialogs.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/OperatorDialogs.h"
+#include "platform/desktop/OperatorDialogs.h"
 
 // The real questions: Form_Password and Form_DistribAction, shown modally.
 class QtOperatorDialogs : public OperatorDialogs

@@ -9,7 +9,7 @@
 #include "app/ServiceText.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/WebBrowser.h"
+#include "platform/browser/WebBrowser.h"
 #include "ui_Form_HardCopy.h"
 
 void Form_HardCopy::opt_FilterRating_Click(int index)

@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 
-#include "platform/Clock.h"
+#include "platform/desktop/Clock.h"
 #include "platform/Log.h"
 
 namespace {

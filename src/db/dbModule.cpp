@@ -7,7 +7,7 @@
 
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
+#include "platform/desktop/MessageBoxes.h"
 
 namespace {
 

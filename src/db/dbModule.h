@@ -5,8 +5,8 @@
 #include <QString>
 
 #include "db/DatabaseLink.h"
-#include "platform/DbConnection.h"
-#include "platform/ResultSet.h"
+#include "platform/database/DbConnection.h"
+#include "platform/database/ResultSet.h"
 
 class Clock;
 class MessageBoxes;

@@ -11,12 +11,12 @@
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
-#include "platform/Clock.h"
+#include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
-#include "platform/PrintSpooler.h"
-#include "platform/WebBrowser.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/printing/PrintSpooler.h"
+#include "platform/browser/WebBrowser.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {

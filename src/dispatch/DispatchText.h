@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "platform/DbValue.h"
-#include "platform/ResultSet.h"
+#include "platform/database/DbValue.h"
+#include "platform/database/ResultSet.h"
 
 // The statements and the report request URL of report dispatch, built from plain values
 // so that they can be checked without a window. Every value that lands inside a quoted

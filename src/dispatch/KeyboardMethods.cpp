@@ -1,7 +1,7 @@
 #include "app/Form_HardCopy.h"
 
 #include "platform/Failure.h"
-#include "platform/Keyboard.h"
+#include "platform/desktop/Keyboard.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include "app/ServiceText.h"
 
 #include "dispatch/DispatchText.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 #include "platform/Log.h"
-#include "platform/MessageBoxes.h"
-#include "platform/OperatorDialogs.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/OperatorDialogs.h"
 #include "ui_Form_HardCopy.h"
 
 void Form_HardCopy::Dispatch_Row()

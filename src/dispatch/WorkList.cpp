@@ -2,7 +2,7 @@
 
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "ui_Form_HardCopy.h"

@@ -5,7 +5,7 @@
 #include "app/ServiceText.h"
 
 #include "db/dbModule.h"
-#include "platform/Clock.h"
+#include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "statusboard/StatusBoardText.h"

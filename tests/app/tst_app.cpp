@@ -11,9 +11,9 @@
 #include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "common/StationFixture.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
-#include "platform/ShapeLamp.h"
+#include "platform/desktop/ShapeLamp.h"
 #include "tests/app/MiniLims.h"
 
 namespace {

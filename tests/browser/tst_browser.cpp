@@ -21,7 +21,7 @@
 
 #include "PageServer.h"
 #include "platform/Failure.h"
-#include "platform/WebEngineBrowser.h"
+#include "platform/browser/WebEngineBrowser.h"
 
 namespace {
 

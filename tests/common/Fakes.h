@@ -8,15 +8,15 @@
 #include <QStringList>
 #include <QVector>
 
-#include "platform/Clock.h"
-#include "platform/DbConnection.h"
-#include "platform/EventProcessor.h"
-#include "platform/Keyboard.h"
-#include "platform/MessageBoxes.h"
-#include "platform/OperatorDialogs.h"
-#include "platform/PrintSpooler.h"
-#include "platform/Timer.h"
-#include "platform/WebBrowser.h"
+#include "platform/desktop/Clock.h"
+#include "platform/database/DbConnection.h"
+#include "platform/desktop/EventProcessor.h"
+#include "platform/desktop/Keyboard.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/OperatorDialogs.h"
+#include "platform/printing/PrintSpooler.h"
+#include "platform/desktop/Timer.h"
+#include "platform/browser/WebBrowser.h"
 
 // Test doubles of the station's seams, shared by every test executable.
 

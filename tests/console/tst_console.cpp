@@ -14,7 +14,7 @@
 #include "console/Form_DistribAction.h"
 #include "console/Form_Password.h"
 #include "console/QtOperatorDialogs.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 
 namespace {
 

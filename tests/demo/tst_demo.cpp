@@ -19,7 +19,7 @@
 #include "demo/lims/DemoLims.h"
 #include "demo/lims/DemoLimsConnection.h"
 #include "demo/reports/DemoReportServer.h"
-#include "platform/DbValue.h"
+#include "platform/database/DbValue.h"
 #include "platform/Failure.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "common/StationFixture.h"
 #include "dispatch/DispatchText.h"
-#include "platform/DataGrid.h"
+#include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 
 Q_DECLARE_METATYPE(DbValue)

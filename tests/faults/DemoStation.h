@@ -18,7 +18,7 @@
 #include "demo/lims/DemoLimsConnection.h"
 #include "demo/lims/DemoSql.h"
 #include "platform/Failure.h"
-#include "platform/Timer.h"
+#include "platform/desktop/Timer.h"
 
 // A station window on the demo LIMS, behind a fake browser whose report server opens
 // batches in the demo LIMS the way the demo report server does. The fault and bad-input

@@ -4,7 +4,7 @@
 
 #include "common/StationFixture.h"
 #include "platform/Failure.h"
-#include "platform/SystemKeyboard.h"
+#include "platform/desktop/SystemKeyboard.h"
 
 // The X headers come after Qt's: their macros (None, Bool, Status) clash with Qt names.
 #if defined(Q_OS_LINUX) && __has_include(<X11/Xlib.h>)

@@ -13,7 +13,7 @@
 #include "common/Fakes.h"
 #include "db/dbModule.h"
 #include "platform/Failure.h"
-#include "platform/OdbcConnection.h"
+#include "platform/database/OdbcConnection.h"
 
 namespace {
 

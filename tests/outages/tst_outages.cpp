@@ -9,7 +9,7 @@
 #include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
-#include "platform/OdbcConnection.h"
+#include "platform/database/OdbcConnection.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;

@@ -16,13 +16,13 @@
 #include <QtTest>
 
 #include "PrivateCups.h"
-#include "platform/Clock.h"
-#include "platform/CupsBackend.h"
-#include "platform/EventProcessor.h"
-#include "platform/PdfFolderBackend.h"
-#include "platform/QtPrinterBackend.h"
-#include "platform/SpoolBackend.h"
-#include "platform/ThreadedSpooler.h"
+#include "platform/desktop/Clock.h"
+#include "platform/printing/CupsBackend.h"
+#include "platform/desktop/EventProcessor.h"
+#include "platform/printing/PdfFolderBackend.h"
+#include "platform/printing/QtPrinterBackend.h"
+#include "platform/printing/SpoolBackend.h"
+#include "platform/printing/ThreadedSpooler.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;

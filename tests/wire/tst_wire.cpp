@@ -14,8 +14,8 @@
 #include "demo/DemoWorld.h"
 #include "demo/tds/DemoTdsServer.h"
 #include "dispatch/DispatchText.h"
-#include "platform/DataGrid.h"
-#include "platform/OdbcConnection.h"
+#include "platform/desktop/DataGrid.h"
+#include "platform/database/OdbcConnection.h"
 #include "statusboard/StatusBoardText.h"
 #include "tests/faults/DemoStation.h"
 

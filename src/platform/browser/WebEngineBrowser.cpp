@@ -1,0 +1,462 @@
+#include "platform/browser/WebEngineBrowser.h"
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+
+#include <QMarginsF>
+#include <QEventLoop>
+#include <QObject>
+#include <QPageSetupDialog>
+#include <QPageSize>
+#include <QPrinter>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+#include <QVariant>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include "platform/Failure.h"
+#include "platform/Log.h"
+
+namespace {
+
+// Collects every element that has an id, as getElementById would find it (the first
+// one in document order), with its value, or its text when it has no value. The time
+// origin tells which navigation produced the document. Runs in the application's own
+// script world, so that the page's scripts cannot interfere.
+const char kCollectElements[] = R"JS(
+(function () {
+    var seen = {};
+    var pairs = [];
+    var elements = document.querySelectorAll('[id]');
+    for (var i = 0; i < elements.length; ++i) {
+        var e = elements[i];
+        if (!e.id || seen['#' + e.id])
+            continue;
+        seen['#' + e.id] = true;
+        pairs.push([e.id, typeof e.value === 'string' ? e.value : e.textContent]);
+    }
+    return { elements: pairs, timeOrigin: performance.timeOrigin };
+})()
+)JS";
+
+// A document whose navigation started this much before navigate() was called is taken
+// for the page that navigate() replaces (the browser's and this program's clocks are the
+// same wall clock; the slack covers their rounding).
+constexpr double kClockSlackMs = 5.0;
+
+// How long a load's finish that still shows the replaced page waits for the newer load
+// to begin before the replaced page is accepted as the result (a response without a
+// document of its own, such as "204 No Content", leaves the old page in place).
+constexpr int kStaleGraceMs = 1000;
+
+const QString kSettingsGroup = QStringLiteral("PageSetup");
+
+// The browser's own numbers of the failures that have words of their own in the log.
+constexpr int kConnectionRefused = -102;
+constexpr int kNameNotResolved = -105;
+constexpr int kNameResolutionFailed = -137;
+constexpr int kConnectionTimedOut = -118;
+constexpr int kEmptyResponse = -324;
+
+// What kept a finished load from its server; empty when the server answered, with a page
+// or an HTTP error. Connection and name-resolution failures never reached it. An empty
+// response counts with them: the server took the connection and closed it unanswered,
+// which is what a report server does while it is being stopped.
+QString whyUnreached(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return {};
+    const int code = info.errorCode();
+    const bool unreachable = info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain
+                             || info.errorDomain() == QWebEngineLoadingInfo::DnsErrorDomain || code == kEmptyResponse;
+    if (!unreachable)
+        return {};
+    switch (code) {
+    case kConnectionRefused:
+        return QStringLiteral("connection refused");
+    case kNameNotResolved:
+    case kNameResolutionFailed:
+        return QStringLiteral("host name not found");
+    case kConnectionTimedOut:
+        return QStringLiteral("connection timed out");
+    case kEmptyResponse:
+        return QStringLiteral("closed without an answer");
+    default:
+        break;
+    }
+    // "net::ERR_ADDRESS_UNREACHABLE" reads "address unreachable".
+    QString words = info.errorString();
+    words.remove(QStringLiteral("net::")).remove(QStringLiteral("ERR_"));
+    words = words.replace(QLatin1Char('_'), QLatin1Char(' ')).toLower().trimmed();
+    return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
+}
+
+// How long the page setup waits for the print system to make its printer.
+constexpr int kPrinterAnswerMs = 5000;
+
+// An unattended station must never stop at a page's own dialog: alerts, confirmations
+// and prompts are logged and answered as dismissed.
+class StationPage : public QWebEnginePage
+{
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override
+    {
+        qCWarning(lcReport).noquote() << "page alert dismissed:" << securityOrigin.toString() << msg;
+    }
+    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override
+    {
+        qCWarning(lcReport).noquote() << "page confirmation dismissed:" << securityOrigin.toString() << msg;
+        return false;
+    }
+    bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &, QString *) override
+    {
+        qCWarning(lcReport).noquote() << "page prompt dismissed:" << securityOrigin.toString() << msg;
+        return false;
+    }
+};
+
+QString orientationName(QPageLayout::Orientation orientation)
+{
+    return orientation == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
+}
+
+} // namespace
+
+WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
+    : m_options(options)
+    , m_context(std::make_unique<QObject>())
+{
+    if (m_options.resolution <= 0)
+        m_options.resolution = 300;
+
+    m_view = new QWebEngineView;
+    m_view->setPage(new StationPage(m_view));
+    QWebEnginePage *page = m_view->page();
+    QObject *context = m_context.get();
+
+    m_staleGrace = new QTimer(context);
+    m_staleGrace->setSingleShot(true);
+    m_staleGrace->setInterval(kStaleGraceMs);
+    QObject::connect(m_staleGrace, &QTimer::timeout, context,
+                     [this] { completeDocument(m_staleElements, m_staleUnreachable); });
+
+    QObject::connect(page, &QWebEnginePage::loadStarted, context, [this] { onLoadStarted(); });
+    QObject::connect(page, &QWebEnginePage::loadProgress, context, [this](int progress) { onLoadProgress(progress); });
+    QObject::connect(page, &QWebEnginePage::loadFinished, context, [this](bool ok) { onLoadFinished(ok); });
+    QObject::connect(page, &QWebEnginePage::loadingChanged, context,
+                     [this](const QWebEngineLoadingInfo &info) { onLoadingChanged(info); });
+    QObject::connect(page, &QWebEnginePage::renderProcessTerminated, context,
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                         if (status != QWebEnginePage::NormalTerminationStatus)
+                             onRenderProcessTerminated(exitCode);
+                     });
+}
+
+WebEngineBrowser::~WebEngineBrowser()
+{
+    // Connections and pending script and rendering callbacks end with the context.
+    m_context.reset();
+    delete m_view.data();
+}
+
+void WebEngineBrowser::navigate(const QString &url)
+{
+    if (!m_view)
+        throw Failure(Failure::ObjectRequired, QStringLiteral("Object required"));
+    m_staleGrace->stop();
+    ++m_generation;
+    m_navigatedAtMs = QDateTime::currentMSecsSinceEpoch();
+    m_readyState = 1;
+    m_hasDocument = false;
+    m_elements.clear();
+    m_unreachable.clear();
+    m_pageUrl = url;
+    qCDebug(lcReport).noquote() << "navigate" << url;
+    m_view->load(QUrl::fromUserInput(url));
+}
+
+int WebEngineBrowser::readyState() const
+{
+    return m_readyState;
+}
+
+QString WebEngineBrowser::elementValue(const QString &id) const
+{
+    const auto it = m_elements.constFind(id);
+    if (!m_hasDocument || it == m_elements.constEnd())
+        throw Failure(Failure::ObjectRequired, QStringLiteral("Object required"));
+    return it.value();
+}
+
+void WebEngineBrowser::onLoadStarted()
+{
+    // A load that begins after a finish makes that finish a step on the way: the
+    // newer load's own finish follows.
+    ++m_loadPeriods;
+    m_staleGrace->stop();
+}
+
+void WebEngineBrowser::onLoadProgress(int progress)
+{
+    if (progress > 0 && m_readyState >= 1 && m_readyState < 3)
+        m_readyState = 3;
+}
+
+void WebEngineBrowser::onLoadFinished(bool ok)
+{
+    if (!m_view || m_generation == 0)
+        return;
+    if (!ok)
+        qCWarning(lcReport).noquote() << "page load failed:" << m_pageUrl;
+    // A failed load still shows a document (the error page); it is read like any other.
+    const quint64 generation = m_generation;
+    const quint64 loadPeriod = m_loadPeriods;
+    QPointer<QObject> alive = m_context.get();
+    m_view->page()->runJavaScript(QString::fromLatin1(kCollectElements), QWebEngineScript::ApplicationWorld,
+                                  [this, alive, generation, loadPeriod](const QVariant &result) {
+                                      if (alive)
+                                          onCollected(generation, loadPeriod, result);
+                                  });
+}
+
+void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    // A load's end comes with its finish (in Qt 6.4 just after loadFinished), so it is
+    // known before the finished document's elements have been collected.
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        m_finishedUnreachable.clear();
+        return;
+    }
+    m_finishedUnreachable = whyUnreached(info);
+    if (!m_finishedUnreachable.isEmpty())
+        qCDebug(lcReport).noquote() << "server not reached:" << info.errorString() << "| page:" << m_pageUrl;
+}
+
+void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result)
+{
+    if (generation != m_generation || loadPeriod != m_loadPeriods)
+        return;
+
+    const QVariantMap map = result.toMap();
+    QHash<QString, QString> elements;
+    const QVariantList pairs = map.value(QStringLiteral("elements")).toList();
+    for (const QVariant &pair : pairs) {
+        const QVariantList idAndValue = pair.toList();
+        if (idAndValue.size() == 2)
+            elements.insert(idAndValue.at(0).toString(), idAndValue.at(1).toString());
+    }
+
+    bool originKnown = false;
+    const double timeOrigin = map.value(QStringLiteral("timeOrigin")).toDouble(&originKnown);
+    const bool olderThanNavigation = originKnown && std::isfinite(timeOrigin)
+                                     && timeOrigin < double(m_navigatedAtMs) - kClockSlackMs;
+    if (olderThanNavigation && m_readyState < 4) {
+        qCDebug(lcReport) << "finish still shows the replaced page; waiting for the newer load";
+        m_staleElements = elements;
+        m_staleUnreachable = m_finishedUnreachable;
+        m_staleGrace->start();
+        return;
+    }
+    completeDocument(elements, m_finishedUnreachable);
+}
+
+void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements, const QString &unreachable)
+{
+    m_staleGrace->stop();
+    m_elements = elements;
+    m_unreachable = unreachable;
+    m_hasDocument = true;
+    m_readyState = 4;
+}
+
+void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
+{
+    qCWarning(lcReport).noquote() << "the page's renderer ended abnormally, exit code" << exitCode << "| page:" << m_pageUrl;
+    // Like a browser showing its crash page: completely loaded, with nothing on it.
+    if (m_generation > 0 && m_readyState < 4)
+        completeDocument({}, {});
+    if (m_rendering)
+        finishRender({}, QStringLiteral("The page's renderer ended during printing"));
+}
+
+void WebEngineBrowser::renderPdf()
+{
+    if (m_rendering) {
+        // The running rendering reports its own result when it ends.
+        m_renderError = QStringLiteral("A page is still being rendered");
+        qCWarning(lcReport).noquote() << "rendering refused:" << m_renderError << "| page:" << m_pageUrl;
+        m_renderState = RenderState::Failed;
+        return;
+    }
+    m_renderedPdf.clear();
+    m_renderError.clear();
+    if (!m_view) {
+        finishRender({}, QStringLiteral("The browser has no page to print"));
+        return;
+    }
+    m_rendering = true;
+    m_renderState = RenderState::Rendering;
+    const quint64 job = ++m_renderJobs;
+    QPointer<QObject> alive = m_context.get();
+    m_view->printToPdf(
+        [this, alive, job](const QByteArray &pdf) {
+            if (alive)
+                onRendered(job, pdf);
+        },
+        pdfPageLayout());
+}
+
+void WebEngineBrowser::onRendered(quint64 job, const QByteArray &pdf)
+{
+    if (!m_rendering || job != m_renderJobs)
+        return;
+    finishRender(pdf, pdf.isEmpty() ? QStringLiteral("The browser could not render the page") : QString());
+}
+
+void WebEngineBrowser::finishRender(const QByteArray &pdf, const QString &error)
+{
+    m_rendering = false;
+    m_renderedPdf = pdf;
+    m_renderError = error;
+    m_renderState = error.isEmpty() ? RenderState::Rendered : RenderState::Failed;
+    if (error.isEmpty())
+        qCDebug(lcReport).noquote() << "rendered page" << m_pageUrl << "as" << pdf.size() << "bytes of PDF";
+    else
+        qCWarning(lcReport).noquote() << "rendering page" << m_pageUrl << "failed:" << error;
+}
+
+void WebEngineBrowser::pageSetup()
+{
+    std::shared_ptr<QPrinter> printer = makePdfPrinter();
+    if (!printer) {
+        qCWarning(lcConsole) << "page setup not opened: the print system did not answer";
+        return;
+    }
+    printer->setPageLayout(pdfPageLayout());
+    QPageSetupDialog dialog(printer.get(), m_view ? m_view->window() : nullptr);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    savePageLayout(printer->pageLayout());
+    qCInfo(lcConsole).noquote() << "page setup saved:" << printer->pageLayout().pageSize().name()
+                                << orientationName(printer->pageLayout().orientation());
+}
+
+std::shared_ptr<QPrinter> WebEngineBrowser::makePdfPrinter()
+{
+    // Making a QPrinter asks the print system for its default printer, which blocks while
+    // a print server does not answer: it is made on a thread of its own while this one
+    // goes on serving events. The page setup works on a PDF printer, whose paper list
+    // needs no print server; every page is a PDF in the chosen layout whatever the queue.
+    auto made = std::make_shared<std::shared_ptr<QPrinter>>();
+    auto done = std::make_shared<std::atomic_bool>(false);
+    QThread *maker = QThread::create([made, done] {
+        auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        *made = printer;
+        *done = true;
+    });
+    QEventLoop loop;
+    QObject::connect(maker, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(maker, &QThread::finished, maker, &QObject::deleteLater);
+    QTimer::singleShot(kPrinterAnswerMs, &loop, &QEventLoop::quit);
+    maker->start();
+    loop.exec();
+    // A printer still being made is left to its thread, which ends by itself.
+    return *done ? *made : nullptr;
+}
+
+QWidget *WebEngineBrowser::widget()
+{
+    return m_view.data();
+}
+
+void WebEngineBrowser::savePageLayout(const QPageLayout &layout)
+{
+    if (!layout.isValid())
+        return;
+    QSettings settings;
+    settings.beginGroup(kSettingsGroup);
+    const QPageSize size = layout.pageSize();
+    const QSizeF points = size.definitionSize();
+    settings.setValue(QStringLiteral("pageSizeId"), int(size.id()));
+    settings.setValue(QStringLiteral("pageSizeName"), size.name());
+    settings.setValue(QStringLiteral("pageWidth"), points.width());
+    settings.setValue(QStringLiteral("pageHeight"), points.height());
+    settings.setValue(QStringLiteral("pageSizeUnits"), int(size.definitionUnits()));
+    settings.setValue(QStringLiteral("orientation"), orientationName(layout.orientation()));
+    settings.setValue(QStringLiteral("marginUnits"), int(layout.units()));
+    const QMarginsF margins = layout.margins();
+    settings.setValue(QStringLiteral("marginLeft"), margins.left());
+    settings.setValue(QStringLiteral("marginTop"), margins.top());
+    settings.setValue(QStringLiteral("marginRight"), margins.right());
+    settings.setValue(QStringLiteral("marginBottom"), margins.bottom());
+    settings.endGroup();
+    settings.sync();
+}
+
+QPageLayout WebEngineBrowser::savedPageLayout()
+{
+    QSettings settings;
+    settings.beginGroup(kSettingsGroup);
+    if (!settings.contains(QStringLiteral("pageSizeId")))
+        return {};
+    const auto id = QPageSize::PageSizeId(settings.value(QStringLiteral("pageSizeId")).toInt());
+    QPageSize size;
+    if (id != QPageSize::Custom && id >= QPageSize::PageSizeId(0) && id <= QPageSize::LastPageSize) {
+        size = QPageSize(id);
+    } else {
+        const QSizeF definition(settings.value(QStringLiteral("pageWidth")).toDouble(),
+                                settings.value(QStringLiteral("pageHeight")).toDouble());
+        const auto units = QPageSize::Unit(settings.value(QStringLiteral("pageSizeUnits")).toInt());
+        size = QPageSize(definition, units, settings.value(QStringLiteral("pageSizeName")).toString());
+    }
+    const QPageLayout::Orientation orientation =
+        settings.value(QStringLiteral("orientation")).toString() == QStringLiteral("Landscape") ? QPageLayout::Landscape
+                                                                                                : QPageLayout::Portrait;
+    const auto units = QPageLayout::Unit(settings.value(QStringLiteral("marginUnits")).toInt());
+    const QMarginsF margins(settings.value(QStringLiteral("marginLeft")).toDouble(),
+                            settings.value(QStringLiteral("marginTop")).toDouble(),
+                            settings.value(QStringLiteral("marginRight")).toDouble(),
+                            settings.value(QStringLiteral("marginBottom")).toDouble());
+    if (!size.isValid())
+        return {};
+    return QPageLayout(size, orientation, margins, units);
+}
+
+void WebEngineBrowser::forgetPageLayout()
+{
+    QSettings settings;
+    settings.remove(kSettingsGroup);
+    settings.sync();
+}
+
+void WebEngineBrowser::applyPageSetup(QPrinter &printer, int resolution)
+{
+    printer.setResolution(resolution > 0 ? resolution : 300);
+    const QPageLayout layout = savedPageLayout();
+    if (!layout.isValid())
+        return;
+    // A printer refuses margins below its hardware minimum; it then keeps its own.
+    if (!printer.setPageLayout(layout)) {
+        printer.setPageSize(layout.pageSize());
+        printer.setPageOrientation(layout.orientation());
+    }
+}
+
+QPageLayout WebEngineBrowser::pdfPageLayout()
+{
+    const QPageLayout layout = savedPageLayout();
+    if (layout.isValid())
+        return layout;
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                       QPageLayout::Millimeter);
+}

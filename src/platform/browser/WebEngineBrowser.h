@@ -1,0 +1,98 @@
+#pragma once
+
+#include <memory>
+
+#include <QDateTime>
+#include <QHash>
+#include <QPageLayout>
+#include <QPointer>
+#include <QString>
+
+#include "platform/browser/WebBrowser.h"
+
+class QObject;
+class QPrinter;
+class QTimer;
+class QVariant;
+class QWebEngineLoadingInfo;
+class QWebEngineView;
+
+// Where the printed pages go, so that the page setup offers that printer's paper.
+struct PrintOptions
+{
+    QString printerName;   // empty: the system's default printer
+    QString pdfFolder;     // when set: pages go into this folder, any paper size will do
+    int resolution = 300;  // dpi of the page setup's printer
+};
+
+// WebBrowser1: Qt WebEngine behind the browser seam.
+//
+// Everything is driven by the view's signals; nothing here waits. The ready state reaches
+// 4 only once the values of the loaded document's elements have been collected, so that
+// elementValue() can answer at once from what was collected.
+class WebEngineBrowser : public WebBrowser
+{
+public:
+    explicit WebEngineBrowser(const PrintOptions &options);
+    ~WebEngineBrowser() override;
+    void navigate(const QString &url) override;
+    int readyState() const override;
+    QString elementValue(const QString &id) const override;
+    QString unreachableReason() const override { return m_unreachable; }
+    void renderPdf() override;
+    RenderState renderState() const override { return m_renderState; }
+    QByteArray renderedPdf() const override { return m_renderedPdf; }
+    QString renderError() const override { return m_renderError; }
+    void pageSetup() override;
+    QWidget *widget() override;
+
+    // The page setup chosen by the operator, kept in the user's settings (group
+    // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
+    // nothing has been chosen yet.
+    static void savePageLayout(const QPageLayout &layout);
+    static QPageLayout savedPageLayout();
+    static void forgetPageLayout();
+
+    // Prepares a printer for a report page: the saved page setup and the resolution.
+    static void applyPageSetup(QPrinter &printer, int resolution);
+    // The layout of the rendered pages: the saved page setup, else A4 portrait with 10 mm
+    // margins.
+    static QPageLayout pdfPageLayout();
+
+private:
+    void onLoadStarted();
+    void onLoadProgress(int progress);
+    void onLoadFinished(bool ok);
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
+    void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable);
+    void onRenderProcessTerminated(int exitCode);
+
+    static std::shared_ptr<QPrinter> makePdfPrinter();
+    void onRendered(quint64 job, const QByteArray &pdf);
+    void finishRender(const QByteArray &pdf, const QString &error);
+
+    PrintOptions m_options;
+    // Owns every connection and the timer, so that none of them outlives this object.
+    std::unique_ptr<QObject> m_context;
+    QPointer<QWebEngineView> m_view;
+    QTimer *m_staleGrace = nullptr;
+
+    quint64 m_generation = 0;      // one per navigate()
+    qint64 m_navigatedAtMs = 0;    // wall-clock time of the latest navigate()
+    quint64 m_loadPeriods = 0;     // loads the view has started so far
+    int m_readyState = 0;
+    bool m_hasDocument = false;
+    QHash<QString, QString> m_elements;
+    QHash<QString, QString> m_staleElements;
+    QString m_finishedUnreachable; // of the latest load that finished, see unreachableReason()
+    QString m_staleUnreachable;
+    QString m_unreachable;         // of the completed document
+    QString m_pageUrl;
+
+    quint64 m_renderJobs = 0;      // one per renderPdf() that started
+    bool m_rendering = false;      // a rendering has not reported its result yet
+    RenderState m_renderState = RenderState::Idle;
+    QByteArray m_renderedPdf;
+    QString m_renderError;
+};

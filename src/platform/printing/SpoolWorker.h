@@ -1,0 +1,70 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include "platform/printing/PrintSpooler.h"
+
+class QTimer;
+class SpoolBackend;
+
+// The thread side of ThreadedSpooler: submits pages through the backend and follows
+// their jobs by polling, often at first (a healthy job ends within half a second) and
+// more rarely the longer it runs, until each job has reached a final state.
+class SpoolWorker : public QObject
+{
+public:
+    using Post = std::function<void(PrintSpooler::Ticket, const PrintSpooler::JobReport &, const QString &trouble)>;
+
+    SpoolWorker(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds, Post post);
+    ~SpoolWorker() override;
+
+    void submit(PrintSpooler::Ticket ticket, const PrintPage &page);
+    void cancel(PrintSpooler::Ticket ticket, const QString &why);
+    // A service run starts: a printer that could not print in the last run is tried
+    // again, so that a printer that stays stuck costs each run one job time-out.
+    void beginRun();
+
+private:
+    struct Job
+    {
+        PrintSpooler::Ticket ticket = 0;
+        PrintSpooler::JobReport report;
+        QElapsedTimer age;
+        QString cancelWhy; // non-empty: the station wants the job gone
+        bool cancelSent = false;
+        int cancelAttempts = 0;
+        bool timedOut = false; // cancelled because it was not finished after the time-out
+        int run = 0;
+    };
+
+    // A printer that could not print in this run, and why.
+    struct CannotPrint
+    {
+        QString queue;
+        QString why;
+        bool errorShown = false; // the printer showed an error condition after the job ended
+    };
+
+    void pollJobs();
+    bool follow(Job &job); // true once the job has ended
+    void cancelJob(Job &job);
+    void finish(Job &job);
+    void noteFailure(const Job &job);
+    bool failAtOnce(PrintSpooler::Ticket ticket);
+    void schedule();
+    void post(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &report);
+
+    std::unique_ptr<SpoolBackend> m_backend;
+    qint64 m_timeoutMs;
+    Post m_post;
+    QTimer *m_timer;
+    std::vector<Job> m_jobs;
+    int m_run = 0;
+    std::optional<CannotPrint> m_cannotPrint;
+};

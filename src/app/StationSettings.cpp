@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "monitoring/StatusRecord.h"
+
 namespace {
 
 QString dataDir()
@@ -89,6 +91,14 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.dateFormat = text(ini, QStringLiteral("Display/DateFormat"), s.dateFormat);
     s.timeFormat = text(ini, QStringLiteral("Display/TimeFormat"), s.timeFormat);
     s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());
+    s.statusFile = text(ini, QStringLiteral("Monitoring/StatusFile"), StatusRecord::defaultPath());
+    s.metricsFile = text(ini, QStringLiteral("Monitoring/MetricsFile"));
+    s.warningMinutes = ini.value(QStringLiteral("Monitoring/WarningMinutes"), s.warningMinutes).toInt();
+    if (s.warningMinutes <= 0)
+        s.warningMinutes = 5;
+    s.criticalMinutes = ini.value(QStringLiteral("Monitoring/CriticalMinutes"), s.criticalMinutes).toInt();
+    if (s.criticalMinutes <= 0)
+        s.criticalMinutes = 15;
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
     s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
     s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));

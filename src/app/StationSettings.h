@@ -31,6 +31,12 @@ struct StationSettings
     // Log
     QString logFile;                     // [Log] File
 
+    // Monitoring: the status record (--status reads it) and node_exporter's metrics file
+    QString statusFile;                  // [Monitoring] StatusFile; default $XDG_STATE_HOME/hardcopy-station/status.json
+    QString metricsFile;                 // [Monitoring] MetricsFile; empty: no metrics file
+    int warningMinutes = 5;              // [Monitoring] WarningMinutes: database down, printer trouble
+    int criticalMinutes = 15;            // [Monitoring] CriticalMinutes: database down, printer trouble with batches waiting
+
     // Demo mode: the embedded demo LIMS and report server
     bool demo = false;                   // [Demo] Enabled, or --demo
     QString demoDatabase;                // [Demo] Database: the demo LIMS file

@@ -1,12 +1,13 @@
 // The HardCopy station: the main window on the real seams. With --demo it runs on the
 // demo world (the demo LIMS answering on SQL Server's wire protocol, the demo report
-// server), printing into a folder of PDF files. --help, --version and --check need no
-// display: they run without the window system.
+// server), printing into a folder of PDF files. --help, --version, --check and --status
+// need no display: they run without the window system.
 #include <cstdio>
 #include <memory>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLoggingCategory>
@@ -18,6 +19,7 @@
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
 #include "demo/DemoWorld.h"
+#include "monitoring/StatusCheck.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/database/OdbcConnection.h"
@@ -48,6 +50,9 @@ struct Parser
         parser.addOption(config);
         parser.addOption(demo);
         parser.addOption(check);
+        parser.addOption(status);
+        parser.addOption(warning);
+        parser.addOption(critical);
     }
 
     QCommandLineParser parser;
@@ -59,6 +64,20 @@ struct Parser
         QStringLiteral("check"),
         QStringLiteral("Check the installation (settings, ODBC driver, database login, status board, report "
                        "server, printer) without opening a window; exit code 0 when everything passes.")};
+    const QCommandLineOption status{
+        QStringLiteral("status"),
+        QStringLiteral("Tell how the station is doing, from its status record, as a monitoring plugin does: one "
+                       "line, exit code 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN. Needs no database.")};
+    const QCommandLineOption warning{
+        QStringLiteral("warning"),
+        QStringLiteral("With --status: minutes the database may be unreachable, or the printer in trouble, before "
+                       "WARNING (default: [Monitoring] WarningMinutes, 5)."),
+        QStringLiteral("minutes")};
+    const QCommandLineOption critical{
+        QStringLiteral("critical"),
+        QStringLiteral("With --status: minutes the database may be unreachable, or the printer in trouble while "
+                       "batches wait, before CRITICAL (default: [Monitoring] CriticalMinutes, 15)."),
+        QStringLiteral("minutes")};
 };
 
 // Whether the command line asks only for something a console can do. A parse error is
@@ -71,7 +90,8 @@ bool needsNoDisplay(int argc, char *argv[])
     Parser p;
     if (!p.parser.parse(arguments))
         return true;
-    return p.parser.isSet(p.check) || p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all"))
+    return p.parser.isSet(p.check) || p.parser.isSet(p.status) || p.parser.isSet(QStringLiteral("help"))
+        || p.parser.isSet(QStringLiteral("help-all"))
         || p.parser.isSet(QStringLiteral("version"));
 }
 
@@ -131,6 +151,24 @@ int runCheck(const StartOptions &options)
     return preflight.run(out);
 }
 
+// --status answers as a monitoring plugin does: one line, and UNKNOWN (exit code 3) for
+// whatever keeps it from telling, a command line it cannot parse included.
+int runStatus(const QStringList &arguments)
+{
+    Parser p;
+    StatusCheck::Result result;
+    if (!p.parser.parse(arguments)) {
+        result = StatusCheck::unknown(p.parser.errorText());
+    } else if (p.parser.isSet(QStringLiteral("help"))) {
+        p.parser.showHelp(0);
+    } else {
+        result = StatusCheck::forStation(p.parser.value(p.config), p.parser.isSet(p.config), p.parser.value(p.warning),
+                                         p.parser.value(p.critical), QDateTime::currentDateTime());
+    }
+    QTextStream(stdout) << result.line << Qt::endl;
+    return result.state;
+}
+
 int runStation(const StartOptions &options)
 {
     StationSettings settings = loadSettings(options);
@@ -175,6 +213,8 @@ int main(int argc, char *argv[])
     describeApplication();
     if (needsNoDisplay(argc, argv)) {
         QCoreApplication app(argc, argv);
+        if (app.arguments().contains(QStringLiteral("--status")))
+            return runStatus(app.arguments());
         const StartOptions options = parseOptions(app);
         return runCheck(options);
     }

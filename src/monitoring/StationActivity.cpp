@@ -1,0 +1,169 @@
+#include "monitoring/StationActivity.h"
+
+#include "platform/desktop/Clock.h"
+
+StationActivity::StationActivity(const Clock &clock, QString version, qint64 processId, QString host)
+    : m_clock(clock)
+{
+    m_status.version = std::move(version);
+    m_status.processId = processId;
+    m_status.host = std::move(host);
+    m_status.started = m_clock.now();
+    m_status.heartbeat = m_status.started;
+    m_status.today = m_status.started.date();
+}
+
+void StationActivity::heartbeat()
+{
+    rollDay();
+    m_status.heartbeat = m_clock.now();
+}
+
+void StationActivity::setMode(StationMode mode)
+{
+    if (m_status.mode == mode)
+        return;
+    m_status.mode = mode;
+    changed();
+}
+
+void StationActivity::setLabCode(const QString &labCode)
+{
+    if (m_status.labCode == labCode)
+        return;
+    m_status.labCode = labCode;
+    changed();
+}
+
+void StationActivity::setNextRun(const QDateTime &when)
+{
+    if (m_status.nextRun == when)
+        return;
+    m_status.nextRun = when;
+    changed();
+}
+
+void StationActivity::runStarted()
+{
+    rollDay();
+    m_status.lastRunStart = m_clock.now();
+    m_status.lastRunEnd = QDateTime();
+    m_status.lastRunOutcome.clear();
+    m_status.lastRunNormal = false;
+    m_countsAtRunStart = m_status.countsSinceStart;
+    changed();
+}
+
+void StationActivity::runEnded(const QString &outcome, bool normal)
+{
+    rollDay();
+    const QDateTime now = m_clock.now();
+    m_status.lastRunEnd = now;
+    m_status.lastRunOutcome = outcome;
+    m_status.lastRunNormal = normal;
+    m_status.lastRunDurationSeconds
+        = m_status.lastRunStart.isValid() ? qMax<qint64>(0, m_status.lastRunStart.secsTo(now)) : 0;
+    // A run is a success when nothing of it needs another run: no page failed, no batch
+    // was kept. One that found nothing due is a success too: the station did its part.
+    const StationCounts &counts = m_status.countsSinceStart;
+    if (normal && counts.pagesFailed == m_countsAtRunStart.pagesFailed
+        && counts.batchesKept == m_countsAtRunStart.batchesKept)
+        m_status.lastSuccessfulRun = now;
+    changed();
+}
+
+void StationActivity::pagePrinted()
+{
+    count(&StationCounts::pagesPrinted);
+}
+
+void StationActivity::pageFailed()
+{
+    count(&StationCounts::pagesFailed);
+}
+
+void StationActivity::batchDeleted()
+{
+    count(&StationCounts::batchesDeleted);
+}
+
+void StationActivity::batchKept()
+{
+    if (!m_status.printerTrouble.isEmpty())
+        ++m_status.batchesWaiting;
+    count(&StationCounts::batchesKept);
+}
+
+void StationActivity::setDatabaseLink(bool up, const QDateTime &since, const QString &reason)
+{
+    if (up) {
+        if (m_status.databaseUp)
+            return;
+        m_status.databaseUp = true;
+        m_status.databaseDownSince = QDateTime();
+        m_status.databaseReason.clear();
+    } else {
+        const QDateTime downSince = since.isValid() ? since
+            : m_status.databaseUp                   ? m_clock.now()
+                                                    : m_status.databaseDownSince;
+        if (!m_status.databaseUp && m_status.databaseDownSince == downSince && m_status.databaseReason == reason)
+            return;
+        m_status.databaseUp = false;
+        m_status.databaseDownSince = downSince;
+        m_status.databaseReason = reason;
+    }
+    changed();
+}
+
+void StationActivity::setPrinterTrouble(const QString &text)
+{
+    if (m_status.printerTrouble == text)
+        return;
+    if (text.isEmpty()) {
+        m_status.printerTroubleSince = QDateTime();
+        m_status.batchesWaiting = 0;
+    } else if (m_status.printerTrouble.isEmpty()) {
+        m_status.printerTroubleSince = m_clock.now();
+        m_status.batchesWaiting = 0;
+    }
+    m_status.printerTrouble = text;
+    changed();
+}
+
+void StationActivity::setShutdownPending(bool pending)
+{
+    if (m_status.shutdownPending == pending)
+        return;
+    m_status.shutdownPending = pending;
+    changed();
+}
+
+void StationActivity::stationEnded()
+{
+    m_status.ended = true;
+    m_status.heartbeat = m_clock.now();
+    changed();
+}
+
+void StationActivity::rollDay()
+{
+    const QDate day = m_clock.now().date();
+    if (day == m_status.today)
+        return;
+    m_status.today = day;
+    m_status.countsToday = StationCounts();
+}
+
+void StationActivity::count(int StationCounts::*field)
+{
+    rollDay();
+    ++(m_status.countsToday.*field);
+    ++(m_status.countsSinceStart.*field);
+    changed();
+}
+
+void StationActivity::changed()
+{
+    if (m_observer)
+        m_observer();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+
+#include <QDateTime>
+#include <QString>
+
+#include "monitoring/StationStatus.h"
+
+class Clock;
+
+// What the station has been doing, kept for the status record and the metrics. The
+// window tells it each event as it happens; it reads the time from the station's clock
+// and needs no window itself. Each change is reported to an observer (the monitor writes
+// the record and the metrics file soon after).
+class StationActivity
+{
+public:
+    StationActivity(const Clock &clock, QString version, qint64 processId, QString host = QString());
+
+    void setObserver(std::function<void()> observer) { m_observer = std::move(observer); }
+    const StationStatus &status() const { return m_status; }
+
+    // The event loop is alive: refreshes the heartbeat and starts a new day's counts at
+    // local midnight. Not reported to the observer (the monitor calls it as it writes).
+    void heartbeat();
+
+    void setMode(StationMode mode);
+    void setLabCode(const QString &labCode);
+    // Invalid: no next run (services stopped, or the run was the only one).
+    void setNextRun(const QDateTime &when);
+
+    void runStarted();
+    // normal: the run ended as it should, "nothing due" included; false when it ended
+    // because of a fault (the database unreachable, a failure message).
+    void runEnded(const QString &outcome, bool normal);
+
+    void pagePrinted();
+    void pageFailed();
+    void batchDeleted();
+    // A batch stays in the LIMS because one of its pages did not print. Tell the printer's
+    // trouble first: the batches kept while it lasts are the ones waiting for it.
+    void batchKept();
+
+    // since: when the link was found lost (now when invalid); reason: the driver's words.
+    void setDatabaseLink(bool up, const QDateTime &since = QDateTime(), const QString &reason = QString());
+    // The text the window shows below its buttons; empty when the printer prints again.
+    // A different text while the trouble lasts keeps the time it began.
+    void setPrinterTrouble(const QString &text);
+    void setShutdownPending(bool pending);
+    // The station ends: the record then says so instead of going stale.
+    void stationEnded();
+
+private:
+    void rollDay();
+    void count(int StationCounts::*field);
+    void changed();
+
+    const Clock &m_clock;
+    std::function<void()> m_observer;
+    StationStatus m_status;
+    StationCounts m_countsAtRunStart; // since-start counts when the current run began
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include "monitoring/StationActivity.h"
+
+struct StationSettings;
+class Clock;
+class MetricsFile;
+class StatusRecord;
+
+// Keeps the status record (and, when the settings ask for one, the metrics file) up to
+// date while the station runs: written at start, about a second after each change the
+// window reports to activity(), and every 30 s as a heartbeat. Database passwords and the
+// connection text never reach either file, whatever text a component hands in.
+class StationMonitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kHeartbeatMs = 30000;
+    // Changes that come together (a page, its batch, the run's end) make one write.
+    static constexpr int kSettleMs = 1000;
+
+    StationMonitor(const StationSettings &settings, const Clock &clock, QObject *parent = nullptr);
+    ~StationMonitor() override;
+
+    StationActivity &activity() { return m_activity; }
+    const QString &statusPath() const;
+
+    // Writes both files and starts the heartbeat.
+    void start();
+    // Records that the station ends and writes both files a last time.
+    void stationEnded();
+    // Writes both files now; false when one could not be written (logged once per cause).
+    bool publish();
+
+private:
+    StationStatus redacted(StationStatus status) const;
+
+    StationActivity m_activity;
+    std::unique_ptr<StatusRecord> m_record;
+    std::unique_ptr<MetricsFile> m_metrics;
+    QStringList m_secrets;
+    QTimer m_heartbeat;
+    QTimer m_settle;
+    QString m_lastError;
+};

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+// What the station is doing, as far as the distribution cycle goes.
+enum class StationMode {
+    Stopped, // services stopped (also before the operator logged in)
+    Running, // a run is dispatching clients
+    Stopping, // "Stop Services" was clicked; the client in hand is finished first
+    Waiting, // counting down to the next run
+    OtherApplication, // another application holds the distribution turn on the status board
+};
+
+// The names the status record and the metrics use: "stopped", "running", "stopping",
+// "waiting", "other-application".
+QString stationModeName(StationMode mode);
+// Unknown names read as Stopped; *known (when given) says whether the name was one.
+StationMode stationModeFromName(const QString &name, bool *known = nullptr);
+inline constexpr StationMode kStationModes[] = { StationMode::Stopped, StationMode::Running, StationMode::Stopping,
+    StationMode::Waiting, StationMode::OtherApplication };
+
+struct StationCounts
+{
+    int pagesPrinted = 0;
+    int pagesFailed = 0;
+    int batchesDeleted = 0;
+    int batchesKept = 0;
+
+    friend bool operator==(const StationCounts &, const StationCounts &) = default;
+};
+
+// One station's state as IT staff see it from afar: what the status record holds and the
+// metrics are made of. Times are wall-clock times; an invalid time means "never" or
+// "none".
+struct StationStatus
+{
+    QString version;
+    qint64 processId = 0;
+    QString host;
+    QDateTime started; // when this process started
+    QDateTime heartbeat; // refreshed every few seconds while the station's event loop runs
+    bool ended = false; // the station ended (Exit, or the shutdown after a failed request)
+
+    StationMode mode = StationMode::Stopped;
+    QString labCode; // the operator's laboratory; empty until someone logged in
+
+    QDateTime lastRunStart;
+    QDateTime lastRunEnd; // invalid while the run that started at lastRunStart goes on
+    QString lastRunOutcome;
+    bool lastRunNormal = false;
+    qint64 lastRunDurationSeconds = -1; // -1: no run ended yet
+    // The last run that ended normally without a failed page or a kept batch, including
+    // one that found nothing due.
+    QDateTime lastSuccessfulRun;
+    QDateTime nextRun;
+
+    QDate today; // the local day the "today" counts belong to
+    StationCounts countsToday;
+    StationCounts countsSinceStart;
+
+    bool databaseUp = true;
+    QDateTime databaseDownSince;
+    QString databaseReason;
+
+    QString printerTrouble; // empty: none
+    QDateTime printerTroubleSince;
+    int batchesWaiting = 0; // batches kept since the printer trouble began
+
+    // The report-server failure message is shown; the station shuts down once it is
+    // acknowledged.
+    bool shutdownPending = false;
+
+    friend bool operator==(const StationStatus &, const StationStatus &) = default;
+};

@@ -1,0 +1,220 @@
+#include "monitoring/StatusCheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include "app/StationSettings.h"
+#include "monitoring/StatusRecord.h"
+
+namespace {
+
+// The summary is one line before the " | " of the performance data: texts from the
+// station (a driver's message, a printer's state) must not break it.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('|'), QLatin1Char('/'));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.simplified();
+}
+
+QString duration(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    const qint64 minutes = seconds / 60;
+    if (minutes < 60)
+        return QStringLiteral("%1 min").arg(minutes);
+    if (minutes < 24 * 60)
+        return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+    return QStringLiteral("%1 d %2 h").arg(minutes / (24 * 60)).arg(minutes / 60 % 24);
+}
+
+// The time alone on the day of the check, with its date otherwise.
+QString at(const QDateTime &time, const QDateTime &now)
+{
+    const QDateTime local = time.toLocalTime();
+    return local.date() == now.toLocalTime().date() ? local.toString(QStringLiteral("HH:mm"))
+                                                    : local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+qint64 age(const QDateTime &since, const QDateTime &now)
+{
+    return since.isValid() ? qMax<qint64>(0, since.secsTo(now)) : 0;
+}
+
+QString modeText(const StationStatus &s, const QDateTime &now)
+{
+    switch (s.mode) {
+    case StationMode::Stopped:
+        return s.labCode.isEmpty() ? QStringLiteral("services stopped (nobody logged in)")
+                                   : QStringLiteral("services stopped");
+    case StationMode::Running:
+        return s.lastRunStart.isValid() && !s.lastRunEnd.isValid()
+            ? QStringLiteral("running since %1").arg(at(s.lastRunStart, now))
+            : QStringLiteral("running");
+    case StationMode::Stopping:
+        return QStringLiteral("stopping services");
+    case StationMode::Waiting:
+        return s.nextRun.isValid() ? QStringLiteral("waiting, next run at %1").arg(at(s.nextRun, now))
+                                   : QStringLiteral("waiting");
+    case StationMode::OtherApplication:
+        return QStringLiteral("another application holds the distribution turn");
+    }
+    return {};
+}
+
+QString lastRunText(const StationStatus &s, const QDateTime &now)
+{
+    if (!s.lastRunEnd.isValid() || !s.lastRunStart.isValid())
+        return s.lastRunStart.isValid() ? QString() : QStringLiteral("no run yet");
+    QString text = QStringLiteral("last run %1-%2 ").arg(at(s.lastRunStart, now), at(s.lastRunEnd, now));
+    text += s.lastRunNormal ? QStringLiteral("ended normally") : QStringLiteral("ended abnormally");
+    if (!s.lastRunOutcome.isEmpty())
+        text += QStringLiteral(": ") + oneLine(s.lastRunOutcome);
+    return text;
+}
+
+bool minutesFrom(const QString &text, int *minutes)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value <= 0)
+        return false;
+    *minutes = value;
+    return true;
+}
+
+} // namespace
+
+StatusCheck::StatusCheck(Thresholds thresholds)
+    : m_thresholds(thresholds)
+{
+}
+
+QString StatusCheck::stateName(State state)
+{
+    switch (state) {
+    case Ok:
+        return QStringLiteral("OK");
+    case Warning:
+        return QStringLiteral("WARNING");
+    case Critical:
+        return QStringLiteral("CRITICAL");
+    case Unknown:
+        break;
+    }
+    return QStringLiteral("UNKNOWN");
+}
+
+StatusCheck::Result StatusCheck::unknown(const QString &why)
+{
+    return { Unknown, QStringLiteral("HARDCOPY UNKNOWN - ") + oneLine(why) };
+}
+
+StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now) const
+{
+    const qint64 warning = qint64(m_thresholds.warningMinutes) * 60;
+    const qint64 critical = qint64(m_thresholds.criticalMinutes) * 60;
+    const qint64 heartbeatAge = age(s.heartbeat, now);
+    const qint64 databaseDown = s.databaseUp ? 0 : age(s.databaseDownSince, now);
+    const qint64 printerTrouble = s.printerTrouble.isEmpty() ? 0 : age(s.printerTroubleSince, now);
+    // A station that wrote its record yesterday has printed nothing today.
+    const StationCounts today = s.today == now.toLocalTime().date() ? s.countsToday : StationCounts();
+
+    State state = Ok;
+    QStringList problems;
+    const auto problem = [&](State level, const QString &text) {
+        state = qMax(state, level);
+        problems << text;
+    };
+
+    // A station that is not there any more says nothing else that still holds.
+    if (s.ended)
+        problem(Critical, QStringLiteral("the station ended at %1").arg(at(s.heartbeat, now)));
+    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds)
+        problem(Critical, QStringLiteral("no heartbeat for %1 (station gone or hung)").arg(duration(heartbeatAge)));
+    else if (heartbeatAge > m_thresholds.heartbeatWarningSeconds)
+        problem(Warning, QStringLiteral("no heartbeat for %1").arg(duration(heartbeatAge)));
+
+    if (s.shutdownPending) {
+        problem(Critical,
+            QStringLiteral("the report server could not be reached: the failure message is shown and the "
+                           "station shuts down once it is acknowledged"));
+    }
+    if (databaseDown > warning) {
+        QString text = QStringLiteral("database unreachable for %1").arg(duration(databaseDown));
+        if (!s.databaseReason.isEmpty())
+            text += QStringLiteral(" (%1)").arg(oneLine(s.databaseReason));
+        problem(databaseDown > critical ? Critical : Warning, text);
+    }
+    if (printerTrouble > warning) {
+        QString text
+            = QStringLiteral("printer trouble for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble));
+        if (s.batchesWaiting > 0)
+            text += QStringLiteral(", %1 batches waiting").arg(s.batchesWaiting);
+        // Trouble while nothing is due to print costs nothing yet.
+        problem(printerTrouble > critical && s.batchesWaiting > 0 ? Critical : Warning, text);
+    }
+    if (s.mode == StationMode::Stopped && !s.ended)
+        state = qMax(state, Warning);
+
+    QStringList parts = problems;
+    const QString lab = s.labCode.isEmpty() ? QString() : oneLine(s.labCode) + QLatin1Char(' ');
+    parts << lab + modeText(s, now);
+    if (const QString run = lastRunText(s, now); !run.isEmpty())
+        parts << run;
+    QString counts = QStringLiteral("%1 pages printed today").arg(today.pagesPrinted);
+    if (today.pagesFailed > 0)
+        counts += QStringLiteral(", %1 failed").arg(today.pagesFailed);
+    parts << counts;
+
+    const QString performance
+        = QStringLiteral("pages_printed_today=%1;;;0 pages_failed_today=%2;;;0 batches_kept_today=%3;;;0 "
+                         "heartbeat_age=%4s;%5;%6;0 database_down=%7s;%8;%9;0 printer_trouble=%10s;%8;%9;0")
+              .arg(today.pagesPrinted)
+              .arg(today.pagesFailed)
+              .arg(today.batchesKept)
+              .arg(heartbeatAge)
+              .arg(m_thresholds.heartbeatWarningSeconds)
+              .arg(m_thresholds.heartbeatCriticalSeconds)
+              .arg(databaseDown)
+              .arg(warning)
+              .arg(critical)
+              .arg(printerTrouble);
+    return { state,
+        QStringLiteral("HARDCOPY %1 - %2 | %3").arg(stateName(state), parts.join(QStringLiteral("; ")), performance) };
+}
+
+StatusCheck::Result StatusCheck::forStation(const QString &settingsPath, bool settingsNamed, const QString &warning,
+    const QString &critical, const QDateTime &now)
+{
+    const QString shownPath = QDir::toNativeSeparators(settingsPath);
+    if (QFileInfo::exists(settingsPath)) {
+        // QSettings reads an unreadable file as an empty one: that would send the check
+        // to the default record, which may be another station's.
+        QFile file(settingsPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return unknown(
+                QStringLiteral("the settings file %1 cannot be read: %2").arg(shownPath, file.errorString()));
+    } else if (settingsNamed) {
+        return unknown(QStringLiteral("the settings file %1 does not exist").arg(shownPath));
+    }
+    const StationSettings settings = loadStationSettings(settingsPath);
+
+    Thresholds thresholds;
+    thresholds.warningMinutes = settings.warningMinutes;
+    thresholds.criticalMinutes = settings.criticalMinutes;
+    if (!warning.isEmpty() && !minutesFrom(warning, &thresholds.warningMinutes))
+        return unknown(QStringLiteral("--warning wants whole minutes above 0, not \"%1\"").arg(warning));
+    if (!critical.isEmpty() && !minutesFrom(critical, &thresholds.criticalMinutes))
+        return unknown(QStringLiteral("--critical wants whole minutes above 0, not \"%1\"").arg(critical));
+
+    StatusRecord record(settings.statusFile);
+    const std::optional<StationStatus> status = record.read();
+    if (!status)
+        return unknown(record.errorString());
+    return StatusCheck(thresholds).check(*status, now);
+}

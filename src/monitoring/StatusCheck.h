@@ -1,0 +1,57 @@
+#pragma once
+
+#include <optional>
+
+#include <QDateTime>
+#include <QString>
+
+#include "monitoring/StationStatus.h"
+
+// When --status warns and when it is critical.
+struct StatusThresholds
+{
+    int warningMinutes = 5; // database down, printer trouble
+    int criticalMinutes = 15; // database down, printer trouble while batches wait
+    // The station refreshes its heartbeat every 30 s while its event loop runs; a
+    // statement that holds the window thread delays it, a gone or hung station stops it.
+    int heartbeatWarningSeconds = 90;
+    int heartbeatCriticalSeconds = 180;
+};
+
+// hardcopy-station --status: the station's state from its status record, as monitoring
+// plugins report it (Nagios, Icinga, NRPE, Zabbix): one line "HARDCOPY <STATE> - summary
+// | performance data" and the exit code 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.
+class StatusCheck
+{
+public:
+    enum State {
+        Ok = 0,
+        Warning = 1,
+        Critical = 2,
+        Unknown = 3,
+    };
+
+    using Thresholds = StatusThresholds;
+
+    struct Result
+    {
+        State state = Unknown;
+        QString line; // without the line feed
+    };
+
+    explicit StatusCheck(Thresholds thresholds = Thresholds());
+
+    Result check(const StationStatus &status, const QDateTime &now) const;
+    static Result unknown(const QString &why);
+
+    // The whole command: the settings file (settingsNamed: given with --config, so that
+    // its absence is an error, not the defaults) says where the record is and what the
+    // thresholds are; warning and critical, when not empty, are the command line's minutes.
+    static Result forStation(const QString &settingsPath, bool settingsNamed, const QString &warning,
+        const QString &critical, const QDateTime &now);
+
+    static QString stateName(State state);
+
+private:
+    Thresholds m_thresholds;
+};

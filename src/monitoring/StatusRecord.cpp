@@ -1,0 +1,197 @@
+#include "monitoring/StatusRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+// The layout of the record; a reader refuses a record of a later layout rather than
+// misreading it.
+constexpr int kFormat = 1;
+
+// With the offset, so that the record reads the same from a shell in another time zone.
+QJsonValue timeValue(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QJsonValue::Null;
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QDateTime timeFrom(const QJsonValue &value)
+{
+    if (!value.isString())
+        return {};
+    const QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODate);
+    return time.isValid() ? time.toLocalTime() : QDateTime();
+}
+
+QJsonObject countsObject(const StationCounts &counts)
+{
+    return { { QStringLiteral("pagesPrinted"), counts.pagesPrinted },
+        { QStringLiteral("pagesFailed"), counts.pagesFailed },
+        { QStringLiteral("batchesDeleted"), counts.batchesDeleted },
+        { QStringLiteral("batchesKept"), counts.batchesKept } };
+}
+
+StationCounts countsFrom(const QJsonObject &object)
+{
+    StationCounts counts;
+    counts.pagesPrinted = object.value(QStringLiteral("pagesPrinted")).toInt();
+    counts.pagesFailed = object.value(QStringLiteral("pagesFailed")).toInt();
+    counts.batchesDeleted = object.value(QStringLiteral("batchesDeleted")).toInt();
+    counts.batchesKept = object.value(QStringLiteral("batchesKept")).toInt();
+    return counts;
+}
+
+QString xdgStateHome()
+{
+    // The XDG rules: a relative XDG_STATE_HOME is to be ignored.
+    const QString fromEnvironment = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!fromEnvironment.isEmpty() && QDir::isAbsolutePath(fromEnvironment))
+        return fromEnvironment;
+    return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
+} // namespace
+
+StatusRecord::StatusRecord(QString path)
+    : m_path(std::move(path))
+{
+}
+
+QString StatusRecord::defaultPath()
+{
+    return xdgStateHome() + QStringLiteral("/hardcopy-station/status.json");
+}
+
+QByteArray StatusRecord::toJson(const StationStatus &s)
+{
+    QJsonObject today = countsObject(s.countsToday);
+    today.insert(QStringLiteral("date"), s.today.isValid() ? QJsonValue(s.today.toString(Qt::ISODate)) : QJsonValue());
+    const QJsonObject record {
+        { QStringLiteral("format"), kFormat },
+        { QStringLiteral("version"), s.version },
+        { QStringLiteral("pid"), s.processId },
+        { QStringLiteral("host"), s.host },
+        { QStringLiteral("started"), timeValue(s.started) },
+        { QStringLiteral("heartbeat"), timeValue(s.heartbeat) },
+        { QStringLiteral("ended"), s.ended },
+        { QStringLiteral("mode"), stationModeName(s.mode) },
+        { QStringLiteral("lab"), s.labCode },
+        { QStringLiteral("lastRun"),
+            QJsonObject { { QStringLiteral("start"), timeValue(s.lastRunStart) },
+                { QStringLiteral("end"), timeValue(s.lastRunEnd) }, { QStringLiteral("outcome"), s.lastRunOutcome },
+                { QStringLiteral("normal"), s.lastRunNormal },
+                { QStringLiteral("durationSeconds"), s.lastRunDurationSeconds } } },
+        { QStringLiteral("lastSuccessfulRun"), timeValue(s.lastSuccessfulRun) },
+        { QStringLiteral("nextRun"), timeValue(s.nextRun) },
+        { QStringLiteral("today"), today },
+        { QStringLiteral("sinceStart"), countsObject(s.countsSinceStart) },
+        { QStringLiteral("database"),
+            QJsonObject { { QStringLiteral("up"), s.databaseUp },
+                { QStringLiteral("downSince"), timeValue(s.databaseDownSince) },
+                { QStringLiteral("reason"), s.databaseReason } } },
+        { QStringLiteral("printer"),
+            QJsonObject { { QStringLiteral("trouble"), s.printerTrouble },
+                { QStringLiteral("since"), timeValue(s.printerTroubleSince) },
+                { QStringLiteral("batchesWaiting"), s.batchesWaiting } } },
+        { QStringLiteral("shutdownPending"), s.shutdownPending },
+    };
+    return QJsonDocument(record).toJson(QJsonDocument::Indented);
+}
+
+std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    const QJsonObject r = document.object();
+    QString problem;
+    if (parseError.error != QJsonParseError::NoError)
+        problem = QStringLiteral("not a status record (%1)").arg(parseError.errorString());
+    else if (!document.isObject() || !r.value(QStringLiteral("heartbeat")).isString())
+        problem = QStringLiteral("not a status record (no heartbeat)");
+    else if (r.value(QStringLiteral("format")).toInt() > kFormat)
+        problem
+            = QStringLiteral("a record of a later version (format %1)").arg(r.value(QStringLiteral("format")).toInt());
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return std::nullopt;
+    }
+
+    StationStatus s;
+    s.version = r.value(QStringLiteral("version")).toString();
+    s.processId = r.value(QStringLiteral("pid")).toInteger();
+    s.host = r.value(QStringLiteral("host")).toString();
+    s.started = timeFrom(r.value(QStringLiteral("started")));
+    s.heartbeat = timeFrom(r.value(QStringLiteral("heartbeat")));
+    s.ended = r.value(QStringLiteral("ended")).toBool();
+    s.mode = stationModeFromName(r.value(QStringLiteral("mode")).toString());
+    s.labCode = r.value(QStringLiteral("lab")).toString();
+    const QJsonObject lastRun = r.value(QStringLiteral("lastRun")).toObject();
+    s.lastRunStart = timeFrom(lastRun.value(QStringLiteral("start")));
+    s.lastRunEnd = timeFrom(lastRun.value(QStringLiteral("end")));
+    s.lastRunOutcome = lastRun.value(QStringLiteral("outcome")).toString();
+    s.lastRunNormal = lastRun.value(QStringLiteral("normal")).toBool();
+    s.lastRunDurationSeconds = lastRun.value(QStringLiteral("durationSeconds")).toInteger(-1);
+    s.lastSuccessfulRun = timeFrom(r.value(QStringLiteral("lastSuccessfulRun")));
+    s.nextRun = timeFrom(r.value(QStringLiteral("nextRun")));
+    const QJsonObject today = r.value(QStringLiteral("today")).toObject();
+    s.today = QDate::fromString(today.value(QStringLiteral("date")).toString(), Qt::ISODate);
+    s.countsToday = countsFrom(today);
+    s.countsSinceStart = countsFrom(r.value(QStringLiteral("sinceStart")).toObject());
+    const QJsonObject database = r.value(QStringLiteral("database")).toObject();
+    s.databaseUp = database.value(QStringLiteral("up")).toBool(true);
+    s.databaseDownSince = timeFrom(database.value(QStringLiteral("downSince")));
+    s.databaseReason = database.value(QStringLiteral("reason")).toString();
+    const QJsonObject printer = r.value(QStringLiteral("printer")).toObject();
+    s.printerTrouble = printer.value(QStringLiteral("trouble")).toString();
+    s.printerTroubleSince = timeFrom(printer.value(QStringLiteral("since")));
+    s.batchesWaiting = printer.value(QStringLiteral("batchesWaiting")).toInt();
+    s.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
+    return s;
+}
+
+bool StatusRecord::write(const StationStatus &status)
+{
+    m_error.clear();
+    const QFileInfo target(m_path);
+    if (!QDir().mkpath(target.absolutePath())) {
+        m_error
+            = QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(target.absolutePath()));
+        return false;
+    }
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(status)) < 0
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup)
+        || !file.commit()) {
+        m_error = QStringLiteral("%1 cannot be written: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+std::optional<StationStatus> StatusRecord::read()
+{
+    m_error.clear();
+    QFile file(m_path);
+    if (!file.exists()) {
+        m_error = QStringLiteral("no status record at %1 (the station writes it once it has started)")
+                      .arg(QDir::toNativeSeparators(m_path));
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("the status record %1 cannot be read: %2")
+                      .arg(QDir::toNativeSeparators(m_path), file.errorString());
+        return std::nullopt;
+    }
+    QString problem;
+    std::optional<StationStatus> status = fromJson(file.readAll(), &problem);
+    if (!status)
+        m_error = QStringLiteral("%1 is %2").arg(QDir::toNativeSeparators(m_path), problem);
+    return status;
+}

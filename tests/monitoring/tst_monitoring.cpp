@@ -1,0 +1,465 @@
+// Monitoring from afar: --status reads the station's status record and answers as a
+// monitoring plugin (one line, exit codes 0 to 3), the monitor keeps the record current
+// without ever writing the database password, and the metrics file is what promtool
+// accepts and node_exporter serves.
+#include <functional>
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/StationSettings.h"
+#include "common/Fakes.h"
+#include "monitoring/MetricsFile.h"
+#include "monitoring/StationMonitor.h"
+#include "monitoring/StatusCheck.h"
+#include "monitoring/StatusRecord.h"
+
+using Tweak = std::function<void(StationStatus &, const QDateTime &now)>;
+Q_DECLARE_METATYPE(Tweak)
+
+namespace {
+
+// A station that is doing well: waiting for its next run, the last one printed.
+StationStatus healthyStation(const QDateTime &now)
+{
+    StationStatus s;
+    s.version = QStringLiteral("1.0.0");
+    s.processId = 4242;
+    s.started = now.addSecs(-3600);
+    s.heartbeat = now.addSecs(-7);
+    s.mode = StationMode::Waiting;
+    s.labCode = QStringLiteral("QVLAB");
+    s.lastRunStart = now.addSecs(-480);
+    s.lastRunEnd = now.addSecs(-417);
+    s.lastRunOutcome = QStringLiteral("3 clients printed");
+    s.lastRunNormal = true;
+    s.lastRunDurationSeconds = 63;
+    s.lastSuccessfulRun = s.lastRunEnd;
+    s.nextRun = now.addSecs(120);
+    s.today = now.date();
+    s.countsToday = { 12, 0, 6, 0 };
+    s.countsSinceStart = { 40, 2, 20, 1 };
+    return s;
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
+    file.write(text);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A loopback port nobody listens on now.
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+} // namespace
+
+class tst_Monitoring : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void statusStateDecidesExitCodeAndFirstWords_data();
+    void statusStateDecidesExitCodeAndFirstWords();
+    void statusLineReadsAsOneLineWithPerformanceData();
+    void monitorKeepsTheRecordCurrentWithoutSecrets();
+    void todayCountsRestartAtLocalMidnight();
+    void successfulRunIsOneThatLeftNothingForLater_data();
+    void successfulRunIsOneThatLeftNothingForLater();
+    void batchesKeptDuringPrinterTroubleAreWaiting();
+    void metricsFilePassesPromtool();
+    void nodeExporterServesTheMetrics();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords_data()
+{
+    QTest::addColumn<Tweak>("tweak");
+    QTest::addColumn<bool>("writeRecord");
+    QTest::addColumn<QByteArray>("moreSettings");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("mentions");
+
+    const Tweak none = [](StationStatus &, const QDateTime &) {};
+    const auto databaseDown = [](int minutes) {
+        return Tweak([minutes](StationStatus &s, const QDateTime &now) {
+            s.databaseUp = false;
+            s.databaseDownSince = now.addSecs(-60 * minutes - 5);
+            s.databaseReason = QStringLiteral("Login timeout expired");
+        });
+    };
+    const auto printerTrouble = [](int batchesWaiting) {
+        return Tweak([batchesWaiting](StationStatus &s, const QDateTime &now) {
+            s.printerTrouble = QStringLiteral("Printer PDF is not accepting jobs");
+            s.printerTroubleSince = now.addSecs(-20 * 60 - 5);
+            s.batchesWaiting = batchesWaiting;
+        });
+    };
+    const auto mode = [](StationMode m) { return Tweak([m](StationStatus &s, const QDateTime &) { s.mode = m; }); };
+    const Tweak running = [](StationStatus &s, const QDateTime &now) {
+        s.mode = StationMode::Running;
+        s.lastRunStart = now.addSecs(-30);
+        s.lastRunEnd = QDateTime();
+    };
+    const Tweak shutdownPending = [](StationStatus &s, const QDateTime &) { s.shutdownPending = true; };
+    const Tweak silentFor4Minutes = [](StationStatus &s, const QDateTime &now) { s.heartbeat = now.addSecs(-240); };
+    const Tweak ended = [](StationStatus &s, const QDateTime &) { s.ended = true; };
+    const QStringList noArguments;
+    const QByteArray defaults;
+    const auto args = [](const char *option, const char *value) {
+        return QStringList { QLatin1String(option), QLatin1String(value) };
+    };
+
+    // The binary's rows prove the command needs no display and no database keys.
+    QTest::newRow("waiting (the binary)")
+        << none << true << defaults << noArguments << true << 0 << "QVLAB waiting, next run at";
+    QTest::newRow("running") << running << true << defaults << noArguments << false << 0 << "QVLAB running since";
+    QTest::newRow("another application holds the turn")
+        << mode(StationMode::OtherApplication) << true << defaults << noArguments << false << 0
+        << "another application holds the distribution turn";
+    QTest::newRow("services stopped") << mode(StationMode::Stopped) << true << defaults << noArguments << false << 1
+                                      << "QVLAB services stopped";
+    QTest::newRow("database down 2 min") << databaseDown(2) << true << defaults << noArguments << false << 0
+                                         << "QVLAB waiting";
+    QTest::newRow("database down 10 min") << databaseDown(10) << true << defaults << noArguments << false << 1
+                                          << "database unreachable for 10 min (Login timeout expired)";
+    QTest::newRow("database down 20 min")
+        << databaseDown(20) << true << defaults << noArguments << false << 2 << "database unreachable for 20 min";
+    QTest::newRow("database down 10 min, --critical 8")
+        << databaseDown(10) << true << defaults << args("--critical", "8") << false << 2
+        << "database unreachable for 10 min";
+    QTest::newRow("database down 3 min, WarningMinutes=2 (the binary)")
+        << databaseDown(3) << true << QByteArray("WarningMinutes=2\n") << noArguments << true << 1
+        << "database unreachable for 3 min";
+    QTest::newRow("printer trouble 20 min, batches waiting")
+        << printerTrouble(2) << true << defaults << noArguments << false << 2
+        << "printer trouble for 20 min: Printer PDF is not accepting jobs, 2 batches waiting";
+    QTest::newRow("printer trouble 20 min, nothing waiting")
+        << printerTrouble(0) << true << defaults << noArguments << false << 1 << "printer trouble for 20 min";
+    QTest::newRow("shutdown pending") << shutdownPending << true << defaults << noArguments << false << 2
+                                      << "the report server could not be reached";
+    QTest::newRow("heartbeat 4 min old") << silentFor4Minutes << true << defaults << noArguments << false << 2
+                                         << "no heartbeat for 4 min (station gone or hung)";
+    QTest::newRow("station ended") << ended << true << defaults << noArguments << false << 2 << "the station ended at";
+    QTest::newRow("no record (the binary)")
+        << none << false << defaults << noArguments << true << 3 << "no status record at";
+    QTest::newRow("settings file missing (the binary)")
+        << none << true << defaults << args("--config", "/nonexistent.ini") << true << 3
+        << "/nonexistent.ini does not exist";
+    QTest::newRow("--warning 0") << none << true << defaults << args("--warning", "0") << false << 3
+                                 << "--warning wants whole minutes";
+}
+
+void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords()
+{
+    QFETCH(Tweak, tweak);
+    QFETCH(bool, writeRecord);
+    QFETCH(QByteArray, moreSettings);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, binary);
+    QFETCH(int, state);
+    QFETCH(QString, mentions);
+
+    // A comma in an unquoted INI value would read as a list: the folder is named without one.
+    const QString folder
+        = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag())
+                             .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-")));
+    QVERIFY(QDir().mkpath(folder));
+    const QString record = folder + QStringLiteral("/status.json");
+    const QString settings = folder + QStringLiteral("/station.ini");
+    writeFile(settings, "[Monitoring]\nStatusFile=" + record.toUtf8() + "\n" + moreSettings);
+    const QDateTime now = QDateTime::currentDateTime();
+    if (writeRecord) {
+        StationStatus status = healthyStation(now);
+        tweak(status, now);
+        QVERIFY(StatusRecord(record).write(status));
+    }
+    const int configAt = arguments.indexOf(QStringLiteral("--config"));
+    const QString settingsPath = configAt >= 0 ? arguments.value(configAt + 1) : settings;
+    if (configAt < 0)
+        arguments << QStringLiteral("--config") << settings;
+
+    int exitCode = -1;
+    QString output;
+    if (binary) {
+        const QString program = qEnvironmentVariable("HARDCOPY_BINARY_DIR") + QStringLiteral("/src/hardcopy-station");
+        if (!QFile::exists(program))
+            QSKIP("the station binary is not built (HARDCOPY_BINARY_DIR/src/hardcopy-station)");
+        QProcess station;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
+            environment.remove(QLatin1String(name));
+        station.setProcessEnvironment(environment);
+        station.start(program, QStringList { QStringLiteral("--status") } + arguments);
+        QVERIFY2(station.waitForFinished(60000), "hardcopy-station --status did not end");
+        QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+        exitCode = station.exitCode();
+        output = QString::fromLocal8Bit(station.readAllStandardOutput());
+    } else {
+        const auto value = [&](const char *option) {
+            const int at = arguments.indexOf(QLatin1String(option));
+            return at >= 0 ? arguments.value(at + 1) : QString();
+        };
+        const StatusCheck::Result result
+            = StatusCheck::forStation(settingsPath, true, value("--warning"), value("--critical"), now);
+        exitCode = result.state;
+        output = result.line + QLatin1Char('\n');
+    }
+
+    QVERIFY2(output.startsWith(QStringLiteral("HARDCOPY %1 - ").arg(StatusCheck::stateName(StatusCheck::State(state)))),
+        qPrintable(output));
+    QCOMPARE(exitCode, state);
+    QVERIFY2(output.contains(mentions), qPrintable(output));
+    // Exactly one line; what follows " | " is performance data a plugin's reader parses.
+    QCOMPARE(output.count(QLatin1Char('\n')), 1);
+    QVERIFY(output.endsWith(QLatin1Char('\n')));
+    if (state != StatusCheck::Unknown) {
+        const QStringList parts = output.trimmed().split(QStringLiteral(" | "));
+        QCOMPARE(parts.size(), 2);
+        static const QRegularExpression item(QStringLiteral("^[a-z_]+=-?[0-9.]+(s|%|B|c)?(;-?[0-9.]*){0,4}$"));
+        for (const QString &datum : parts.at(1).split(QLatin1Char(' ')))
+            QVERIFY2(item.match(datum).hasMatch(), qPrintable(datum));
+    }
+}
+
+void tst_Monitoring::statusLineReadsAsOneLineWithPerformanceData()
+{
+    const QDateTime now(QDate(2026, 12, 8), QTime(14, 3, 7));
+    StationStatus status = healthyStation(now);
+    status.lastRunStart = QDateTime(now.date(), QTime(13, 55, 0));
+    status.lastRunEnd = QDateTime(now.date(), QTime(13, 56, 10));
+    status.nextRun = QDateTime(now.date(), QTime(14, 5, 0));
+    status.databaseUp = false;
+    status.databaseDownSince = QDateTime(now.date(), QTime(13, 52, 30));
+    // A driver's message with a line feed and a bar would cut the line and the data.
+    status.databaseReason = QStringLiteral("[FreeTDS] Login timeout\nexpired | state HYT00");
+
+    QCOMPARE(StatusCheck().check(status, now).line,
+        QStringLiteral("HARDCOPY WARNING - database unreachable for 10 min ([FreeTDS] Login timeout expired / "
+                       "state HYT00); QVLAB waiting, next run at 14:05; last run 13:55-13:56 ended normally: 3 "
+                       "clients printed; 12 pages printed today | pages_printed_today=12;;;0 "
+                       "pages_failed_today=0;;;0 batches_kept_today=0;;;0 heartbeat_age=7s;90;180;0 "
+                       "database_down=637s;300;900;0 printer_trouble=0s;300;900;0"));
+}
+
+void tst_Monitoring::monitorKeepsTheRecordCurrentWithoutSecrets()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("monitor"));
+    StationSettings settings;
+    settings.databaseServer = QStringLiteral("sqlhost,1433");
+    settings.databaseUser = QStringLiteral("hardcopy_station");
+    settings.databasePassword = QStringLiteral("Pa55;word");
+    settings.statusFile = folder + QStringLiteral("/state/status.json");
+    settings.metricsFile = folder + QStringLiteral("/hardcopy.prom");
+    QVERIFY(QDir().mkpath(folder));
+    FakeClock clock;
+    StationMonitor monitor(settings, clock);
+    StationActivity &activity = monitor.activity();
+    activity.setLabCode(QStringLiteral("QVLAB"));
+    activity.setMode(StationMode::Running);
+    activity.runStarted();
+    activity.pagePrinted();
+    activity.setDatabaseLink(false, clock.now(),
+        QStringLiteral("cannot open %1: [FreeTDS] Unable to connect (password %2)")
+            .arg(settings.connectionTextToOpen(), settings.databasePassword));
+    monitor.start();
+
+    StatusRecord record(settings.statusFile);
+    std::optional<StationStatus> written = record.read();
+    QVERIFY2(written, qPrintable(record.errorString()));
+    StationStatus expected = activity.status();
+    QVERIFY(!written->databaseReason.contains(QStringLiteral("Pa55;word")));
+    QVERIFY(written->databaseReason.contains(QStringLiteral("Unable to connect")));
+    expected.databaseReason = written->databaseReason;
+    QCOMPARE(*written, expected);
+    for (const QString &file : { settings.statusFile, settings.metricsFile }) {
+        const QByteArray text = readFile(file);
+        QVERIFY(!text.isEmpty());
+        QVERIFY2(!text.contains("Pa55") && !text.contains("PWD=") && !text.contains("sqlhost"), text.constData());
+    }
+    // Group members may read the record (another account's --status); node_exporter,
+    // running as a user of its own, the metrics.
+    QCOMPARE(QFileInfo(settings.statusFile).permissions() & 0x7777, QFileDevice::Permissions(0x6640));
+    QVERIFY(QFileInfo(settings.metricsFile).permissions() & QFileDevice::ReadOther);
+
+    // A change reaches the files by itself, without waiting for the next heartbeat.
+    activity.pagePrinted();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            const std::optional<StationStatus> now = record.read();
+            return now && now->countsSinceStart.pagesPrinted == 2
+                && readFile(settings.metricsFile).contains("hardcopy_pages_printed_total{lab=\"QVLAB\"} 2\n");
+        },
+        10000));
+
+    monitor.stationEnded();
+    QVERIFY(record.read()->ended);
+    QVERIFY(readFile(settings.metricsFile).contains("hardcopy_up{lab=\"QVLAB\"} 0\n"));
+}
+
+void tst_Monitoring::todayCountsRestartAtLocalMidnight()
+{
+    FakeClock clock(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 30)));
+    StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
+    activity.pagePrinted();
+    activity.pageFailed();
+    clock.advanceSeconds(60);
+    activity.heartbeat();
+    QCOMPARE(activity.status().today, QDate(2026, 12, 9));
+    QCOMPARE(activity.status().countsToday, StationCounts());
+    QCOMPARE(activity.status().countsSinceStart, (StationCounts { 1, 1, 0, 0 }));
+    activity.pagePrinted();
+    QCOMPARE(activity.status().countsToday, (StationCounts { 1, 0, 0, 0 }));
+}
+
+void tst_Monitoring::successfulRunIsOneThatLeftNothingForLater_data()
+{
+    QTest::addColumn<int>("printed");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<bool>("normal");
+    QTest::addColumn<bool>("successful");
+
+    QTest::newRow("nothing due") << 0 << 0 << 0 << 0 << true << true;
+    QTest::newRow("every batch printed and deleted") << 4 << 0 << 2 << 0 << true << true;
+    QTest::newRow("a page failed, its batch kept") << 1 << 1 << 0 << 1 << true << false;
+    QTest::newRow("ended by a fault") << 0 << 0 << 0 << 0 << false << false;
+}
+
+void tst_Monitoring::successfulRunIsOneThatLeftNothingForLater()
+{
+    QFETCH(int, printed);
+    QFETCH(int, failed);
+    QFETCH(int, deleted);
+    QFETCH(int, kept);
+    QFETCH(bool, normal);
+    QFETCH(bool, successful);
+    FakeClock clock;
+    StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
+    // A failure of an earlier run is that run's: this one is judged on its own.
+    activity.pageFailed();
+    activity.runStarted();
+    clock.advanceSeconds(40);
+    for (int i = 0; i < printed; ++i)
+        activity.pagePrinted();
+    for (int i = 0; i < failed; ++i)
+        activity.pageFailed();
+    for (int i = 0; i < deleted; ++i)
+        activity.batchDeleted();
+    for (int i = 0; i < kept; ++i)
+        activity.batchKept();
+    activity.runEnded(QStringLiteral("done"), normal);
+    QCOMPARE(activity.status().lastRunDurationSeconds, 40);
+    QCOMPARE(activity.status().lastSuccessfulRun, successful ? clock.now() : QDateTime());
+}
+
+void tst_Monitoring::batchesKeptDuringPrinterTroubleAreWaiting()
+{
+    FakeClock clock;
+    StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
+    activity.batchKept();
+    const QDateTime began = clock.now();
+    activity.setPrinterTrouble(QStringLiteral("Printer PDF is not accepting jobs"));
+    activity.batchKept();
+    clock.advanceSeconds(60);
+    activity.setPrinterTrouble(QStringLiteral("Printer PDF is stopped"));
+    activity.batchKept();
+    QCOMPARE(activity.status().batchesWaiting, 2);
+    QCOMPARE(activity.status().printerTroubleSince, began);
+    activity.setPrinterTrouble(QString());
+    QCOMPARE(activity.status().batchesWaiting, 0);
+    QCOMPARE(activity.status().printerTroubleSince, QDateTime());
+}
+
+void tst_Monitoring::metricsFilePassesPromtool()
+{
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        QSKIP("promtool is not installed (scripts/install-deps.sh installs Debian's prometheus package)");
+    StationStatus status = healthyStation(QDateTime::currentDateTime());
+    status.labCode = QStringLiteral("Q\"V\\LAB\n2");
+    status.printerTrouble = QStringLiteral("Printer PDF is stopped");
+    const QString path = m_dir.filePath(QStringLiteral("promtool.prom"));
+    MetricsFile metrics(path);
+    QVERIFY2(metrics.write(status), qPrintable(metrics.errorString()));
+    QVERIFY(readFile(path).contains("hardcopy_pages_printed_total{lab=\"Q\\\"V\\\\LAB\\n2\"} 40\n"));
+
+    QProcess check;
+    check.setStandardInputFile(path);
+    check.start(promtool, { QStringLiteral("check"), QStringLiteral("metrics") });
+    QVERIFY(check.waitForFinished(60000));
+    const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
+    QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0, said.constData());
+    QVERIFY2(said.trimmed().isEmpty(), said.constData()); // not even a lint remark
+}
+
+void tst_Monitoring::nodeExporterServesTheMetrics()
+{
+    const QString exporter = QStringLiteral("/usr/bin/prometheus-node-exporter");
+    if (!QFile::exists(exporter))
+        QSKIP("prometheus-node-exporter is not installed (scripts/install-deps.sh installs it)");
+    const QString folder = m_dir.filePath(QStringLiteral("textfile"));
+    QVERIFY(QDir().mkpath(folder));
+    StationStatus status = healthyStation(QDateTime::currentDateTime());
+    MetricsFile metrics(folder + QStringLiteral("/hardcopy.prom"));
+    QVERIFY2(metrics.write(status), qPrintable(metrics.errorString()));
+
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(freePort());
+    QProcess node;
+    node.setProcessChannelMode(QProcess::MergedChannels);
+    node.start(exporter,
+        { QStringLiteral("--collector.disable-defaults"), QStringLiteral("--collector.textfile"),
+            QStringLiteral("--collector.textfile.directory=") + folder,
+            QStringLiteral("--web.disable-exporter-metrics"), QStringLiteral("--web.listen-address=") + address });
+    QVERIFY(node.waitForStarted(10000));
+    const auto stop = qScopeGuard([&] {
+        node.terminate();
+        if (!node.waitForFinished(10000))
+            node.kill();
+    });
+
+    QNetworkAccessManager network;
+    QByteArray page;
+    const bool answered = QTest::qWaitFor(
+        [&] {
+            if (node.state() == QProcess::NotRunning)
+                return true;
+            QNetworkReply *reply = network.get(QNetworkRequest(QUrl(QStringLiteral("http://%1/metrics").arg(address))));
+            (void)QTest::qWaitFor([&] { return reply->isFinished(); }, 5000);
+            if (reply->error() == QNetworkReply::NoError)
+                page = reply->readAll();
+            delete reply;
+            return !page.isEmpty();
+        },
+        30000);
+    QVERIFY2(answered && !page.isEmpty(), node.readAll().constData());
+    QVERIFY2(page.contains("\nhardcopy_pages_printed_total{lab=\"QVLAB\"} 40\n"), page.constData());
+    QVERIFY2(page.contains("\nhardcopy_mode{lab=\"QVLAB\",mode=\"waiting\"} 1\n"), page.constData());
+    QVERIFY2(page.contains("\nnode_textfile_scrape_error 0\n"), page.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Monitoring)
+#include "tst_monitoring.moc"

@@ -9,5 +9,8 @@ BIN="$BUILD_DIR/src/hardcopy-station"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     exec "$BIN" --demo "${@:2}"
 fi
-echo "No display found: starting the station under a virtual display (xvfb-run)." >&2
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN" --demo "${@:2}"
+# Without a display nobody could log in: the station runs one unattended demo cycle under
+# a virtual display instead, saves a picture of its window and says where everything is.
+SHOT="${HARDCOPY_DEMO_SCREENSHOT:-$PWD/$BUILD_DIR/demo-window.png}"
+echo "No display found: running one unattended demo cycle under a virtual display (xvfb-run)." >&2
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN" --demo --unattended-demo "$SHOT" "${@:2}"

@@ -12,6 +12,7 @@
 #include "app/Controls.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
+#include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/Failure.h"
@@ -64,6 +65,8 @@ void Form_HardCopy::showDatabaseTrouble()
     const QString text = databaseTroubleText(m_db.link().state(), now);
     ui->lbl_DatabaseTrouble->setText(text);
     ui->lbl_DatabaseTrouble->setToolTip(text); // the driver's words may be longer than the line
+    const DatabaseLink::State &link = m_db.link().state();
+    report([&](StationActivity &activity) { activity.setDatabaseLink(link.up, link.downSince, link.reason); });
 }
 
 void Form_HardCopy::collectControlArrays()

@@ -151,6 +151,13 @@ private:
     bool waitForTurn(std::optional<qint64> &lastRefused);
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
+    // Tells the monitoring what happened, when the station is watched.
+    template<class Report>
+    void report(Report &&reportTo)
+    {
+        if (m_seams.activity)
+            reportTo(*m_seams.activity);
+    }
 
 public:
     // Controls, by their names in the form (Ui). Arrays are collected in code.
@@ -183,5 +190,7 @@ private:
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
     int m_optionIndex = 0;
+    QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
+    bool m_runNormal = true;
     QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run   // option of the run's rating filter, kept across passes
 };

@@ -11,6 +11,7 @@
 #include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
+#include "monitoring/StationActivity.h"
 #include "dispatch/DispatchText.h"
 #include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
@@ -75,6 +76,12 @@ void Form_HardCopy::startRun()
 {
     const bool timerWasOn = m_seams.timer->enabled();
     m_reofferedInRun.clear();
+    m_runOutcome.clear();
+    m_runNormal = true;
+    report([](StationActivity &activity) {
+        activity.runStarted();
+        activity.setMode(StationMode::Running);
+    });
     Reset_Statistics();
     sServiceState = Active;
     ui->cmd_ManualRestart->hide();
@@ -125,12 +132,18 @@ void Form_HardCopy::logRunEndedByFailure(const Failure &failure)
 {
     const bool nothingDue = failure.number() == Failure::NoCurrentRecord && rsWorkList && rsWorkList->isOpen()
         && rsWorkList->eof();
-    if (!m_db.link().state().up)
+    m_runNormal = false;
+    if (!m_db.link().state().up) {
+        m_runOutcome = QStringLiteral("the LIMS database could not be reached");
         qCWarning(lcRun).noquote() << "run ended: the LIMS database is not reachable; the next run tries again";
-    else if (nothingDue)
+    } else if (nothingDue) {
+        m_runNormal = true;
+        m_runOutcome = QStringLiteral("nothing due");
         qCInfo(lcRun) << "run ended: nothing is due";
-    else
+    } else {
+        m_runOutcome = QStringLiteral("failure %1: %2").arg(failure.number()).arg(failure.description());
         qCWarning(lcRun).noquote() << "run ended by a failure:" << failure.number() << failure.description();
+    }
 }
 
 void Form_HardCopy::passLoop(const QDateTime &runStart)
@@ -146,6 +159,7 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             continue; // a stop was clicked while the events were processed
 
         if (!waitForTurn(lastRefused)) {
+            report([](StationActivity &activity) { activity.setMode(StationMode::OtherApplication); });
             ui->pb_ReadyStatus->hide();
             ui->pb_BatchStatus->hide();
             ui->lbl_ServDesc->setText(OtherHolder);
@@ -153,6 +167,7 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             continue;
         }
 
+        report([](StationActivity &activity) { activity.setMode(StationMode::Running); });
         ui->pb_ReadyStatus->show();
         ui->pb_BatchStatus->show();
         ui->lbl_ServDesc->setText(tagOf(ui->lbl_ServDesc));
@@ -255,6 +270,9 @@ void Form_HardCopy::endRun()
         Delete_Batch(sBatchId);
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);
+    const QString outcome = m_runOutcome.isEmpty() ? QStringLiteral("%1 reports processed").arg(iReportsDone)
+                                                   : m_runOutcome;
+    report([&](StationActivity &activity) { activity.runEnded(outcome, m_runNormal); });
     qCInfo(lcRun).noquote() << "run ended:" << iReportsDone << "reports processed;"
                             << (ui->cmd_Automation->text() == StopServices ? "waiting for the next run"
                                                                            : "services stopped");
@@ -266,6 +284,7 @@ void Form_HardCopy::stopRequest()
         qCInfo(lcRun) << "stop requested during a run";
         ui->shp_runMode->setFillColor(LampColor::Yellow);
         ui->cmd_Automation->setText(StoppingServices);
+        report([](StationActivity &activity) { activity.setMode(StationMode::Stopping); });
         ui->cmd_ManualRestart->setEnabled(false);
         const QString saved = tagOf(ui->lbl_ServDesc);
         if (!saved.isEmpty())
@@ -279,6 +298,10 @@ void Form_HardCopy::stopRequest()
         ui->shp_runMode->setFillColor(LampColor::Red);
         m_seams.timer->setEnabled(false);
         m_seams.timer->setInterval(0);
+        report([](StationActivity &activity) {
+            activity.setMode(StationMode::Stopped);
+            activity.setNextRun(QDateTime());
+        });
     }
     clearLabelHighlight(ui->lbl_ServDesc);
 }
@@ -302,6 +325,7 @@ void Form_HardCopy::Set_Refresh_Timer(const QString &sServiceName)
     }
     dtNextRun = m_seams.clock->now().addSecs(qint64(minutes) * 60);
     m_seams.timer->setInterval(1000);
+    report([&](StationActivity &activity) { activity.setNextRun(dtNextRun); });
 }
 
 void Form_HardCopy::Show_Services_Running(const QString &sServiceName)
@@ -330,12 +354,18 @@ void Form_HardCopy::Show_Services_Idle(const QString &sServiceName, bool bWaitMo
         ui->DataGrid1->setEnabled(false);
         ui->lbl_ServDesc->setText(WaitMode);
         ui->cmd_Automation->setText(StopServices);
+        if (m_seams.timer->enabled())
+            report([](StationActivity &activity) { activity.setMode(StationMode::Waiting); });
     } else {
         m_seams.timer->setEnabled(false);
         ui->DataGrid1->setEnabled(true);
         ui->lbl_ServDesc->setText(Disabled);
         ui->cmd_Automation->setText(StartServices);
         ui->cmd_ManualRestart->hide();
+        report([](StationActivity &activity) {
+            activity.setMode(StationMode::Stopped);
+            activity.setNextRun(QDateTime());
+        });
     }
     ui->lbl_ReadyStatus->show();
     ui->lbl_BatchStatus->show();

@@ -3,6 +3,7 @@
 #include "app/Form_HardCopy.h"
 #include "console/QtOperatorDialogs.h"
 #include "db/dbModule.h"
+#include "monitoring/StationMonitor.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/desktop/Keyboard.h"
@@ -18,7 +19,8 @@
 #include "platform/printing/QtPrinterBackend.h"
 #endif
 
-StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection)
+StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection,
+                               std::unique_ptr<OperatorDialogs> dialogs)
     : m_settings(settings)
 {
     pinSystemTimeZone();
@@ -30,7 +32,8 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
-    m_dialogs = std::make_unique<QtOperatorDialogs>();
+    m_monitor = std::make_unique<StationMonitor>(m_settings, *m_clock);
+    m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
 
@@ -43,6 +46,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.spooler = m_spooler.get();
     seams.keyboard = systemKeyboard();
     seams.dialogs = m_dialogs.get();
+    seams.activity = &m_monitor->activity();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
 }
@@ -50,6 +54,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
 StationRuntime::~StationRuntime()
 {
     m_window.reset();
+    m_monitor.reset();
 }
 
 std::unique_ptr<SpoolBackend> StationRuntime::makeSpoolBackend(const StationSettings &settings)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "app/StationSettings.h"
+#include "platform/desktop/OperatorDialogs.h"
 
 class Form_HardCopy;
 class DbConnection;
@@ -16,7 +17,7 @@ class QtEventProcessor;
 class WebEngineBrowser;
 class PrintSpooler;
 class SpoolBackend;
-class OperatorDialogs;
+class StationMonitor;
 
 // The station on its real seams: the window, the database module over the connection it
 // is given, the WebEngine browser, the Qt timer, clock, message boxes and dialogs. The
@@ -24,11 +25,16 @@ class OperatorDialogs;
 class StationRuntime
 {
 public:
-    StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection);
+    // `dialogs` answers the operator's questions instead of the real dialogs (an
+    // unattended demo); none: the real ones.
+    StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection,
+                   std::unique_ptr<OperatorDialogs> dialogs = nullptr);
     ~StationRuntime();
 
     Form_HardCopy &window() { return *m_window; }
     PrintSpooler &spooler() { return *m_spooler; }
+    // The status record and metrics that tell IT staff how the station is doing.
+    StationMonitor &monitor() { return *m_monitor; }
 
     // Where the settings send the pages: the PDF folder when one is set, else the printer
     // through CUPS or, where there is no CUPS, through the Qt printer path.
@@ -44,6 +50,7 @@ private:
     std::unique_ptr<QtMessageBoxes> m_messages;
     std::unique_ptr<QtTimer> m_timer;
     std::unique_ptr<SystemClock> m_clock;
+    std::unique_ptr<StationMonitor> m_monitor;
     std::unique_ptr<OperatorDialogs> m_dialogs;
     std::unique_ptr<QtEventProcessor> m_events;
     std::unique_ptr<dbModule> m_db;

@@ -8,6 +8,7 @@ class WebBrowser;
 class PrintSpooler;
 class Keyboard;
 class OperatorDialogs;
+class StationActivity;
 
 // The seams through which the main window reaches the world. The application passes
 // the real implementations; tests pass fakes. None is owned by the window.
@@ -21,4 +22,5 @@ struct StationSeams
     PrintSpooler *spooler = nullptr;  // where the rendered pages are printed; none: nothing prints
     Keyboard *keyboard = nullptr;
     OperatorDialogs *dialogs = nullptr;
+    StationActivity *activity = nullptr; // what IT staff see from afar; none: nobody watches
 };

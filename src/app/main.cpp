@@ -18,7 +18,10 @@
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
+#include "app/UnattendedDemo.h"
 #include "demo/DemoWorld.h"
+#include "demo/lims/DemoLims.h"
+#include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -31,6 +34,7 @@ struct StartOptions
     QString settingsPath;
     bool demo = false;
     bool check = false;
+    QString unattendedDemo; // where the unattended demo cycle saves its picture of the window
 };
 
 void describeApplication()
@@ -53,6 +57,7 @@ struct Parser
         parser.addOption(status);
         parser.addOption(warning);
         parser.addOption(critical);
+        parser.addOption(unattendedDemo);
     }
 
     QCommandLineParser parser;
@@ -78,6 +83,11 @@ struct Parser
         QStringLiteral("With --status: minutes the database may be unreachable, or the printer in trouble while "
                        "batches wait, before CRITICAL (default: [Monitoring] CriticalMinutes, 15)."),
         QStringLiteral("minutes")};
+    const QCommandLineOption unattendedDemo{
+        QStringLiteral("unattended-demo"),
+        QStringLiteral("With --demo: run one demo cycle with nobody at the window (log in as the demo operator, "
+                       "\"Once only\"), save a picture of the window to this file, say where everything is, and end."),
+        QStringLiteral("png")};
 };
 
 // Whether the command line asks only for something a console can do. A parse error is
@@ -100,7 +110,8 @@ StartOptions parseOptions(const QCoreApplication &app)
 {
     Parser p;
     p.parser.process(app);
-    return {p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check)};
+    return {p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check),
+            p.parser.value(p.unattendedDemo)};
 }
 
 bool headless()
@@ -192,7 +203,9 @@ int runStation(const StartOptions &options)
             return startupFailure(error);
     }
 
-    StationRuntime station(settings, std::make_unique<OdbcConnection>());
+    const bool unattended = settings.demo && !options.unattendedDemo.isEmpty();
+    StationRuntime station(settings, std::make_unique<OdbcConnection>(),
+                           unattended ? UnattendedDemo::demoOperator(DemoLims::kPasswordMainLab) : nullptr);
     Form_HardCopy &form = station.window();
     try {
         form.Form_Load();
@@ -201,7 +214,11 @@ int runStation(const StartOptions &options)
                                   .arg(failure.number())
                                   .arg(failure.description()));
     }
+    station.monitor().start();
+    if (unattended)
+        UnattendedDemo::start(station, options.unattendedDemo);
     const int exitCode = QApplication::exec();
+    station.monitor().stationEnded();
     qCInfo(lcRun) << "station ended with exit code" << exitCode;
     return exitCode;
 }

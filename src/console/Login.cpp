@@ -9,6 +9,7 @@
 
 #include "db/SqlText.h"
 #include "db/dbModule.h"
+#include "monitoring/StationActivity.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -51,6 +52,7 @@ void Form_HardCopy::cmd_Access_Click()
                 outcome = kInsufficientRights;
             } else {
                 sLabCode = rs->field(QStringLiteral("LABCODE")).toText();
+                report([&](StationActivity &activity) { activity.setLabCode(sLabCode); });
                 sEmpNum = rs->field(QStringLiteral("EMP_NUM")).toText();
                 outcome.clear();
             }

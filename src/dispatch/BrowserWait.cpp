@@ -11,6 +11,7 @@
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
+#include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -244,6 +245,7 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
         return;
     if (m_printedBatchId.isEmpty() || trimBlanks(batchId) != trimBlanks(m_printedBatchId)) {
         qCInfo(lcReport).noquote() << "batch" << batchId << "kept: its pages were not all printed";
+        report([](StationActivity &activity) { activity.batchKept(); });
         return;
     }
 
@@ -251,6 +253,7 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     qCInfo(lcReport).noquote() << "deleting batch" << trimBlanks(batchId) << ":" << sql;
     m_db.Exec_SQL(sql, true);
     bBatchDeleted = true;
+    report([](StationActivity &activity) { activity.batchDeleted(); });
     m_printedBatchId.clear();
     // The heartbeat after a deletion goes through the board's own rule: while the board
     // still names this station it is refreshed; when the other application has taken the
@@ -344,6 +347,7 @@ bool Form_HardCopy::waitForPrintJobs()
             spooler.cancel(page.ticket);
         const bool printed = report.state == PrintSpooler::JobState::Completed;
         allPrinted = allPrinted && printed;
+        this->report([&](StationActivity &activity) { printed ? activity.pagePrinted() : activity.pageFailed(); });
         if (printed)
             qCInfo(lcReport).noquote() << "page of batch" << sBatchId << page.printType
                                        << "printed:" << describeJob(report);
@@ -357,7 +361,9 @@ bool Form_HardCopy::waitForPrintJobs()
 
 void Form_HardCopy::showPrinterTrouble()
 {
-    ui->lbl_PrinterTrouble->setText(m_seams.spooler ? m_seams.spooler->trouble() : QString());
+    const QString trouble = m_seams.spooler ? m_seams.spooler->trouble() : QString();
+    ui->lbl_PrinterTrouble->setText(trouble);
+    report([&](StationActivity &activity) { activity.setPrinterTrouble(trouble); });
 }
 
 void Form_HardCopy::pauseAfterPrint()
@@ -378,6 +384,9 @@ void Form_HardCopy::pauseAfterPrint()
 void Form_HardCopy::failReportRequest(const QString &reason)
 {
     qCCritical(lcReport).noquote() << "report request failed:" << reason;
+    // The message box keeps the event loop, and so the heartbeat, alive: the record says
+    // that the station waits to shut down.
+    report([](StationActivity &activity) { activity.setShutdownPending(true); });
     m_seams.messages->show(kFailedRequestMessage);
     shutdownStation();
 }

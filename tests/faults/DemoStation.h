@@ -251,6 +251,7 @@ public:
         seams.spooler = spooler ? spooler : &browser;
         seams.keyboard = &f.keyboard;
         seams.dialogs = &f.dialogs;
+        seams.activity = activity;
         f.form = std::make_unique<Form_HardCopy>(seams, *f.db, f.settings);
         f.events.addTicker([this] { browser.advance(); });
         f.form->Form_Load();
@@ -333,6 +334,7 @@ public:
     PrintSpooler *spooler = nullptr;
     EventProcessor *events = nullptr;
     Clock *clock = nullptr;
+    StationActivity *activity = nullptr; // what the monitoring is told, when a test watches it
     CountingLims *lims = nullptr;
     StationFixture f;
     PrintingBrowser browser;

@@ -20,6 +20,7 @@
 #include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
 #include "monitoring/StatusRecord.h"
+#include "faults/DemoStation.h"
 
 using Tweak = std::function<void(StationStatus &, const QDateTime &now)>;
 Q_DECLARE_METATYPE(Tweak)
@@ -87,6 +88,7 @@ private slots:
     void batchesKeptDuringPrinterTroubleAreWaiting();
     void metricsFilePassesPromtool();
     void nodeExporterServesTheMetrics();
+    void healthyIdleHourLogsNoWarning();
 
 private:
     QTemporaryDir m_dir;
@@ -461,5 +463,42 @@ void tst_Monitoring::nodeExporterServesTheMetrics()
     QVERIFY2(page.contains("\nnode_textfile_scrape_error 0\n"), page.constData());
 }
 
-QTEST_GUILESS_MAIN(tst_Monitoring)
+namespace {
+
+QStringList g_warnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg && QByteArray(context.category).startsWith("hardcopy"))
+        g_warnings << QStringLiteral("%1: %2").arg(QLatin1String(context.category), text);
+}
+
+} // namespace
+
+// A station with nothing to print, an hour of runs a minute apart: the log holds no
+// warning, so that "no warnings in the last hour" means a healthy station.
+void tst_Monitoring::healthyIdleHourLogsNoWarning()
+{
+    DemoStationTest::LimsTemplate lims;
+    QString error;
+    QVERIFY2(lims.create(&error), qPrintable(error));
+    DemoStationTest::DemoStation station(lims.freshCopy());
+    StationActivity activity(station.f.clock, QStringLiteral("test"), 1);
+    station.activity = &activity;
+    station.load();
+    station.login();
+
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+    station.clickStartStop();
+    for (int minute = 0; minute < 60; ++minute)
+        station.nextScheduledRun();
+    qInstallMessageHandler(previous);
+
+    QVERIFY(station.waiting());
+    QCOMPARE(g_warnings, QStringList());
+    QCOMPARE(activity.status().lastRunOutcome, QStringLiteral("nothing due"));
+    QVERIFY(activity.status().lastSuccessfulRun.isValid());
+}
+
+QTEST_MAIN(tst_Monitoring)
 #include "tst_monitoring.moc"

@@ -9,6 +9,7 @@
 #include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
+#include "monitoring/StationActivity.h"
 #include "platform/database/OdbcConnection.h"
 #include "tests/faults/DemoStation.h"
 
@@ -31,7 +32,9 @@ public:
     explicit OutageStation(const QString &path)
         : server(path)
         , station(path, std::make_unique<OdbcConnection>())
+        , activity(station.f.clock, QStringLiteral("test"), 1)
     {
+        station.activity = &activity;
         station.f.settings.demo = true;
         station.f.settings.demoDatabase = path;
         station.f.settings.demoReportServer = QStringLiteral("127.0.0.1:9"); // the fake browser serves the pages
@@ -70,6 +73,7 @@ public:
     DemoServerProcess server;
     DemoWorld world;
     DemoStation station;
+    StationActivity activity; // what the status record says
     bool started = false;
 };
 
@@ -123,6 +127,9 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
     QVERIFY(!o.station.everythingDistributed());
     QVERIFY(!o.link().up);
     QVERIFY2(o.trouble().startsWith(QLatin1String("LIMS database not reachable since 09:0")), qPrintable(o.trouble()));
+    QVERIFY(!o.activity.status().databaseUp);
+    QVERIFY(!o.activity.status().lastRunNormal);
+    QCOMPARE(o.activity.status().countsSinceStart.pagesPrinted, 4); // two clients' cover and samples pages
 
     QVERIFY(frozen ? o.server.thaw() : o.server.restart());
     o.station.nextScheduledRun();
@@ -131,6 +138,9 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
     QVERIFY(o.link().up);
     QCOMPARE(o.trouble(), QString());
     QVERIFY(o.station.f.messages.shown.isEmpty());
+    QVERIFY(o.activity.status().databaseUp);
+    QVERIFY(o.activity.status().lastRunNormal);
+    QCOMPARE(o.activity.status().mode, StationMode::Waiting);
 }
 
 // A server that stays away for several runs: each run ends at its first statement after
@@ -185,6 +195,10 @@ void tst_Outages::clientListedAgainAfterItsRequestDoesNotHoldTheRun()
             QCOMPARE(sample.status, sample.contactId == 102 ? QStringLiteral("DUE") : QStringLiteral("DISTRIBUTED"));
     }
     QVERIFY2(sent <= 3 * kStatementsPerClient + kStatementsPerRun, qPrintable(QString::number(sent)));
+    const StationStatus &status = o.activity.status();
+    QCOMPARE(status.countsSinceStart.pagesFailed, 2);
+    QCOMPARE(status.countsSinceStart.batchesKept, 1);
+    QCOMPARE(status.countsSinceStart.batchesDeleted, 2);
     QCOMPARE(o.station.lossReport(), QString());
 }
 

@@ -63,8 +63,10 @@ void Form_HardCopy::showDatabaseTrouble()
 {
     const QDateTime now = m_seams.clock ? m_seams.clock->now() : QDateTime::currentDateTime();
     const QString text = databaseTroubleText(m_db.link().state(), now);
-    ui->lbl_DatabaseTrouble->setText(text);
-    ui->lbl_DatabaseTrouble->setToolTip(text); // the driver's words may be longer than the line
+    // The driver's words may be longer than the line: the cut shows, the tip has them all.
+    QLabel *label = ui->lbl_DatabaseTrouble;
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
+    label->setToolTip(text);
     const DatabaseLink::State &link = m_db.link().state();
     report([&](StationActivity &activity) { activity.setDatabaseLink(link.up, link.downSince, link.reason); });
 }

@@ -1,6 +1,7 @@
 #include "db/DatabaseLink.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include "platform/desktop/Clock.h"
 #include "platform/Log.h"
@@ -97,5 +98,9 @@ QString databaseTroubleText(const DatabaseLink::State &state, const QDateTime &n
         return {};
     const QString since = state.downSince.date() == now.date() ? state.downSince.toString(QStringLiteral("HH:mm"))
                                                                : state.downSince.toString(QStringLiteral("M/d HH:mm"));
-    return QStringLiteral("LIMS database not reachable since %1: %2; retrying").arg(since, state.reason);
+    // The driver's own prefixes ("[FreeTDS][SQL Server]") say nothing to an operator.
+    static const QRegularExpression prefixes(QStringLiteral("^(\\[[^\\]]*\\])+\\s*"));
+    QString reason = state.reason;
+    reason.remove(prefixes);
+    return QStringLiteral("LIMS database not reachable since %1: %2; retrying").arg(since, reason);
 }

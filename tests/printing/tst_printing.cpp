@@ -74,6 +74,30 @@ private:
     QtEventProcessor m_inner;
 };
 
+// The station's window on the demo LIMS, printing through CUPS on the given queue and
+// server with the real spooler, clock and event loop, logged in.
+struct CupsStation
+{
+    CupsStation(const QString &lims, const QString &queue, const QString &server, int jobTimeoutSeconds)
+        : spooler(std::make_unique<CupsBackend>(queue, server), jobTimeoutSeconds)
+        , station(lims)
+        , events(station.browser, [this] { return station.f.form ? station.f.form->openWindowCount() : 1; })
+    {
+        station.browser.pdf = smallPdf();
+        station.spooler = &spooler;
+        station.events = &events;
+        station.clock = &clock;
+        station.f.settings.jobTimeoutSeconds = jobTimeoutSeconds;
+        station.load();
+        station.login();
+    }
+
+    ThreadedSpooler spooler;
+    SystemClock clock;
+    DemoStation station;
+    RealEvents events;
+};
+
 // A print server that took a job and then went away: polls find the job unfinished and
 // every cancel is refused at once.
 class VanishedServer : public SpoolBackend
@@ -420,17 +444,8 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
 
     const QString socket
         = server == QLatin1String("down") ? m_temp.filePath(QStringLiteral("nobody.sock")) : m_cups.socketPath();
-    ThreadedSpooler spooler(std::make_unique<CupsBackend>(queue, socket), kJobTimeoutSeconds);
-    SystemClock clock;
-    DemoStation station(m_lims.freshCopy());
-    station.browser.pdf = smallPdf();
-    RealEvents events(station.browser, [&] { return station.f.form ? station.f.form->openWindowCount() : 1; });
-    station.spooler = &spooler;
-    station.events = &events;
-    station.clock = &clock;
-    station.f.settings.jobTimeoutSeconds = kJobTimeoutSeconds;
-    station.load();
-    station.login();
+    CupsStation cups(m_lims.freshCopy(), queue, socket, kJobTimeoutSeconds);
+    DemoStation &station = cups.station;
 
     // The window must keep answering while the print server is asked.
     qint64 longestGapMs = 0;
@@ -513,17 +528,8 @@ void tst_Printing::stuckPrinterCostsARunOneTimeOut()
     for (const qint64 client : { 502, 503 })
         QVERIFY(addDueClient(lims, client, DemoLims::kMainLab, 1, QDateTime(QDate(2026, 3, 1), QTime(0, 0))));
 
-    ThreadedSpooler spooler(std::make_unique<CupsBackend>(queue, m_cups.socketPath()), kJobTimeoutSeconds);
-    SystemClock clock;
-    DemoStation station(lims);
-    station.browser.pdf = smallPdf();
-    RealEvents events(station.browser, [&] { return station.f.form ? station.f.form->openWindowCount() : 1; });
-    station.spooler = &spooler;
-    station.events = &events;
-    station.clock = &clock;
-    station.f.settings.jobTimeoutSeconds = kJobTimeoutSeconds;
-    station.load();
-    station.login();
+    CupsStation cups(lims, queue, m_cups.socketPath(), kJobTimeoutSeconds);
+    DemoStation &station = cups.station;
     const int documentsBefore = m_cups.documentsPrinted();
     g_log.clear();
     const QtMessageHandler previous = qInstallMessageHandler(keepLog);
@@ -558,7 +564,7 @@ void tst_Printing::stuckPrinterCostsARunOneTimeOut()
     // The printer is back: the next run tries it again and prints every client once.
     QVERIFY(m_cups.run(QStringLiteral("lpadmin"),
         { QStringLiteral("-p"), queue, QStringLiteral("-v"), QStringLiteral("testbe:/ok") }));
-    station.w().dtNextRun = clock.now().addSecs(-2);
+    station.w().dtNextRun = cups.clock.now().addSecs(-2);
     QVERIFY(station.f.timer.fire());
     QVERIFY2(station.waiting(), "the second run did not end in wait mode");
     QVERIFY(station.everythingDistributed());

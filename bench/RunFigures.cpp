@@ -1,11 +1,22 @@
 // The station's own time per client over a run of small clients, and its memory over
 // many report requests.
+#include <malloc.h>
+
 #include "BenchHarness.h"
 #include "FigureGroups.h"
 #include "LogRecorder.h"
 #include "RunBreakdown.h"
 
 namespace {
+
+// What the process's allocator has handed out and not had back, in KB: resident memory
+// that grows while this stays flat is freed memory the allocator keeps, not a record
+// that grows.
+double heapInUseKb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / 1024.0;
+}
 
 bool ownTime(BenchHarness &b)
 {
@@ -55,6 +66,7 @@ bool memoryGrowth(BenchHarness &b)
         return b.fail(QStringLiteral("the countdown did not show the manual restart"));
     sleepSeconds(1.0);
     const ProcessProbe::Memory before = b.probe().memory();
+    const double heapBefore = heapInUseKb();
     const qint64 recordBefore = LogRecorder::footprintBytes();
 
     const qsizetype from = LogRecorder::size();
@@ -95,6 +107,7 @@ bool memoryGrowth(BenchHarness &b)
         return b.fail(QStringLiteral("the run of %1 requests did not end").arg(requests));
     sleepSeconds(2.0);
     const ProcessProbe::Memory after = b.probe().memory();
+    const double heapAfter = heapInUseKb();
     const RunBreakdown run = RunBreakdown::fromLog(LogRecorder::lines(started, ended + 1));
 
     const double growthKb = double(after.totalKb() - before.totalKb());
@@ -108,6 +121,8 @@ bool memoryGrowth(BenchHarness &b)
                         .arg(mbText(double(before.selfKb)), mbText(double(after.selfKb)))
                         .arg(after.helperCount)
                         .arg(mbText(double(before.totalKb())), mbText(double(after.totalKb())));
+    figure.notes << QStringLiteral("the station process's allocated heap (malloc, all threads) %1 -> %2")
+                        .arg(mbText(heapBefore), mbText(heapAfter));
     figure.notes << QStringLiteral("includes about %1 that the benchmark's own record of the log grew by")
                         .arg(mbText(double(LogRecorder::footprintBytes() - recordBefore) / 1024.0));
     figure.notes << QStringLiteral("along the run (requests: total resident): %1; peak %2")

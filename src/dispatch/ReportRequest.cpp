@@ -12,6 +12,14 @@
 #include "platform/Log.h"
 #include "ui_Form_HardCopy.h"
 
+namespace {
+
+// The address box shows the latest addresses only: every request adds one, and a station
+// that runs for months would otherwise keep every address it ever asked for.
+constexpr int kKeptAddresses = 100;
+
+} // namespace
+
 void Form_HardCopy::Request_Report()
 {
     if (!Get_CurrApp_Info(ServiceText::ApplicationName)) {
@@ -97,6 +105,8 @@ void Form_HardCopy::Request_Report()
 void Form_HardCopy::Navigate_Report(const QString &url)
 {
     ui->cboAddress->addItem(url);
+    while (ui->cboAddress->count() > kKeptAddresses)
+        ui->cboAddress->removeItem(0);
     ui->cboAddress->setCurrentIndex(ui->cboAddress->count() - 1);
     ui->cboAddress->setEditText(url);
     cmdGo_Click();

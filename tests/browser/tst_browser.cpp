@@ -18,6 +18,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
 
 #include "PageServer.h"
 #include "platform/Failure.h"
@@ -69,6 +73,7 @@ private slots:
     void failedLoadEndsAtFourWithElementsMissing_data();
     void failedLoadEndsAtFourWithElementsMissing();
     void responseWithoutDocumentEndsAtFourOnShownPage();
+    void pagesSeenAreNeitherCachedNorKeptInHistory();
 
     void renderedPageIsASmallVectorPdfWithItsText();
     void renderWhileRenderingFailsAndFirstRenderStillEnds();
@@ -307,6 +312,22 @@ void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()
     QVERIFY(browser.readyState() < 4);
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
     QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("71"));
+}
+
+// Every report address is asked for once, and the station never goes back: what a
+// browser keeps of the pages it has seen would grow with every request of a station
+// that runs for months.
+void tst_Browser::pagesSeenAreNeitherCachedNorKeptInHistory()
+{
+    WebEngineBrowser browser(PrintOptions{});
+    auto *view = qobject_cast<QWebEngineView *>(browser.widget());
+    QVERIFY(view);
+    for (int batch = 1; batch <= 5; ++batch)
+        loadPage(browser, QStringLiteral("/report?bid=%1&pt=SAMPLES").arg(batch));
+
+    QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("5"));
+    QVERIFY2(view->history()->count() <= 2, qPrintable(QString::number(view->history()->count())));
+    QCOMPARE(view->page()->profile()->httpCacheType(), QWebEngineProfile::NoCache);
 }
 
 void tst_Browser::renderedPageIsASmallVectorPdfWithItsText()

@@ -157,6 +157,7 @@ private slots:
     void noTurnOnTheBoardRequestsNothing();
     void firstRequestOfARunBecomesEntryZero();
     void sameContactAndDateIsRequestedOncePerRun();
+    void addressBoxKeepsOnlyTheLatestHundredAddresses();
     void requestUrlTakesRowOptionsAndSwitches();
     void batchMaximumAndReloadFollowWhoDispatched_data();
     void batchMaximumAndReloadFollowWhoDispatched();
@@ -635,6 +636,28 @@ void tst_Dispatch::sameContactAndDateIsRequestedOncePerRun()
     QCOMPARE(s.form().sSkipContactId, (QStringList{"17", "17"}));
     QCOMPARE(s.form().sSkipRecDate, (QStringList{"3/1/2026", "3/2/2026"}));
     QCOMPARE(s.form().iSkipCount, qint16(1));
+}
+
+// An unattended station makes a request every few seconds for months: the box would
+// otherwise hold every address it ever asked for.
+void tst_Dispatch::addressBoxKeepsOnlyTheLatestHundredAddresses()
+{
+    Station s;
+    s.serveFinalPages();
+    s.f.control<QCheckBox>("chk_Print")->setChecked(false);
+    s.form().lblStatsValue[4]->setText(QStringLiteral("0"));
+    const auto address = [](int contact) { return kBase + QStringLiteral("&labCode=AB&eid=E1&cid=%1").arg(contact); };
+
+    for (int contact = 1; contact <= 150; ++contact)
+        s.form().Navigate_Report(address(contact));
+
+    auto *box = s.f.control<QComboBox>("cboAddress");
+    QCOMPARE(box->count(), 100);
+    QCOMPARE(box->itemText(0), address(51));
+    QCOMPARE(box->itemText(99), address(150));
+    QCOMPARE(box->currentText(), address(150));
+    QCOMPARE(s.f.browser.navigations.size(), 150);
+    QCOMPARE(s.f.browser.navigations.last(), address(150));
 }
 
 void tst_Dispatch::requestUrlTakesRowOptionsAndSwitches()

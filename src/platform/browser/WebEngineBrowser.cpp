@@ -14,8 +14,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
+#include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
@@ -137,6 +139,11 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     if (m_options.resolution <= 0)
         m_options.resolution = 300;
 
+    // Every report address is asked for once and its page printed at once. The default
+    // profile keeps its HTTP cache in this process's memory, where every page the station
+    // has seen would stay, some kilobytes a request up to the engine's limit of tens of
+    // megabytes. Set before the first page, as the profile's network is made with it.
+    QWebEngineProfile::defaultProfile()->setHttpCacheType(QWebEngineProfile::NoCache);
     m_view = new QWebEngineView;
     m_view->setPage(new StationPage(m_view));
     QWebEnginePage *page = m_view->page();
@@ -180,6 +187,8 @@ void WebEngineBrowser::navigate(const QString &url)
     m_unreachable.clear();
     m_pageUrl = url;
     qCDebug(lcReport).noquote() << "navigate" << url;
+    // The station never goes back: the history would only grow with every page.
+    m_view->history()->clear();
     m_view->load(QUrl::fromUserInput(url));
 }
 

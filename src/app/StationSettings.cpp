@@ -27,6 +27,14 @@ QString text(const QSettings &ini, const QString &key, const QString &fallback =
     return value.toString();
 }
 
+// A count of seconds or minutes; a value that is missing, not a number or not above 0
+// leaves the default.
+int positive(const QSettings &ini, const QString &key, int fallback)
+{
+    const int value = ini.value(key, fallback).toInt();
+    return value > 0 ? value : fallback;
+}
+
 } // namespace
 
 QStringList StationSettings::missingRequired() const
@@ -76,29 +84,19 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.databasePassword = text(ini, QStringLiteral("Database/Password"));
     s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
-    s.pageLoadTimeoutSeconds = ini.value(QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds).toInt();
-    if (s.pageLoadTimeoutSeconds <= 0)
-        s.pageLoadTimeoutSeconds = 120;
-    s.retryPauseCapSeconds = ini.value(QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds).toInt();
-    if (s.retryPauseCapSeconds <= 0)
-        s.retryPauseCapSeconds = 20;
+    s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);
+    s.retryPauseCapSeconds = positive(ini, QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds);
     s.printer = text(ini, QStringLiteral("Printing/Printer"));
     s.pdfFolder = text(ini, QStringLiteral("Printing/PdfFolder"));
-    s.jobTimeoutSeconds = ini.value(QStringLiteral("Printing/JobTimeout"), s.jobTimeoutSeconds).toInt();
-    if (s.jobTimeoutSeconds <= 0)
-        s.jobTimeoutSeconds = 120;
+    s.jobTimeoutSeconds = positive(ini, QStringLiteral("Printing/JobTimeout"), s.jobTimeoutSeconds);
     s.cupsServer = text(ini, QStringLiteral("Printing/CupsServer"));
     s.dateFormat = text(ini, QStringLiteral("Display/DateFormat"), s.dateFormat);
     s.timeFormat = text(ini, QStringLiteral("Display/TimeFormat"), s.timeFormat);
     s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());
     s.statusFile = text(ini, QStringLiteral("Monitoring/StatusFile"), StatusRecord::defaultPath());
     s.metricsFile = text(ini, QStringLiteral("Monitoring/MetricsFile"));
-    s.warningMinutes = ini.value(QStringLiteral("Monitoring/WarningMinutes"), s.warningMinutes).toInt();
-    if (s.warningMinutes <= 0)
-        s.warningMinutes = 5;
-    s.criticalMinutes = ini.value(QStringLiteral("Monitoring/CriticalMinutes"), s.criticalMinutes).toInt();
-    if (s.criticalMinutes <= 0)
-        s.criticalMinutes = 15;
+    s.warningMinutes = positive(ini, QStringLiteral("Monitoring/WarningMinutes"), s.warningMinutes);
+    s.criticalMinutes = positive(ini, QStringLiteral("Monitoring/CriticalMinutes"), s.criticalMinutes);
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
     s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
     s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));

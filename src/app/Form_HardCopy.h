@@ -189,8 +189,8 @@ private:
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
-    int m_optionIndex = 0;
+    int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
     bool m_runNormal = true;
-    QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run   // option of the run's rating filter, kept across passes
+    QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run
 };

@@ -2,7 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include "monitoring/AtomicFile.h"
 
 namespace {
 
@@ -96,15 +97,9 @@ QByteArray MetricsFile::text(const StationStatus &s)
 bool MetricsFile::write(const StationStatus &status)
 {
     m_error.clear();
-    // QSaveFile writes NAME.XXXXXX beside the file and renames it over the file when
-    // complete: the collector reads only names ending in .prom, so it never sees half a file.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text(status)) < 0
-        || !file.setPermissions(
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther)
-        || !file.commit()) {
-        m_error = QStringLiteral("%1 cannot be written: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
-        return false;
-    }
-    return true;
+    // Readable by node_exporter, which runs as a user of its own.
+    return replaceFileAtomically(m_path, text(status),
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                     | QFileDevice::ReadOther,
+                                 &m_error);
 }

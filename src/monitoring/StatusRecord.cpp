@@ -5,7 +5,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+
+#include "monitoring/AtomicFile.h"
 
 namespace {
 
@@ -165,14 +166,8 @@ bool StatusRecord::write(const StationStatus &status)
             = QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(target.absolutePath()));
         return false;
     }
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(status)) < 0
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup)
-        || !file.commit()) {
-        m_error = QStringLiteral("%1 cannot be written: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
-        return false;
-    }
-    return true;
+    return replaceFileAtomically(m_path, toJson(status),
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup, &m_error);
 }
 
 std::optional<StationStatus> StatusRecord::read()

@@ -36,6 +36,10 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
+    // The database calls are allowed to hold the window's thread: the watch tells them
+    // apart from stalls.
+    m_monitor->eventLoopWatch().setDriverWaits(
+        [this] { return m_db->driverWaits().totalNs; }, [this] { return m_db->driverWaits().longestNs; });
 
     StationSeams seams;
     seams.clock = m_clock.get();

@@ -1,6 +1,7 @@
 #include "db/dbModule.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include <QRegularExpression>
@@ -36,6 +37,31 @@ QString firstDescription(const QVector<ProviderMessage> &messages)
 {
     return messages.isEmpty() ? QStringLiteral("(no message)") : messages.first().Description;
 }
+
+// Adds the time until the end of its scope to the driver's waits: wrapped around each
+// call into the connection that can block the window's thread.
+class DriverWait
+{
+public:
+    explicit DriverWait(dbModule::DriverWaits &waits)
+        : m_waits(waits)
+        , m_start(std::chrono::steady_clock::now())
+    {
+    }
+    ~DriverWait()
+    {
+        const qint64 ns
+            = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start).count();
+        m_waits.totalNs += ns;
+        m_waits.longestNs = std::max(m_waits.longestNs, ns);
+    }
+    DriverWait(const DriverWait &) = delete;
+    DriverWait &operator=(const DriverWait &) = delete;
+
+private:
+    dbModule::DriverWaits &m_waits;
+    const std::chrono::steady_clock::time_point m_start;
+};
 
 } // namespace
 
@@ -75,6 +101,7 @@ void dbModule::Open_Connection(const QString &connectString)
     m_connection->setConnectionTimeout(kConnectionTimeout);
     m_connection->setCursorLocation(kClientSideCursors);
     try {
+        const DriverWait wait(m_driverWaits);
         m_connection->open(connectString);
     } catch (const Failure &) {
         qCWarning(lcDb).noquote() << "opening the database connection failed:" << failureText();
@@ -126,7 +153,11 @@ void dbModule::reopen()
         failLinkDown(Failure(Failure::ObjectClosed, m_link.state().reason));
     m_connection->setConnectionTimeout(m_statementTimeout);
     try {
-        m_connection->close();
+        {
+            const DriverWait wait(m_driverWaits);
+            m_connection->close();
+        }
+        const DriverWait wait(m_driverWaits);
         m_connection->open(m_openedWith);
     } catch (const Failure &failure) {
         m_link.reopenFailed(failureText());
@@ -153,16 +184,22 @@ ResultSetPtr dbModule::executeReconnecting(const QString &statement)
     m_linkDownFailure = false;
     if (m_everOpened && !m_connection->isOpen()) {
         reopen();
-        return m_connection->execute(statement);
+        return execute(statement);
     }
     try {
-        return m_connection->execute(statement);
+        return execute(statement);
     } catch (const Failure &) {
         if (!m_everOpened || !m_connection->connectionLost() || hasTimeOut(m_connection->errors()))
             throw;
         m_link.lost(failureText());
     }
     reopen();
+    return execute(statement);
+}
+
+ResultSetPtr dbModule::execute(const QString &statement)
+{
+    const DriverWait wait(m_driverWaits);
     return m_connection->execute(statement);
 }
 

@@ -51,6 +51,16 @@ public:
     // from the start-up on); tests shorten it.
     void setStatementTimeout(int seconds);
 
+    // Time the window's thread has spent blocked in the driver (statements, opening and
+    // closing the connection): the only thing allowed to hold it, each call bounded by
+    // twice the statement time-out. Steady-clock nanoseconds since the module was made.
+    struct DriverWaits
+    {
+        qint64 totalNs = 0;
+        qint64 longestNs = 0; // the longest single call
+    };
+    const DriverWaits &driverWaits() const { return m_driverWaits; }
+
     const AttemptState &execState() const { return m_exec; }
     const AttemptState &recordsetState() const { return m_recordset; }
     const AttemptState &plainState() const { return m_plain; }
@@ -58,6 +68,7 @@ public:
 private:
     ResultSetPtr runWithRetries(AttemptState &state, const QString &statement, bool showErrors);
     ResultSetPtr executeReconnecting(const QString &statement);
+    ResultSetPtr execute(const QString &statement);
     bool countTimeOuts(AttemptState &state);
     void reopen();
     QString failureText() const;
@@ -75,6 +86,7 @@ private:
     AttemptState m_exec;
     AttemptState m_recordset;
     AttemptState m_plain;
+    DriverWaits m_driverWaits;
 };
 
 // The message that Check_Conn_Errors shows for a provider-message collection, and the

@@ -12,6 +12,11 @@ QString seconds(const QDateTime &time)
     return time.isValid() ? QString::number(time.toSecsSinceEpoch()) : QStringLiteral("0");
 }
 
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 3);
+}
+
 class MetricsText
 {
 public:
@@ -86,6 +91,12 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_shutdown_pending", "gauge",
         "1 while the report-server failure message is shown; the station ends once it is acknowledged.",
         s.shutdownPending ? 1 : 0);
+    m.metric("hardcopy_event_loop_longest_stall_seconds", "gauge",
+        "Longest time the window's thread was held by anything but a database call since the station started.",
+        seconds(s.longestStallMs));
+    m.metric("hardcopy_database_longest_wait_seconds", "gauge",
+        "Longest single database call (it holds the window's thread) since the station started.",
+        seconds(s.longestDatabaseWaitMs));
     m.family("hardcopy_mode", "gauge", "1 for the mode the station is in, 0 for the others.");
     for (const StationMode mode : kStationModes) {
         m.sample("hardcopy_mode", s.mode == mode ? QStringLiteral("1") : QStringLiteral("0"),

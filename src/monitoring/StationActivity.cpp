@@ -138,6 +138,15 @@ void StationActivity::setShutdownPending(bool pending)
     changed();
 }
 
+void StationActivity::setResponsiveness(qint64 longestStallMs, qint64 longestDatabaseWaitMs)
+{
+    if (m_status.longestStallMs == longestStallMs && m_status.longestDatabaseWaitMs == longestDatabaseWaitMs)
+        return;
+    m_status.longestStallMs = longestStallMs;
+    m_status.longestDatabaseWaitMs = longestDatabaseWaitMs;
+    changed();
+}
+
 void StationActivity::stationEnded()
 {
     m_status.ended = true;

@@ -48,6 +48,8 @@ public:
     // A different text while the trouble lasts keeps the time it began.
     void setPrinterTrouble(const QString &text);
     void setShutdownPending(bool pending);
+    // The longest stall of the window's thread and the longest database call so far.
+    void setResponsiveness(qint64 longestStallMs, qint64 longestDatabaseWaitMs);
     // The station ends: the record then says so instead of going stale.
     void stationEnded();
 

@@ -13,6 +13,7 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
     : QObject(parent)
     , m_activity(
           clock, QCoreApplication::applicationVersion(), QCoreApplication::applicationPid(), QHostInfo::localHostName())
+    , m_watch(m_activity)
     , m_record(std::make_unique<StatusRecord>(
           settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile))
 {
@@ -45,11 +46,13 @@ void StationMonitor::start()
 {
     publish();
     m_heartbeat.start();
+    m_watch.start();
 }
 
 void StationMonitor::stationEnded()
 {
     m_heartbeat.stop();
+    m_watch.stop();
     m_activity.stationEnded();
     publish();
 }

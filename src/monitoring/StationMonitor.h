@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "monitoring/EventLoopWatch.h"
 #include "monitoring/StationActivity.h"
 
 struct StationSettings;
@@ -15,8 +16,9 @@ class StatusRecord;
 
 // Keeps the status record (and, when the settings ask for one, the metrics file) up to
 // date while the station runs: written at start, about a second after each change the
-// window reports to activity(), and every 30 s as a heartbeat. Database passwords and the
-// connection text never reach either file, whatever text a component hands in.
+// window reports to activity(), and every 30 s as a heartbeat. From the start on, its
+// event-loop watch measures how responsive the window's thread is. Database passwords
+// and the connection text never reach either file, whatever text a component hands in.
 class StationMonitor : public QObject
 {
     Q_OBJECT
@@ -30,9 +32,11 @@ public:
     ~StationMonitor() override;
 
     StationActivity &activity() { return m_activity; }
+    // Runs from start() to stationEnded(); the wiring tells it the database's driver waits.
+    EventLoopWatch &eventLoopWatch() { return m_watch; }
     const QString &statusPath() const;
 
-    // Writes both files and starts the heartbeat.
+    // Writes both files and starts the heartbeat and the event-loop watch.
     void start();
     // Records that the station ends and writes both files a last time.
     void stationEnded();
@@ -43,6 +47,7 @@ private:
     StationStatus redacted(StationStatus status) const;
 
     StationActivity m_activity;
+    EventLoopWatch m_watch;
     std::unique_ptr<StatusRecord> m_record;
     std::unique_ptr<MetricsFile> m_metrics;
     QStringList m_secrets;

@@ -72,5 +72,12 @@ struct StationStatus
     // acknowledged.
     bool shutdownPending = false;
 
+    // How responsive the window's thread has been since the station started: the longest
+    // time it was held by anything but a database call (its timers ran late by that much),
+    // and the longest single database call, which may hold it (each is bounded by twice
+    // the statement time-out).
+    qint64 longestStallMs = 0;
+    qint64 longestDatabaseWaitMs = 0;
+
     friend bool operator==(const StationStatus &, const StationStatus &) = default;
 };

@@ -101,6 +101,9 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
                 { QStringLiteral("since"), timeValue(s.printerTroubleSince) },
                 { QStringLiteral("batchesWaiting"), s.batchesWaiting } } },
         { QStringLiteral("shutdownPending"), s.shutdownPending },
+        { QStringLiteral("eventLoop"),
+            QJsonObject { { QStringLiteral("longestStallMs"), s.longestStallMs },
+                { QStringLiteral("longestDatabaseWaitMs"), s.longestDatabaseWaitMs } } },
     };
     return QJsonDocument(record).toJson(QJsonDocument::Indented);
 }
@@ -154,6 +157,9 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.printerTroubleSince = timeFrom(printer.value(QStringLiteral("since")));
     s.batchesWaiting = printer.value(QStringLiteral("batchesWaiting")).toInt();
     s.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
+    const QJsonObject eventLoop = r.value(QStringLiteral("eventLoop")).toObject();
+    s.longestStallMs = eventLoop.value(QStringLiteral("longestStallMs")).toInteger();
+    s.longestDatabaseWaitMs = eventLoop.value(QStringLiteral("longestDatabaseWaitMs")).toInteger();
     return s;
 }
 

@@ -2,9 +2,12 @@
 // monitoring plugin (one line, exit codes 0 to 3), the monitor keeps the record current
 // without ever writing the database password, and the metrics file is what promtool
 // accepts and node_exporter serves.
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -16,6 +19,7 @@
 
 #include "app/StationSettings.h"
 #include "common/Fakes.h"
+#include "monitoring/EventLoopWatch.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
@@ -86,6 +90,8 @@ private slots:
     void successfulRunIsOneThatLeftNothingForLater_data();
     void successfulRunIsOneThatLeftNothingForLater();
     void batchesKeptDuringPrinterTroubleAreWaiting();
+    void heldEventLoopIsAStallUnlessTheDriverHeldIt_data();
+    void heldEventLoopIsAStallUnlessTheDriverHeldIt();
     void metricsFilePassesPromtool();
     void nodeExporterServesTheMetrics();
     void healthyIdleHourLogsNoWarning();
@@ -396,6 +402,44 @@ void tst_Monitoring::batchesKeptDuringPrinterTroubleAreWaiting()
     QCOMPARE(activity.status().printerTroubleSince, QDateTime());
 }
 
+void tst_Monitoring::heldEventLoopIsAStallUnlessTheDriverHeldIt_data()
+{
+    QTest::addColumn<bool>("inDriver");
+    QTest::newRow("held by the window's own work") << false;
+    QTest::newRow("held by a database call") << true;
+}
+
+void tst_Monitoring::heldEventLoopIsAStallUnlessTheDriverHeldIt()
+{
+    QFETCH(bool, inDriver);
+    constexpr qint64 heldMs = 600;
+    FakeClock clock;
+    StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
+    EventLoopWatch watch(activity);
+    qint64 driverNs = 0;
+    watch.setDriverWaits([&] { return driverNs; }, [&] { return driverNs; });
+    watch.start();
+
+    // The thread is held before the first tick; the driver says whether it held it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(heldMs));
+    if (inDriver)
+        driverNs = heldMs * 1000000;
+    QTest::qWait(3 * EventLoopWatch::kIntervalMs);
+
+    // Held for 600 ms, the first 200 ms tick came at least 400 ms late.
+    const StationStatus &status = activity.status();
+    const qint64 lateMs = heldMs - EventLoopWatch::kIntervalMs;
+    QVERIFY2(inDriver ? status.longestStallMs < lateMs : status.longestStallMs >= lateMs,
+        qPrintable(QString::number(status.longestStallMs)));
+    QCOMPARE(status.longestDatabaseWaitMs, inDriver ? heldMs : 0);
+
+    const QByteArray json = StatusRecord::toJson(status);
+    const QJsonValue eventLoop = QJsonDocument::fromJson(json)[QStringLiteral("eventLoop")];
+    QCOMPARE(eventLoop[QStringLiteral("longestStallMs")].toInteger(), status.longestStallMs);
+    QCOMPARE(eventLoop[QStringLiteral("longestDatabaseWaitMs")].toInteger(), status.longestDatabaseWaitMs);
+    QCOMPARE(StatusRecord::fromJson(json).value(), status);
+}
+
 void tst_Monitoring::metricsFilePassesPromtool()
 {
     const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
@@ -404,10 +448,13 @@ void tst_Monitoring::metricsFilePassesPromtool()
     StationStatus status = healthyStation(QDateTime::currentDateTime());
     status.labCode = QStringLiteral("Q\"V\\LAB\n2");
     status.printerTrouble = QStringLiteral("Printer PDF is stopped");
+    status.longestStallMs = 1250;
+    status.longestDatabaseWaitMs = 40000;
     const QString path = m_dir.filePath(QStringLiteral("promtool.prom"));
     MetricsFile metrics(path);
     QVERIFY2(metrics.write(status), qPrintable(metrics.errorString()));
     QVERIFY(readFile(path).contains("hardcopy_pages_printed_total{lab=\"Q\\\"V\\\\LAB\\n2\"} 40\n"));
+    QVERIFY(readFile(path).contains("hardcopy_event_loop_longest_stall_seconds{lab=\"Q\\\"V\\\\LAB\\n2\"} 1.250\n"));
 
     QProcess check;
     check.setStandardInputFile(path);

@@ -6,43 +6,25 @@
 #include <functional>
 #include <memory>
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include "demo/tds/DemoTdsServer.h"
-#include "printing/PrivateCups.h"
+#include "common/PrivateCups.h"
+#include "common/StationProcess.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Quorvik HardCopy Distribution System");
-const QString kLoginTitle = QStringLiteral("Distribution Access Security");
 // Message boxes carry the application's name as their title.
 const QString kMessageTitle = QStringLiteral("HardCopy");
 
-// Where the operator clicks, in window pixels: the controls' places in Form_HardCopy.ui,
-// inside frame_Grid (6, 264) and the tab control SSTab1 (6, 44), whose page begins 2 px
-// right of and 26 px below the tab control's corner, under the tab bar.
-const QPoint kTabPage(6 + 6 + 2, 264 + 44 + 26);
-const QPoint kAllOption = kTabPage + QPoint(8 + 8, 6 + 11);   // opt_FilterRating_0, its indicator
-const QPoint kStartStop = kTabPage + QPoint(8 + 65, 32 + 13); // cmd_Automation, its centre
-
 constexpr int kSecond = 1000;
-
-QString buildDir()
-{
-    const QString fromCtest = qEnvironmentVariable("HARDCOPY_BINARY_DIR");
-    return fromCtest.isEmpty() ? QStringLiteral(HARDCOPY_BUILD_DIR) : fromCtest;
-}
 
 // One page the station printed into its PDF folder.
 struct PdfPage
@@ -86,291 +68,6 @@ QHash<qint64, DemoLims::SampleInfo> dueSamples(const QString &path, const QSet<q
     }
     return due;
 }
-
-// One station process on one demo LIMS, with its report server process, its settings
-// file, its PDF folder and its log, all in a folder of its own.
-class Station
-{
-public:
-    explicit Station(QString display) : m_display(std::move(display))
-    {
-        lims = m_dir.filePath(QStringLiteral("lims.sqlite"));
-        pdfFolder = m_dir.filePath(QStringLiteral("prints"));
-        logFile = m_dir.filePath(QStringLiteral("station.log"));
-    }
-
-    ~Station()
-    {
-        for (QProcess *process : {&station, &server}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(10 * kSecond);
-            }
-        }
-    }
-
-    bool isValid() const { return m_dir.isValid(); }
-    void keepFiles() { m_dir.setAutoRemove(false); }
-    QString folder() const { return m_dir.path(); }
-
-    // The standard seed, or (clients = 0) operators and board only.
-    bool createLims(int clients = -1)
-    {
-        DemoLims::CreateOptions options;
-        options.clients = clients;
-        return DemoLims::createDatabase(lims, options);
-    }
-
-    // With outsideLims the server process answers as the LIMS on the wire as well, and
-    // the station is pointed there instead of starting a front end of its own. Port 0: a
-    // free one.
-    bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false, quint16 port = 0)
-    {
-        QStringList arguments = {QStringLiteral("--db"), lims, QStringLiteral("--mode"), mode};
-        if (port != 0)
-            arguments << QStringLiteral("--port") << QString::number(port);
-        if (outsideLims) {
-            limsPassword = DemoTdsServer::randomPassword();
-            QFile secret(m_dir.filePath(QStringLiteral("lims-password")));
-            if (!secret.open(QIODevice::WriteOnly) || secret.write(limsPassword.toUtf8()) < 0)
-                return false;
-            secret.close();
-            arguments << QStringLiteral("--tds") << QStringLiteral("--tds-user") << QStringLiteral("station")
-                      << QStringLiteral("--tds-password-file") << secret.fileName();
-        }
-        server.setProcessChannelMode(QProcess::SeparateChannels);
-        server.start(buildDir() + QStringLiteral("/demo/hardcopy-demo-server"), arguments);
-        if (!server.waitForStarted(10 * kSecond))
-            return false;
-        static const QRegularExpression line(QStringLiteral("(listening|refusing) on (127\\.0\\.0\\.1:[0-9]+)"));
-        QByteArray out;
-        const bool answered = QTest::qWaitFor(
-            [&] {
-                out += server.readAllStandardOutput();
-                return line.match(QString::fromUtf8(out)).hasMatch() || server.state() == QProcess::NotRunning;
-            },
-            15 * kSecond);
-        serverAddress = line.match(QString::fromUtf8(out)).captured(2);
-        static const QRegularExpression tdsLine(QStringLiteral("tds listening on (127\\.0\\.0\\.1,[0-9]+)"));
-        limsAddress = tdsLine.match(QString::fromUtf8(out)).captured(1);
-        return answered && !serverAddress.isEmpty() && (!outsideLims || !limsAddress.isEmpty());
-    }
-
-    // Writes the settings ("Section/Key" = value over the demo defaults) and starts the
-    // station on the test display.
-    bool startStation(QMap<QString, QString> settings = {})
-    {
-        settings.insert(QStringLiteral("Demo/Enabled"), QStringLiteral("true"));
-        settings.insert(QStringLiteral("Demo/Database"), lims);
-        settings.insert(QStringLiteral("Demo/ReportServer"), serverAddress);
-        settings.insert(QStringLiteral("Log/File"), logFile);
-        if (!limsAddress.isEmpty()) {
-            settings.insert(QStringLiteral("Demo/DatabaseServer"), limsAddress);
-            settings.insert(QStringLiteral("Database/User"), QStringLiteral("station"));
-            settings.insert(QStringLiteral("Database/Password"), limsPassword);
-        }
-        if (!settings.contains(QStringLiteral("Printing/Printer"))
-            && !settings.contains(QStringLiteral("Printing/PdfFolder")))
-            settings.insert(QStringLiteral("Printing/PdfFolder"), pdfFolder);
-        QMap<QString, QStringList> sections;
-        for (auto it = settings.cbegin(); it != settings.cend(); ++it) {
-            const QString section = it.key().section(QLatin1Char('/'), 0, 0);
-            sections[section] << it.key().section(QLatin1Char('/'), 1) + QLatin1Char('=') + it.value();
-        }
-        QString ini;
-        for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
-            ini += QLatin1Char('[') + it.key() + QStringLiteral("]\n") + it.value().join(QLatin1Char('\n'))
-                + QLatin1Char('\n');
-        }
-        const QString iniPath = m_dir.filePath(QStringLiteral("station.ini"));
-        QFile file(iniPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini.toUtf8()) < 0)
-            return false;
-        file.close();
-
-        QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir.filePath(QStringLiteral("state")));
-        env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"), QStringLiteral("--disable-gpu"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.webenginecontext.info=false"));
-        if (geteuid() == 0)
-            env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-        station.setProcessEnvironment(env);
-        station.setProcessChannelMode(QProcess::MergedChannels);
-        const QString output = m_dir.filePath(QStringLiteral("station.out"));
-        station.setStandardOutputFile(output);
-        // A display server under load now and then refuses a connection; the station
-        // then ends at once, before any of its own code runs, and is started again.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            station.start(buildDir() + QStringLiteral("/src/hardcopy-station"), {QStringLiteral("--config"), iniPath});
-            if (!station.waitForStarted(10 * kSecond))
-                return false;
-            if (!QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, 2 * kSecond))
-                return true;
-            QFile out(output);
-            if (!out.open(QIODevice::ReadOnly) || !out.readAll().contains("could not connect to display"))
-                return true;
-            qWarning("the display refused the station's connection; starting it again");
-            QTest::qWait(kSecond);
-        }
-        return false;
-    }
-
-    // ---- the operator's gestures ----
-
-    QString xdo(const QStringList &args, int *exitCode = nullptr) const
-    {
-        QProcess xdotool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        xdotool.setProcessEnvironment(env);
-        xdotool.start(QStringLiteral("xdotool"), args);
-        xdotool.waitForFinished(20 * kSecond);
-        if (qEnvironmentVariableIsSet("HARDCOPY_E2E_TRACE"))
-            qDebug() << "xdotool" << args << xdotool.exitCode() << xdotool.readAllStandardError();
-        if (exitCode)
-            *exitCode = xdotool.exitStatus() == QProcess::NormalExit ? xdotool.exitCode() : -1;
-        return QString::fromUtf8(xdotool.readAllStandardOutput()).trimmed();
-    }
-
-    // The visible window with exactly this title, once it is there. Qt replaces a
-    // window's native window when the browser view joins it, so the newest one counts
-    // and ids are looked up afresh for every gesture.
-    QString window(const QString &title, int timeoutMs = 60 * kSecond) const
-    {
-        QString id;
-        (void)QTest::qWaitFor(
-            [&] {
-                id = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                          QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
-                         .section(QLatin1Char('\n'), -1);
-                return !id.isEmpty() || station.state() == QProcess::NotRunning;
-            },
-            timeoutMs);
-        return id;
-    }
-
-    QString mainWindow() const { return window(kMainTitle); }
-
-    bool hasWindow(const QString &title) const { return !window(title, 0).isEmpty(); }
-
-    void keys(const QString &windowId, const QString &keys) const
-    {
-        xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId});
-        xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
-    }
-
-    void click(const QString &windowId, const QPoint &at) const
-    {
-        xdo({QStringLiteral("mousemove"), QStringLiteral("--window"), windowId, QString::number(at.x()),
-             QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
-    }
-
-    // Alt+L, the password into the dialog and Enter; then "All" and "Start Services".
-    // The window is mapped before the station's event loop runs, so a gesture that
-    // shows no effect is made again (those repeated here are harmless when repeated).
-    bool loginAndStart(const QString &password = DemoLims::kPasswordMainLab)
-    {
-        if (mainWindow().isEmpty())
-            return false;
-        QString dialog;
-        for (int attempt = 0; attempt < 12 && dialog.isEmpty() && running(); ++attempt) {
-            keys(mainWindow(), QStringLiteral("alt+l"));
-            dialog = window(kLoginTitle, 5 * kSecond);
-        }
-        if (dialog.isEmpty())
-            return false;
-        xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
-        xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), QStringLiteral("--"), password});
-        xdo({QStringLiteral("key"), QStringLiteral("Return")});
-        if (!waitForLog(QStringLiteral("login granted"), 20 * kSecond))
-            return false;
-        bool chosen = false;
-        for (int attempt = 0; attempt < 5 && !chosen; ++attempt) {
-            click(mainWindow(), kAllOption);
-            chosen = waitForLog(QStringLiteral("rating filter chosen: All"), 4 * kSecond);
-        }
-        // A second click would stop the run again, so this one is made once.
-        click(mainWindow(), kStartStop);
-        return chosen && waitForLog(QStringLiteral("run started by the operator"), 20 * kSecond);
-    }
-
-    // Exit by its accelerator, Alt+X; true once the station has ended.
-    bool exitByKeyboard()
-    {
-        for (int attempt = 0; attempt < 4 && running(); ++attempt) {
-            keys(mainWindow(), QStringLiteral("alt+x"));
-            waitForExit(15 * kSecond);
-        }
-        return waitForExit(30 * kSecond);
-    }
-
-    bool waitForExit(int timeoutMs = 60 * kSecond)
-    {
-        return QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, timeoutMs);
-    }
-
-    bool running() const { return station.state() == QProcess::Running; }
-
-    // ---- what the station leaves behind ----
-
-    QString log() const
-    {
-        QFile file(logFile);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
-    bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const
-    {
-        const auto seen = [&] { return log().count(text) >= occurrences; };
-        return QTest::qWaitFor([&] { return seen() || station.state() == QProcess::NotRunning; }, timeoutMs)
-            && seen();
-    }
-
-    // The time of the n-th log line (0-based) that contains the text.
-    QDateTime logTime(const QString &text, int n = 0) const
-    {
-        int seen = 0;
-        for (const QString &line : log().split(QLatin1Char('\n'))) {
-            if (line.contains(text) && seen++ == n)
-                return QDateTime::fromString(line.section(QLatin1Char(' '), 0, 0), Qt::ISODateWithMs);
-        }
-        return {};
-    }
-
-    void screenshot(const QString &name) const
-    {
-        if (QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty())
-            return;
-        QProcess import;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        import.setProcessEnvironment(env);
-        import.start(QStringLiteral("import"),
-                     {QStringLiteral("-window"), QStringLiteral("root"), m_dir.filePath(name)});
-        import.waitForFinished(20 * kSecond);
-    }
-
-    QString lims;
-    QString pdfFolder;
-    QString logFile;
-    QString serverAddress;
-    QString limsAddress;  // the server process's wire front end, when it runs one
-    QString limsPassword;
-    QProcess server;
-    QProcess station;
-
-private:
-    QString m_display;
-    QTemporaryDir m_dir;
-};
 
 // A small LIMS: clients 801 (two reports, due yesterday) and 802 (one, due yesterday morning).
 bool addTwoClients(const QString &path)
@@ -426,13 +123,13 @@ private slots:
     void endUserIdWithUrlCharactersIsPrinted();
 
 private:
-    std::unique_ptr<Station> newStation();
-    void reportFailure(Station &station, const QString &name);
+    std::unique_ptr<StationProcess> newStation();
+    void reportFailure(StationProcess &station, const QString &name);
 
     QString m_display;
-    std::unique_ptr<Station> m_main;       // shared by the three acceptance steps
-    bool m_mainWaiting = false;            // the first step passed: it waits for the next run
-    std::unique_ptr<Station> m_current;    // the station of the current fault test
+    std::unique_ptr<StationProcess> m_main;    // shared by the three acceptance steps
+    bool m_mainWaiting = false;                // the first step passed: it waits for the next run
+    std::unique_ptr<StationProcess> m_current; // the station of the current fault test
 };
 
 void tst_E2E::initTestCase()
@@ -442,23 +139,24 @@ void tst_E2E::initTestCase()
         QSKIP("No test display: HARDCOPY_TEST_DISPLAY is not set (scripts/run-tests.sh starts one).");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QSKIP("xdotool is not installed (scripts/install-deps.sh installs it).");
-    QVERIFY2(QFileInfo::exists(buildDir() + QStringLiteral("/src/hardcopy-station")), qPrintable(buildDir()));
-    QVERIFY(QFileInfo::exists(buildDir() + QStringLiteral("/demo/hardcopy-demo-server")));
-    Station probe(m_display);
+    const QString build = StationProcess::buildDir();
+    QVERIFY2(QFileInfo::exists(build + QStringLiteral("/src/hardcopy-station")), qPrintable(build));
+    QVERIFY(QFileInfo::exists(build + QStringLiteral("/demo/hardcopy-demo-server")));
+    StationProcess probe(m_display);
     int exitCode = -1;
     probe.xdo({QStringLiteral("getdisplaygeometry")}, &exitCode);
     QVERIFY2(exitCode == 0, qPrintable(QStringLiteral("display %1 does not answer").arg(m_display)));
 }
 
-std::unique_ptr<Station> tst_E2E::newStation()
+std::unique_ptr<StationProcess> tst_E2E::newStation()
 {
-    auto station = std::make_unique<Station>(m_display);
+    auto station = std::make_unique<StationProcess>(m_display);
     if (!station->isValid())
         qFatal("no temporary folder");
     return station;
 }
 
-void tst_E2E::reportFailure(Station &station, const QString &name)
+void tst_E2E::reportFailure(StationProcess &station, const QString &name)
 {
     station.screenshot(name + QStringLiteral(".png"));
     station.keepFiles();
@@ -468,7 +166,7 @@ void tst_E2E::reportFailure(Station &station, const QString &name)
 
 void tst_E2E::cleanup()
 {
-    Station *station = m_current ? m_current.get() : m_main.get();
+    StationProcess *station = m_current ? m_current.get() : m_main.get();
     if (station && QTest::currentTestFailed())
         reportFailure(*station, QString::fromLatin1(QTest::currentTestFunction()));
     m_current.reset();
@@ -482,7 +180,7 @@ void tst_E2E::cleanupTestCase()
 void tst_E2E::unattendedRunPrintsEveryDueClientOnce()
 {
     m_main = newStation();
-    Station &s = *m_main;
+    StationProcess &s = *m_main;
     QVERIFY(s.createLims());
     const QString path = s.lims;
     // An old last update, so that the run's refresh of the board shows.
@@ -566,7 +264,7 @@ void tst_E2E::timerStartsTheNextRunWithoutTheOperator()
 {
     if (!m_mainWaiting || !m_main->running())
         QSKIP("needs the station of the first run in wait mode");
-    Station &s = *m_main;
+    StationProcess &s = *m_main;
     const QString path = s.lims;
     const int pagesBefore = int(pdfPages(s.pdfFolder).size());
 
@@ -607,9 +305,9 @@ void tst_E2E::exitEndsTheStationWithoutWritingAnything()
 {
     if (!m_mainWaiting || !m_main->running())
         QSKIP("needs the station of the first run in wait mode");
-    std::unique_ptr<Station> station = std::move(m_main);
+    std::unique_ptr<StationProcess> station = std::move(m_main);
     m_current = std::move(station);
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     const int statements = int(DemoLims::journal(s.lims).size());
 
     QVERIFY2(s.exitByKeyboard(), "the station did not end");
@@ -639,7 +337,7 @@ void tst_E2E::reportServerFaultShutsDownWithoutDeleting()
     QFETCH(int, unreachableLoads);
 
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
     QVERIFY(s.startServer(mode));
@@ -695,7 +393,7 @@ void tst_E2E::reportServerRestartIsRiddenOut()
     QFETCH(int, reportPages);
 
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
     const int clients = afterSecondCover ? 3 : 5;
@@ -770,7 +468,7 @@ void tst_E2E::reportServerRestartIsRiddenOut()
 void tst_E2E::slowReportServerIsWaitedFor()
 {
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
     // The LIMS answers from the server's process too.
@@ -793,7 +491,7 @@ void tst_E2E::slowReportServerIsWaitedFor()
 void tst_E2E::windowClosedDuringAPageLoadDeletesNothing()
 {
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     QVERIFY(addTwoClients(s.lims));
     QVERIFY(s.startServer(QStringLiteral("slow:6000")));
@@ -828,7 +526,7 @@ void tst_E2E::failedPrintingKeepsEveryBatch()
     QFETCH(QString, key);
     QFETCH(QString, value);
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QFile blocker(s.folder() + QStringLiteral("/not-a-folder"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -872,7 +570,7 @@ void tst_E2E::failedPrintingKeepsEveryBatch()
 void tst_E2E::limsFaultsDuringARunLoseNothing()
 {
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
     for (qint64 id = 811; id <= 814; ++id)
@@ -917,7 +615,7 @@ void tst_E2E::limsFaultsDuringARunLoseNothing()
 void tst_E2E::endUserIdWithUrlCharactersIsPrinted()
 {
     m_current = newStation();
-    Station &s = *m_current;
+    StationProcess &s = *m_current;
     QVERIFY(s.createLims(0));
     const QDateTime recDate(QDate::currentDate().addDays(-1), QTime(0, 0));
     // "#" would start a fragment and "%41" read as an escaped "A" if the end-user id

@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "PrivateCups.h"
+#include "common/PrivateCups.h"
 #include "platform/desktop/Clock.h"
 #include "platform/printing/CupsBackend.h"
 #include "platform/desktop/EventProcessor.h"

@@ -9,8 +9,13 @@
 // there only, so that the machine's own printing is left untouched. Its backend
 // "testbe" acts as the device URI says: testbe:/ok keeps the document in outputFolder(),
 // testbe:/fail, /stop and /cancel exit with CUPS's codes 1, 4 and 5, testbe:/hang never
-// ends, testbe:/empty reports "STATE: +media-empty-error" and never ends. The system's
-// socket backend is there too. Needs root.
+// ends, testbe:/empty reports "STATE: +media-empty-error" and never ends. testbe:/switch is
+// a printer that runs out of paper and is refilled: while setStuck(true) holds, it reports
+// "STATE: +media-empty-error" and waits (looking again every second); once the paper is
+// back, or when it never ran out, it reports "STATE: -media-empty-error" and prints as
+// /ok does. The system's socket backend is there too. The backend is the owner's only, so
+// the server runs it as root. Every job stays in the server's history, across restart()
+// too. Needs root.
 class PrivateCups
 {
 public:
@@ -22,8 +27,12 @@ public:
 
     bool start(QString *error);
     void stop();
+    // stop() and start() again on the same folder: the queues and the job history remain.
+    bool restart(QString *error);
     void pause(); // SIGSTOP: the server holds its connections and answers nothing
     void resume();
+    // Takes the paper out of (or puts it back into) the testbe:/switch queues.
+    void setStuck(bool stuck);
 
     QString socketPath() const { return m_dir.filePath(QStringLiteral("cups.sock")); }
     QString outputFolder() const { return m_dir.filePath(QStringLiteral("out")); }

@@ -1,4 +1,4 @@
-#include "PrivateCups.h"
+#include "common/PrivateCups.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -66,6 +66,13 @@ case "${DEVICE_URI#testbe:/}" in
   cancel) exit 5;;
   hang) while :; do sleep 1; done;;
   empty) echo 'STATE: +media-empty-error' >&2; while :; do sleep 1; done;;
+  switch)
+    if [ -e "%1/stuck" ]; then
+      echo 'STATE: +media-empty-error' >&2
+      while [ -e "%1/stuck" ]; do sleep 1; done
+    fi
+    echo 'STATE: -media-empty-error' >&2
+    cat "${6:--}" > "%1/out/job-$1.pdf"; exit 0;;
 esac
 exit 1
 )")
@@ -76,10 +83,13 @@ exit 1
                                          "AccessLog %1/log/access_log\nErrorLog %1/log/error_log\n"
                                          "PageLog %1/log/page_log\nPrintcap %1/printcap\nFileDevice Yes\n")
                               .arg(root);
+    // Every job stays in the history, finished or not, for as long as the server runs and
+    // across restarts; the documents themselves are not kept.
     const QString config = QStringLiteral("Listen %1\nLogLevel info\nBrowsing No\nWebInterface No\n"
                                           "DefaultAuthType None\n"
+                                          "PreserveJobHistory Yes\nPreserveJobFiles No\nMaxJobs 0\n"
                                           "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                                          "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+                                          "<Policy default>\n  JobPrivateValues none\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
                                           "</Policy>\n")
                                .arg(socketPath());
     const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
@@ -135,6 +145,23 @@ void PrivateCups::stop()
         m_cupsd.kill();
         m_cupsd.waitForFinished(5000);
     }
+}
+
+bool PrivateCups::restart(QString *error)
+{
+    stop();
+    return start(error);
+}
+
+void PrivateCups::setStuck(bool stuck)
+{
+    const QString path = m_dir.filePath(QStringLiteral("stuck"));
+    if (!stuck) {
+        QFile::remove(path);
+        return;
+    }
+    // Readable by all, should the backend ever run as lp.
+    writeText(path, QString(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 void PrivateCups::pause()

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QPoint>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include "demo/lims/DemoLims.h"
+
+// One station process on one demo LIMS, with its report server process, its settings
+// file, its PDF folder and its log, all in a folder of its own. The station's own
+// executable runs on an X display and is driven with xdotool as an operator drives it
+// (keyboard accelerators, the password dialog, clicks on the controls).
+class StationProcess
+{
+public:
+    explicit StationProcess(QString display);
+    // Kills the station and the server when they still run.
+    ~StationProcess();
+    StationProcess(const StationProcess &) = delete;
+    StationProcess &operator=(const StationProcess &) = delete;
+
+    // The build holding src/hardcopy-station and demo/hardcopy-demo-server:
+    // $HARDCOPY_BINARY_DIR, else the build this library was compiled in.
+    static QString buildDir();
+
+    bool isValid() const { return m_dir.isValid(); }
+    void keepFiles() { m_dir.setAutoRemove(false); }
+    QString folder() const { return m_dir.path(); }
+    // The station's status record: XDG_STATE_HOME is <folder>/state for the station.
+    QString statusFile() const;
+
+    // The standard seed, or (clients = 0) operators and board only.
+    bool createLims(int clients = -1);
+
+    // With outsideLims the server process answers as the LIMS on the wire as well, and
+    // the station is pointed there instead of starting a front end of its own. Port 0: a
+    // free one.
+    bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false, quint16 port = 0);
+
+    // Variables added to (or replacing) the station's environment at the next
+    // startStation().
+    void setProcessEnvironmentExtra(const QMap<QString, QString> &variables);
+
+    // Writes the settings ("Section/Key" = value over the demo defaults) and starts the
+    // station on the test display.
+    bool startStation(QMap<QString, QString> settings = {});
+
+    // ---- the operator's gestures ----
+
+    QString xdo(const QStringList &args, int *exitCode = nullptr) const;
+
+    // The visible window with exactly this title, once it is there. Qt replaces a
+    // window's native window when the browser view joins it, so the newest one counts
+    // and ids are looked up afresh for every gesture.
+    QString window(const QString &title, int timeoutMs = 60 * 1000) const;
+    QString mainWindow() const;
+    bool hasWindow(const QString &title) const;
+
+    void keys(const QString &windowId, const QString &keys) const;
+    void click(const QString &windowId, const QPoint &at) const;
+
+    // Alt+L, the password into the dialog and Enter; then "All" and "Start Services".
+    // The window is mapped before the station's event loop runs, so a gesture that
+    // shows no effect is made again (those repeated here are harmless when repeated).
+    bool loginAndStart(const QString &password = DemoLims::kPasswordMainLab);
+
+    // Exit by its accelerator, Alt+X; true once the station has ended.
+    bool exitByKeyboard();
+    bool waitForExit(int timeoutMs = 60 * 1000);
+    bool running() const;
+
+    // ---- what the station leaves behind ----
+
+    QString log() const;
+    bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const;
+    // The time of the n-th log line (0-based) that contains the text.
+    QDateTime logTime(const QString &text, int n = 0) const;
+    void screenshot(const QString &name) const;
+
+    QString lims;
+    QString pdfFolder;
+    QString logFile;
+    QString serverAddress;
+    QString limsAddress; // the server process's wire front end, when it runs one
+    QString limsPassword;
+    QProcess server;
+    QProcess station;
+
+private:
+    QString m_display;
+    QMap<QString, QString> m_environmentExtra;
+    QTemporaryDir m_dir;
+};

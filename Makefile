@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build demo test bench package clean
+.PHONY: all deps build demo test bench soak package clean
 
 all: build
 
@@ -22,6 +22,10 @@ test: build
 
 bench: build
 	@bash scripts/run-bench.sh $(BUILD_DIR)
+
+# SOAK_ARGS, e.g. SOAK_ARGS="--minutes 60 --seed 7"
+soak: build
+	@bash scripts/run-soak.sh $(BUILD_DIR) $(SOAK_ARGS)
 
 package: build
 	@bash scripts/build-package.sh $(BUILD_DIR)

@@ -79,6 +79,11 @@ qint64 ProcessProbe::residentKb(qint64 pid)
 
 QList<qint64> ProcessProbe::helperPids() const
 {
+    return descendantsOf(qint64(getpid()), m_excluded);
+}
+
+QList<qint64> ProcessProbe::descendantsOf(qint64 root, const QList<qint64> &excluded)
+{
     QMultiHash<qint64, qint64> children;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
@@ -92,11 +97,11 @@ QList<qint64> ProcessProbe::helperPids() const
     }
 
     QList<qint64> helpers;
-    QList<qint64> pending{qint64(getpid())};
+    QList<qint64> pending{root};
     while (!pending.isEmpty()) {
         const qint64 parent = pending.takeFirst();
         for (const qint64 child : children.values(parent)) {
-            if (m_excluded.contains(child))
+            if (excluded.contains(child))
                 continue;
             helpers.append(child);
             pending.append(child);

@@ -55,6 +55,8 @@ public:
     Memory memory() const;
 
     QList<qint64> helperPids() const;
+    // Every process below root, those excluded left out with everything below them.
+    static QList<qint64> descendantsOf(qint64 root, const QList<qint64> &excluded = {});
 
     // This process without the calling (measuring) thread.
     static double stationCpuSeconds();

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Soaks the station: its own executable, logged in and running every minute, against the
+# demo LIMS's wire front end and the demo report server (processes of their own) and a
+# private cupsd, under a seeded fault schedule; prints its promises as a table.
+#   scripts/run-soak.sh [BUILD_DIR] [--minutes N] [--seed S] [--keep]
+# Needs root (the private cupsd) and an X display: without one it starts Xvfb.
+set -euo pipefail
+BUILD_DIR="${1:-build}"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=station-env.sh
+. "$HERE/station-env.sh"
+BIN="$BUILD_DIR/soak/hardcopy-soak"
+if [ ! -x "$BIN" ]; then
+    echo "$BIN is missing: build it first (cmake --build $BUILD_DIR --target hardcopy-soak)" >&2
+    exit 2
+fi
+export HARDCOPY_BINARY_DIR="$(cd "$BUILD_DIR" && pwd)"
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.webenginecontext.info=false}"
+
+XVFB_PID=""
+cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+trap cleanup EXIT
+if [ -z "${HARDCOPY_TEST_DISPLAY:-}" ]; then
+    if [ -n "${DISPLAY:-}" ]; then
+        export HARDCOPY_TEST_DISPLAY="$DISPLAY"
+    else
+        for n in $(seq 160 190); do
+            if [ ! -e "/tmp/.X${n}-lock" ]; then
+                Xvfb ":${n}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+                XVFB_PID=$!
+                export HARDCOPY_TEST_DISPLAY=":${n}"
+                # The station's window needs the display: wait until it answers.
+                for _ in $(seq 50); do
+                    DISPLAY=":${n}" xdotool getdisplaygeometry >/dev/null 2>&1 && break
+                    sleep 0.2
+                done
+                break
+            fi
+        done
+    fi
+fi
+echo "uptime: $(uptime)"
+"$BIN" "${@:2}"

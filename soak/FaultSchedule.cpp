@@ -1,0 +1,136 @@
+#include "FaultSchedule.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include <QRandomGenerator>
+
+namespace {
+
+struct KindShape
+{
+    FaultKind kind;
+    qint64 minMs;
+    qint64 maxMs;
+    // A one-off injection keeps its resource for this long, so that it is taken before
+    // the next one of its kind is laid.
+    qint64 holdMs = 0;
+};
+
+const KindShape kKinds[] = {
+    {FaultKind::DatabaseKilled, 3000, 120000},
+    {FaultKind::DatabaseFrozen, 5000, 50000},
+    {FaultKind::LinkCut, 0, 0, 30000},
+    {FaultKind::StatementTimeout, 0, 0, 60000},
+    {FaultKind::QueueRejecting, 10000, 90000},
+    {FaultKind::QueueDisabled, 10000, 90000},
+    {FaultKind::PrinterStuck, 10000, 90000},
+    {FaultKind::CupsStopped, 5000, 60000},
+    {FaultKind::ReportServerSlow, 30000, 120000},
+    {FaultKind::ReportServerDown, 2000, 20000},
+    {FaultKind::OtherApplication, 30000, 120000},
+};
+
+qint64 between(QRandomGenerator &random, qint64 low, qint64 high)
+{
+    return high <= low ? low : low + qint64(random.bounded(quint64(high - low + 1)));
+}
+
+} // namespace
+
+QString faultName(FaultKind kind)
+{
+    switch (kind) {
+    case FaultKind::DatabaseKilled: return QStringLiteral("database killed");
+    case FaultKind::DatabaseFrozen: return QStringLiteral("database frozen");
+    case FaultKind::LinkCut: return QStringLiteral("link cut mid-result");
+    case FaultKind::StatementTimeout: return QStringLiteral("statements time out");
+    case FaultKind::QueueRejecting: return QStringLiteral("queue rejecting");
+    case FaultKind::QueueDisabled: return QStringLiteral("queue disabled");
+    case FaultKind::PrinterStuck: return QStringLiteral("printer stuck (media empty)");
+    case FaultKind::CupsStopped: return QStringLiteral("cupsd stopped");
+    case FaultKind::ReportServerSlow: return QStringLiteral("report server slow");
+    case FaultKind::ReportServerDown: return QStringLiteral("report server down");
+    case FaultKind::OtherApplication: return QStringLiteral("other application's turn");
+    }
+    return {};
+}
+
+FaultResource faultResource(FaultKind kind)
+{
+    switch (kind) {
+    case FaultKind::DatabaseKilled:
+    case FaultKind::DatabaseFrozen: return FaultResource::DatabaseProcess;
+    case FaultKind::LinkCut:
+    case FaultKind::StatementTimeout: return FaultResource::DatabaseStatements;
+    case FaultKind::QueueRejecting:
+    case FaultKind::QueueDisabled:
+    case FaultKind::PrinterStuck:
+    case FaultKind::CupsStopped: return FaultResource::Printer;
+    case FaultKind::ReportServerSlow:
+    case FaultKind::ReportServerDown: return FaultResource::ReportServer;
+    case FaultKind::OtherApplication: return FaultResource::StatusBoard;
+    }
+    return FaultResource::StatusBoard;
+}
+
+QString faultText(const Fault &fault)
+{
+    const QString name = faultName(fault.kind);
+    switch (fault.kind) {
+    case FaultKind::LinkCut: return name;
+    case FaultKind::StatementTimeout: return QStringLiteral("%1 statement(s) time out").arg(fault.amount);
+    case FaultKind::ReportServerSlow:
+        return QStringLiteral("%1 for %2 s (%3 ms a page)").arg(name).arg(fault.durationMs / 1000).arg(fault.amount);
+    default: return QStringLiteral("%1 for %2 s").arg(name).arg(fault.durationMs / 1000);
+    }
+}
+
+// Kinds are drawn among those laid least often so far, so that a short schedule still
+// holds many different faults and a long one every fault many times.
+QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
+{
+    QRandomGenerator random(seed);
+    const qint64 lastEnd = shape.totalMs - shape.quietMs;
+    const qint64 window = lastEnd - shape.warmUpMs;
+    const qint64 meanGap = std::max<qint64>(5000, std::min(shape.meanGapMs, window / 4));
+    std::map<FaultResource, qint64> busyUntil;
+    std::map<FaultKind, int> laid;
+    QList<Fault> faults;
+    qint64 at = shape.warmUpMs;
+    while (true) {
+        // Starts are a Poisson process: exponential gaps, at least a second apart.
+        at += std::max<qint64>(1000, qint64(-std::log(1.0 - random.generateDouble()) * double(meanGap)));
+        if (at >= lastEnd)
+            break;
+        std::vector<const KindShape *> candidates;
+        int fewest = INT_MAX;
+        for (const KindShape &shapeOf : kKinds) {
+            if (busyUntil[faultResource(shapeOf.kind)] > at || at + shapeOf.minMs > lastEnd)
+                continue;
+            const int count = laid[shapeOf.kind];
+            if (count < fewest)
+                candidates.clear();
+            if (count <= fewest) {
+                fewest = count;
+                candidates.push_back(&shapeOf);
+            }
+        }
+        if (candidates.empty())
+            continue;
+        const KindShape &chosen = *candidates[random.bounded(quint32(candidates.size()))];
+        Fault fault;
+        fault.kind = chosen.kind;
+        fault.startMs = at;
+        fault.durationMs = between(random, chosen.minMs, std::min(chosen.maxMs, lastEnd - at));
+        if (chosen.kind == FaultKind::StatementTimeout)
+            fault.amount = int(between(random, 1, 2));
+        else if (chosen.kind == FaultKind::ReportServerSlow)
+            fault.amount = int(between(random, 2000, std::min<qint64>(8000, shape.pageTimeoutSeconds * 1000 / 4)));
+        busyUntil[faultResource(chosen.kind)] = fault.endMs() + chosen.holdMs;
+        ++laid[chosen.kind];
+        faults << fault;
+    }
+    return faults;
+}

@@ -1,0 +1,435 @@
+#include "Promises.h"
+
+#include <algorithm>
+#include <climits>
+
+#include <QHash>
+#include <QMap>
+
+#include "demo/lims/DemoLims.h"
+
+namespace {
+
+QString clock(const QDateTime &at)
+{
+    return at.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString megabytes(qint64 kb)
+{
+    return QStringLiteral("%1 MB").arg(double(kb) / 1024.0, 0, 'f', 1);
+}
+
+QHash<QString, QList<PrintJob>> jobsByBatch(const QHash<int, PrintJob> &jobs)
+{
+    QHash<QString, QList<PrintJob>> byBatch;
+    for (const PrintJob &job : jobs)
+        byBatch[job.batchId] << job;
+    for (QList<PrintJob> &list : byBatch)
+        std::sort(list.begin(), list.end(), [](const PrintJob &a, const PrintJob &b) { return a.id < b.id; });
+    return byBatch;
+}
+
+// The first completed job of this kind (cover, or a final page) that ended by `by`.
+const PrintJob *completedBy(const QList<PrintJob> &jobs, bool finalPage, const QDateTime &by)
+{
+    for (const PrintJob &job : jobs) {
+        if (job.completed() && job.finalPage() == finalPage && job.completedAt <= by)
+            return &job;
+    }
+    return nullptr;
+}
+
+// Least squares slope of y over x.
+double slope(const QList<QPair<double, double>> &points)
+{
+    if (points.size() < 3)
+        return 0;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto &[x, y] : points) {
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double n = double(points.size());
+    const double d = n * sxx - sx * sx;
+    return d == 0 ? 0 : (n * sxy - sx * sy) / d;
+}
+
+PromiseBook::Line judged(QString promise, QString figure, QString bound, bool kept)
+{
+    return {std::move(promise), std::move(figure), std::move(bound),
+            kept ? PromiseBook::Line::Kept : PromiseBook::Line::Broken};
+}
+
+bool isDatabaseFault(FaultKind kind)
+{
+    const FaultResource resource = faultResource(kind);
+    return resource == FaultResource::DatabaseProcess || resource == FaultResource::DatabaseStatements;
+}
+
+} // namespace
+
+PromiseBook::PromiseBook(const LimsLedger &lims, const CupsLedger &cups, const PromiseBounds &bounds)
+    : m_lims(lims)
+    , m_cups(cups)
+    , m_bounds(bounds)
+{
+}
+
+// A deletion is judged once cupsd answered after it: a job that ended before the
+// deletion is in every later reading of the history.
+QStringList PromiseBook::checkDeletions()
+{
+    QStringList broken;
+    const QList<Deletion> &deletions = m_lims.deletions();
+    if (m_deletionsJudged >= deletions.size() || !m_cups.readAt().isValid())
+        return broken;
+    const QHash<QString, QList<PrintJob>> byBatch = jobsByBatch(m_cups.jobs());
+    for (; m_deletionsJudged < deletions.size(); ++m_deletionsJudged) {
+        const Deletion &deletion = deletions.at(m_deletionsJudged);
+        if (deletion.at.addSecs(1) > m_cups.readAt())
+            break;
+        if (!deletion.ok)
+            continue;
+        ++m_deletionsChecked;
+        const QList<PrintJob> jobs = byBatch.value(deletion.batchId);
+        QStringList missing;
+        if (!completedBy(jobs, false, deletion.at))
+            missing << QStringLiteral("its cover");
+        if (!completedBy(jobs, true, deletion.at))
+            missing << QStringLiteral("its report page");
+        if (missing.isEmpty())
+            continue;
+        QStringList seen;
+        for (const PrintJob &job : jobs)
+            seen << QStringLiteral("#%1 %2 state %3").arg(job.id).arg(job.printType).arg(job.state);
+        const QString problem = QStringLiteral("batch %1 deleted at %2 without a completed job for %3 (jobs: %4)")
+                                    .arg(deletion.batchId, clock(deletion.at), missing.join(QStringLiteral(" and ")),
+                                         seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
+        m_deletionProblems << problem;
+        broken << problem;
+    }
+    return broken;
+}
+
+QStringList PromiseBook::noteRecord(const StationProbe::Record &record)
+{
+    QStringList broken;
+    if (!record.read)
+        return broken;
+    if (record.shutdownPending && !m_lastRecord.shutdownPending)
+        broken << QStringLiteral("the station shows the report server's failure and will shut down");
+    if (record.longestStallMs > m_bounds.stallMs && m_lastRecord.longestStallMs <= m_bounds.stallMs)
+        broken << QStringLiteral("the window's thread stalled for %1 ms").arg(record.longestStallMs);
+    m_lastRecord = record;
+    return broken;
+}
+
+int PromiseBook::printedClients() const
+{
+    QSet<qint64> contacts;
+    int unknown = 0;
+    for (const Deletion &deletion : m_lims.deletions()) {
+        if (!deletion.ok)
+            continue;
+        const qint64 contact = m_lims.batchContacts().value(deletion.batchId, -1);
+        if (contact < 0)
+            ++unknown;
+        else
+            contacts.insert(contact);
+    }
+    return int(contacts.size()) + unknown;
+}
+
+PromiseBook::Line PromiseBook::deletionLine() const
+{
+    return judged(QStringLiteral("No batch deleted unless every page of its request has a completed job"),
+                  QStringLiteral("%1 of %2 deletions without").arg(m_deletionProblems.size()).arg(m_deletionsChecked),
+                  QStringLiteral("none"), m_deletionProblems.isEmpty() && m_deletionsChecked > 0);
+}
+
+PromiseBook::Line PromiseBook::distributedLine(const QString &limsPath, const QList<FedClient> &fed,
+                                               const QDateTime &quietStart) const
+{
+    QHash<qint64, bool> distributed;
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(limsPath)) {
+        const bool done = sample.status == QLatin1String("DISTRIBUTED");
+        distributed[sample.contactId] = distributed.value(sample.contactId, true) && done;
+    }
+    int due = 0;
+    QStringList left;
+    for (const FedClient &client : fed) {
+        if (client.at >= quietStart)
+            continue;
+        ++due;
+        if (!distributed.value(client.contactId, false))
+            left << QString::number(client.contactId);
+    }
+    Line line = judged(QStringLiteral("Every client due before the quiet stretch distributed at its end"),
+                       QStringLiteral("%1 of %2").arg(due - left.size()).arg(due), QStringLiteral("all"),
+                       left.isEmpty() && due > 0);
+    if (!left.isEmpty())
+        line.figure += QStringLiteral(" (left: %1)").arg(left.mid(0, 10).join(QLatin1Char(',')));
+    return line;
+}
+
+// Every 60 s window that begins with a statement: how many statements it holds against
+// how many the clients requested in it allow.
+QList<PromiseBook::Line> PromiseBook::loadLines() const
+{
+    QList<QDateTime> times;
+    for (const Statement &statement : m_lims.statements())
+        times << statement.at;
+    std::sort(times.begin(), times.end());
+    QList<QDateTime> clients = m_lims.clientRequests();
+    std::sort(clients.begin(), clients.end());
+    qsizetype most = 0, mostClients = 0, worstExcess = LLONG_MIN, worstCount = 0, worstClients = 0;
+    QDateTime mostAt, worstAt;
+    for (qsizetype first = 0, last = 0, clientFirst = 0, clientLast = 0; first < times.size(); ++first) {
+        const QDateTime windowEnd = times.at(first).addSecs(60);
+        while (last < times.size() && times.at(last) < windowEnd)
+            ++last;
+        while (clientFirst < clients.size() && clients.at(clientFirst) < times.at(first))
+            ++clientFirst;
+        clientLast = std::max(clientLast, clientFirst);
+        while (clientLast < clients.size() && clients.at(clientLast) < windowEnd)
+            ++clientLast;
+        const qsizetype count = last - first;
+        const qsizetype requested = clientLast - clientFirst;
+        if (count > most) {
+            most = count;
+            mostClients = requested;
+            mostAt = times.at(first);
+        }
+        const qsizetype excess = count - (m_bounds.statementsPerMinuteBase + m_bounds.statementsPerClient * requested);
+        if (excess > worstExcess) {
+            worstExcess = excess;
+            worstCount = count;
+            worstClients = requested;
+            worstAt = times.at(first);
+        }
+    }
+    const int printed = printedClients();
+    const double perClient = printed > 0 ? double(times.size()) / printed : double(times.size());
+    Line perMinute = judged(QStringLiteral("LIMS load: most statements in any one minute"),
+                            QStringLiteral("%1 from %2, %3 clients requested").arg(most).arg(clock(mostAt)).arg(mostClients),
+                            QStringLiteral("<= %1 + %2 per client requested in it")
+                                .arg(m_bounds.statementsPerMinuteBase).arg(m_bounds.statementsPerClient),
+                            worstExcess <= 0);
+    if (worstExcess > 0)
+        perMinute.figure += QStringLiteral("; over the bound from %1: %2 with %3 clients")
+                                .arg(clock(worstAt)).arg(worstCount).arg(worstClients);
+    return {
+        perMinute,
+        judged(QStringLiteral("LIMS load: statements per client printed"),
+               QStringLiteral("%1 (%2 statements, %3 clients)").arg(perClient, 0, 'f', 1).arg(times.size()).arg(printed),
+               QStringLiteral("<= %1").arg(m_bounds.statementsPerPrintedClient),
+               printed > 0 && perClient <= m_bounds.statementsPerPrintedClient),
+    };
+}
+
+QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
+{
+    const qint64 stall = m_lastRecord.longestStallMs;
+    const qint64 wait = m_lastRecord.longestDatabaseWaitMs;
+    return {
+        judged(QStringLiteral("Alive and answering: longest stall of the window's thread, database calls apart"),
+               stall < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(stall) / 1000, 0, 'f', 2),
+               QStringLiteral("<= %1 s").arg(double(m_bounds.stallMs) / 1000),
+               m_stationGone.isEmpty() && stall >= 0 && stall <= m_bounds.stallMs),
+        judged(QStringLiteral("Alive and answering: longest database call (synchronous by design)"),
+               wait < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(wait) / 1000, 0, 'f', 1),
+               QStringLiteral("<= %1 s").arg(double(m_bounds.databaseWaitMs) / 1000),
+               wait >= 0 && wait <= m_bounds.databaseWaitMs),
+        judged(QStringLiteral("Alive: the station's process ran to the end"),
+               m_stationGone.isEmpty() ? QStringLiteral("ran") : m_stationGone, QStringLiteral("runs"),
+               m_stationGone.isEmpty()),
+    };
+}
+
+// Faults that overlap make one stretch of trouble; the station is judged on how soon it
+// prints again once the whole stretch is over.
+PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults)
+{
+    QList<LaidFault> sorted = faults;
+    std::sort(sorted.begin(), sorted.end(), [](const LaidFault &a, const LaidFault &b) { return a.began < b.began; });
+    QList<QPair<QDateTime, QStringList>> stretches;
+    QDateTime until;
+    for (const LaidFault &fault : sorted) {
+        if (!fault.over.isValid())
+            continue;
+        if (stretches.isEmpty() || fault.began > until) {
+            stretches.append({fault.over, {}});
+            until = fault.over;
+        }
+        until = std::max(until, fault.over);
+        stretches.last().first = until;
+        stretches.last().second << faultName(fault.fault.kind);
+    }
+    QList<QDateTime> printed;
+    for (const PrintJob &job : m_cups.jobs()) {
+        if (job.completed() && job.finalPage())
+            printed << job.completedAt;
+    }
+    std::sort(printed.begin(), printed.end());
+    qint64 longest = -1;
+    QString which = QStringLiteral("no fault");
+    bool never = false;
+    for (const auto &[end, names] : stretches) {
+        const QDateTime endSecond = QDateTime::fromSecsSinceEpoch(end.toSecsSinceEpoch());
+        const auto next = std::lower_bound(printed.begin(), printed.end(), endSecond);
+        const qint64 ms = next == printed.end() ? -1 : end.msecsTo(*next);
+        m_recoveries << QStringLiteral("%1 ending %2: %3").arg(names.join(QStringLiteral(" + ")), clock(end),
+            ms < 0 ? QStringLiteral("nothing printed after it") : QStringLiteral("printed again %1 s later").arg(ms / 1000));
+        if (ms < 0)
+            never = true;
+        if (ms < 0 || ms > longest) {
+            longest = ms < 0 ? longest : ms;
+            which = QStringLiteral("after %1 ending %2").arg(names.join(QStringLiteral(" + ")), clock(end));
+            if (ms < 0)
+                which = QStringLiteral("nothing printed after %1 ending %2").arg(names.join(QStringLiteral(" + ")),
+                                                                                  clock(end));
+        }
+    }
+    return judged(QStringLiteral("Recovery: longest from a fault's end to the next printed client"),
+                  QStringLiteral("%1 s (%2)").arg(double(std::max<qint64>(0, longest)) / 1000, 0, 'f', 0).arg(which),
+                  QStringLiteral("<= %1 s").arg(m_bounds.recoveryMs / 1000),
+                  !never && longest <= m_bounds.recoveryMs);
+}
+
+QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &faults) const
+{
+    const QHash<QString, QList<PrintJob>> byBatch = jobsByBatch(m_cups.jobs());
+    // Per client, its batches whose report page printed, in the order they printed.
+    QMap<qint64, QList<QPair<QDateTime, QString>>> reportsByClient;
+    QMap<qint64, QList<QPair<QDateTime, QString>>> coversByClient;
+    QStringList accepted;
+    QStringList unexplained;
+    int repeatedCovers = 0;
+    for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
+        const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
+        int covers = 0, finals = 0;
+        for (const PrintJob &job : it.value()) {
+            if (!job.completed())
+                continue;
+            (job.finalPage() ? finals : covers) += 1;
+            auto &list = job.finalPage() ? reportsByClient[contact] : coversByClient[contact];
+            if (contact >= 0)
+                list << qMakePair(job.completedAt, it.key());
+        }
+        if (covers > 1 || finals > 1)
+            unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
+    }
+    const QList<Deletion> &deletions = m_lims.deletions();
+    for (auto it = reportsByClient.begin(); it != reportsByClient.end(); ++it) {
+        auto &printed = it.value();
+        std::sort(printed.begin(), printed.end());
+        for (qsizetype i = 0; i + 1 < printed.size(); ++i) {
+            const QString batch = printed.at(i).second;
+            const QDateTime at = printed.at(i).first;
+            QString outcome;
+            bool deleted = false;
+            for (const Deletion &deletion : deletions) {
+                if (deletion.batchId == batch) {
+                    deleted = deleted || deletion.ok;
+                    outcome = deletion.ok ? QStringLiteral("ok") : QStringLiteral("failed");
+                }
+            }
+            bool limsAway = false;
+            for (const LaidFault &fault : faults) {
+                if (isDatabaseFault(fault.fault.kind) && fault.began <= at.addSecs(60) && fault.over >= at.addSecs(-5))
+                    limsAway = true;
+            }
+            const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
+                                     .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
+            if (!deleted && (outcome == QLatin1String("failed") || limsAway))
+                accepted << text + QStringLiteral(" (its deletion was lost: the LIMS was away after it printed)");
+            else
+                unexplained << text + (deleted ? QStringLiteral(" (it had been deleted)")
+                                               : QStringLiteral(" (no deletion was tried and the LIMS was there)"));
+        }
+    }
+    for (auto it = coversByClient.cbegin(); it != coversByClient.cend(); ++it)
+        repeatedCovers += std::max<int>(0, int(it.value().size()) - int(reportsByClient.value(it.key()).size()));
+
+    Line reports = judged(QStringLiteral("Duplicates: report pages printed twice"),
+                          QStringLiteral("%1 with a lost deletion, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
+                          QStringLiteral("only after a lost deletion"), unexplained.isEmpty());
+    const QStringList causes = accepted + unexplained;
+    if (!causes.isEmpty())
+        reports.figure += QStringLiteral(": ") + causes.mid(0, 5).join(QStringLiteral("; "));
+    Line covers{QStringLiteral("Duplicates: covers printed again because their report page did not print"),
+                QString::number(repeatedCovers), QStringLiteral("shown (the cover prints first, by design)"),
+                Line::Shown};
+    return {reports, covers};
+}
+
+QList<PromiseBook::Line> PromiseBook::resourceLines() const
+{
+    if (m_samples.isEmpty())
+        return {judged(QStringLiteral("Memory and CPU"), QStringLiteral("no sample"), QString(), false)};
+    const StationProbe::Sample &first = m_samples.first();
+    const StationProbe::Sample &last = m_samples.last();
+    const StationProbe::Sample *afterFirstRuns = &last;
+    const StationProbe::Sample *peak = &first;
+    for (const StationProbe::Sample &sample : m_samples) {
+        if (afterFirstRuns == &last && m_firstRunsEnd.isValid() && sample.at >= m_firstRunsEnd)
+            afterFirstRuns = &sample;
+        if (sample.totalKb() > peak->totalKb())
+            peak = &sample;
+    }
+    const auto memory = [](const StationProbe::Sample &s) {
+        return QStringLiteral("%1 + %2 helpers %3").arg(megabytes(s.stationKb)).arg(s.helpers).arg(megabytes(s.helpersKb));
+    };
+    QList<QPair<double, double>> total, station;
+    for (const StationProbe::Sample &sample : m_samples) {
+        if (sample.at < afterFirstRuns->at)
+            continue;
+        total << qMakePair(double(sample.requests), double(sample.totalKb()));
+        station << qMakePair(double(sample.requests), double(sample.stationKb));
+    }
+    const qint64 requests = last.requests - afterFirstRuns->requests;
+    const double growth = slope(total) * 1000;
+    const double ownGrowth = slope(station) * 1000;
+    const double seconds = double(first.at.msecsTo(last.at)) / 1000;
+    const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
+    Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests)")
+                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests),
+                             QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
+                                 .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)
+                                 .arg(m_bounds.growthWithHelpersKbPer1000 / 1024, 0, 'f', 0),
+                             ownGrowth <= m_bounds.growthKbPer1000 && growth <= m_bounds.growthWithHelpersKbPer1000);
+    if (requests < m_bounds.growthMinRequests) {
+        growthLine.verdict = Line::Shown;
+        growthLine.bound += QStringLiteral(" (judged from %1 requests)").arg(m_bounds.growthMinRequests);
+    }
+    return {
+        Line{QStringLiteral("Memory at the start"), memory(first), QString(), Line::Shown},
+        Line{QStringLiteral("Memory after the first runs"), memory(*afterFirstRuns), QString(), Line::Shown},
+        Line{QStringLiteral("Memory at the end"), memory(last), QString(), Line::Shown},
+        Line{QStringLiteral("Memory at its peak"), memory(*peak) + QStringLiteral(" at ") + clock(peak->at), QString(),
+             Line::Shown},
+        growthLine,
+        Line{QStringLiteral("CPU of station and helpers"),
+             QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
+                 .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),
+             QString(), Line::Shown},
+    };
+}
+
+QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QList<FedClient> &fed,
+                                             const QDateTime &quietStart, const QList<LaidFault> &faults)
+{
+    m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
+    m_lines << loadLines() << responsivenessLines() << recoveryLine(faults) << duplicateLines(faults)
+            << resourceLines();
+    return m_lines;
+}
+
+bool PromiseBook::allKept() const
+{
+    return std::none_of(m_lines.begin(), m_lines.end(), [](const Line &line) { return line.verdict == Line::Broken; });
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "Evidence.h"
+#include "FaultSchedule.h"
+#include "StationProbe.h"
+
+// A fault as it was laid: when it began and ended on the soak's clock, and from when on
+// the station could go on (the other application's turn lapses only after the board's
+// delay).
+struct LaidFault
+{
+    Fault fault;
+    QDateTime began;
+    QDateTime ended;
+    QDateTime over; // ended, or later when the fault's effect outlasts it
+};
+
+struct FedClient
+{
+    qint64 contactId = 0;
+    QDateTime at;
+};
+
+// The bounds the station is held to, with their reasons.
+struct PromiseBounds
+{
+    // In any 60 s: a run's own statements (6, two runs at most) and a board query a
+    // second while another application holds the turn, plus 9 per client requested.
+    int statementsPerMinuteBase = 72;
+    int statementsPerClient = 9;
+    double statementsPerPrintedClient = 20; // 9 per client and 6 per run, retries and outages on top
+    qint64 stallMs = 2000;           // the window's thread, apart from database calls
+    qint64 databaseWaitMs = 42000;   // twice the statement time-out of 20 s, and 2 s of slack
+    qint64 recoveryMs = 180000;      // three refresh periods
+    // Per 1,000 report requests: the station's process (a leak of 9 KB a request would be
+    // 9 MB), and with its browser helpers, whose memory swings by tens of MB by itself.
+    double growthKbPer1000 = 3072;
+    double growthWithHelpersKbPer1000 = 10240;
+    qint64 growthMinRequests = 300;  // fewer requests after the first runs: not judged
+};
+
+// The station's promises, checked from the evidence as the soak goes and once more at
+// its end. A broken promise is reported the moment it is seen.
+class PromiseBook
+{
+public:
+    struct Line
+    {
+        QString promise;
+        QString figure;
+        QString bound;
+        enum Verdict { Kept, Broken, Shown } verdict = Shown;
+    };
+
+    PromiseBook(const LimsLedger &lims, const CupsLedger &cups, const PromiseBounds &bounds);
+
+    // Deletions the evidence now allows to judge; returns what broke since the last call.
+    QStringList checkDeletions();
+    QStringList noteRecord(const StationProbe::Record &record);
+    void noteSample(const StationProbe::Sample &sample) { m_samples << sample; }
+    void noteStationGone(const QString &why) { m_stationGone = why; }
+    void setFirstRunsEnd(const QDateTime &when) { m_firstRunsEnd = when; }
+
+    QList<Line> finish(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart,
+                       const QList<LaidFault> &faults);
+    bool allKept() const;
+    // How soon the station printed again after each stretch of trouble, after finish().
+    const QStringList &recoveries() const { return m_recoveries; }
+
+private:
+    Line deletionLine() const;
+    Line distributedLine(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart) const;
+    QList<Line> loadLines() const;
+    QList<Line> responsivenessLines() const;
+    Line recoveryLine(const QList<LaidFault> &faults);
+    QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
+    QList<Line> resourceLines() const;
+    int printedClients() const;
+
+    const LimsLedger &m_lims;
+    const CupsLedger &m_cups;
+    PromiseBounds m_bounds;
+    int m_deletionsJudged = 0;
+    int m_deletionsChecked = 0;
+    QStringList m_deletionProblems;
+    StationProbe::Record m_lastRecord;
+    QString m_stationGone;
+    QList<StationProbe::Sample> m_samples;
+    QDateTime m_firstRunsEnd;
+    QList<Line> m_lines;
+    QStringList m_recoveries; // one per stretch of trouble
+};

@@ -1,0 +1,235 @@
+#include "SoakRun.h"
+
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSysInfo>
+#include <QThread>
+
+#include "SoakWorld.h"
+#include "common/PrivateCups.h"
+#include "common/StationProcess.h"
+
+namespace {
+
+constexpr qint64 kEvidenceEveryMs = 5000;
+constexpr qint64 kSampleEveryMs = 15000;
+
+QString elapsedText(qint64 ms)
+{
+    return QStringLiteral("+%1:%2").arg(ms / 60000, 2, 10, QLatin1Char('0')).arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'));
+}
+
+// "AMD EPYC ..., 2 cores, Debian GNU/Linux 12 (bookworm)"
+QString machine()
+{
+    QFile file(QStringLiteral("/proc/cpuinfo"));
+    QString cpu = QStringLiteral("unknown CPU");
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("model name")) {
+                cpu = QString::fromUtf8(line.mid(line.indexOf(':') + 1)).trimmed();
+                break;
+            }
+        }
+    }
+    return QStringLiteral("%1, %2 cores, %3").arg(cpu).arg(QThread::idealThreadCount()).arg(QSysInfo::prettyProductName());
+}
+
+QString cell(QString text)
+{
+    return text.replace(QLatin1Char('|'), QLatin1Char('/'));
+}
+
+} // namespace
+
+SoakRun::SoakRun(const SoakOptions &options)
+    : m_options(options)
+    , m_random(options.seed)
+{
+    m_shape.totalMs = qint64(options.minutes * 60000);
+    // A short soak still needs the first run done before faults, and two refresh periods
+    // at its end (a long one two and a half).
+    m_shape.warmUpMs = std::min<qint64>(60000, m_shape.totalMs / 6);
+    m_shape.quietMs = m_shape.totalMs < 10 * 60000 ? 120000 : 150000;
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, &SoakRun::tick);
+}
+
+SoakRun::~SoakRun() = default;
+
+void SoakRun::say(const QString &line) const
+{
+    const qint64 ms = m_start.isValid() ? m_start.msecsTo(QDateTime::currentDateTime()) : 0;
+    std::printf("%s %s %s\n", qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"))),
+                qPrintable(elapsedText(ms)), qPrintable(line));
+    std::fflush(stdout);
+}
+
+bool SoakRun::start()
+{
+    if (m_shape.totalMs < m_shape.quietMs + m_shape.warmUpMs + 30000) {
+        say(QStringLiteral("a soak needs at least %1 minutes").arg(double(m_shape.quietMs + 90000) / 60000));
+        return false;
+    }
+    const QList<Fault> schedule = drawFaultSchedule(m_options.seed, m_shape);
+    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4")
+            .arg(m_options.minutes).arg(m_options.seed).arg(schedule.size())
+            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)));
+    for (const Fault &fault : schedule) {
+        say(QStringLiteral("  scheduled %1: %2").arg(elapsedText(fault.startMs), faultText(fault)));
+        m_faults << LaidFault{fault, {}, {}, {}};
+    }
+    m_world = std::make_unique<SoakWorld>(m_options.display, m_options.seed);
+    if (m_options.keepFiles)
+        m_world->keepFiles();
+    QString error;
+    say(QStringLiteral("starting the LIMS's front end, the report server, cupsd and the station in %1")
+            .arg(m_world->folder()));
+    if (!m_world->start(&error)) {
+        say(QStringLiteral("the soak could not start: ") + error);
+        return false;
+    }
+    m_start = QDateTime::currentDateTime();
+    for (const qint64 id : {600001, 600002, 600003})
+        m_fed << FedClient{id, m_start};
+    m_lims = std::make_unique<LimsLedger>(m_world->limsPath());
+    m_cups = std::make_unique<CupsLedger>(m_world->cups().socketPath());
+    m_probe = std::make_unique<StationProbe>(m_world->stationPid(), m_world->station().statusFile());
+    m_book = std::make_unique<PromiseBook>(*m_lims, *m_cups, PromiseBounds());
+    m_book->setFirstRunsEnd(m_start.addMSecs(std::min<qint64>(300000, m_shape.totalMs / 4)));
+    say(QStringLiteral("the station is logged in and runs every minute; pid %1").arg(m_world->stationPid()));
+    m_timer.start();
+    return true;
+}
+
+void SoakRun::tick()
+{
+    // Starting a server again waits in the event loop: ticks meanwhile are skipped.
+    if (m_inTick || m_done)
+        return;
+    m_inTick = true;
+    const qint64 elapsed = m_start.msecsTo(QDateTime::currentDateTime());
+    if (!m_world->stationRunning()) {
+        m_book->noteStationGone(QStringLiteral("ended at %1").arg(elapsedText(elapsed)));
+        say(QStringLiteral("BROKEN: the station's process ended"));
+        finish();
+        return;
+    }
+    layFaults(elapsed);
+    feed(elapsed);
+    if (elapsed >= m_nextEvidenceMs) {
+        readEvidence();
+        m_nextEvidenceMs = elapsed + kEvidenceEveryMs;
+    }
+    if (elapsed >= m_nextSampleMs) {
+        m_book->noteSample(m_probe->sample(m_lims->reportRequests()));
+        m_nextSampleMs = elapsed + kSampleEveryMs;
+    }
+    if (elapsed >= m_shape.totalMs) {
+        finish();
+        return;
+    }
+    m_inTick = false;
+}
+
+void SoakRun::layFaults(qint64 elapsedMs)
+{
+    for (LaidFault &laid : m_faults) {
+        QString error;
+        if (!laid.began.isValid() && laid.fault.startMs <= elapsedMs) {
+            laid.began = QDateTime::currentDateTime();
+            say(QStringLiteral("fault begins: ") + faultText(laid.fault));
+            if (!m_world->begin(laid.fault, &error))
+                say(QStringLiteral("SOAK PROBLEM: ") + error);
+        }
+        if (laid.began.isValid() && !laid.ended.isValid() && laid.fault.endMs() <= elapsedMs) {
+            if (!m_world->end(laid.fault, &error))
+                say(QStringLiteral("SOAK PROBLEM: ") + error);
+            laid.ended = QDateTime::currentDateTime();
+            if (laid.fault.kind == FaultKind::OtherApplication)
+                laid.over = std::max(laid.ended, m_world->otherApplicationLapses());
+            else if (laid.fault.durationMs > 0)
+                laid.over = laid.ended;
+            if (laid.fault.durationMs > 0)
+                say(QStringLiteral("fault ends: %1%2").arg(faultName(laid.fault.kind),
+                    laid.over > laid.ended ? QStringLiteral(" (the turn lapses at %1)")
+                                                 .arg(laid.over.toString(QStringLiteral("HH:mm:ss")))
+                                           : QString()));
+        }
+        if (laid.fault.kind == FaultKind::OtherApplication && laid.began.isValid() && !laid.ended.isValid())
+            m_world->keepOtherApplicationsTurn();
+        // A one-off fault is over once a statement has met it, and a time-out only once
+        // the driver gave up on that statement.
+        if (laid.ended.isValid() && !laid.over.isValid() && m_world->injectionTaken(laid.fault)) {
+            laid.over = QDateTime::currentDateTime().addSecs(
+                laid.fault.kind == FaultKind::StatementTimeout ? SoakWorld::kStatementTimeoutSeconds : 0);
+            say(QStringLiteral("fault taken: %1, over at %2")
+                    .arg(faultName(laid.fault.kind), laid.over.toString(QStringLiteral("HH:mm:ss"))));
+        }
+    }
+}
+
+// Two to seven clients fall due every minute until the quiet stretch begins.
+void SoakRun::feed(qint64 elapsedMs)
+{
+    if (elapsedMs < m_nextFeedMs || elapsedMs >= m_shape.totalMs - m_shape.quietMs)
+        return;
+    m_nextFeedMs += 60000;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const qint64 id : m_world->feedClients(2 + int(m_random.bounded(6))))
+        m_fed << FedClient{id, now};
+}
+
+void SoakRun::readEvidence()
+{
+    QString error;
+    if (!m_lims->readOn(&error))
+        say(QStringLiteral("the LIMS file could not be read: ") + error);
+    m_cups->readOn(&error); // cupsd may be one of the faults
+    QStringList broken = m_book->checkDeletions();
+    broken << m_book->noteRecord(m_probe->record());
+    for (const QString &problem : broken)
+        say(QStringLiteral("BROKEN: ") + problem);
+}
+
+void SoakRun::finish()
+{
+    m_done = true;
+    m_timer.stop();
+    // Faults still laid (the station ended early) are lifted, so the evidence can be read.
+    for (LaidFault &laid : m_faults) {
+        QString error;
+        if (laid.began.isValid() && !laid.ended.isValid()) {
+            m_world->end(laid.fault, &error);
+            laid.ended = laid.over = QDateTime::currentDateTime();
+        }
+    }
+    // The status record is written every 30 s: wait for a fresh one.
+    if (m_world->stationRunning())
+        QThread::sleep(1);
+    readEvidence();
+    m_book->noteSample(m_probe->sample(m_lims->reportRequests()));
+    const QList<PromiseBook::Line> lines
+        = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults);
+    std::printf("\nSoak: %g min, seed %u, %lld faults laid, %lld clients fed, %lld report requests; %s\n\n",
+                m_options.minutes, m_options.seed, qlonglong(m_faults.size()), qlonglong(m_fed.size()),
+                qlonglong(m_lims->reportRequests()), qPrintable(machine()));
+    std::printf("Recovery after each stretch of trouble:\n");
+    for (const QString &recovery : m_book->recoveries())
+        std::printf("  %s\n", qPrintable(recovery));
+    std::printf("\n| Promise | Figure | Bound | Verdict |\n|---|---|---|---|\n");
+    for (const PromiseBook::Line &line : lines) {
+        const char *verdict = line.verdict == PromiseBook::Line::Kept ? "kept"
+            : line.verdict == PromiseBook::Line::Broken               ? "BROKEN"
+                                                                      : "shown";
+        std::printf("| %s | %s | %s | %s |\n", qPrintable(cell(line.promise)), qPrintable(cell(line.figure)),
+                    qPrintable(cell(line.bound)), verdict);
+    }
+    std::printf("\nFiles: %s\n", qPrintable(m_options.keepFiles ? m_world->folder()
+                                                                 : QStringLiteral("removed (--keep keeps them)")));
+    std::fflush(stdout);
+    m_exitCode = m_book->allKept() ? 0 : 1;
+    emit finished();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include "Evidence.h"
+#include "FaultSchedule.h"
+#include "Promises.h"
+#include "StationProbe.h"
+
+class SoakWorld;
+
+struct SoakOptions
+{
+    double minutes = 15;
+    quint32 seed = 0;
+    QString display;
+    bool keepFiles = false;
+};
+
+// One soak: the world started and the station logged in, then for the chosen time a tick
+// every second lays and lifts the faults of the schedule, lets clients fall due each
+// minute, reads the evidence and checks the promises; at the end the table is printed.
+class SoakRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SoakRun(const SoakOptions &options);
+    ~SoakRun() override;
+
+    // Starts everything; false (with the reason printed) when the world did not come up.
+    bool start();
+    // Exit code: 0 when every promise was kept, 1 when one broke, 2 when the soak could
+    // not run.
+    int exitCode() const { return m_exitCode; }
+
+signals:
+    void finished();
+
+private:
+    void tick();
+    void layFaults(qint64 elapsedMs);
+    void feed(qint64 elapsedMs);
+    void readEvidence();
+    void finish();
+    void say(const QString &line) const;
+
+    SoakOptions m_options;
+    ScheduleShape m_shape;
+    std::unique_ptr<SoakWorld> m_world;
+    std::unique_ptr<LimsLedger> m_lims;
+    std::unique_ptr<CupsLedger> m_cups;
+    std::unique_ptr<StationProbe> m_probe;
+    std::unique_ptr<PromiseBook> m_book;
+    QRandomGenerator m_random;
+    QList<LaidFault> m_faults;
+    QList<FedClient> m_fed;
+    QDateTime m_start;
+    QTimer m_timer;
+    bool m_inTick = false;
+    bool m_done = false;
+    qint64 m_nextFeedMs = 60000;
+    qint64 m_nextEvidenceMs = 0;
+    qint64 m_nextSampleMs = 0;
+    int m_exitCode = 2;
+};

@@ -1,0 +1,235 @@
+#include "SoakWorld.h"
+
+#include <QMap>
+
+#include "ReportServerProcess.h"
+#include "common/DemoServerProcess.h"
+#include "common/PrivateCups.h"
+#include "common/StationProcess.h"
+#include "demo/lims/DemoLims.h"
+
+namespace {
+
+const QString kOtherApplication = QStringLiteral("AUTO_EXPORT");
+
+} // namespace
+
+SoakWorld::SoakWorld(const QString &display, quint32 seed)
+    : m_random(seed ^ 0x5eedf00d)
+    , m_station(std::make_unique<StationProcess>(display))
+    , m_cups(std::make_unique<PrivateCups>())
+{
+}
+
+SoakWorld::~SoakWorld()
+{
+    // The station first, so that it does not log the servers' going as faults.
+    m_station.reset();
+}
+
+void SoakWorld::keepFiles()
+{
+    m_station->keepFiles();
+}
+
+QString SoakWorld::folder() const
+{
+    return m_station->folder();
+}
+
+QString SoakWorld::limsPath() const
+{
+    return m_station->lims;
+}
+
+qint64 SoakWorld::stationPid() const
+{
+    return m_station->station.processId();
+}
+
+bool SoakWorld::stationRunning() const
+{
+    return m_station->running();
+}
+
+bool SoakWorld::startCups(QString *error)
+{
+    if (!PrivateCups::unavailableReason().isEmpty()) {
+        *error = PrivateCups::unavailableReason();
+        return false;
+    }
+    if (!m_cups->start(error))
+        return false;
+    if (!m_cups->addQueue(kQueue, QStringLiteral("switch"))) {
+        *error = QStringLiteral("the private cupsd did not take the queue %1").arg(kQueue);
+        return false;
+    }
+    return true;
+}
+
+bool SoakWorld::start(QString *error)
+{
+    if (!m_station->isValid() || !m_station->createLims(0)) {
+        *error = QStringLiteral("the demo LIMS file could not be made");
+        return false;
+    }
+    // The other application's turn lapses after the board's delay; a short one keeps the
+    // soak's faults short.
+    if (!setBoard(QStringLiteral("Zentrab_Delay_CA"), QString::number(kBoardDelayMinutes))) {
+        *error = QStringLiteral("the status board could not be set");
+        return false;
+    }
+    m_database = std::make_unique<DemoServerProcess>(limsPath(), QStringLiteral("station"));
+    m_reports = std::make_unique<ReportServerProcess>(limsPath());
+    if (m_database->start().isEmpty()) {
+        *error = QStringLiteral("the LIMS's front end did not start: ") + m_database->errorString();
+        return false;
+    }
+    if (!m_reports->start(0)) {
+        *error = QStringLiteral("the report server did not start: ") + m_reports->errorString();
+        return false;
+    }
+    if (!startCups(error))
+        return false;
+    feedClients(3);
+
+    StationProcess &s = *m_station;
+    s.serverAddress = m_reports->address();
+    s.limsAddress = m_database->address();
+    s.limsPassword = m_database->password();
+    const QMap<QString, QString> settings = {
+        {QStringLiteral("Printing/Printer"), kQueue},
+        {QStringLiteral("Printing/CupsServer"), m_cups->socketPath()},
+        {QStringLiteral("Printing/JobTimeout"), QString::number(kJobTimeoutSeconds)},
+    };
+    if (!s.startStation(settings)) {
+        *error = QStringLiteral("the station did not start");
+        return false;
+    }
+    if (!s.loginAndStart()) {
+        *error = QStringLiteral("the operator could not log in and start the services; the station's log: ")
+            + s.log().right(1500);
+        return false;
+    }
+    return true;
+}
+
+bool SoakWorld::setBoard(const QString &parameter, const QString &value)
+{
+    return DemoLims::setBoardRow(limsPath(), parameter, value);
+}
+
+bool SoakWorld::begin(const Fault &fault, QString *error)
+{
+    const QString path = limsPath();
+    bool done = false;
+    switch (fault.kind) {
+    case FaultKind::DatabaseKilled: done = m_database->kill(); break;
+    case FaultKind::DatabaseFrozen: done = m_database->freeze(); break;
+    case FaultKind::LinkCut: done = DemoLims::injectFault(path, DemoLims::Fault::Cut, 1); break;
+    case FaultKind::StatementTimeout: done = DemoLims::injectFault(path, DemoLims::Fault::Timeout, fault.amount); break;
+    case FaultKind::QueueRejecting: done = m_cups->run(QStringLiteral("cupsreject"), {kQueue}); break;
+    case FaultKind::QueueDisabled: done = m_cups->run(QStringLiteral("cupsdisable"), {kQueue}); break;
+    case FaultKind::PrinterStuck: m_cups->setStuck(true); done = true; break;
+    case FaultKind::CupsStopped: m_cups->stop(); done = true; break;
+    case FaultKind::ReportServerSlow:
+        done = m_reports->restart(QStringLiteral("slow:%1").arg(fault.amount));
+        break;
+    case FaultKind::ReportServerDown: m_reports->kill(); done = true; break;
+    case FaultKind::OtherApplication:
+        m_otherAppUpdated = QDateTime();
+        done = setBoard(QStringLiteral("Zentrab_CurrApp_CA"), kOtherApplication);
+        keepOtherApplicationsTurn();
+        break;
+    }
+    if (!done)
+        *error = QStringLiteral("could not begin: ") + faultText(fault);
+    return done;
+}
+
+bool SoakWorld::end(const Fault &fault, QString *error)
+{
+    bool done = true;
+    switch (fault.kind) {
+    case FaultKind::DatabaseKilled: done = m_database->restart(); break;
+    case FaultKind::DatabaseFrozen: done = m_database->thaw(); break;
+    case FaultKind::LinkCut:
+    case FaultKind::StatementTimeout: break; // taken by the statements that meet them
+    case FaultKind::QueueRejecting: done = m_cups->run(QStringLiteral("cupsaccept"), {kQueue}); break;
+    case FaultKind::QueueDisabled: done = m_cups->run(QStringLiteral("cupsenable"), {kQueue}); break;
+    case FaultKind::PrinterStuck: m_cups->setStuck(false); break;
+    case FaultKind::CupsStopped: {
+        QString why;
+        done = m_cups->start(&why);
+        if (!done)
+            *error = why;
+        break;
+    }
+    case FaultKind::ReportServerSlow:
+    case FaultKind::ReportServerDown: done = m_reports->restart(QStringLiteral("normal")); break;
+    case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
+    }
+    if (!done && error->isEmpty())
+        *error = QStringLiteral("could not end: ") + faultText(fault);
+    return done;
+}
+
+bool SoakWorld::injectionTaken(const Fault &fault) const
+{
+    if (fault.kind == FaultKind::LinkCut)
+        return DemoLims::pendingFaults(limsPath(), DemoLims::Fault::Cut) == 0;
+    if (fault.kind == FaultKind::StatementTimeout)
+        return DemoLims::pendingFaults(limsPath(), DemoLims::Fault::Timeout) == 0;
+    return true;
+}
+
+void SoakWorld::keepOtherApplicationsTurn()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    if (m_otherAppUpdated.isValid() && m_otherAppUpdated.secsTo(now) < 50)
+        return;
+    const QString stamp = DemoLims::boardTimestamp(now);
+    if (setBoard(QStringLiteral("Zentrab_LastUpd_CA"), stamp) && setBoard(QStringLiteral("Zentrab_LastPing_CA"), stamp))
+        m_otherAppUpdated = now;
+}
+
+QDateTime SoakWorld::otherApplicationLapses() const
+{
+    // The board keeps the minute; the station counts minute boundaries crossed.
+    const QDateTime stored(m_otherAppUpdated.date(),
+                           QTime(m_otherAppUpdated.time().hour(), m_otherAppUpdated.time().minute()));
+    return stored.addSecs(60 * kBoardDelayMinutes);
+}
+
+QList<qint64> SoakWorld::feedClients(int count)
+{
+    QList<qint64> added;
+    const QString path = limsPath();
+    for (int i = 0; i < count; ++i) {
+        const qint64 id = m_nextContactId++;
+        DemoLims::ClientInfo client;
+        client.contactId = id;
+        client.contactName = QStringLiteral("Soak client %1").arg(id);
+        client.endUserId = QStringLiteral("SOAK%1").arg(id);
+        client.labCode = DemoLims::kMainLab;
+        if (!DemoLims::addClient(path, client))
+            continue;
+        // Half are stamped with the current time, fraction of a second included.
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime recDate = m_random.bounded(2) == 0 ? now.addSecs(-5)
+                                                           : QDateTime(now.date().addDays(-1), QTime(8, 0));
+        const int samples = 1 + int(m_random.bounded(3));
+        bool ok = true;
+        for (int n = 0; n < samples && ok; ++n) {
+            DemoLims::SampleInfo sample;
+            sample.contactId = id;
+            sample.sampleNo = QStringLiteral("S%1-%2").arg(id).arg(n + 1);
+            sample.recDate = recDate;
+            sample.severity = int(m_random.bounded(3));
+            ok = DemoLims::addSample(path, sample) != 0;
+        }
+        if (ok)
+            added << id;
+    }
+    return added;
+}

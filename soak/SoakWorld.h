@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QString>
+
+#include "FaultSchedule.h"
+
+class DemoServerProcess;
+class PrivateCups;
+class ReportServerProcess;
+class StationProcess;
+
+// Everything the soaked station works with, each a process of its own: the demo LIMS's
+// wire front end, the demo report server, a private cupsd with a queue whose backend
+// writes files (and can be made to report an empty paper tray), and the station's own
+// executable on an X display, logged in and started as an operator would. The world
+// lays the faults of the schedule on these and lets new clients fall due.
+class SoakWorld
+{
+public:
+    static constexpr int kJobTimeoutSeconds = 30;
+    static constexpr int kBoardDelayMinutes = 2; // the other application's turn lapses after this
+    static constexpr int kStatementTimeoutSeconds = 20; // the station's
+    static inline const QString kQueue = QStringLiteral("soak");
+
+    SoakWorld(const QString &display, quint32 seed);
+    ~SoakWorld();
+
+    // Starts the servers, the printer and the station, and logs in; false with a reason.
+    bool start(QString *error);
+    void keepFiles();
+    QString folder() const;
+
+    StationProcess &station() { return *m_station; }
+    PrivateCups &cups() { return *m_cups; }
+    QString limsPath() const;
+    qint64 stationPid() const;
+    bool stationRunning() const;
+
+    bool begin(const Fault &fault, QString *error);
+    bool end(const Fault &fault, QString *error);
+    // A one-off fault (a cut link, statements that time out) has met its statements.
+    bool injectionTaken(const Fault &fault) const;
+    // While the other application holds the turn it refreshes its last update, as that
+    // application does; from its last update on, the turn lapses after the board's delay.
+    void keepOtherApplicationsTurn();
+    // When the station may take the turn back: the last update plus the board's delay,
+    // to the minute the station counts in.
+    QDateTime otherApplicationLapses() const;
+
+    // New clients with due reports (a few samples each), some stamped with the current
+    // time to the millisecond as a LIMS does. Returns their contact ids.
+    QList<qint64> feedClients(int count);
+
+private:
+    bool startCups(QString *error);
+    bool setBoard(const QString &parameter, const QString &value);
+
+    QRandomGenerator m_random;
+    std::unique_ptr<StationProcess> m_station;
+    std::unique_ptr<DemoServerProcess> m_database;
+    std::unique_ptr<ReportServerProcess> m_reports;
+    std::unique_ptr<PrivateCups> m_cups;
+    qint64 m_nextContactId = 600001;
+    QDateTime m_otherAppUpdated;
+};

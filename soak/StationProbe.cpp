@@ -1,0 +1,56 @@
+#include "StationProbe.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "ProcessProbe.h"
+
+StationProbe::StationProbe(qint64 stationPid, QString statusFile)
+    : m_pid(stationPid)
+    , m_statusFile(std::move(statusFile))
+{
+}
+
+StationProbe::Sample StationProbe::sample(qint64 requests)
+{
+    Sample sample;
+    sample.at = QDateTime::currentDateTime();
+    sample.requests = requests;
+    sample.stationKb = std::max<qint64>(0, ProcessProbe::residentKb(m_pid));
+    const QList<qint64> helpers = ProcessProbe::descendantsOf(m_pid);
+    for (const qint64 pid : helpers) {
+        const qint64 kb = ProcessProbe::residentKb(pid);
+        if (kb < 0)
+            continue;
+        sample.helpersKb += kb;
+        ++sample.helpers;
+    }
+    for (const qint64 pid : QList<qint64>{m_pid} + helpers) {
+        const double cpu = ProcessProbe::processCpuSeconds(pid);
+        if (cpu >= 0)
+            m_cpu.insert(pid, cpu);
+    }
+    for (const double cpu : std::as_const(m_cpu))
+        sample.cpuSeconds += cpu;
+    return sample;
+}
+
+StationProbe::Record StationProbe::record() const
+{
+    Record record;
+    QFile file(m_statusFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return record;
+    const QJsonObject r = QJsonDocument::fromJson(file.readAll()).object();
+    if (r.isEmpty())
+        return record;
+    record.read = true;
+    record.mode = r.value(QStringLiteral("mode")).toString();
+    record.ended = r.value(QStringLiteral("ended")).toBool();
+    record.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
+    const QJsonObject loop = r.value(QStringLiteral("eventLoop")).toObject();
+    record.longestStallMs = loop.value(QStringLiteral("longestStallMs")).toInteger(-1);
+    record.longestDatabaseWaitMs = loop.value(QStringLiteral("longestDatabaseWaitMs")).toInteger(-1);
+    return record;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// Memory and CPU of the station's process and of the browser engine's helpers below it,
+// read from /proc, and what the station says of itself in its status record.
+class StationProbe
+{
+public:
+    struct Sample
+    {
+        QDateTime at;
+        qint64 requests = 0; // report pages asked for so far
+        qint64 stationKb = 0;
+        qint64 helpersKb = 0;
+        int helpers = 0;
+        double cpuSeconds = 0; // station and helpers, helpers that ended included
+        qint64 totalKb() const { return stationKb + helpersKb; }
+    };
+
+    struct Record
+    {
+        bool read = false;
+        QString mode;
+        bool ended = false;
+        bool shutdownPending = false;
+        qint64 longestStallMs = -1;
+        qint64 longestDatabaseWaitMs = -1;
+    };
+
+    StationProbe(qint64 stationPid, QString statusFile);
+
+    Sample sample(qint64 requests);
+    Record record() const;
+
+private:
+    qint64 m_pid;
+    QString m_statusFile;
+    QHash<qint64, double> m_cpu; // the last CPU time read of every process seen
+};

@@ -1,0 +1,80 @@
+// The station's soak: the real station under a fault schedule for a chosen time, with its
+// promises checked all along and printed as a table at the end.
+//   hardcopy-soak [--minutes N] [--seed S] [--display :N] [--keep]
+// Exit codes: 0 every promise kept, 1 one broken, 2 the soak could not run, 77 this
+// machine cannot run it (no display, not root for the private cupsd, no xdotool).
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "SoakRun.h"
+#include "common/PrivateCups.h"
+
+namespace {
+
+constexpr int kCannotRunHere = 77;
+
+int cannotRun(const QString &why)
+{
+    std::printf("hardcopy-soak: skipped: %s\n", qPrintable(why));
+    return kCannotRunHere;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("hardcopy-soak"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Soaks the hard-copy station under a fault schedule."));
+    parser.addHelpOption();
+    const QCommandLineOption minutes(QStringLiteral("minutes"), QStringLiteral("How long (default 15)."),
+                                     QStringLiteral("n"), QStringLiteral("15"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("The fault schedule's seed (default: new)."),
+                                  QStringLiteral("s"));
+    const QCommandLineOption display(QStringLiteral("display"),
+                                     QStringLiteral("The X display for the station (default: $HARDCOPY_TEST_DISPLAY, "
+                                                    "then $DISPLAY)."),
+                                     QStringLiteral("display"));
+    const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the soak's folder (logs, LIMS, cupsd)."));
+    parser.addOptions({minutes, seed, display, keep});
+    parser.process(app);
+
+    SoakOptions options;
+    bool ok = false;
+    options.minutes = parser.value(minutes).toDouble(&ok);
+    if (!ok || options.minutes <= 0) {
+        std::fprintf(stderr, "hardcopy-soak: --minutes takes a number of minutes\n");
+        return 2;
+    }
+    options.seed = parser.isSet(seed) ? parser.value(seed).toUInt(&ok)
+                                      : quint32(QDateTime::currentMSecsSinceEpoch() % 1000000000);
+    if (!ok) {
+        std::fprintf(stderr, "hardcopy-soak: --seed takes a whole number\n");
+        return 2;
+    }
+    options.keepFiles = parser.isSet(keep);
+    options.display = parser.isSet(display) ? parser.value(display) : qEnvironmentVariable("HARDCOPY_TEST_DISPLAY");
+    if (options.display.isEmpty())
+        options.display = qEnvironmentVariable("DISPLAY");
+    if (options.display.isEmpty())
+        return cannotRun(QStringLiteral("no X display (scripts/run-soak.sh starts one)"));
+    if (!PrivateCups::unavailableReason().isEmpty())
+        return cannotRun(PrivateCups::unavailableReason());
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        return cannotRun(QStringLiteral("xdotool is not installed (scripts/install-deps.sh installs it)"));
+
+    SoakRun run(options);
+    QObject::connect(&run, &SoakRun::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QTimer::singleShot(0, &run, [&] {
+        if (!run.start())
+            QCoreApplication::exit(2);
+    });
+    const int loop = app.exec();
+    return loop == 2 ? 2 : run.exitCode();
+}

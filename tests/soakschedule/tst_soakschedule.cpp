@@ -1,0 +1,63 @@
+// The soak's fault schedule: a seed plays the same schedule again, faults on one part of
+// the world never overlap, every fault ends before the quiet stretch, and a long soak
+// lays every fault of the catalogue.
+#include <QSet>
+#include <QtTest>
+
+#include "FaultSchedule.h"
+
+class tst_SoakSchedule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scheduleKeepsItsShape_data();
+    void scheduleKeepsItsShape();
+};
+
+void tst_SoakSchedule::scheduleKeepsItsShape_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<int>("quietSeconds");
+    QTest::newRow("the short soak of the suite") << 20261208u << 4 << 120;
+    QTest::newRow("an hour") << 4242u << 60 << 150;
+    QTest::newRow("another hour") << 7u << 60 << 150;
+}
+
+void tst_SoakSchedule::scheduleKeepsItsShape()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, minutes);
+    QFETCH(int, quietSeconds);
+    ScheduleShape shape;
+    shape.totalMs = minutes * 60000;
+    shape.quietMs = quietSeconds * 1000;
+    shape.warmUpMs = 35000;
+    const QList<Fault> faults = drawFaultSchedule(seed, shape);
+    QVERIFY(!faults.isEmpty());
+
+    const QList<Fault> again = drawFaultSchedule(seed, shape);
+    QCOMPARE(again.size(), faults.size());
+    for (qsizetype i = 0; i < faults.size(); ++i)
+        QCOMPARE(faultText(again.at(i)) + QString::number(again.at(i).startMs),
+                 faultText(faults.at(i)) + QString::number(faults.at(i).startMs));
+
+    QSet<FaultKind> kinds;
+    for (qsizetype i = 0; i < faults.size(); ++i) {
+        const Fault &fault = faults.at(i);
+        kinds.insert(fault.kind);
+        QVERIFY(fault.startMs >= shape.warmUpMs);
+        QVERIFY2(fault.endMs() <= shape.totalMs - shape.quietMs, qPrintable(faultText(fault)));
+        for (qsizetype j = 0; j < i; ++j) {
+            if (faultResource(faults.at(j).kind) == faultResource(fault.kind))
+                QVERIFY2(faults.at(j).endMs() <= fault.startMs,
+                         qPrintable(faultText(faults.at(j)) + QStringLiteral(" overlaps ") + faultText(fault)));
+        }
+    }
+    if (minutes >= 60)
+        QCOMPARE(kinds.size(), 11);
+}
+
+QTEST_GUILESS_MAIN(tst_SoakSchedule)
+#include "tst_soakschedule.moc"

@@ -255,18 +255,20 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults)
 {
     QList<LaidFault> sorted = faults;
     std::sort(sorted.begin(), sorted.end(), [](const LaidFault &a, const LaidFault &b) { return a.began < b.began; });
-    QList<QPair<QDateTime, QStringList>> stretches;
-    QDateTime until;
+    struct Stretch
+    {
+        QDateTime begin;
+        QDateTime end;
+        QStringList names;
+    };
+    QList<Stretch> stretches;
     for (const LaidFault &fault : sorted) {
         if (!fault.over.isValid())
             continue;
-        if (stretches.isEmpty() || fault.began > until) {
-            stretches.append({fault.over, {}});
-            until = fault.over;
-        }
-        until = std::max(until, fault.over);
-        stretches.last().first = until;
-        stretches.last().second << faultName(fault.fault.kind);
+        if (stretches.isEmpty() || fault.began > stretches.last().end)
+            stretches.append({fault.began, fault.over, {}});
+        stretches.last().end = std::max(stretches.last().end, fault.over);
+        stretches.last().names << faultName(fault.fault.kind);
     }
     QList<QDateTime> printed;
     for (const PrintJob &job : m_cups.jobs()) {
@@ -277,20 +279,27 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults)
     qint64 longest = -1;
     QString which = QStringLiteral("no fault");
     bool never = false;
-    for (const auto &[end, names] : stretches) {
-        const QDateTime endSecond = QDateTime::fromSecsSinceEpoch(end.toSecsSinceEpoch());
+    for (qsizetype i = 0; i < stretches.size(); ++i) {
+        const Stretch &stretch = stretches.at(i);
+        const QString name = QStringLiteral("%1 ending %2").arg(stretch.names.join(QStringLiteral(" + ")), clock(stretch.end));
+        const QDateTime endSecond = QDateTime::fromSecsSinceEpoch(stretch.end.toSecsSinceEpoch());
         const auto next = std::lower_bound(printed.begin(), printed.end(), endSecond);
-        const qint64 ms = next == printed.end() ? -1 : end.msecsTo(*next);
-        m_recoveries << QStringLiteral("%1 ending %2: %3").arg(names.join(QStringLiteral(" + ")), clock(end),
-            ms < 0 ? QStringLiteral("nothing printed after it") : QStringLiteral("printed again %1 s later").arg(ms / 1000));
-        if (ms < 0)
+        const qint64 ms = next == printed.end() ? -1 : stretch.end.msecsTo(*next);
+        // A station that another fault hits before it printed again is judged on that
+        // stretch instead.
+        if (i + 1 < stretches.size() && (ms < 0 || stretch.end.addMSecs(ms) > stretches.at(i + 1).begin)) {
+            m_recoveries << QStringLiteral("%1: the next fault began %2 s later, before anything printed")
+                                .arg(name).arg(stretch.end.secsTo(stretches.at(i + 1).begin));
+            continue;
+        }
+        m_recoveries << QStringLiteral("%1: %2").arg(name, ms < 0 ? QStringLiteral("nothing printed after it")
+                                                                   : QStringLiteral("printed again %1 s later").arg(ms / 1000));
+        if (ms < 0) {
             never = true;
-        if (ms < 0 || ms > longest) {
-            longest = ms < 0 ? longest : ms;
-            which = QStringLiteral("after %1 ending %2").arg(names.join(QStringLiteral(" + ")), clock(end));
-            if (ms < 0)
-                which = QStringLiteral("nothing printed after %1 ending %2").arg(names.join(QStringLiteral(" + ")),
-                                                                                  clock(end));
+            which = QStringLiteral("nothing printed after ") + name;
+        } else if (ms > longest && !never) {
+            longest = ms;
+            which = QStringLiteral("after ") + name;
         }
     }
     return judged(QStringLiteral("Recovery: longest from a fault's end to the next printed client"),

@@ -114,15 +114,16 @@ QStringList PromiseBook::checkDeletions()
     return broken;
 }
 
-QStringList PromiseBook::noteRecord(const StationProbe::Record &record)
+QStringList PromiseBook::noteRecord(const std::optional<StationStatus> &record)
 {
     QStringList broken;
-    if (!record.read)
+    if (!record)
         return broken;
-    if (record.shutdownPending && !m_lastRecord.shutdownPending)
+    const StationStatus before = m_lastRecord.value_or(StationStatus());
+    if (record->shutdownPending && !before.shutdownPending)
         broken << QStringLiteral("the station shows the report server's failure and will shut down");
-    if (record.longestStallMs > m_bounds.stallMs && m_lastRecord.longestStallMs <= m_bounds.stallMs)
-        broken << QStringLiteral("the window's thread stalled for %1 ms").arg(record.longestStallMs);
+    if (record->longestStallMs > m_bounds.stallMs && before.longestStallMs <= m_bounds.stallMs)
+        broken << QStringLiteral("the window's thread stalled for %1 ms").arg(record->longestStallMs);
     m_lastRecord = record;
     return broken;
 }
@@ -232,8 +233,8 @@ QList<PromiseBook::Line> PromiseBook::loadLines() const
 
 QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
 {
-    const qint64 stall = m_lastRecord.longestStallMs;
-    const qint64 wait = m_lastRecord.longestDatabaseWaitMs;
+    const qint64 stall = m_lastRecord ? m_lastRecord->longestStallMs : -1;
+    const qint64 wait = m_lastRecord ? m_lastRecord->longestDatabaseWaitMs : -1;
     return {
         judged(QStringLiteral("Alive and answering: longest stall of the window's thread, database calls apart"),
                stall < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(stall) / 1000, 0, 'f', 2),

@@ -62,7 +62,7 @@ public:
 
     // Deletions the evidence now allows to judge; returns what broke since the last call.
     QStringList checkDeletions();
-    QStringList noteRecord(const StationProbe::Record &record);
+    QStringList noteRecord(const std::optional<StationStatus> &record);
     void noteSample(const StationProbe::Sample &sample) { m_samples << sample; }
     void noteStationGone(const QString &why) { m_stationGone = why; }
     void setFirstRunsEnd(const QDateTime &when) { m_firstRunsEnd = when; }
@@ -89,7 +89,7 @@ private:
     int m_deletionsJudged = 0;
     int m_deletionsChecked = 0;
     QStringList m_deletionProblems;
-    StationProbe::Record m_lastRecord;
+    std::optional<StationStatus> m_lastRecord; // nothing until the station wrote one
     QString m_stationGone;
     QList<StationProbe::Sample> m_samples;
     QDateTime m_firstRunsEnd;

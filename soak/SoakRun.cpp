@@ -92,7 +92,7 @@ bool SoakRun::start()
         return false;
     }
     m_start = QDateTime::currentDateTime();
-    for (const qint64 id : {600001, 600002, 600003})
+    for (const qint64 id : m_world->firstClients())
         m_fed << FedClient{id, m_start};
     m_lims = std::make_unique<LimsLedger>(m_world->limsPath());
     m_cups = std::make_unique<CupsLedger>(m_world->cups().socketPath());
@@ -206,7 +206,8 @@ void SoakRun::finish()
             laid.ended = laid.over = QDateTime::currentDateTime();
         }
     }
-    // The status record is written every 30 s: wait for a fresh one.
+    // A change the station reported in its last second reaches the record after the
+    // monitor's settling time of a second.
     if (m_world->stationRunning())
         QThread::sleep(1);
     readEvidence();

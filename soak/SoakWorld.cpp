@@ -91,7 +91,7 @@ bool SoakWorld::start(QString *error)
     }
     if (!startCups(error))
         return false;
-    feedClients(3);
+    m_firstClients = feedClients(3);
 
     StationProcess &s = *m_station;
     s.serverAddress = m_reports->address();

@@ -54,6 +54,8 @@ public:
     // New clients with due reports (a few samples each), some stamped with the current
     // time to the millisecond as a LIMS does. Returns their contact ids.
     QList<qint64> feedClients(int count);
+    // The clients due before the station started.
+    const QList<qint64> &firstClients() const { return m_firstClients; }
 
 private:
     bool startCups(QString *error);
@@ -66,4 +68,5 @@ private:
     std::unique_ptr<PrivateCups> m_cups;
     qint64 m_nextContactId = 600001;
     QDateTime m_otherAppUpdated;
+    QList<qint64> m_firstClients;
 };

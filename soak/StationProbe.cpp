@@ -1,10 +1,7 @@
 #include "StationProbe.h"
 
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "ProcessProbe.h"
+#include "monitoring/StatusRecord.h"
 
 StationProbe::StationProbe(qint64 stationPid, QString statusFile)
     : m_pid(stationPid)
@@ -36,21 +33,7 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     return sample;
 }
 
-StationProbe::Record StationProbe::record() const
+std::optional<StationStatus> StationProbe::record() const
 {
-    Record record;
-    QFile file(m_statusFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return record;
-    const QJsonObject r = QJsonDocument::fromJson(file.readAll()).object();
-    if (r.isEmpty())
-        return record;
-    record.read = true;
-    record.mode = r.value(QStringLiteral("mode")).toString();
-    record.ended = r.value(QStringLiteral("ended")).toBool();
-    record.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
-    const QJsonObject loop = r.value(QStringLiteral("eventLoop")).toObject();
-    record.longestStallMs = loop.value(QStringLiteral("longestStallMs")).toInteger(-1);
-    record.longestDatabaseWaitMs = loop.value(QStringLiteral("longestDatabaseWaitMs")).toInteger(-1);
-    return record;
+    return StatusRecord(m_statusFile).read();
 }

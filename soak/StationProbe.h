@@ -1,9 +1,13 @@
 #pragma once
 
+#include <optional>
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
+
+#include "monitoring/StationStatus.h"
 
 // Memory and CPU of the station's process and of the browser engine's helpers below it,
 // read from /proc, and what the station says of itself in its status record.
@@ -21,20 +25,11 @@ public:
         qint64 totalKb() const { return stationKb + helpersKb; }
     };
 
-    struct Record
-    {
-        bool read = false;
-        QString mode;
-        bool ended = false;
-        bool shutdownPending = false;
-        qint64 longestStallMs = -1;
-        qint64 longestDatabaseWaitMs = -1;
-    };
-
     StationProbe(qint64 stationPid, QString statusFile);
 
     Sample sample(qint64 requests);
-    Record record() const;
+    // The station's status record as it wrote it last; nothing while there is none.
+    std::optional<StationStatus> record() const;
 
 private:
     qint64 m_pid;

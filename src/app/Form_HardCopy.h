@@ -137,6 +137,7 @@ private:
     bool waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt);
     bool waitForRender();
     bool waitForPrintJobs();
+    QString failedPageOfRequest() const;
     void showPrinterTrouble();
     void showDatabaseTrouble();
     void pauseAfterPrint();

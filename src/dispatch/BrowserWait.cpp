@@ -220,6 +220,14 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     } catch (const Failure &) {
         // A page without a print type is printed all the same.
     }
+    // A request whose earlier page could not be printed keeps its batch, and the next
+    // run asks for all of its pages again: printing this one now would print it twice.
+    if (const QString failed = failedPageOfRequest(); !failed.isEmpty()) {
+        qCWarning(lcReport).noquote() << "page of batch" << batchId << printType
+                                      << "not printed: an earlier page of its request was not printed (" + failed
+                + "); the batch is kept and all its pages are printed by a later run";
+        return false;
+    }
     qCInfo(lcReport).noquote() << "printing a page of batch" << batchId;
     browser.renderPdf();
     if (!waitForRender()) {
@@ -237,6 +245,20 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
                                << "bytes of PDF";
     return true;
+}
+
+// The first page of the request in hand that the spooler already reports failed, as
+// the log describes it; empty when none has (yet).
+QString Form_HardCopy::failedPageOfRequest() const
+{
+    if (!m_seams.spooler)
+        return {};
+    for (const auto &job : m_pageJobs) {
+        const PrintSpooler::JobReport report = m_seams.spooler->report(job.ticket);
+        if (report.state == PrintSpooler::JobState::Failed)
+            return job.printType + QStringLiteral(": ") + describeJob(report);
+    }
+    return {};
 }
 
 void Form_HardCopy::Delete_Batch(const QString &batchId)

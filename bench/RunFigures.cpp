@@ -98,7 +98,9 @@ bool memoryGrowth(BenchHarness &b)
         const ProcessProbe::Memory now = b.probe().memory();
         if (now.totalKb() > peak.totalKb())
             peak = now;
-        steps << QStringLiteral("%1: %2").arg(done).arg(mbText(double(now.totalKb())));
+        steps << QStringLiteral("%1: %2 (station %3, heap %4)")
+                     .arg(done)
+                     .arg(mbText(double(now.totalKb())), mbText(double(now.selfKb)), mbText(heapInUseKb()));
         if (LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:")))
             break;
     }

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Samples taken between runs that the memory growth is judged on; with fewer, all are.
+constexpr qsizetype kLeastGrowthSamples = 8;
+
 QString clock(const QDateTime &at)
 {
     return at.toString(QStringLiteral("HH:mm:ss"));
@@ -393,21 +396,33 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const auto memory = [](const StationProbe::Sample &s) {
         return QStringLiteral("%1 + %2 helpers %3").arg(megabytes(s.stationKb)).arg(s.helpers).arg(megabytes(s.helpersKb));
     };
+    // Growth is judged on what the station holds between runs: during a run its memory
+    // swings by megabytes with the pages, results and jobs in hand, which is not growth.
     QList<QPair<double, double>> total, station;
-    for (const StationProbe::Sample &sample : m_samples) {
-        if (sample.at < afterFirstRuns->at)
-            continue;
-        total << qMakePair(double(sample.requests), double(sample.totalKb()));
-        station << qMakePair(double(sample.requests), double(sample.stationKb));
-    }
+    const auto collect = [&](bool betweenRunsOnly) {
+        total.clear();
+        station.clear();
+        for (const StationProbe::Sample &sample : m_samples) {
+            if (sample.at < afterFirstRuns->at || (betweenRunsOnly && !sample.betweenRuns))
+                continue;
+            total << qMakePair(double(sample.requests), double(sample.totalKb()));
+            station << qMakePair(double(sample.requests), double(sample.stationKb));
+        }
+    };
+    collect(true);
+    const bool betweenRuns = station.size() >= kLeastGrowthSamples;
+    if (!betweenRuns)
+        collect(false);
     const qint64 requests = last.requests - afterFirstRuns->requests;
     const double growth = slope(total) * 1000;
     const double ownGrowth = slope(station) * 1000;
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests)")
-                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests),
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4 samples%5)")
+                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
+                                 .arg(station.size())
+                                 .arg(betweenRuns ? QStringLiteral(" between runs") : QString()),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
                                  .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)
                                  .arg(m_bounds.growthWithHelpersKbPer1000 / 1024, 0, 'f', 0),

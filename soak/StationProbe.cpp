@@ -30,6 +30,8 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     }
     for (const double cpu : std::as_const(m_cpu))
         sample.cpuSeconds += cpu;
+    const std::optional<StationStatus> status = record();
+    sample.betweenRuns = status && status->mode == StationMode::Waiting;
     return sample;
 }
 

@@ -22,6 +22,7 @@ public:
         qint64 helpersKb = 0;
         int helpers = 0;
         double cpuSeconds = 0; // station and helpers, helpers that ended included
+        bool betweenRuns = false; // the station said it was waiting for its next run
         qint64 totalKb() const { return stationKb + helpersKb; }
     };
 

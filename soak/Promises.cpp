@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMap>
 
+#include "MemoryGrowth.h"
 #include "demo/lims/DemoLims.h"
 
 namespace {
@@ -43,22 +44,6 @@ const PrintJob *completedBy(const QList<PrintJob> &jobs, bool finalPage, const Q
     return nullptr;
 }
 
-// Least squares slope of y over x.
-double slope(const QList<QPair<double, double>> &points)
-{
-    if (points.size() < 3)
-        return 0;
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (const auto &[x, y] : points) {
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
-    }
-    const double n = double(points.size());
-    const double d = n * sxx - sx * sx;
-    return d == 0 ? 0 : (n * sxy - sx * sy) / d;
-}
 
 PromiseBook::Line judged(QString promise, QString figure, QString bound, bool kept)
 {
@@ -398,7 +383,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     };
     // Growth is judged on what the station holds between runs: during a run its memory
     // swings by megabytes with the pages, results and jobs in hand, which is not growth.
-    QList<QPair<double, double>> total, station;
+    MemoryGrowth::Samples total, station;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
@@ -414,14 +399,18 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     if (!betweenRuns)
         collect(false);
     const qint64 requests = last.requests - afterFirstRuns->requests;
-    const double growth = slope(total) * 1000;
-    const double ownGrowth = slope(station) * 1000;
+    const qsizetype samples = station.size();
+    const double growth = MemoryGrowth::kbPer1000(total);
+    const double ownGrowth = MemoryGrowth::kbPer1000(station);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4 samples%5)")
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4%5 samples%6)")
                                  .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
-                                 .arg(station.size())
+                                 .arg(MemoryGrowth::judgedOnFloors(samples)
+                                          ? QStringLiteral("the least of %1 stretches of ").arg(MemoryGrowth::kStretches)
+                                                 : QString())
+                                 .arg(samples)
                                  .arg(betweenRuns ? QStringLiteral(" between runs") : QString()),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
                                  .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)

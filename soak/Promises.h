@@ -38,8 +38,9 @@ struct PromiseBounds
     qint64 stallMs = 2000;           // the window's thread, apart from database calls
     qint64 databaseWaitMs = 42000;   // twice the statement time-out of 20 s, and 2 s of slack
     qint64 recoveryMs = 180000;      // three refresh periods
-    // Per 1,000 report requests: the station's process (a leak of 9 KB a request would be
-    // 9 MB), and with its browser helpers, whose memory swings by tens of MB by itself.
+    // Per 1,000 report requests, on the floors of the memory held between runs
+    // (MemoryGrowth.h): the station's process (a leak of 9 KB a request would be 9 MB), and
+    // with its browser helpers, whose garbage collections leave some MB of spread.
     double growthKbPer1000 = 3072;
     double growthWithHelpersKbPer1000 = 10240;
     qint64 growthMinRequests = 300;  // fewer requests after the first runs: not judged

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSysInfo>
 #include <QThread>
@@ -124,7 +125,7 @@ void SoakRun::tick()
         m_nextEvidenceMs = elapsed + kEvidenceEveryMs;
     }
     if (elapsed >= m_nextSampleMs) {
-        m_book->noteSample(m_probe->sample(m_lims->reportRequests()));
+        takeSample();
         m_nextSampleMs = elapsed + kSampleEveryMs;
     }
     if (elapsed >= m_shape.totalMs) {
@@ -194,6 +195,28 @@ void SoakRun::readEvidence()
         say(QStringLiteral("BROKEN: ") + problem);
 }
 
+// Every sample is also written to samples.csv in the soak's folder, for a closer look at
+// how memory moved than the table gives.
+void SoakRun::takeSample()
+{
+    const StationProbe::Sample sample = m_probe->sample(m_lims->reportRequests());
+    m_book->noteSample(sample);
+    QFile file(QDir(m_world->folder()).filePath(QStringLiteral("samples.csv")));
+    if (!file.open(QIODevice::Append | QIODevice::Text))
+        return;
+    if (file.size() == 0)
+        file.write("time,requests,station_kb,helpers,helpers_kb,cpu_s,between_runs\n");
+    file.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+                   .arg(sample.at.toString(Qt::ISODate))
+                   .arg(sample.requests)
+                   .arg(sample.stationKb)
+                   .arg(sample.helpers)
+                   .arg(sample.helpersKb)
+                   .arg(sample.cpuSeconds, 0, 'f', 1)
+                   .arg(sample.betweenRuns ? 1 : 0)
+                   .toUtf8());
+}
+
 void SoakRun::finish()
 {
     m_done = true;
@@ -211,7 +234,7 @@ void SoakRun::finish()
     if (m_world->stationRunning())
         QThread::sleep(1);
     readEvidence();
-    m_book->noteSample(m_probe->sample(m_lims->reportRequests()));
+    takeSample();
     const QList<PromiseBook::Line> lines
         = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults);
     std::printf("\nSoak: %g min, seed %u, %lld faults laid, %lld clients fed, %lld report requests; %s\n\n",

@@ -48,6 +48,7 @@ private:
     void layFaults(qint64 elapsedMs);
     void feed(qint64 elapsedMs);
     void readEvidence();
+    void takeSample();
     void finish();
     void say(const QString &line) const;
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+
+// How much memory grows per 1,000 report requests, judged on samples of (requests made,
+// kB resident). The browser engine collects its garbage when it chooses, so between two
+// collections its helpers hold tens of MB that the next one frees; what a leak raises is
+// the floor they come back to. Growth is therefore the least squares slope through the
+// least memory of each of a number of consecutive stretches of samples.
+namespace MemoryGrowth {
+
+using Samples = QList<QPair<double, double>>;
+
+constexpr qsizetype kStretches = 6;
+constexpr qsizetype kLeastPerStretch = 3; // with fewer samples, the slope runs through all
+
+bool judgedOnFloors(qsizetype samples);
+// The least sample of each stretch, or all samples when there are too few for stretches.
+Samples floors(const Samples &samples);
+// Least squares slope of kB over requests, times 1,000; 0 with fewer than three samples.
+double kbPer1000(const Samples &samples);
+
+} // namespace MemoryGrowth

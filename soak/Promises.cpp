@@ -240,7 +240,31 @@ QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
 
 // Faults that overlap make one stretch of trouble; the station is judged on how soon it
 // prints again once the whole stretch is over.
-PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults)
+// When the last of the fed clients had its report page printed; nothing while one of them
+// had none.
+std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient> &fed) const
+{
+    QHash<qint64, QDateTime> firstReport;
+    for (const PrintJob &job : m_cups.jobs()) {
+        if (!job.completed() || !job.finalPage())
+            continue;
+        const qint64 contact = m_lims.batchContacts().value(job.batchId, -1);
+        const auto known = firstReport.constFind(contact);
+        if (known == firstReport.constEnd() || job.completedAt < *known)
+            firstReport.insert(contact, job.completedAt);
+    }
+    QDateTime last;
+    for (const FedClient &client : fed) {
+        const auto printed = firstReport.constFind(client.contactId);
+        if (printed == firstReport.constEnd())
+            return std::nullopt;
+        if (!last.isValid() || *printed > last)
+            last = *printed;
+    }
+    return last;
+}
+
+PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults, const QList<FedClient> &fed)
 {
     QList<LaidFault> sorted = faults;
     std::sort(sorted.begin(), sorted.end(), [](const LaidFault &a, const LaidFault &b) { return a.began < b.began; });
@@ -268,17 +292,25 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults)
     qint64 longest = -1;
     QString which = QStringLiteral("no fault");
     bool never = false;
+    const std::optional<QDateTime> allPrinted = everyClientPrintedAt(fed);
     for (qsizetype i = 0; i < stretches.size(); ++i) {
         const Stretch &stretch = stretches.at(i);
         const QString name = QStringLiteral("%1 ending %2").arg(stretch.names.join(QStringLiteral(" + ")), clock(stretch.end));
         const QDateTime endSecond = QDateTime::fromSecsSinceEpoch(stretch.end.toSecsSinceEpoch());
         const auto next = std::lower_bound(printed.begin(), printed.end(), endSecond);
-        const qint64 ms = next == printed.end() ? -1 : stretch.end.msecsTo(*next);
+        // CUPS keeps a job's end to the second: one in the stretch's last second is after it.
+        const qint64 ms = next == printed.end() ? -1 : std::max<qint64>(0, stretch.end.msecsTo(*next));
         // A station that another fault hits before it printed again is judged on that
         // stretch instead.
         if (i + 1 < stretches.size() && (ms < 0 || stretch.end.addMSecs(ms) > stretches.at(i + 1).begin)) {
             m_recoveries << QStringLiteral("%1: the next fault began %2 s later, before anything printed")
                                 .arg(name).arg(stretch.end.secsTo(stretches.at(i + 1).begin));
+            continue;
+        }
+        // A stretch that ends after the last client due was printed leaves nothing to print.
+        if (ms < 0 && allPrinted && *allPrinted <= stretch.end) {
+            m_recoveries << QStringLiteral("%1: nothing was left to print (every client fed was printed by %2)")
+                                .arg(name, clock(*allPrinted));
             continue;
         }
         m_recoveries << QStringLiteral("%1: %2").arg(name, ms < 0 ? QStringLiteral("nothing printed after it")
@@ -438,7 +470,7 @@ QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QLis
                                              const QDateTime &quietStart, const QList<LaidFault> &faults)
 {
     m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
-    m_lines << loadLines() << responsivenessLines() << recoveryLine(faults) << duplicateLines(faults)
+    m_lines << loadLines() << responsivenessLines() << recoveryLine(faults, fed) << duplicateLines(faults)
             << resourceLines();
     return m_lines;
 }

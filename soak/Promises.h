@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QDateTime>
 #include <QList>
 #include <QSet>
@@ -79,7 +81,8 @@ private:
     Line distributedLine(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart) const;
     QList<Line> loadLines() const;
     QList<Line> responsivenessLines() const;
-    Line recoveryLine(const QList<LaidFault> &faults);
+    Line recoveryLine(const QList<LaidFault> &faults, const QList<FedClient> &fed);
+    std::optional<QDateTime> everyClientPrintedAt(const QList<FedClient> &fed) const;
     QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
     QList<Line> resourceLines() const;
     int printedClients() const;

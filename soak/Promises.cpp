@@ -44,7 +44,6 @@ const PrintJob *completedBy(const QList<PrintJob> &jobs, bool finalPage, const Q
     return nullptr;
 }
 
-
 PromiseBook::Line judged(QString promise, QString figure, QString bound, bool kept)
 {
     return {std::move(promise), std::move(figure), std::move(bound),
@@ -238,8 +237,6 @@ QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
     };
 }
 
-// Faults that overlap make one stretch of trouble; the station is judged on how soon it
-// prints again once the whole stretch is over.
 // When the last of the fed clients had its report page printed; nothing while one of them
 // had none.
 std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient> &fed) const
@@ -264,6 +261,8 @@ std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient
     return last;
 }
 
+// Faults that overlap make one stretch of trouble; the station is judged on how soon it
+// prints again once the whole stretch is over.
 PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults, const QList<FedClient> &fed)
 {
     QList<LaidFault> sorted = faults;
@@ -441,7 +440,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                                  .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
                                  .arg(MemoryGrowth::judgedOnFloors(samples)
                                           ? QStringLiteral("the least of %1 stretches of ").arg(MemoryGrowth::kStretches)
-                                                 : QString())
+                                          : QString())
                                  .arg(samples)
                                  .arg(betweenRuns ? QStringLiteral(" between runs") : QString()),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")

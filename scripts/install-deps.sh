@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config ccache
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
     libqt6sql6-sqlite
     unixodbc-dev libsqliteodbc tdsodbc

@@ -71,6 +71,13 @@ void Form_HardCopy::showDatabaseTrouble()
     report([&](StationActivity &activity) { activity.setDatabaseLink(link.up, link.downSince, link.reason); });
 }
 
+void Form_HardCopy::showStationTrouble(const QString &text)
+{
+    QLabel *label = ui->lbl_StationTrouble;
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
+    label->setToolTip(text);
+}
+
 void Form_HardCopy::collectControlArrays()
 {
     lblStats = {ui->lblStats_0, ui->lblStats_1, ui->lblStats_2, ui->lblStats_3, ui->lblStats_4};

@@ -79,6 +79,9 @@ public:
     void cmd_View_Click();
     bool isUnloaded() const { return m_unloaded; }
     int openWindowCount() const { return m_unloaded ? 0 : 1; }
+    // The station's own files that cannot be written (its log, its status record), in a
+    // line of their own below the buttons; empty clears it.
+    void showStationTrouble(const QString &text);
 
     // ---- Service run and scheduling (app/) ----
     void Run_Services(bool bToggle);

@@ -18,7 +18,9 @@
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
 #endif
+#include "monitoring/StatusRecord.h"
 #include "platform/database/DbConnection.h"
+#include "platform/DurableFile.h"
 #include "platform/Failure.h"
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcDrivers.h"
@@ -66,15 +68,22 @@ int Preflight::run(QTextStream &out)
         {QStringLiteral("status board"), [this] { return checkBoardRows(); }},
         {QStringLiteral("report server"), [this] { return checkReportServer(); }},
         {QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); }},
+        {QStringLiteral("disk space"), [this] { return checkDiskSpace(m_settings); }},
     };
     int failures = 0;
+    int warnings = 0;
     for (const auto &[name, check] : checks) {
         const Outcome outcome = check();
         if (!outcome.passed)
             ++failures;
-        out << (outcome.passed ? "ok    " : "FAILED") << "  " << name << ": " << outcome.text << Qt::endl;
+        else if (outcome.warning)
+            ++warnings;
+        out << (!outcome.passed ? "FAILED" : outcome.warning ? "WARN  " : "ok    ") << "  " << name << ": "
+            << outcome.text << Qt::endl;
     }
-    if (failures == 0)
+    if (failures == 0 && warnings > 0)
+        out << "all " << checks.size() << " checks passed, " << warnings << " with a warning" << Qt::endl;
+    else if (failures == 0)
         out << "all " << checks.size() << " checks passed" << Qt::endl;
     else
         out << failures << " of " << checks.size() << " checks failed" << Qt::endl;
@@ -187,6 +196,35 @@ Preflight::Outcome Preflight::checkPdfFolder(const QString &folder)
     if (!probe.open() || probe.write("%PDF-") != 5)
         return failed(QStringLiteral("the PDF folder %1 is not writable: %2").arg(shown, probe.errorString()));
     return passed(QStringLiteral("pages are printed as PDF files into %1, which is writable").arg(shown));
+}
+
+Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes)
+{
+    const QString statusFile = settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile;
+    const std::pair<QString, QString> folders[] = {
+        {QStringLiteral("PDF folder"), settings.pdfFolder},
+        {QStringLiteral("log"), settings.logFile.isEmpty() ? QString() : QFileInfo(settings.logFile).absolutePath()},
+        {QStringLiteral("status record"), QFileInfo(statusFile).absolutePath()},
+        {QStringLiteral("metrics file"),
+         settings.metricsFile.isEmpty() ? QString() : QFileInfo(settings.metricsFile).absolutePath()},
+    };
+    QStringList low;
+    QStringList enough;
+    for (const auto &[what, folder] : folders) {
+        if (folder.isEmpty())
+            continue;
+        const qint64 free = freeBytesAt(folder);
+        const QString line = QStringLiteral("%1 %2: %3 bytes free").arg(what, QDir::toNativeSeparators(folder)).arg(free);
+        (free >= 0 && free < minFreeBytes ? low : enough) << line;
+    }
+    if (!low.isEmpty()) {
+        Outcome outcome = passed(QStringLiteral("less than %1 bytes free, a few runs' pages and records: %2")
+                                     .arg(minFreeBytes)
+                                     .arg(low.join(QStringLiteral("; "))));
+        outcome.warning = true;
+        return outcome;
+    }
+    return passed(QStringLiteral("at least %1 bytes free for %2").arg(minFreeBytes).arg(enough.join(QStringLiteral("; "))));
 }
 
 Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &settings)

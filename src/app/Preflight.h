@@ -13,7 +13,7 @@ class QTextStream;
 // What `hardcopy-station --check` does for an installer or a monitoring job: it opens no
 // window and checks, in order, what a run needs: the settings, the ODBC driver, the
 // database login, the status-board rows, the report web server and the printer (or the
-// PDF folder). One line per check, with the component's own message on failure. It only
+// PDF folder), and the room on the disks it writes to. One line per check, with the component's own message on failure. It only
 // reads: no statement it sends changes the database.
 class Preflight
 {
@@ -22,6 +22,7 @@ public:
     {
         bool passed = false;
         QString text;
+        bool warning = false; // passed, but something needs looking after soon
     };
     Preflight(StationSettings settings, std::unique_ptr<DbConnection> connection);
     ~Preflight();
@@ -32,6 +33,12 @@ public:
     // The PDF folder sink: the folder exists or can be made, and a file can be written there.
     static Outcome checkPdfFolder(const QString &folder);
     static Outcome checkPdfFolderOrPrinter(const StationSettings &settings);
+    // Room on the disks of the folders the station writes to (the PDF folder, its log,
+    // the status record, the metrics file): a warning below minFreeBytes each.
+    static Outcome checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes = kMinFreeBytes);
+
+    // A few busy runs' worth of pages (11 to 30 KB each), log lines and records.
+    static constexpr qint64 kMinFreeBytes = 64LL * 1024 * 1024;
 
     // Seconds each network check may take before it counts as failed.
     static constexpr int kTimeoutSeconds = 15;

@@ -53,6 +53,8 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.activity = &m_monitor->activity();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
+    QObject::connect(m_monitor.get(), &StationMonitor::filesTroubleChanged, m_window.get(),
+                     &Form_HardCopy::showStationTrouble);
 }
 
 StationRuntime::~StationRuntime()

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "monitoring/AtomicFile.h"
+#include "platform/DurableFile.h"
 
 namespace {
 
@@ -91,6 +91,9 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_shutdown_pending", "gauge",
         "1 while the report-server failure message is shown; the station ends once it is acknowledged.",
         s.shutdownPending ? 1 : 0);
+    m.metric("hardcopy_files_trouble", "gauge",
+        "1 while one of the station's own files (its log, the metrics file) cannot be written.",
+        s.filesTrouble.isEmpty() ? 0 : 1);
     m.metric("hardcopy_event_loop_longest_stall_seconds", "gauge",
         "Longest time the window's thread was held by anything but a database call since the station started.",
         seconds(s.longestStallMs));
@@ -109,8 +112,12 @@ bool MetricsFile::write(const StationStatus &status)
 {
     m_error.clear();
     // Readable by node_exporter, which runs as a user of its own.
-    return replaceFileAtomically(m_path, text(status),
-                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                     | QFileDevice::ReadOther,
-                                 &m_error);
+    FileWriteError error;
+    if (writeFileDurably(m_path, text(status),
+                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                             | QFileDevice::ReadOther,
+                         &error))
+        return true;
+    m_error = error.text;
+    return false;
 }

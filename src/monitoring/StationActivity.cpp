@@ -130,6 +130,25 @@ void StationActivity::setPrinterTrouble(const QString &text)
     changed();
 }
 
+void StationActivity::setFilesTrouble(const QString &text)
+{
+    if (m_status.filesTrouble == text)
+        return;
+    if (text.isEmpty())
+        m_status.filesTroubleSince = QDateTime();
+    else if (m_status.filesTrouble.isEmpty())
+        m_status.filesTroubleSince = m_clock.now();
+    m_status.filesTrouble = text;
+    changed();
+}
+
+void StationActivity::setRecordOutage(const QString &text, const QDateTime &ended)
+{
+    m_status.recordOutage = text;
+    m_status.recordOutageEnded = ended;
+    changed();
+}
+
 void StationActivity::setShutdownPending(bool pending)
 {
     if (m_status.shutdownPending == pending)

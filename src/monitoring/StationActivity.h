@@ -48,6 +48,11 @@ public:
     // A different text while the trouble lasts keeps the time it began.
     void setPrinterTrouble(const QString &text);
     void setShutdownPending(bool pending);
+    // The station's own files that cannot be written (the log, the metrics file); empty
+    // when all are written again. Keeps the time the trouble began, as the printer's.
+    void setFilesTrouble(const QString &text);
+    // The status record could not be written for a while, which ended at ended.
+    void setRecordOutage(const QString &text, const QDateTime &ended);
     // The longest stall of the window's thread and the longest database call so far.
     void setResponsiveness(qint64 longestStallMs, qint64 longestDatabaseWaitMs);
     // The station ends: the record then says so instead of going stale.

@@ -33,9 +33,14 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
         if (!m_settle.isActive())
             m_settle.start();
     });
+    // The log tells from whichever thread logged; the record and the window hear of it here.
+    setLogTroubleObserver([this] { QMetaObject::invokeMethod(this, [this] { showFilesTrouble(); }, Qt::QueuedConnection); });
 }
 
-StationMonitor::~StationMonitor() = default;
+StationMonitor::~StationMonitor()
+{
+    setLogTroubleObserver({});
+}
 
 const QString &StationMonitor::statusPath() const
 {
@@ -62,12 +67,25 @@ bool StationMonitor::publish()
     m_settle.stop();
     if (!m_activity.status().ended)
         m_activity.heartbeat();
+    // The first record written after an outage tells of it.
+    if (m_recordDownSince.isValid()) {
+        const QDateTime now = m_activity.status().heartbeat;
+        m_activity.setRecordOutage(QStringLiteral("the status record could not be written from %1 to %2: %3")
+                                       .arg(m_recordDownSince.toString(QStringLiteral("HH:mm:ss")),
+                                            now.toString(QStringLiteral("HH:mm:ss")), m_recordError),
+                                   now);
+    }
+    m_settle.stop();
     const StationStatus status = redacted(m_activity.status());
     QString error;
-    if (!m_record->write(status))
+    const bool recordWritten = m_record->write(status);
+    if (!recordWritten)
         error = m_record->errorString();
+    QString metricsError;
     if (m_metrics && !m_metrics->write(status))
-        error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + m_metrics->errorString();
+        metricsError = m_metrics->errorString();
+    if (!metricsError.isEmpty())
+        error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + metricsError;
     // Every 30 s the same failure would flood the log; a change of cause is worth a line.
     if (error != m_lastError) {
         if (error.isEmpty())
@@ -76,7 +94,52 @@ bool StationMonitor::publish()
             qCWarning(lcRun).noquote() << "monitoring:" << error;
         m_lastError = error;
     }
+    noteWrites(recordWritten, metricsError);
     return error.isEmpty();
+}
+
+void StationMonitor::noteWrites(bool recordWritten, const QString &metricsError)
+{
+    if (recordWritten) {
+        m_recordDownSince = QDateTime();
+        m_recordError.clear();
+    } else if (!m_recordDownSince.isValid()) {
+        m_recordDownSince = m_activity.status().heartbeat.isValid() ? m_activity.status().heartbeat
+                                                                     : QDateTime::currentDateTime();
+        m_recordError = m_record->errorString();
+    }
+    m_metricsError = metricsError;
+    showFilesTrouble();
+}
+
+QString StationMonitor::filesTrouble() const
+{
+    QStringList troubles;
+    if (const QString log = logTrouble(); !log.isEmpty())
+        troubles << log;
+    if (m_recordDownSince.isValid())
+        troubles << QStringLiteral("The status record cannot be written since %1 (%2)")
+                        .arg(m_recordDownSince.toString(QStringLiteral("HH:mm:ss")), m_recordError);
+    if (!m_metricsError.isEmpty())
+        troubles << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
+    return troubles.join(QStringLiteral("; "));
+}
+
+// The record carries what is wrong with the other files; its own trouble only the window
+// can show while it lasts.
+void StationMonitor::showFilesTrouble()
+{
+    QStringList others;
+    if (const QString log = logTrouble(); !log.isEmpty())
+        others << log;
+    if (!m_metricsError.isEmpty())
+        others << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
+    m_activity.setFilesTrouble(others.join(QStringLiteral("; ")));
+    const QString shown = filesTrouble();
+    if (shown != m_shownTrouble) {
+        m_shownTrouble = shown;
+        emit filesTroubleChanged(shown);
+    }
 }
 
 StationStatus StationMonitor::redacted(StationStatus status) const

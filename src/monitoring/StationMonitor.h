@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -43,8 +44,17 @@ public:
     // Writes both files now; false when one could not be written (logged once per cause).
     bool publish();
 
+    // What the window shows of the station's own files that cannot be written (the log,
+    // the status record, the metrics file); empty when all are written.
+    QString filesTrouble() const;
+
+signals:
+    void filesTroubleChanged(const QString &text);
+
 private:
     StationStatus redacted(StationStatus status) const;
+    void noteWrites(bool recordWritten, const QString &metricsError);
+    void showFilesTrouble();
 
     StationActivity m_activity;
     EventLoopWatch m_watch;
@@ -54,4 +64,9 @@ private:
     QTimer m_heartbeat;
     QTimer m_settle;
     QString m_lastError;
+    // While the status record cannot be written: since when, and why.
+    QDateTime m_recordDownSince;
+    QString m_recordError;
+    QString m_metricsError;
+    QString m_shownTrouble;
 };

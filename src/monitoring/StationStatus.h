@@ -68,6 +68,15 @@ struct StationStatus
     QDateTime printerTroubleSince;
     int batchesWaiting = 0; // batches kept since the printer trouble began
 
+    // The station's own files that cannot be written now (its log, the metrics file): what
+    // the window says of them, and since when; empty: none. A status record that cannot be
+    // written cannot say so itself: once it is written again, recordOutage tells when it
+    // was not, and why.
+    QString filesTrouble;
+    QDateTime filesTroubleSince;
+    QString recordOutage;
+    QDateTime recordOutageEnded;
+
     // The report-server failure message is shown; the station shuts down once it is
     // acknowledged.
     bool shutdownPending = false;

@@ -7,6 +7,8 @@
 
 #include "app/StationSettings.h"
 #include "monitoring/StatusRecord.h"
+#include "platform/DurableFile.h"
+#include "platform/printing/PdfFolderBackend.h"
 
 namespace {
 
@@ -134,6 +136,11 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
     // A station that is not there any more says nothing else that still holds.
     if (s.ended)
         problem(Critical, QStringLiteral("the station ended at %1").arg(at(s.heartbeat, now)));
+    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds && recordDiskFull())
+        problem(Critical,
+            QStringLiteral("the status record has not been written for %1: its disk is full (%2 bytes free)")
+                .arg(duration(heartbeatAge))
+                .arg(m_recordDiskFreeBytes));
     else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds)
         problem(Critical, QStringLiteral("no heartbeat for %1 (station gone or hung)").arg(duration(heartbeatAge)));
     else if (heartbeatAge > m_thresholds.heartbeatWarningSeconds)
@@ -151,13 +158,22 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
         problem(databaseDown > critical ? Critical : Warning, text);
     }
     if (printerTrouble > warning) {
-        QString text
-            = QStringLiteral("printer trouble for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble));
+        QString text = PdfFolderBackend::isFolderFullTrouble(s.printerTrouble)
+            ? QStringLiteral("PDF folder full for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble))
+            : QStringLiteral("printer trouble for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble));
         if (s.batchesWaiting > 0)
             text += QStringLiteral(", %1 batches waiting").arg(s.batchesWaiting);
         // Trouble while nothing is due to print costs nothing yet.
         problem(printerTrouble > critical && s.batchesWaiting > 0 ? Critical : Warning, text);
     }
+    if (!s.filesTrouble.isEmpty()) {
+        const qint64 since = age(s.filesTroubleSince, now);
+        problem(since > critical ? Critical : Warning,
+            QStringLiteral("%1 for %2").arg(oneLine(s.filesTrouble), duration(since)));
+    }
+    // An outage of the record itself is over once it is read; it stays in sight for an hour.
+    if (!s.recordOutage.isEmpty() && age(s.recordOutageEnded, now) < 3600)
+        problem(Warning, oneLine(s.recordOutage));
     if (s.mode == StationMode::Stopped && !s.ended)
         state = qMax(state, Warning);
 
@@ -216,5 +232,7 @@ StatusCheck::Result StatusCheck::forStation(const QString &settingsPath, bool se
     const std::optional<StationStatus> status = record.read();
     if (!status)
         return unknown(record.errorString());
-    return StatusCheck(thresholds).check(*status, now);
+    StatusCheck check(thresholds);
+    check.setRecordDiskFreeBytes(freeBytesAt(QFileInfo(record.path()).absolutePath()));
+    return check.check(*status, now);
 }

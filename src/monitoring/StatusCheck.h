@@ -52,6 +52,15 @@ public:
 
     static QString stateName(State state);
 
+    // The free bytes on the disk of the status record (-1: not known): a record that went
+    // stale because its disk is full says so, rather than that the station is gone.
+    void setRecordDiskFreeBytes(qint64 bytes) { m_recordDiskFreeBytes = bytes; }
+
 private:
+    // Less room than one record needs.
+    bool recordDiskFull() const { return m_recordDiskFreeBytes >= 0 && m_recordDiskFreeBytes < kRecordRoomBytes; }
+    static constexpr qint64 kRecordRoomBytes = 64 * 1024;
+
     Thresholds m_thresholds;
+    qint64 m_recordDiskFreeBytes = -1;
 };

@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "monitoring/AtomicFile.h"
+#include "platform/DurableFile.h"
 
 namespace {
 
@@ -100,6 +100,11 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
             QJsonObject { { QStringLiteral("trouble"), s.printerTrouble },
                 { QStringLiteral("since"), timeValue(s.printerTroubleSince) },
                 { QStringLiteral("batchesWaiting"), s.batchesWaiting } } },
+        { QStringLiteral("files"),
+            QJsonObject { { QStringLiteral("trouble"), s.filesTrouble },
+                { QStringLiteral("since"), timeValue(s.filesTroubleSince) },
+                { QStringLiteral("recordOutage"), s.recordOutage },
+                { QStringLiteral("recordOutageEnded"), timeValue(s.recordOutageEnded) } } },
         { QStringLiteral("shutdownPending"), s.shutdownPending },
         { QStringLiteral("eventLoop"),
             QJsonObject { { QStringLiteral("longestStallMs"), s.longestStallMs },
@@ -114,7 +119,13 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     const QJsonObject r = document.object();
     QString problem;
-    if (parseError.error != QJsonParseError::NoError)
+    // A record that a full disk or a crash left behind says so, rather than looking like
+    // some other file.
+    if (json.trimmed().isEmpty())
+        problem = QStringLiteral("empty (%1 bytes): its last write did not reach the disk").arg(json.size());
+    else if (parseError.error != QJsonParseError::NoError && parseError.offset >= json.trimmed().size() - 1)
+        problem = QStringLiteral("cut short after %1 bytes (%2)").arg(json.size()).arg(parseError.errorString());
+    else if (parseError.error != QJsonParseError::NoError)
         problem = QStringLiteral("not a status record (%1)").arg(parseError.errorString());
     else if (!document.isObject() || !r.value(QStringLiteral("heartbeat")).isString())
         problem = QStringLiteral("not a status record (no heartbeat)");
@@ -156,6 +167,11 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.printerTrouble = printer.value(QStringLiteral("trouble")).toString();
     s.printerTroubleSince = timeFrom(printer.value(QStringLiteral("since")));
     s.batchesWaiting = printer.value(QStringLiteral("batchesWaiting")).toInt();
+    const QJsonObject files = r.value(QStringLiteral("files")).toObject();
+    s.filesTrouble = files.value(QStringLiteral("trouble")).toString();
+    s.filesTroubleSince = timeFrom(files.value(QStringLiteral("since")));
+    s.recordOutage = files.value(QStringLiteral("recordOutage")).toString();
+    s.recordOutageEnded = timeFrom(files.value(QStringLiteral("recordOutageEnded")));
     s.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
     const QJsonObject eventLoop = r.value(QStringLiteral("eventLoop")).toObject();
     s.longestStallMs = eventLoop.value(QStringLiteral("longestStallMs")).toInteger();
@@ -172,8 +188,12 @@ bool StatusRecord::write(const StationStatus &status)
             = QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(target.absolutePath()));
         return false;
     }
-    return replaceFileAtomically(m_path, toJson(status),
-                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup, &m_error);
+    FileWriteError error;
+    if (writeFileDurably(m_path, toJson(status), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup,
+                         &error))
+        return true;
+    m_error = error.text;
+    return false;
 }
 
 std::optional<StationStatus> StatusRecord::read()

@@ -1,7 +1,14 @@
 #include "platform/Log.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -17,9 +24,20 @@ Q_LOGGING_CATEGORY(lcConsole, "hardcopy.console")
 namespace {
 
 std::mutex g_logMutex;
-QFile *g_logFile = nullptr;
+int g_logFd = -1;
 QString g_logPath;
 qint64 g_maxBytes = 0;
+std::function<void()> g_troubleObserver;
+
+// While the log cannot be written (a full disk, a folder gone): since when, why, and how
+// many lines were lost. The station goes on without its log and says so once.
+struct LogOutage
+{
+    QDateTime since;
+    QString reason;
+    qint64 linesLost = 0;
+};
+std::optional<LogOutage> g_outage;
 
 const char *levelName(QtMsgType type)
 {
@@ -33,14 +51,20 @@ const char *levelName(QtMsgType type)
     return "?";
 }
 
+int openForAppending(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+}
+
 void rotateIfNeeded()
 {
-    if (!g_logFile || g_logFile->size() < g_maxBytes)
+    struct stat info {};
+    if (g_logFd < 0 || ::fstat(g_logFd, &info) != 0 || info.st_size < g_maxBytes)
         return;
-    g_logFile->close();
+    ::close(g_logFd);
     QFile::remove(g_logPath + QStringLiteral(".1"));
     QFile::rename(g_logPath, g_logPath + QStringLiteral(".1"));
-    g_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    g_logFd = openForAppending(g_logPath);
 }
 
 // One event, one line: a message that spans lines (a provider message, a component's
@@ -54,21 +78,78 @@ QString oneLine(const QString &message)
     return text;
 }
 
+QByteArray formatLine(const char *level, const char *category, const QString &message)
+{
+    return QStringLiteral("%1 %2 %3: %4\n")
+        .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), QLatin1String(level),
+             QLatin1String(category), oneLine(message))
+        .toUtf8();
+}
+
+// A line is in the file whole or not at all: a write that the disk cut short is taken
+// back, so that a full disk leaves no half line for the next one to run into.
+bool appendWhole(const QByteArray &line, int *errorCode)
+{
+    struct stat before {};
+    if (::fstat(g_logFd, &before) != 0) {
+        *errorCode = errno;
+        return false;
+    }
+    ssize_t written;
+    do
+        written = ::write(g_logFd, line.constData(), size_t(line.size()));
+    while (written < 0 && errno == EINTR);
+    if (written == line.size())
+        return true;
+    *errorCode = written < 0 ? errno : ENOSPC;
+    if (written > 0 && ::ftruncate(g_logFd, before.st_size) != 0)
+        *errorCode = errno;
+    return false;
+}
+
+bool startOutage(int errorCode)
+{
+    g_outage = LogOutage { QDateTime::currentDateTime(), QString::fromLocal8Bit(std::strerror(errorCode)), 1 };
+    return true;
+}
+
+// Called with the lock held; true when the observer must hear of a change. After an
+// outage the notice of the missing lines and the line itself go in one write, so that a
+// disk with room for one short line does not end the outage only to start it again.
+bool writeToFile(const QByteArray &line)
+{
+    int errorCode = 0;
+    if (!g_outage)
+        return appendWhole(line, &errorCode) ? false : startOutage(errorCode);
+    const QByteArray notice = formatLine("warning", "hardcopy.run",
+        QStringLiteral("the log could not be written from %1 to %2 (%3): %4 lines are missing")
+            .arg(g_outage->since.toString(Qt::ISODate), QDateTime::currentDateTime().toString(Qt::ISODate),
+                 g_outage->reason)
+            .arg(g_outage->linesLost));
+    if (!appendWhole(notice + line, &errorCode)) {
+        ++g_outage->linesLost;
+        return false;
+    }
+    g_outage.reset();
+    return true;
+}
+
 void writeLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QByteArray line = QStringLiteral("%1 %2 %3: %4\n")
-                                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
-                                     QLatin1String(levelName(type)),
-                                     QLatin1String(context.category ? context.category : "default"),
-                                     oneLine(message))
-                                .toUtf8();
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    if (g_logFile && g_logFile->isOpen()) {
-        g_logFile->write(line);
-        g_logFile->flush();
-        rotateIfNeeded();
+    const QByteArray line = formatLine(levelName(type), context.category ? context.category : "default", message);
+    std::function<void()> observer;
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        if (g_logFd >= 0) {
+            if (writeToFile(line))
+                observer = g_troubleObserver;
+            rotateIfNeeded();
+        }
     }
+    // Outside the lock: the observer may well log.
+    if (observer)
+        observer();
 }
 
 } // namespace
@@ -76,21 +157,34 @@ void writeLine(QtMsgType type, const QMessageLogContext &context, const QString 
 bool installFileLog(const QString &path, qint64 maxBytes)
 {
     std::lock_guard<std::mutex> lock(g_logMutex);
-    delete g_logFile;
-    g_logFile = nullptr;
+    if (g_logFd >= 0)
+        ::close(g_logFd);
+    g_logFd = -1;
+    g_outage.reset();
     g_logPath = path;
     g_maxBytes = maxBytes;
     qInstallMessageHandler(writeLine);
     if (path.isEmpty())
         return false;
     QDir().mkpath(QFileInfo(path).absolutePath());
-    g_logFile = new QFile(path);
-    if (!g_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        delete g_logFile;
-        g_logFile = nullptr;
-        return false;
-    }
-    return true;
+    g_logFd = openForAppending(path);
+    return g_logFd >= 0;
+}
+
+QString logTrouble()
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (!g_outage)
+        return {};
+    return QStringLiteral("The log %1 cannot be written since %2 (%3)")
+        .arg(QDir::toNativeSeparators(g_logPath), g_outage->since.toString(QStringLiteral("HH:mm:ss")),
+             g_outage->reason);
+}
+
+void setLogTroubleObserver(std::function<void()> observer)
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_troubleObserver = std::move(observer);
 }
 
 void applyDefaultLogRules()

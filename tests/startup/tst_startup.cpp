@@ -204,9 +204,9 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     QTest::addColumn<QString>("line");          // the line that says it
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 6 checks passed");
+                                 << QStringLiteral("all 7 checks passed");
     QTest::newRow("outside LIMS passes") << QStringList() << QString() << QStringLiteral("s3cret-of-the-test") << 0
-                                         << QStringLiteral("all 6 checks passed");
+                                         << QStringLiteral("all 7 checks passed");
     QTest::newRow("wrong database password")
         << QStringList() << QString() << QStringLiteral("not-the-password") << 1
         << QStringLiteral("FAILED  database connection: Driver={SQL Server};SERVER=%1;UID=station;PWD=*****;"

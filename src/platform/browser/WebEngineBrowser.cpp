@@ -4,12 +4,14 @@
 #include <cmath>
 #include <memory>
 
+#include <QCoreApplication>
 #include <QMarginsF>
 #include <QEventLoop>
 #include <QObject>
 #include <QPageSetupDialog>
 #include <QPageSize>
 #include <QPrinter>
+#include <QMessageBox>
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include "platform/DurableFile.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 
@@ -354,7 +357,14 @@ void WebEngineBrowser::pageSetup()
     dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    savePageLayout(printer->pageLayout());
+    QString error;
+    if (!savePageLayout(printer->pageLayout(), &error)) {
+        qCWarning(lcConsole).noquote() << "page setup not saved:" << error;
+        QMessageBox::warning(m_view ? m_view->window() : nullptr, QCoreApplication::applicationName(),
+                             QStringLiteral("The page setup could not be saved; the pages keep the previous one.\n\n%1")
+                                 .arg(error));
+        return;
+    }
     qCInfo(lcConsole).noquote() << "page setup saved:" << printer->pageLayout().pageSize().name()
                                 << orientationName(printer->pageLayout().orientation());
 }
@@ -388,28 +398,34 @@ QWidget *WebEngineBrowser::widget()
     return m_view.data();
 }
 
-void WebEngineBrowser::savePageLayout(const QPageLayout &layout)
+bool WebEngineBrowser::savePageLayout(const QPageLayout &layout, QString *error)
 {
     if (!layout.isValid())
-        return;
-    QSettings settings;
-    settings.beginGroup(kSettingsGroup);
-    const QPageSize size = layout.pageSize();
-    const QSizeF points = size.definitionSize();
-    settings.setValue(QStringLiteral("pageSizeId"), int(size.id()));
-    settings.setValue(QStringLiteral("pageSizeName"), size.name());
-    settings.setValue(QStringLiteral("pageWidth"), points.width());
-    settings.setValue(QStringLiteral("pageHeight"), points.height());
-    settings.setValue(QStringLiteral("pageSizeUnits"), int(size.definitionUnits()));
-    settings.setValue(QStringLiteral("orientation"), orientationName(layout.orientation()));
-    settings.setValue(QStringLiteral("marginUnits"), int(layout.units()));
-    const QMarginsF margins = layout.margins();
-    settings.setValue(QStringLiteral("marginLeft"), margins.left());
-    settings.setValue(QStringLiteral("marginTop"), margins.top());
-    settings.setValue(QStringLiteral("marginRight"), margins.right());
-    settings.setValue(QStringLiteral("marginBottom"), margins.bottom());
-    settings.endGroup();
-    settings.sync();
+        return false;
+    // The settings file is replaced only by a whole new one: a full disk leaves the old
+    // page setup, never an empty file.
+    FileWriteError failure;
+    const bool saved = saveSettingsDurably(QSettings().fileName(), [&layout](QSettings &settings) {
+        settings.beginGroup(kSettingsGroup);
+        const QPageSize size = layout.pageSize();
+        const QSizeF points = size.definitionSize();
+        settings.setValue(QStringLiteral("pageSizeId"), int(size.id()));
+        settings.setValue(QStringLiteral("pageSizeName"), size.name());
+        settings.setValue(QStringLiteral("pageWidth"), points.width());
+        settings.setValue(QStringLiteral("pageHeight"), points.height());
+        settings.setValue(QStringLiteral("pageSizeUnits"), int(size.definitionUnits()));
+        settings.setValue(QStringLiteral("orientation"), orientationName(layout.orientation()));
+        settings.setValue(QStringLiteral("marginUnits"), int(layout.units()));
+        const QMarginsF margins = layout.margins();
+        settings.setValue(QStringLiteral("marginLeft"), margins.left());
+        settings.setValue(QStringLiteral("marginTop"), margins.top());
+        settings.setValue(QStringLiteral("marginRight"), margins.right());
+        settings.setValue(QStringLiteral("marginBottom"), margins.bottom());
+        settings.endGroup();
+    }, &failure);
+    if (!saved && error)
+        *error = failure.text;
+    return saved;
 }
 
 QPageLayout WebEngineBrowser::savedPageLayout()
@@ -443,9 +459,10 @@ QPageLayout WebEngineBrowser::savedPageLayout()
 
 void WebEngineBrowser::forgetPageLayout()
 {
-    QSettings settings;
-    settings.remove(kSettingsGroup);
-    settings.sync();
+    FileWriteError failure;
+    if (!saveSettingsDurably(QSettings().fileName(), [](QSettings &settings) { settings.remove(kSettingsGroup); },
+                             &failure))
+        qCWarning(lcConsole).noquote() << "page setup not reset:" << failure.text;
 }
 
 void WebEngineBrowser::applyPageSetup(QPrinter &printer, int resolution)

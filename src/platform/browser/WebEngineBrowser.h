@@ -48,8 +48,9 @@ public:
 
     // The page setup chosen by the operator, kept in the user's settings (group
     // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
-    // nothing has been chosen yet.
-    static void savePageLayout(const QPageLayout &layout);
+    // nothing has been chosen yet. savePageLayout() replaces the settings file only by a
+    // whole new one; false, with the reason in *error, when it could not.
+    static bool savePageLayout(const QPageLayout &layout, QString *error = nullptr);
     static QPageLayout savedPageLayout();
     static void forgetPageLayout();
 

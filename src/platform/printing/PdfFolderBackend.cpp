@@ -1,9 +1,12 @@
 #include "platform/printing/PdfFolderBackend.h"
 
+#include <cstring>
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
+
+#include "platform/DurableFile.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ QString unusedPath(const QDir &folder, const QString &fileName)
 PdfFolderBackend::PdfFolderBackend(QString folder)
     : m_folder(std::move(folder))
 {
+    removeLeftovers();
 }
 
 PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
@@ -44,19 +48,37 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
     const QString shownFolder = QDir::toNativeSeparators(folder.absolutePath());
     if (!QDir().mkpath(folder.absolutePath()))
         return failed(QStringLiteral("The print folder %1 cannot be created").arg(shownFolder));
+    if (page.pdf.isEmpty())
+        return failed(QStringLiteral("The page to print into %1 is empty").arg(shownFolder));
     const QString path = unusedPath(folder, pdfFileName(QDateTime::currentDateTime(), page.batchId, page.printType));
-    // Written under a temporary name and renamed when complete: a file in the folder is
-    // always a whole page.
-    QSaveFile file(path);
-    if (page.pdf.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(page.pdf) != page.pdf.size()
-        || !file.commit())
-        return failed(QStringLiteral("The PDF file %1 was not written").arg(QDir::toNativeSeparators(path)));
+    // A page counts as printed only once the whole file is verifiably on disk: a full
+    // disk can swallow a buffered write and leave an empty file that looks printed.
+    FileWriteError error;
+    if (!writeFileDurably(path, page.pdf, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                              | QFileDevice::ReadOther,
+                          &error)) {
+        if (error.diskFull())
+            return failed(folderFullTrouble(shownFolder, QString::fromLocal8Bit(std::strerror(error.code))));
+        return failed(QStringLiteral("The PDF file %1 was not written: %2").arg(QDir::toNativeSeparators(path), error.text));
+    }
     m_trouble.clear();
     PrintSpooler::JobReport report;
     report.state = PrintSpooler::JobState::Completed;
     report.queue = shownFolder;
     report.finalState = QStringLiteral("completed (%1)").arg(QFileInfo(path).fileName());
     return report;
+}
+
+// A station killed while it wrote a page leaves the page's hidden temporary behind; it
+// is nobody's page, and only this station writes such names into its folder.
+void PdfFolderBackend::removeLeftovers()
+{
+    QDir folder(m_folder);
+    const QStringList hidden = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : hidden) {
+        if (isDurableWriteLeftover(name) && name.contains(QLatin1String(".pdf.")))
+            folder.remove(name);
+    }
 }
 
 PrintSpooler::JobReport PdfFolderBackend::failed(const QString &reason)
@@ -68,6 +90,16 @@ PrintSpooler::JobReport PdfFolderBackend::failed(const QString &reason)
     report.finalState = QStringLiteral("not written");
     report.reason = reason;
     return report;
+}
+
+QString PdfFolderBackend::folderFullTrouble(const QString &shownFolder, const QString &systemText)
+{
+    return QStringLiteral("The PDF folder %1 is full (%2)").arg(shownFolder, systemText);
+}
+
+bool PdfFolderBackend::isFolderFullTrouble(const QString &trouble)
+{
+    return trouble.startsWith(QLatin1String("The PDF folder ")) && trouble.contains(QLatin1String(" is full ("));
 }
 
 QString PdfFolderBackend::pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType)

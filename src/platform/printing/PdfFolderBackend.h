@@ -5,7 +5,8 @@
 
 #include "platform/printing/SpoolBackend.h"
 
-// Prints into a folder: each page becomes one PDF file there, complete when the job is.
+// Prints into a folder: each page becomes one PDF file there, and its job completes only
+// once the whole file is verifiably on disk.
 class PdfFolderBackend : public SpoolBackend
 {
 public:
@@ -18,7 +19,12 @@ public:
     // and the page; only [A-Za-z0-9_-] come from the page's values.
     static QString pdfFileName(const QDateTime &printedAt, const QString &batchId, const QString &printType);
 
+    // The trouble of a folder whose disk is full, as submit() words it.
+    static QString folderFullTrouble(const QString &shownFolder, const QString &systemText);
+    static bool isFolderFullTrouble(const QString &trouble);
+
 private:
+    void removeLeftovers();
     PrintSpooler::JobReport failed(const QString &reason);
 
     QString m_folder;

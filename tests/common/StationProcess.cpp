@@ -278,6 +278,12 @@ QString StationProcess::log() const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+QString StationProcess::output() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("station.out")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 bool StationProcess::waitForLog(const QString &text, int timeoutMs, int occurrences) const
 {
     const auto seen = [&] { return log().count(text) >= occurrences; };

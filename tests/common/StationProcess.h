@@ -76,6 +76,9 @@ public:
     // ---- what the station leaves behind ----
 
     QString log() const;
+    // What the station wrote to its standard output and error since its last start: the
+    // log's lines too, also while its log file cannot be written.
+    QString output() const;
     bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const;
     // The time of the n-th log line (0-based) that contains the text.
     QDateTime logTime(const QString &text, int n = 0) const;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -15,6 +17,7 @@
 
 #include "common/PrivateCups.h"
 #include "common/StationProcess.h"
+#include "monitoring/StatusRecord.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;
@@ -118,6 +121,9 @@ private slots:
     void failedPrintingKeepsEveryBatch_data();
     void failedPrintingKeepsEveryBatch();
     void limsFaultsDuringARunLoseNothing();
+    // The station's own machine
+    void killedInTheMiddleOfARunLosesNothing();
+    void fullDiskDeletesNoBatchAndSaysWhy();
 
     // Bad input on the way to the report server
     void endUserIdWithUrlCharactersIsPrinted();
@@ -610,6 +616,114 @@ void tst_E2E::limsFaultsDuringARunLoseNothing()
 
     QVERIFY(s.exitByKeyboard());
     QCOMPARE(s.station.exitCode(), 0);
+}
+
+void tst_E2E::killedInTheMiddleOfARunLosesNothing()
+{
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    QVERIFY(s.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
+    for (qint64 id = 821; id <= 827; ++id)
+        QVERIFY(addDueClient(s.lims, id, DemoLims::kMainLab, 1 + int(id % 3), recDate));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+
+    // As a power cut or the out-of-memory killer ends it: in the middle of a run.
+    QVERIFY2(QTest::qWaitFor([&] { return pdfPages(s.pdfFolder).size() >= 5; }, 120 * kSecond), "no five pages");
+    s.station.kill();
+    QVERIFY(s.waitForExit());
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+    const bool printed = QTest::qWaitFor(
+        [&] {
+            const QList<DemoLims::SampleInfo> all = DemoLims::samples(s.lims);
+            return std::all_of(all.begin(), all.end(), [](const DemoLims::SampleInfo &sample) {
+                return sample.status == QLatin1String("DISTRIBUTED");
+            });
+        },
+        180 * kSecond);
+    QVERIFY2(printed, "the due reports were not all printed after the restart");
+
+    // Every deleted batch was printed whole; at most the client in hand was printed twice.
+    QHash<QString, int> pageCount;
+    for (const PdfPage &page : pdfPages(s.pdfFolder)) {
+        QVERIFY2(isPdf(page.file), qPrintable(page.file));
+        pageCount[page.batchId] += 1;
+    }
+    const QStringList deleted = deletedBatchIds(s.lims);
+    QCOMPARE(deleted.size(), 7);
+    for (const QString &batch : deleted)
+        QCOMPARE(pageCount.value(batch), 2);
+    QVERIFY2(pageCount.size() <= 8, qPrintable(QStringList(pageCount.keys()).join(QLatin1Char(','))));
+
+    // What the station keeps of its own is whole: every log line, the status record.
+    for (const QString &line : s.log().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(QDateTime::fromString(line.section(QLatin1Char(' '), 0, 0), Qt::ISODateWithMs).isValid(),
+                 qPrintable(line));
+    StatusRecord record(s.statusFile());
+    QVERIFY2(record.read().has_value(), qPrintable(record.errorString()));
+    QVERIFY(s.exitByKeyboard());
+}
+
+void tst_E2E::fullDiskDeletesNoBatchAndSaysWhy()
+{
+    if (geteuid() != 0)
+        QSKIP("a full disk is a small tmpfs, which only root can mount here");
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    const QString disk = s.folder() + QStringLiteral("/disk");
+    QVERIFY(QDir().mkpath(disk));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=400k"), QStringLiteral("tmpfs"), disk});
+    QVERIFY(mount.waitForFinished(30 * kSecond) && mount.exitCode() == 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), disk}); });
+    s.pdfFolder = disk + QStringLiteral("/prints");
+    s.logFile = disk + QStringLiteral("/station.log");
+    QVERIFY(QDir().mkpath(s.pdfFolder));
+    QVERIFY(s.createLims(0));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation({{QStringLiteral("Monitoring/MetricsFile"), disk + QStringLiteral("/hardcopy.prom")}}));
+    QVERIFY(s.loginAndStart());
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended: nothing is due"), 60 * kSecond), "the first run did not end");
+
+    // The disk fills up to its last block; then clients become due.
+    const QString fill = disk + QStringLiteral("/fill");
+    QProcess dd;
+    dd.setStandardErrorFile(QProcess::nullDevice());
+    dd.start(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + fill, QStringLiteral("bs=4k")});
+    QVERIFY(dd.waitForFinished(30 * kSecond));
+    QVERIFY(addTwoClients(s.lims));
+    const QString trouble = QStringLiteral("The PDF folder %1 is full (No space left on device)").arg(s.pdfFolder);
+    QVERIFY2(QTest::qWaitFor([&] { return s.output().count(QLatin1String("waiting for the next run")) >= 2; },
+                             150 * kSecond),
+             "no run tried the clients");
+    QCOMPARE(s.output().count(QLatin1String("report request:")), 2);
+    QString why;
+    QVERIFY2(nothingDeleted(s.lims, &why), qPrintable(why));
+    QVERIFY(s.output().contains(trouble));
+    QVERIFY(pdfPages(s.pdfFolder).isEmpty());
+    // The record is on another disk: it tells of the folder and of the log.
+    std::optional<StationStatus> status;
+    QVERIFY(QTest::qWaitFor([&] {
+        status = StatusRecord(s.statusFile()).read();
+        return status && status->printerTrouble == trouble;
+    }, 10 * kSecond));
+    QVERIFY2(status->filesTrouble.startsWith(QStringLiteral("The log %1 cannot be written since").arg(s.logFile)),
+             qPrintable(status->filesTrouble));
+
+    // Room again: the next run prints both clients whole and deletes their batches, and the
+    // log says what it is missing.
+    QVERIFY(QFile::remove(fill));
+    QVERIFY2(QTest::qWaitFor([&] { return deletedBatchIds(s.lims).size() == 2; }, 150 * kSecond),
+             "the batches were not printed once the disk had room");
+    for (const PdfPage &page : pdfPages(s.pdfFolder))
+        QVERIFY2(isPdf(page.file), qPrintable(page.file));
+    QCOMPARE(pdfPages(s.pdfFolder).size(), 4);
+    QVERIFY(s.log().contains(QLatin1String("lines are missing")));
+    QVERIFY(s.exitByKeyboard());
 }
 
 void tst_E2E::endUserIdWithUrlCharactersIsPrinted()

@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/StationSettings.h"
+#include "common/Fakes.h"
 #include "monitoring/MetricsFile.h"
+#include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/DurableFile.h"
@@ -68,6 +71,7 @@ private slots:
     void recordMetricsAndSettingsKeepTheOldFileOnAFullDisk();
     void logOnAFullDiskCostsOnlyItsLinesAndSaysSoOnce();
     void staleRecordOnAFullDiskSaysWhy();
+    void monitorTellsOfTheOutageOnceTheRecordIsWrittenAgain();
 
 private:
     void fill();
@@ -105,6 +109,7 @@ void tst_FullDisk::init()
 void tst_FullDisk::fill()
 {
     QProcess dd;
+    dd.setStandardErrorFile(QProcess::nullDevice());
     dd.start(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + m_disk + QStringLiteral("/fill"),
                                     QStringLiteral("bs=4k")});
     QVERIFY(dd.waitForFinished(30000));
@@ -231,6 +236,32 @@ void tst_FullDisk::staleRecordOnAFullDiskSaysWhy()
     QCOMPARE(result.state, StatusCheck::Critical);
     QVERIFY2(result.line.contains(QLatin1String("the status record has not been written for 5 min: its disk is full")),
              qPrintable(result.line));
+}
+
+void tst_FullDisk::monitorTellsOfTheOutageOnceTheRecordIsWrittenAgain()
+{
+    StationSettings settings;
+    settings.statusFile = m_disk + QStringLiteral("/status.json");
+    FakeClock clock(QDateTime::currentDateTime());
+    StationMonitor monitor(settings, clock);
+    QStringList shown;
+    connect(&monitor, &StationMonitor::filesTroubleChanged, this, [&shown](const QString &text) { shown << text; });
+    QVERIFY(monitor.publish());
+    fill();
+    QVERIFY(!monitor.publish());
+    QVERIFY(!monitor.publish());
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QLatin1String("The status record cannot be written since ")), qPrintable(shown.first()));
+    clock.advanceSeconds(120);
+    empty();
+    QVERIFY(monitor.publish());
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.last(), QString());
+    const std::optional<StationStatus> record = StatusRecord(settings.statusFile).read();
+    QVERIFY(record.has_value());
+    QVERIFY2(record->recordOutage.startsWith(QLatin1String("the status record could not be written from ")),
+             qPrintable(record->recordOutage));
+    QVERIFY(record->recordOutage.contains(QLatin1String("No space left on device")));
 }
 
 QTEST_GUILESS_MAIN(tst_FullDisk)

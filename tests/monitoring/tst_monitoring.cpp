@@ -85,6 +85,8 @@ private slots:
     void statusStateDecidesExitCodeAndFirstWords_data();
     void statusStateDecidesExitCodeAndFirstWords();
     void statusLineReadsAsOneLineWithPerformanceData();
+    void unreadableRecordSaysWhy_data();
+    void unreadableRecordSaysWhy();
     void monitorKeepsTheRecordCurrentWithoutSecrets();
     void todayCountsRestartAtLocalMidnight();
     void successfulRunIsOneThatLeftNothingForLater_data();
@@ -166,6 +168,28 @@ void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords_data()
         << "printer trouble for 20 min: Printer PDF is not accepting jobs, 2 batches waiting";
     QTest::newRow("printer trouble 20 min, nothing waiting")
         << printerTrouble(0) << true << defaults << noArguments << false << 1 << "printer trouble for 20 min";
+    QTest::newRow("PDF folder full 16 min, batches waiting")
+        << Tweak([](StationStatus &s, const QDateTime &now) {
+               s.printerTrouble = QStringLiteral("The PDF folder /srv/out is full (No space left on device)");
+               s.printerTroubleSince = now.addSecs(-16 * 60 - 5);
+               s.batchesWaiting = 3;
+           })
+        << true << defaults << noArguments << false << 2
+        << "PDF folder full for 16 min: The PDF folder /srv/out is full (No space left on device), 3 batches waiting";
+    QTest::newRow("log cannot be written")
+        << Tweak([](StationStatus &s, const QDateTime &now) {
+               s.filesTrouble = QStringLiteral("The log /var/log/hardcopy.log cannot be written since 10:52:03 (No space "
+                                               "left on device)");
+               s.filesTroubleSince = now.addSecs(-125);
+           })
+        << true << defaults << noArguments << false << 1
+        << "The log /var/log/hardcopy.log cannot be written since 10:52:03 (No space left on device) for 2 min";
+    QTest::newRow("record was not written for a while")
+        << Tweak([](StationStatus &s, const QDateTime &now) {
+               s.recordOutage = QStringLiteral("the status record could not be written from 10:52:03 to 11:08:33");
+               s.recordOutageEnded = now.addSecs(-600);
+           })
+        << true << defaults << noArguments << false << 1 << "the status record could not be written from 10:52:03";
     QTest::newRow("shutdown pending") << shutdownPending << true << defaults << noArguments << false << 2
                                       << "the report server could not be reached";
     QTest::newRow("heartbeat 4 min old") << silentFor4Minutes << true << defaults << noArguments << false << 2
@@ -250,6 +274,27 @@ void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords()
         for (const QString &datum : parts.at(1).split(QLatin1Char(' ')))
             QVERIFY2(item.match(datum).hasMatch(), qPrintable(datum));
     }
+}
+
+void tst_Monitoring::unreadableRecordSaysWhy_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("says");
+    const QByteArray whole = StatusRecord::toJson(healthyStation(QDateTime::currentDateTime()));
+    QTest::newRow("empty") << QByteArray() << "is empty (0 bytes): its last write did not reach the disk";
+    QTest::newRow("cut short") << whole.left(whole.size() / 2) << QStringLiteral("is cut short after %1 bytes").arg(whole.size() / 2);
+    QTest::newRow("something else") << QByteArray("[Monitoring]\n") << "is not a status record";
+}
+
+void tst_Monitoring::unreadableRecordSaysWhy()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, says);
+    const QString path = m_dir.filePath(QStringLiteral("unreadable-%1.json").arg(QTest::currentDataTag()));
+    writeFile(path, bytes);
+    StatusRecord record(path);
+    QVERIFY(!record.read().has_value());
+    QVERIFY2(record.errorString().contains(says), qPrintable(record.errorString()));
 }
 
 void tst_Monitoring::statusLineReadsAsOneLineWithPerformanceData()

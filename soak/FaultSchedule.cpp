@@ -30,7 +30,18 @@ const KindShape kKinds[] = {
     {FaultKind::ReportServerSlow, 30000, 120000},
     {FaultKind::ReportServerDown, 2000, 20000},
     {FaultKind::OtherApplication, 30000, 120000},
+    {FaultKind::StateDiskFull, 20000, 90000},
+    {FaultKind::StationKilled, 2000, 10000},
 };
+
+// A station started again logs its operator in, which needs the LIMS: no database fault
+// is laid while it is down.
+QList<FaultResource> resourcesNeeded(FaultKind kind)
+{
+    if (kind == FaultKind::StationKilled)
+        return {FaultResource::Station, FaultResource::DatabaseProcess, FaultResource::DatabaseStatements};
+    return {faultResource(kind)};
+}
 
 qint64 between(QRandomGenerator &random, qint64 low, qint64 high)
 {
@@ -53,6 +64,8 @@ QString faultName(FaultKind kind)
     case FaultKind::ReportServerSlow: return QStringLiteral("report server slow");
     case FaultKind::ReportServerDown: return QStringLiteral("report server down");
     case FaultKind::OtherApplication: return QStringLiteral("other application's turn");
+    case FaultKind::StateDiskFull: return QStringLiteral("state disk full");
+    case FaultKind::StationKilled: return QStringLiteral("station killed");
     }
     return {};
 }
@@ -71,6 +84,9 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown: return FaultResource::ReportServer;
     case FaultKind::OtherApplication: return FaultResource::StatusBoard;
+    // A station started again on a full disk could not log its operator in.
+    case FaultKind::StateDiskFull:
+    case FaultKind::StationKilled: return FaultResource::Station;
     }
     return FaultResource::StatusBoard;
 }
@@ -107,7 +123,9 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
         std::vector<const KindShape *> candidates;
         int fewest = INT_MAX;
         for (const KindShape &shapeOf : kKinds) {
-            if (busyUntil[faultResource(shapeOf.kind)] > at || at + shapeOf.minMs > lastEnd)
+            const auto busy = [&](FaultResource resource) { return busyUntil[resource] > at; };
+            const QList<FaultResource> needs = resourcesNeeded(shapeOf.kind);
+            if (std::any_of(needs.begin(), needs.end(), busy) || at + shapeOf.minMs > lastEnd)
                 continue;
             const int count = laid[shapeOf.kind];
             if (count < fewest)
@@ -128,7 +146,8 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
             fault.amount = int(between(random, 1, 2));
         else if (chosen.kind == FaultKind::ReportServerSlow)
             fault.amount = int(between(random, 2000, std::min<qint64>(8000, shape.pageTimeoutSeconds * 1000 / 4)));
-        busyUntil[faultResource(chosen.kind)] = fault.endMs() + chosen.holdMs;
+        for (const FaultResource resource : resourcesNeeded(chosen.kind))
+            busyUntil[resource] = std::max(busyUntil[resource], fault.endMs() + chosen.holdMs);
         ++laid[chosen.kind];
         faults << fault;
     }

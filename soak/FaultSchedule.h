@@ -17,11 +17,13 @@ enum class FaultKind {
     ReportServerSlow, // each page answered late, within the station's page time-out
     ReportServerDown, // the report server killed, started again on its port seconds later
     OtherApplication, // the other application takes the distribution turn for a while
+    StateDiskFull,    // the disk of the station's log, status record and metrics fills up, then empties
+    StationKilled,    // SIGKILL, as a power cut would end it; started and logged in again later
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different
 // resources may.
-enum class FaultResource { DatabaseProcess, DatabaseStatements, Printer, ReportServer, StatusBoard };
+enum class FaultResource { DatabaseProcess, DatabaseStatements, Printer, ReportServer, StatusBoard, Station };
 
 struct Fault
 {

@@ -337,18 +337,30 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
     QStringList accepted;
     QStringList unexplained;
     int repeatedCovers = 0;
+    // The client in hand when the station was killed: printed, not yet deleted.
+    const auto killedSoonAfter = [&faults](const QDateTime &at) {
+        return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
+            return fault.fault.kind == FaultKind::StationKilled && fault.began.isValid()
+                && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
+        });
+    };
     for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
         const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
         int covers = 0, finals = 0;
+        QDateTime firstPrinted;
         for (const PrintJob &job : it.value()) {
             if (!job.completed())
                 continue;
+            if (!firstPrinted.isValid() || job.completedAt < firstPrinted)
+                firstPrinted = job.completedAt;
             (job.finalPage() ? finals : covers) += 1;
             auto &list = job.finalPage() ? reportsByClient[contact] : coversByClient[contact];
             if (contact >= 0)
                 list << qMakePair(job.completedAt, it.key());
         }
-        if (covers > 1 || finals > 1)
+        if ((covers > 1 || finals > 1) && killedSoonAfter(firstPrinted))
+            accepted << QStringLiteral("batch %1: printed again, the client in hand when the station was killed").arg(it.key());
+        else if (covers > 1 || finals > 1)
             unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
     }
     const QList<Deletion> &deletions = m_lims.deletions();
@@ -371,9 +383,12 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
                 if (isDatabaseFault(fault.fault.kind) && fault.began <= at.addSecs(60) && fault.over >= at.addSecs(-5))
                     limsAway = true;
             }
+            const bool killedInHand = killedSoonAfter(at);
             const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
                                      .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
-            if (!deleted && (outcome == QLatin1String("failed") || limsAway))
+            if (!deleted && killedInHand)
+                accepted << text + QStringLiteral(" (the client in hand when the station was killed)");
+            else if (!deleted && (outcome == QLatin1String("failed") || limsAway))
                 accepted << text + QStringLiteral(" (its deletion was lost: the LIMS was away after it printed)");
             else
                 unexplained << text + (deleted ? QStringLiteral(" (it had been deleted)")
@@ -384,8 +399,8 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
         repeatedCovers += std::max<int>(0, int(it.value().size()) - int(reportsByClient.value(it.key()).size()));
 
     Line reports = judged(QStringLiteral("Duplicates: report pages printed twice"),
-                          QStringLiteral("%1 with a lost deletion, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
-                          QStringLiteral("only after a lost deletion"), unexplained.isEmpty());
+                          QStringLiteral("%1 with a lost deletion or a kill, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
+                          QStringLiteral("only after a lost deletion, or the client in hand at a kill"), unexplained.isEmpty());
     const QStringList causes = accepted + unexplained;
     if (!causes.isEmpty())
         reports.figure += QStringLiteral(": ") + causes.mid(0, 5).join(QStringLiteral("; "));

@@ -112,7 +112,7 @@ void SoakRun::tick()
         return;
     m_inTick = true;
     const qint64 elapsed = m_start.msecsTo(QDateTime::currentDateTime());
-    if (!m_world->stationRunning()) {
+    if (!m_world->stationRunning() && !m_world->stationKilledOnPurpose()) {
         m_book->noteStationGone(QStringLiteral("ended at %1").arg(elapsedText(elapsed)));
         say(QStringLiteral("BROKEN: the station's process ended"));
         finish();
@@ -146,9 +146,14 @@ void SoakRun::layFaults(qint64 elapsedMs)
                 say(QStringLiteral("SOAK PROBLEM: ") + error);
         }
         if (laid.began.isValid() && !laid.ended.isValid() && laid.fault.endMs() <= elapsedMs) {
-            if (!m_world->end(laid.fault, &error))
+            const bool ended = m_world->end(laid.fault, &error);
+            if (!ended)
                 say(QStringLiteral("SOAK PROBLEM: ") + error);
             laid.ended = QDateTime::currentDateTime();
+            if (laid.fault.kind == FaultKind::StationKilled && ended) {
+                m_probe = std::make_unique<StationProbe>(m_world->stationPid(), m_world->station().statusFile());
+                say(QStringLiteral("the station is started and logged in again; pid %1").arg(m_world->stationPid()));
+            }
             if (laid.fault.kind == FaultKind::OtherApplication)
                 laid.over = std::max(laid.ended, m_world->otherApplicationLapses());
             else if (laid.fault.durationMs > 0)

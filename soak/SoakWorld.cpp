@@ -1,6 +1,12 @@
 #include "SoakWorld.h"
 
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 
 #include "ReportServerProcess.h"
 #include "common/DemoServerProcess.h"
@@ -23,8 +29,11 @@ SoakWorld::SoakWorld(const QString &display, quint32 seed)
 
 SoakWorld::~SoakWorld()
 {
+    const QString stateDisk = m_stateDisk;
     // The station first, so that it does not log the servers' going as faults.
     m_station.reset();
+    if (!stateDisk.isEmpty())
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), stateDisk});
 }
 
 void SoakWorld::keepFiles()
@@ -97,11 +106,21 @@ bool SoakWorld::start(QString *error)
     s.serverAddress = m_reports->address();
     s.limsAddress = m_database->address();
     s.limsPassword = m_database->password();
-    const QMap<QString, QString> settings = {
+    if (mountStateDisk())
+        s.logFile = m_stateDisk + QStringLiteral("/station.log");
+    return startStation(error);
+}
+
+bool SoakWorld::startStation(QString *error)
+{
+    StationProcess &s = *m_station;
+    QMap<QString, QString> settings = {
         {QStringLiteral("Printing/Printer"), kQueue},
         {QStringLiteral("Printing/CupsServer"), m_cups->socketPath()},
         {QStringLiteral("Printing/JobTimeout"), QString::number(kJobTimeoutSeconds)},
     };
+    if (!m_stateDisk.isEmpty())
+        settings.insert(QStringLiteral("Monitoring/MetricsFile"), m_stateDisk + QStringLiteral("/hardcopy.prom"));
     if (!s.startStation(settings)) {
         *error = QStringLiteral("the station did not start");
         return false;
@@ -112,6 +131,35 @@ bool SoakWorld::start(QString *error)
         return false;
     }
     return true;
+}
+
+// The status record is found under XDG_STATE_HOME, the station's folder's "state": the
+// small file system is mounted there. Big enough for the log's two files of 5 MB.
+bool SoakWorld::mountStateDisk()
+{
+    const QString disk = m_station->folder() + QStringLiteral("/state");
+    QDir().mkpath(disk);
+    if (geteuid() != 0
+        || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                       QStringLiteral("size=16m"), QStringLiteral("tmpfs"), disk})
+            != 0)
+        return false;
+    m_stateDisk = disk;
+    return true;
+}
+
+bool SoakWorld::fillStateDisk(bool full)
+{
+    if (m_stateDisk.isEmpty())
+        return false;
+    const QString fill = m_stateDisk + QStringLiteral("/fill");
+    if (!full)
+        return QFile::remove(fill);
+    // dd ends at "No space left on device", with the disk full to its last block.
+    QProcess dd;
+    dd.setStandardErrorFile(QProcess::nullDevice());
+    dd.start(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + fill, QStringLiteral("bs=64k")});
+    return dd.waitForFinished(60000) && QFileInfo::exists(fill);
 }
 
 bool SoakWorld::setBoard(const QString &parameter, const QString &value)
@@ -141,6 +189,12 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         done = setBoard(QStringLiteral("Zentrab_CurrApp_CA"), kOtherApplication);
         keepOtherApplicationsTurn();
         break;
+    case FaultKind::StateDiskFull: done = fillStateDisk(true); break;
+    case FaultKind::StationKilled:
+        m_stationKilled = true;
+        m_station->station.kill();
+        done = m_station->waitForExit(30000);
+        break;
     }
     if (!done)
         *error = QStringLiteral("could not begin: ") + faultText(fault);
@@ -168,6 +222,16 @@ bool SoakWorld::end(const Fault &fault, QString *error)
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown: done = m_reports->restart(QStringLiteral("normal")); break;
     case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
+    case FaultKind::StateDiskFull: done = fillStateDisk(false) || m_stateDisk.isEmpty(); break;
+    case FaultKind::StationKilled: {
+        // Started again and logged in by the keyboard, as the operator would.
+        QString why;
+        done = startStation(&why);
+        m_stationKilled = false;
+        if (!done)
+            *error = why;
+        break;
+    }
     }
     if (!done && error->isEmpty())
         *error = QStringLiteral("could not end: ") + faultText(fault);

@@ -39,6 +39,8 @@ public:
     QString limsPath() const;
     qint64 stationPid() const;
     bool stationRunning() const;
+    // The soak itself killed the station and has not started it again yet.
+    bool stationKilledOnPurpose() const { return m_stationKilled; }
 
     bool begin(const Fault &fault, QString *error);
     bool end(const Fault &fault, QString *error);
@@ -59,6 +61,11 @@ public:
 
 private:
     bool startCups(QString *error);
+    // The station's log, status record and metrics file live on a small file system of
+    // their own, which the soak can fill (root only; without it that fault is not laid).
+    bool mountStateDisk();
+    bool fillStateDisk(bool full);
+    bool startStation(QString *error);
     bool setBoard(const QString &parameter, const QString &value);
 
     QRandomGenerator m_random;
@@ -69,4 +76,6 @@ private:
     qint64 m_nextContactId = 600001;
     QDateTime m_otherAppUpdated;
     QList<qint64> m_firstClients;
+    QString m_stateDisk;
+    bool m_stationKilled = false;
 };

@@ -231,6 +231,11 @@ bool StationProcess::loginAndStart(const QString &password)
 {
     if (mainWindow().isEmpty())
         return false;
+    // A station started again appends to the log of the one before: only new lines count.
+    const QString logged = log();
+    const auto waitForNew = [&](const QString &text, int timeoutMs) {
+        return waitForLog(text, timeoutMs, int(logged.count(text)) + 1);
+    };
     QString dialog;
     for (int attempt = 0; attempt < 12 && dialog.isEmpty() && running(); ++attempt) {
         keys(mainWindow(), QStringLiteral("alt+l"));
@@ -241,16 +246,16 @@ bool StationProcess::loginAndStart(const QString &password)
     xdo({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog });
     xdo({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), QStringLiteral("--"), password });
     xdo({ QStringLiteral("key"), QStringLiteral("Return") });
-    if (!waitForLog(QStringLiteral("login granted"), 20 * kSecond))
+    if (!waitForNew(QStringLiteral("login granted"), 20 * kSecond))
         return false;
     bool chosen = false;
     for (int attempt = 0; attempt < 5 && !chosen; ++attempt) {
         click(mainWindow(), kAllOption);
-        chosen = waitForLog(QStringLiteral("rating filter chosen: All"), 4 * kSecond);
+        chosen = waitForNew(QStringLiteral("rating filter chosen: All"), 4 * kSecond);
     }
     // A second click would stop the run again, so this one is made once.
     click(mainWindow(), kStartStop);
-    return chosen && waitForLog(QStringLiteral("run started by the operator"), 20 * kSecond);
+    return chosen && waitForNew(QStringLiteral("run started by the operator"), 20 * kSecond);
 }
 
 bool StationProcess::exitByKeyboard()

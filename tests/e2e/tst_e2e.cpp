@@ -80,6 +80,13 @@ bool addTwoClients(const QString &path)
         && addDueClient(path, 802, DemoLims::kMainLab, 1, recDate.addSecs(9 * 3600 + 30 * 60));
 }
 
+bool everySampleDistributed(const QString &path)
+{
+    const QList<DemoLims::SampleInfo> all = DemoLims::samples(path);
+    return std::all_of(all.begin(), all.end(),
+                       [](const DemoLims::SampleInfo &sample) { return sample.status == QLatin1String("DISTRIBUTED"); });
+}
+
 bool nothingDeleted(const QString &path, QString *why)
 {
     if (!deletedBatchIds(path).isEmpty()) {
@@ -592,12 +599,7 @@ void tst_E2E::limsFaultsDuringARunLoseNothing()
 
     // This run or the next one prints the rest.
     const bool printed = QTest::qWaitFor(
-        [&] {
-            const QList<DemoLims::SampleInfo> all = DemoLims::samples(s.lims);
-            return std::all_of(all.begin(), all.end(), [](const DemoLims::SampleInfo &sample) {
-                return sample.status == QLatin1String("DISTRIBUTED");
-            });
-        },
+        [&] { return everySampleDistributed(s.lims); },
         180 * kSecond);
     QVERIFY2(printed, "the due reports were not all printed");
     QVERIFY(s.running());
@@ -637,12 +639,7 @@ void tst_E2E::killedInTheMiddleOfARunLosesNothing()
     QVERIFY(s.startStation());
     QVERIFY(s.loginAndStart());
     const bool printed = QTest::qWaitFor(
-        [&] {
-            const QList<DemoLims::SampleInfo> all = DemoLims::samples(s.lims);
-            return std::all_of(all.begin(), all.end(), [](const DemoLims::SampleInfo &sample) {
-                return sample.status == QLatin1String("DISTRIBUTED");
-            });
-        },
+        [&] { return everySampleDistributed(s.lims); },
         180 * kSecond);
     QVERIFY2(printed, "the due reports were not all printed after the restart");
 

@@ -218,8 +218,10 @@ Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qi
         (free >= 0 && free < minFreeBytes ? low : enough) << line;
     }
     if (!low.isEmpty()) {
-        Outcome outcome = passed(QStringLiteral("less than %1 bytes free, a few runs' pages and records: %2")
+        Outcome outcome = passed(QStringLiteral("less than %1 bytes (%2 MiB) free, what a few runs' pages and "
+                                                "records need: %3")
                                      .arg(minFreeBytes)
+                                     .arg(minFreeBytes / (1024 * 1024))
                                      .arg(low.join(QStringLiteral("; "))));
         outcome.warning = true;
         return outcome;

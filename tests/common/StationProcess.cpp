@@ -25,6 +25,7 @@ const QString kLoginTitle = QStringLiteral("Distribution Access Security");
 const QPoint kTabPage(6 + 6 + 2, 264 + 44 + 26);
 const QPoint kAllOption = kTabPage + QPoint(8 + 8, 6 + 11); // opt_FilterRating_0, its indicator
 const QPoint kStartStop = kTabPage + QPoint(8 + 65, 32 + 13); // cmd_Automation, its centre
+const QPoint kManualRestart = kTabPage + QPoint(146 + 60, 32 + 13); // cmd_ManualRestart, its centre
 
 constexpr int kSecond = 1000;
 
@@ -256,6 +257,19 @@ bool StationProcess::loginAndStart(const QString &password)
     // A second click would stop the run again, so this one is made once.
     click(mainWindow(), kStartStop);
     return chosen && waitForNew(QStringLiteral("run started by the operator"), 20 * kSecond);
+}
+
+bool StationProcess::manualRestart()
+{
+    const QString started = QStringLiteral("run started from wait mode");
+    const int before = int(output().count(started));
+    // The button shows with the countdown's first tick.
+    for (int attempt = 0; attempt < 5 && running(); ++attempt) {
+        click(mainWindow(), kManualRestart);
+        if (QTest::qWaitFor([&] { return output().count(started) > before; }, 4 * kSecond))
+            return true;
+    }
+    return false;
 }
 
 bool StationProcess::exitByKeyboard()

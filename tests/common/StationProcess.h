@@ -68,6 +68,11 @@ public:
     // shows no effect is made again (those repeated here are harmless when repeated).
     bool loginAndStart(const QString &password = DemoLims::kPasswordMainLab);
 
+    // "Manual Restart" in wait mode: the next run now instead of at its time; true once
+    // a new run has started (the station's output counts: its log file may be on a full
+    // disk).
+    bool manualRestart();
+
     // Exit by its accelerator, Alt+X; true once the station has ended.
     bool exitByKeyboard();
     bool waitForExit(int timeoutMs = 60 * 1000);

@@ -694,6 +694,7 @@ void tst_E2E::fullDiskDeletesNoBatchAndSaysWhy()
     QVERIFY(dd.waitForFinished(30 * kSecond));
     QVERIFY(addTwoClients(s.lims));
     const QString trouble = QStringLiteral("The PDF folder %1 is full (No space left on device)").arg(s.pdfFolder);
+    QVERIFY(s.manualRestart());
     QVERIFY2(QTest::qWaitFor([&] { return s.output().count(QLatin1String("waiting for the next run")) >= 2; },
                              150 * kSecond),
              "no run tried the clients");
@@ -714,6 +715,7 @@ void tst_E2E::fullDiskDeletesNoBatchAndSaysWhy()
     // Room again: the next run prints both clients whole and deletes their batches, and the
     // log says what it is missing.
     QVERIFY(QFile::remove(fill));
+    QVERIFY(s.manualRestart());
     QVERIFY2(QTest::qWaitFor([&] { return deletedBatchIds(s.lims).size() == 2; }, 150 * kSecond),
              "the batches were not printed once the disk had room");
     for (const PdfPage &page : pdfPages(s.pdfFolder))

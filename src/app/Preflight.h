@@ -12,7 +12,8 @@ class QTextStream;
 
 // What `hardcopy-station --check` does for an installer or a monitoring job: it opens no
 // window and checks, in order, what a run needs: the settings, the ODBC driver, the
-// database login, the status-board rows, the report web server and the printer (or the
+// database login, the link's encryption and certificate, the status-board rows, the
+// report web server and the printer (or the
 // PDF folder). One line per check, with the component's own message on failure. It only
 // reads: no statement it sends changes the database.
 class Preflight
@@ -40,6 +41,7 @@ private:
     Outcome checkSettings() const;
     Outcome checkDriver() const;
     Outcome checkConnection();
+    Outcome checkLink() const;
     Outcome checkBoardRows();
     Outcome checkReportServer() const;
 

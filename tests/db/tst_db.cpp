@@ -418,10 +418,20 @@ void tst_Db::connectionTextComesFromTheSettings()
     s.databaseServer = QStringLiteral("sqlhost,1433");
     s.databaseUser = QStringLiteral("station");
     s.databasePassword = QStringLiteral("pa;ss}");
-    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD={pa;ss}}};"));
+    QCOMPARE(buildConnectionText(s),
+             QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD={pa;ss}}};Encryption=require;"));
     s.databasePassword = QStringLiteral("plain");
     s.connectionOptions = QStringLiteral("TDS_Version=7.4");
-    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD=plain;TDS_Version=7.4;"));
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD=plain;"
+                                                    "Encryption=require;TDS_Version=7.4;"));
+    // With a CA, FreeTDS is pointed at the station's freetds.conf section, where the CA is.
+    s.caFile = QStringLiteral("system");
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVERNAME=sqlhost,1433;UID=station;"
+                                                    "PWD=plain;Encryption=require;TDS_Version=7.4;"));
+    s.odbcDriver = QStringLiteral("ODBC Driver 18 for SQL Server");
+    s.connectionOptions.clear();
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={ODBC Driver 18 for SQL Server};SERVER=sqlhost,1433;"
+                                                    "UID=station;PWD=plain;Encrypt=yes;TrustServerCertificate=no;"));
 }
 
 void tst_Db::missingSettingsAreNamed()

@@ -1,5 +1,7 @@
 #include "app/LinkSecurity.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -143,6 +145,8 @@ QString LinkSecurity::describe(const StationSettings &settings, const TlsProbeRe
                                                               : QStringLiteral("cannot encrypt"),
                  mode, kInClear);
     case Outcome::LoginOnly:
+        if (settings.encryption == QLatin1String("require"))
+            return refusal(settings, probe);
         *warning = true;
         return QStringLiteral("WARNING: only the login is encrypted (%1; the server does not force encryption and %2 "
                               "does not ask for it): %3")
@@ -181,6 +185,13 @@ QString LinkSecurity::refusal(const StationSettings &settings, const TlsProbeRes
     case Outcome::HandshakeFailed:
         return QStringLiteral("the TLS handshake with the server %1 failed: %2").arg(server, probe.detail);
     case Outcome::LoginOnly:
+        // A server that answers ON with OFF: FreeTDS would encrypt the login alone.
+        if (settings.encryption == QLatin1String("require"))
+            return QStringLiteral("the server %1 encrypts only the login although the station asks for the whole "
+                                  "session, and [Database] Encryption = require refuses statements in clear: make the "
+                                  "server force encryption")
+                .arg(server);
+        [[fallthrough]];
     case Outcome::Encrypted:
         if (settings.caFile.isEmpty())
             return {};
@@ -214,20 +225,28 @@ TlsProbeResult LinkSecurity::probe(const StationSettings &settings, int timeoutM
     return probeTdsLink(request);
 }
 
-QString LinkSecurity::refusalAfterFailedOpen(const StationSettings &settings)
+QString LinkSecurity::refusalAfterFailedOpen(const StationSettings &settings, const QVector<ProviderMessage> &messages)
 {
+    constexpr int kFreeTdsConnectionFailed = 20002;
+    const bool setUpFailed = std::any_of(messages.begin(), messages.end(), [](const ProviderMessage &message) {
+        return message.NativeError == kFreeTdsConnectionFailed;
+    });
+    if (!setUpFailed)
+        return {};
     const QString why = refusal(settings, probe(settings, kStartupCheckMs));
     if (!why.isEmpty())
         qCWarning(lcDb).noquote() << "the LIMS link is refused:" << why;
     return why;
 }
 
-void LinkSecurity::logLink(const StationSettings &settings)
+QString LinkSecurity::logLink(const StationSettings &settings)
 {
+    const TlsProbeResult result = probe(settings, kStartupCheckMs);
     bool warning = false;
-    const QString line = describe(settings, probe(settings, kStartupCheckMs), &warning);
+    const QString line = describe(settings, result, &warning);
     if (warning)
         qCWarning(lcDb).noquote() << "LIMS link:" << line;
     else
         qCInfo(lcDb).noquote() << "LIMS link:" << line;
+    return refusal(settings, result);
 }

@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include "platform/database/DbConnection.h"
 
 struct StationSettings;
 struct TlsProbeResult;
@@ -49,8 +52,12 @@ public:
     // The check itself, against [Database] Server, asking as the driver asks; bounded by
     // the time-out. A named instance is not checked (Unreachable, with the reason).
     static TlsProbeResult probe(const StationSettings &settings, int timeoutMs);
-    // After a failed open at start-up: refusal() of a fresh check.
-    static QString refusalAfterFailedOpen(const StationSettings &settings);
-    // After the open at start-up: describe() in the log, as a warning where it warns.
-    static void logLink(const StationSettings &settings);
+    // After a failed open at start-up: refusal() of a fresh check, when the driver's
+    // messages say the server answered but the session could not be set up (FreeTDS's
+    // 20002); empty otherwise, without a check.
+    static QString refusalAfterFailedOpen(const StationSettings &settings, const QVector<ProviderMessage> &messages);
+    // After the open at start-up: describe() in the log, as a warning where it warns;
+    // answers refusal(), for a link the settings do not accept although it opened (a
+    // server that encrypts the login only under require).
+    static QString logLink(const StationSettings &settings);
 };

@@ -21,6 +21,7 @@
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
 #include "app/UnattendedDemo.h"
+#include "db/dbModule.h"
 #include "demo/DemoWorld.h"
 #include "demo/lims/DemoLims.h"
 #include "monitoring/StationMonitor.h"
@@ -229,12 +230,13 @@ int runStation(const StartOptions &options)
     } catch (const Failure &failure) {
         // The driver says "connection failed" for a refused certificate and a server
         // that cannot encrypt alike; the link check tells which.
-        const QString why = LinkSecurity::refusalAfterFailedOpen(settings);
+        const QString why = LinkSecurity::refusalAfterFailedOpen(settings, station.db().dbConnection().errors());
         return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
                                   .arg(failure.number())
                                   .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why));
     }
-    LinkSecurity::logLink(settings);
+    if (const QString refused = LinkSecurity::logLink(settings); !refused.isEmpty())
+        return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(refused));
     station.monitor().start();
     if (unattended)
         UnattendedDemo::start(station, options.unattendedDemo);

@@ -110,6 +110,7 @@ private slots:
     void initTestCase();
     void missingSettingsAreNamedAndEndTheStart();
     void unreachableDatabaseEndsTheStart();
+    void refusedCertificateEndsTheStartWithItsReason();
     void demoModeStartsAndKeepsRunning();
     void helpAndVersionNeedNoDisplay_data();
     void helpAndVersionNeedNoDisplay();
@@ -151,6 +152,29 @@ void tst_Startup::unreachableDatabaseEndsTheStart()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.errors.contains(QStringLiteral("database connection cannot be opened")), qPrintable(run.errors));
     QVERIFY(!run.errors.contains(QStringLiteral("secret"))); // the password is not echoed
+}
+
+// FreeTDS says only "Adaptive Server connection failed"; the operator is told why.
+void tst_Startup::refusedCertificateEndsTheStartWithItsReason()
+{
+    const QString lims = m_dir.filePath(QStringLiteral("refused.sqlite"));
+    QVERIFY(DemoLims::createDatabase(lims));
+    const QString passwordFile = m_dir.filePath(QStringLiteral("refused.password"));
+    writeFile(passwordFile, "s3cret-of-the-test");
+    OutsideLims outside;
+    QVERIFY(outside.start(lims, passwordFile, {QStringLiteral("--tls-certificate"), QStringLiteral("unknown-ca")}));
+    const QString ini = m_dir.filePath(QStringLiteral("refused.ini"));
+    writeFile(ini, "[Demo]\nDatabase=" + lims.toUtf8() + "\nDatabaseServer=\"" + outside.address.toUtf8()
+                       + "\"\n[Database]\nUser=station\nPassword=s3cret-of-the-test\n[Printing]\nPdfFolder="
+                       + m_dir.filePath(QStringLiteral("prints")).toUtf8() + "\n[Log]\nFile="
+                       + m_dir.filePath(QStringLiteral("e.log")).toUtf8() + "\n");
+    QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const Run run = runStation({QStringLiteral("--demo"), QStringLiteral("--config"), ini}, 60000);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(QStringLiteral("The database connection cannot be opened")), qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(QStringLiteral("the server's certificate is refused: it is not issued by a CA in ")),
+             qPrintable(run.errors));
 }
 
 void tst_Startup::demoModeStartsAndKeepsRunning()

@@ -86,7 +86,10 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
     s.encryption = text(ini, QStringLiteral("Database/Encryption"), s.encryption).trimmed().toLower();
     s.caFile = text(ini, QStringLiteral("Database/CaFile")).trimmed();
-    s.checkHostName = ini.value(QStringLiteral("Database/CheckHostName"), true).toBool();
+    // "no" and "off" too, which QVariant would read as true.
+    static const QStringList no = { QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
+                                    QStringLiteral("0") };
+    s.checkHostName = !no.contains(text(ini, QStringLiteral("Database/CheckHostName")).trimmed().toLower());
     s.hostNameInCertificate = text(ini, QStringLiteral("Database/HostNameInCertificate")).trimmed();
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
     s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);

@@ -100,7 +100,7 @@ bool measureLinkFigures(BenchHarness &b)
         }
     }
     const auto figure = [&b](const QString &name, double tls, double plain, double perClient, double budgetMs,
-                             const QString &what) {
+                            const QString &what) {
         Figure f;
         f.name = name;
         const double cost = (tls - plain) * perClient;
@@ -117,8 +117,8 @@ bool measureLinkFigures(BenchHarness &b)
     // clean-up, the list, the deletion, the refreshes) and, with 10,000 clients, one
     // reload of the whole list.
     figure(QStringLiteral("TLS cost per client, 40-client run"), median(encrypted.small), median(clear.small), 10, 1.0,
-           QStringLiteral("a status-board query, ten a client"));
+        QStringLiteral("a status-board query, ten a client"));
     figure(QStringLiteral("TLS cost per client, 10000-client list"), median(encrypted.list), median(clear.list), 1, 2.5,
-           QStringLiteral("the whole work list (%1 clients) once a client").arg(b.options().workListClients));
+        QStringLiteral("the whole work list (%1 clients) once a client").arg(b.options().workListClients));
     return true;
 }

@@ -59,8 +59,8 @@ bool make(Pair &pair, const Subject &subject, const Pair *issuer, QString *error
 {
     const quint64 serial = QRandomGenerator::system()->generate64() >> 1;
     const char *dnError = nullptr;
-    if (!ok(gnutls_x509_privkey_generate(pair.key, GNUTLS_PK_ECDSA,
-                                         GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1), 0),
+    if (!ok(gnutls_x509_privkey_generate(
+                pair.key, GNUTLS_PK_ECDSA, GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1), 0),
             "key", error)
         || !ok(gnutls_x509_crt_set_version(pair.crt, 3), "version", error)
         || !ok(gnutls_x509_crt_set_serial(pair.crt, &serial, sizeof serial), "serial", error)
@@ -75,13 +75,13 @@ bool make(Pair &pair, const Subject &subject, const Pair *issuer, QString *error
                 error))
             return false;
     } else if (!ok(gnutls_x509_crt_set_key_usage(pair.crt, GNUTLS_KEY_DIGITAL_SIGNATURE), "usage", error)
-               || !ok(gnutls_x509_crt_set_key_purpose_oid(pair.crt, GNUTLS_KP_TLS_WWW_SERVER, 0), "purpose", error)
-               || !ok(gnutls_x509_crt_set_subject_alt_name(pair.crt, GNUTLS_SAN_DNSNAME, subject.dnsName.constData(),
-                                                           unsigned(subject.dnsName.size()), GNUTLS_FSAN_APPEND),
-                      "DNS name", error)
-               || !ok(gnutls_x509_crt_set_subject_alt_name(pair.crt, GNUTLS_SAN_IPADDRESS, subject.ip.data(),
-                                                           unsigned(subject.ip.size()), GNUTLS_FSAN_APPEND),
-                      "IP address", error)) {
+        || !ok(gnutls_x509_crt_set_key_purpose_oid(pair.crt, GNUTLS_KP_TLS_WWW_SERVER, 0), "purpose", error)
+        || !ok(gnutls_x509_crt_set_subject_alt_name(pair.crt, GNUTLS_SAN_DNSNAME, subject.dnsName.constData(),
+                   unsigned(subject.dnsName.size()), GNUTLS_FSAN_APPEND),
+            "DNS name", error)
+        || !ok(gnutls_x509_crt_set_subject_alt_name(
+                   pair.crt, GNUTLS_SAN_IPADDRESS, subject.ip.data(), unsigned(subject.ip.size()), GNUTLS_FSAN_APPEND),
+            "IP address", error)) {
         return false;
     }
     const Pair &signer = issuer ? *issuer : pair;
@@ -129,20 +129,20 @@ bool makeAll(const QString &folder, QString *error)
     };
     const std::array<Issued, 4> issued { {
         { DemoCertificates::Kind::Good, &ca,
-          { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - kDay, now + 3650 * kDay } },
+            { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - kDay, now + 3650 * kDay } },
         { DemoCertificates::Kind::UnknownCa, &other,
-          { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - kDay, now + 3650 * kDay } },
+            { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - kDay, now + 3650 * kDay } },
         { DemoCertificates::Kind::WrongHost, &ca,
-          { "CN=lims.elsewhere.invalid,O=Elsewhere", false, "lims.elsewhere.invalid", { 192, 0, 2, 1 }, now - kDay,
-            now + 3650 * kDay } },
+            { "CN=lims.elsewhere.invalid,O=Elsewhere", false, "lims.elsewhere.invalid", { 192, 0, 2, 1 }, now - kDay,
+                now + 3650 * kDay } },
         { DemoCertificates::Kind::Expired, &ca,
-          { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - 60 * kDay, now - kDay } },
+            { "CN=127.0.0.1,O=Demo LIMS", false, "localhost", { 127, 0, 0, 1 }, now - 60 * kDay, now - kDay } },
     } };
     for (const Issued &one : issued) {
         Pair pair;
         if (!make(pair, one.subject, one.issuer, error)
             || !save(pair, DemoCertificates::certificateFile(folder, one.kind),
-                     DemoCertificates::keyFile(folder, one.kind), error))
+                DemoCertificates::keyFile(folder, one.kind), error))
             return false;
     }
     return save(ca, DemoCertificates::caFile(folder), QString(), error);
@@ -157,7 +157,7 @@ bool caStillGood(const QString &path)
     gnutls_x509_crt_t crt = nullptr;
     gnutls_x509_crt_init(&crt);
     const gnutls_datum_t datum { reinterpret_cast<unsigned char *>(const_cast<char *>(pem.constData())),
-                                 unsigned(pem.size()) };
+        unsigned(pem.size()) };
     const bool read = gnutls_x509_crt_import(crt, &datum, GNUTLS_X509_FMT_PEM) >= 0;
     const qint64 until = read ? qint64(gnutls_x509_crt_get_expiration_time(crt)) : 0;
     gnutls_x509_crt_deinit(crt);

@@ -11,15 +11,15 @@ TdsTlsCredentials::~TdsTlsCredentials()
         gnutls_certificate_free_credentials(m_credentials);
 }
 
-std::shared_ptr<TdsTlsCredentials> TdsTlsCredentials::load(const QString &folder, DemoCertificates::Kind kind,
-                                                           QString *error)
+std::shared_ptr<TdsTlsCredentials> TdsTlsCredentials::load(
+    const QString &folder, DemoCertificates::Kind kind, QString *error)
 {
     std::shared_ptr<TdsTlsCredentials> credentials(new TdsTlsCredentials);
     gnutls_certificate_allocate_credentials(&credentials->m_credentials);
     const QByteArray cert = DemoCertificates::certificateFile(folder, kind).toLocal8Bit();
     const QByteArray key = DemoCertificates::keyFile(folder, kind).toLocal8Bit();
-    const int rc = gnutls_certificate_set_x509_key_file(credentials->m_credentials, cert.constData(),
-                                                        key.constData(), GNUTLS_X509_FMT_PEM);
+    const int rc = gnutls_certificate_set_x509_key_file(
+        credentials->m_credentials, cert.constData(), key.constData(), GNUTLS_X509_FMT_PEM);
     if (rc < 0) {
         *error = QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(cert), QString::fromUtf8(gnutls_strerror(rc)));
         return nullptr;

@@ -19,8 +19,7 @@ public:
     ~TdsTlsCredentials();
     // Loads the demo world's certificate of the kind; null, with the reason, when it
     // cannot be read.
-    static std::shared_ptr<TdsTlsCredentials> load(const QString &folder, DemoCertificates::Kind kind,
-                                                   QString *error);
+    static std::shared_ptr<TdsTlsCredentials> load(const QString &folder, DemoCertificates::Kind kind, QString *error);
     gnutls_certificate_credentials_st *handle() const { return m_credentials; }
 
 private:

@@ -60,8 +60,8 @@ QByteArray FreeTdsConf::section(const StationSettings &settings)
     QString instance;
     LinkSecurity::serverParts(settings.databaseServer, &host, &port, &instance);
     QByteArray text = "# The station's LIMS server, from [Database] Server, CaFile and CheckHostName in "
-        + QFile::encodeName(settings.sourcePath) + ":\n[" + settings.databaseServer.trimmed().toUtf8() + "]\n\thost = "
-        + host.toUtf8() + "\n";
+        + QFile::encodeName(settings.sourcePath) + ":\n[" + settings.databaseServer.trimmed().toUtf8()
+        + "]\n\thost = " + host.toUtf8() + "\n";
     if (!port.isEmpty())
         text += "\tport = " + port.toUtf8() + "\n";
     if (!instance.isEmpty())

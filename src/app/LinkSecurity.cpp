@@ -13,7 +13,8 @@ namespace {
 
 constexpr int kStartupCheckMs = 10000;
 
-const QString kInClear = QStringLiteral("statements, the operator's password and client names cross the network in clear");
+const QString kInClear
+    = QStringLiteral("statements, the operator's password and client names cross the network in clear");
 
 QString endpointText(const StationSettings &settings)
 {
@@ -98,13 +99,14 @@ QStringList LinkSecurity::settingProblems(const StationSettings &settings)
     QStringList problems;
     static const QStringList modes = { QStringLiteral("require"), QStringLiteral("request"), QStringLiteral("off") };
     if (!modes.contains(settings.encryption))
-        problems << QStringLiteral("[Database] Encryption = require, request or off (not \"%1\")").arg(settings.encryption);
+        problems
+            << QStringLiteral("[Database] Encryption = require, request or off (not \"%1\")").arg(settings.encryption);
     if (!settings.caFile.isEmpty() && settings.caFile != QLatin1String("system")
         && !QFileInfo(settings.caFile).isReadable())
         problems << QStringLiteral("[Database] CaFile = a readable PEM file or system (%1 cannot be read)")
                         .arg(settings.caFile);
     static const QRegularExpression own(QStringLiteral("(^|;)\\s*(Encryption|Encrypt|TrustServerCertificate)\\s*="),
-                                        QRegularExpression::CaseInsensitiveOption);
+        QRegularExpression::CaseInsensitiveOption);
     if (own.match(settings.connectionOptions).hasMatch())
         problems << QStringLiteral("[Database] ExtraOptions without Encryption, Encrypt or TrustServerCertificate "
                                    "([Database] Encryption and CaFile set them)");
@@ -142,8 +144,8 @@ QString LinkSecurity::describe(const StationSettings &settings, const TlsProbeRe
         *warning = true;
         return QStringLiteral("WARNING: not encrypted (the server %1, %2): %3")
             .arg(settings.encryption == QLatin1String("off") ? QStringLiteral("was not asked")
-                                                              : QStringLiteral("cannot encrypt"),
-                 mode, kInClear);
+                                                             : QStringLiteral("cannot encrypt"),
+                mode, kInClear);
     case Outcome::LoginOnly:
         if (settings.encryption == QLatin1String("require"))
             return refusal(settings, probe);
@@ -157,8 +159,9 @@ QString LinkSecurity::describe(const StationSettings &settings, const TlsProbeRe
     const QString host = hostOf(settings);
     if (settings.caFile.isEmpty()) {
         *warning = true;
-        return QStringLiteral("WARNING: encrypted (%1), but the server's certificate is not verified: [Database] CaFile "
-                              "is not set, so a machine in the middle could read everything")
+        return QStringLiteral(
+            "WARNING: encrypted (%1), but the server's certificate is not verified: [Database] CaFile "
+            "is not set, so a machine in the middle could read everything")
             .arg(probe.tlsVersion);
     }
     if (!probe.verified)
@@ -196,7 +199,8 @@ QString LinkSecurity::refusal(const StationSettings &settings, const TlsProbeRes
         if (settings.caFile.isEmpty())
             return {};
         if (!probe.verifiable)
-            return QStringLiteral("[Database] CaFile = %1 holds no CA certificate that can be read").arg(settings.caFile);
+            return QStringLiteral("[Database] CaFile = %1 holds no CA certificate that can be read")
+                .arg(settings.caFile);
         if (probe.verified)
             return {};
         return QStringLiteral("the server's certificate is refused: %1 ([Database] CaFile = %2)")
@@ -216,8 +220,8 @@ TlsProbeResult LinkSecurity::probe(const StationSettings &settings, int timeoutM
         return result;
     }
     request.clientEncryption = settings.encryption == QLatin1String("require") ? 0x01
-        : settings.encryption == QLatin1String("request")                    ? 0x00
-                                                                              : 0x02;
+        : settings.encryption == QLatin1String("request")                      ? 0x00
+                                                                               : 0x02;
     request.caFile = settings.caFile;
     request.checkHostName = settings.checkHostName;
     request.hostName = settings.hostNameInCertificate;
@@ -228,9 +232,8 @@ TlsProbeResult LinkSecurity::probe(const StationSettings &settings, int timeoutM
 QString LinkSecurity::refusalAfterFailedOpen(const StationSettings &settings, const QVector<ProviderMessage> &messages)
 {
     constexpr int kFreeTdsConnectionFailed = 20002;
-    const bool setUpFailed = std::any_of(messages.begin(), messages.end(), [](const ProviderMessage &message) {
-        return message.NativeError == kFreeTdsConnectionFailed;
-    });
+    const bool setUpFailed = std::any_of(messages.begin(), messages.end(),
+        [](const ProviderMessage &message) { return message.NativeError == kFreeTdsConnectionFailed; });
     if (!setUpFailed)
         return {};
     const QString why = refusal(settings, probe(settings, kStartupCheckMs));

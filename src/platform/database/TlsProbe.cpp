@@ -165,8 +165,8 @@ void shakeHands(Wire &wire, const TlsProbeRequest &request, TlsProbeResult &resu
     if (request.caFile == QLatin1String("system"))
         result.verifiable = gnutls_certificate_set_x509_system_trust(credentials) > 0;
     else if (!request.caFile.isEmpty())
-        result.verifiable = gnutls_certificate_set_x509_trust_file(credentials, request.caFile.toLocal8Bit().constData(),
-                                                                    GNUTLS_X509_FMT_PEM)
+        result.verifiable = gnutls_certificate_set_x509_trust_file(
+                                credentials, request.caFile.toLocal8Bit().constData(), GNUTLS_X509_FMT_PEM)
             > 0;
     Handshake handshake { &wire, {}, nullptr };
     gnutls_init(&handshake.session, GNUTLS_CLIENT);
@@ -189,8 +189,8 @@ void shakeHands(Wire &wire, const TlsProbeRequest &request, TlsProbeResult &resu
         readPeer(handshake.session, result);
         if (result.verifiable) {
             const QByteArray name = (request.hostName.isEmpty() ? request.host : request.hostName).toUtf8();
-            gnutls_certificate_verify_peers3(handshake.session, request.checkHostName ? name.constData() : nullptr,
-                                             &result.status);
+            gnutls_certificate_verify_peers3(
+                handshake.session, request.checkHostName ? name.constData() : nullptr, &result.status);
             result.verified = result.status == 0;
         }
     }

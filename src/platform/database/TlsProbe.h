@@ -19,30 +19,30 @@ struct TlsProbeRequest
     // The client's ENCRYPTION option: 0x01 (ON) as FreeTDS sends it for require, 0x00
     // (OFF) for request, 0x02 (NOT_SUP) for off.
     quint8 clientEncryption = 0x01;
-    QString caFile;               // PEM file, "system", or empty: not verified
+    QString caFile; // PEM file, "system", or empty: not verified
     bool checkHostName = true;
-    QString hostName;             // the name the certificate must hold; empty: host
+    QString hostName; // the name the certificate must hold; empty: host
     int timeoutMs = 10000;
 };
 
 struct TlsProbeResult
 {
     enum class Outcome {
-        Unreachable,     // no TCP connection, or no PRELOGIN answer
-        Clear,           // the server cannot encrypt (ENCRYPT_NOT_SUP)
-        TurnedAway,      // the server forces encryption and the client said it cannot
-        LoginOnly,       // both said OFF: TLS for the login only
-        Encrypted,       // the whole session in TLS
+        Unreachable, // no TCP connection, or no PRELOGIN answer
+        Clear, // the server cannot encrypt (ENCRYPT_NOT_SUP)
+        TurnedAway, // the server forces encryption and the client said it cannot
+        LoginOnly, // both said OFF: TLS for the login only
+        Encrypted, // the whole session in TLS
         HandshakeFailed, // the server meant to encrypt, the handshake did not finish
     };
     Outcome outcome = Outcome::Unreachable;
-    quint8 serverEncryption = 0xFF;  // the server's ENCRYPTION answer
-    QString detail;                  // why unreachable, or the handshake's error
-    QString tlsVersion;              // "TLS1.3"
-    bool verifiable = false;         // a CA was given and could be read
+    quint8 serverEncryption = 0xFF; // the server's ENCRYPTION answer
+    QString detail; // why unreachable, or the handshake's error
+    QString tlsVersion; // "TLS1.3"
+    bool verifiable = false; // a CA was given and could be read
     bool verified = false;
-    unsigned status = 0;             // GnuTLS's verification status bits
-    QString peerSubject;             // the certificate's subject
+    unsigned status = 0; // GnuTLS's verification status bits
+    QString peerSubject; // the certificate's subject
     QDateTime peerExpires;
 };
 

@@ -153,6 +153,9 @@ StationSettings BenchHarness::settingsFor(const QString &databasePath, const QSt
     if (printer.isEmpty())
         settings.pdfFolder = m_folder + QStringLiteral("/prints");
     settings.logFile = m_folder + QStringLiteral("/station.log");
+    // The demo world's link is encrypted and verified; in clear for the figures beside.
+    if (m_options.clearLink)
+        settings.encryption = QStringLiteral("off");
     return settings;
 }
 
@@ -249,8 +252,17 @@ void BenchHarness::tearDown()
     m_current.reset();
     LogRecorder::setSideClock({});
     m_probe.setSideCpu({});
-    for (auto &frontEnd : m_frontEnds)
+    // What the link carried, for the report: sessions encrypted or not, batches in clear.
+    for (auto &frontEnd : m_frontEnds) {
+        if (const DemoTdsServer *server = frontEnd.load()) {
+            const DemoTdsServer::Stats s = server->stats();
+            m_link.encryptedSessions += s.encryptedSessions;
+            m_link.clearSessions += s.clearSessions + s.loginOnlySessions;
+            m_link.batches += s.batches;
+            m_link.clearBatches += s.clearBatches;
+        }
         frontEnd = nullptr;
+    }
     m_worlds.clear();
     for (const auto &server : m_servers) {
         server->kill();
@@ -424,7 +436,13 @@ void BenchHarness::printReport(bool complete) const
     std::printf("Machine: %s; load average before %s, after %s\n", qPrintable(machineText()),
                 qPrintable(m_loadBefore), qPrintable(loadAverage()));
     std::printf("Station on FreeTDS and the demo LIMS's wire front end (in a thread of the station's process, its "
-                "work reported apart); demo report server as a separate process; PDF printing.\n\n");
+                "work reported apart); demo report server as a separate process; PDF printing.\n");
+    const DemoTdsServer::Stats &link = m_link;
+    std::printf("LIMS link %s: %lld sessions encrypted (TLS, the demo CA's certificate verified), %lld not; %lld of "
+                "%lld SQL batches in clear.\n\n",
+                m_options.clearLink ? "in clear (--clear-link, [Database] Encryption = off)" : "encrypted",
+                qint64(link.encryptedSessions), qint64(link.clearSessions), qint64(link.clearBatches),
+                qint64(link.batches));
     std::printf("%-48s %-16s %-16s %s\n", "Figure", "Measured", "Target", "Result");
     std::printf("%s\n", QString(90, QLatin1Char('-')).toLatin1().constData());
     for (const Figure &figure : m_figures) {

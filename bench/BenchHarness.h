@@ -12,8 +12,8 @@
 
 #include "Figure.h"
 #include "ProcessProbe.h"
+#include "demo/tds/DemoTdsServer.h"
 
-class DemoTdsServer;
 class DemoWorld;
 class Form_HardCopy;
 class QProcess;
@@ -30,6 +30,7 @@ struct BenchOptions
     QString printQueue = QStringLiteral("PDF"); // the CUPS queue of the printing figure
     bool keepFiles = false;
     QString onlyGroup; // empty: every figure group
+    bool clearLink = false; // the LIMS link in clear ([Database] Encryption = off) instead of TLS
 };
 
 // Runs f on the user-interface thread and waits for it: only for short work, never for
@@ -119,6 +120,7 @@ private:
     // Read by the log's side clock from any thread.
     std::array<std::atomic<const DemoTdsServer *>, 3> m_frontEnds {};
     std::unique_ptr<StationRuntime> m_current;
+    DemoTdsServer::Stats m_link; // summed over the front ends at tearDown()
     QList<Figure> m_figures;
     QStringList m_problems;
     qint64 m_nextContactId = 500001;

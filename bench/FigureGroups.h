@@ -24,6 +24,9 @@ bool measureWorkListFigures(BenchHarness &bench);
 // Time per client printing on a real CUPS queue, against page loads + the slower job +
 // the pause + 100 ms of the station's own work.
 bool measurePrintFigures(BenchHarness &bench);
+// What encrypting the LIMS link costs per client: the same statements encrypted and in
+// clear, on the CPU clock of the thread that runs them.
+bool measureLinkFigures(BenchHarness &bench);
 
 // Every group, in order. A new group is one line here (and its file).
 inline const std::vector<FigureGroup> &figureGroups()
@@ -33,6 +36,7 @@ inline const std::vector<FigureGroup> &figureGroups()
         { "run", &measureRunFigures, false },
         { "worklist", &measureWorkListFigures, true },
         { "printing", &measurePrintFigures, true },
+        { "link", &measureLinkFigures, true },
     };
     return groups;
 }

@@ -77,7 +77,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption listOnlyOption(QStringLiteral("worklist-only"),
                                             QStringLiteral("Only the figures of the large work list."));
     const QCommandLineOption onlyOption(QStringLiteral("only"),
-                                        QStringLiteral("Only one figure group: idle, run, worklist or printing."),
+                                        QStringLiteral("Only one figure group: idle, run, worklist, printing or link."),
                                         QStringLiteral("group"));
     const QCommandLineOption printClientsOption(QStringLiteral("print-clients"),
                                                 QStringLiteral("Clients of the printing run (default 40)."),
@@ -85,8 +85,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption queueOption(QStringLiteral("queue"),
                                          QStringLiteral("CUPS queue of the printing run (default PDF)."),
                                          QStringLiteral("name"), QStringLiteral("PDF"));
+    const QCommandLineOption clearLinkOption(
+        QStringLiteral("clear-link"),
+        QStringLiteral("The LIMS link in clear ([Database] Encryption = off), for the figures beside the encrypted ones."));
     parser.addOptions({serverOption, clientsOption, requestsOption, listOption, keepOption, listOnlyOption, onlyOption,
-                       printClientsOption, queueOption});
+                       printClientsOption, queueOption, clearLinkOption});
     parser.process(app);
 
     BenchOptions options;
@@ -100,6 +103,7 @@ int main(int argc, char *argv[])
     options.onlyGroup = parser.isSet(listOnlyOption) ? QStringLiteral("worklist") : parser.value(onlyOption);
     options.printClients = qMax(2, parser.value(printClientsOption).toInt());
     options.printQueue = parser.value(queueOption);
+    options.clearLink = parser.isSet(clearLinkOption);
 
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/hardcopy-bench-XXXXXX"));
     folder.setAutoRemove(!options.keepFiles);

@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/FreeTdsConf.h"
 #include "app/StationSettings.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
+#include "demo/tds/DemoCertificates.h"
 #include "demo/tds/DemoTdsServer.h"
 
 namespace {
@@ -34,13 +36,15 @@ bool DemoWorld::start(StationSettings &settings, QString *error)
     }
     if (!startReports(settings, error) || !startDatabase(settings, error))
         return false;
+    if (!FreeTdsConf::prepare(settings, error))
+        return false;
     if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
         settings.pdfFolder = defaultDemoPrintFolder();
     qCInfo(lcDemo).noquote() << "demo LIMS" << settings.demoDatabase << "| database server" << settings.databaseServer
                              << (m_database ? "(in this process)" : "(outside)") << "| report server"
                              << settings.reportServer << "| prints into" << settings.pdfFolder << "| driver"
                              << settings.odbcDriver << "registered in"
-                             << m_driverFolder + QStringLiteral("/odbcinst.ini");
+                             << m_driverFolder + QStringLiteral("/odbcinst.ini") << "| CA" << settings.caFile;
     return true;
 }
 
@@ -65,6 +69,12 @@ bool DemoWorld::startDatabase(StationSettings &settings, QString *error)
     if (!DemoOdbcDriver::registerDriver(m_driverFolder, error))
         return false;
     settings.odbcDriver = DemoOdbcDriver::kDriverName;
+    // The demo LIMS's certificates are its own CA's, in the demo world's folder: the
+    // station verifies them as it would a laboratory's.
+    const QString tls = DemoCertificates::folderFor(settings.demoDatabase);
+    if (!DemoCertificates::ensure(tls, error))
+        return false;
+    settings.caFile = DemoCertificates::caFile(tls);
     if (!settings.connectionOptions.contains(QLatin1String("TDS_Version"), Qt::CaseInsensitive))
         settings.connectionOptions = kTdsVersion + settings.connectionOptions;
     settings.connectionText.clear();
@@ -81,6 +91,8 @@ bool DemoWorld::startDatabase(StationSettings &settings, QString *error)
     settings.databasePassword = DemoTdsServer::randomPassword();
     m_database
         = std::make_unique<DemoTdsServer>(settings.demoDatabase, settings.databaseUser, settings.databasePassword);
+    if (!m_database->useCertificate(tls, DemoCertificates::Kind::Good, error))
+        return false;
     if (!m_database->start()) {
         *error = QStringLiteral("The demo LIMS's database front end cannot listen on the loopback address.");
         return false;

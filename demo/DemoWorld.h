@@ -12,7 +12,9 @@ class DemoTdsServer;
 // (unless [Demo] DatabaseServer names one in another process), the demo report server
 // (unless [Demo] ReportServer names one), and FreeTDS registered as "SQL Server" for
 // this process, so that the station takes its production database path: OdbcConnection
-// through unixODBC and FreeTDS, with the connection text a laboratory uses.
+// through unixODBC and FreeTDS, with the connection text a laboratory uses. The link is
+// encrypted and verified as a laboratory's should be: the front end presents a
+// certificate of the demo world's own CA, and the station's freetds.conf names that CA.
 class DemoWorld
 {
 public:

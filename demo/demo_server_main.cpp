@@ -9,6 +9,11 @@
 // login it is given, and prints "tds listening on 127.0.0.1,<port>" first. With --tds-only
 // it answers on the wire alone, without the report server: a database server that tests
 // kill, freeze and start again on the same port, as a laboratory's goes away and comes back.
+// The wire front end encrypts with a certificate of the demo world's CA (made in the
+// folder "tls" beside the demo LIMS file when it is missing): --tls offer (the default),
+// force or none sets the server's encryption as SQL Server's; --tls-certificate good,
+// unknown-ca, wrong-host or expired picks what it presents; --wire-record FILE appends
+// every byte its connections carry to FILE.
 #include <cstdio>
 #include <memory>
 
@@ -19,7 +24,9 @@
 
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
+#include "demo/tds/DemoCertificates.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "demo/tds/TdsSession.h"
 #include "platform/database/DbValue.h"
 
 namespace {
@@ -79,8 +86,19 @@ int main(int argc, char *argv[])
                                                QStringLiteral("The login's password (visible to other users of the "
                                                               "machine; prefer --tds-password-file)."),
                                                QStringLiteral("password"));
+    const QCommandLineOption tlsOption(QStringLiteral("tls"),
+                                       QStringLiteral("The wire front end's encryption: offer, force or none."),
+                                       QStringLiteral("setting"), QStringLiteral("offer"));
+    const QCommandLineOption certificateOption(
+        QStringLiteral("tls-certificate"),
+        QStringLiteral("The certificate it presents: good, unknown-ca, wrong-host or expired."),
+        QStringLiteral("kind"), QStringLiteral("good"));
+    const QCommandLineOption wireRecordOption(QStringLiteral("wire-record"),
+                                              QStringLiteral("Append every byte its connections carry to this file."),
+                                              QStringLiteral("path"));
     parser.addOptions({ dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption,
-        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption });
+        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption,
+        tlsOption, certificateOption, wireRecordOption });
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -144,6 +162,20 @@ int main(int argc, char *argv[])
         if (!portOk || tdsPort > 65535)
             return fail(QStringLiteral("--tds-port takes a port number."));
         tds = std::make_unique<DemoTdsServer>(path, parser.value(tdsUserOption), password);
+        TdsServerEncryption encryption {};
+        DemoCertificates::Kind kind {};
+        if (!DemoTdsServer::encryptionFromName(parser.value(tlsOption), &encryption))
+            return fail(QStringLiteral("--tls takes offer, force or none."));
+        if (!DemoCertificates::kindFromName(parser.value(certificateOption), &kind))
+            return fail(QStringLiteral("--tls-certificate takes good, unknown-ca, wrong-host or expired."));
+        if (encryption != TdsServerEncryption::Unsupported) {
+            const QString folder = DemoCertificates::folderFor(path);
+            if (!DemoCertificates::ensure(folder, &error) || !tds->useCertificate(folder, kind, &error))
+                return fail(error);
+        }
+        tds->setEncryption(encryption);
+        if (parser.isSet(wireRecordOption) && !tds->recordWire(parser.value(wireRecordOption)))
+            return fail(QStringLiteral("cannot write %1.").arg(parser.value(wireRecordOption)));
         if (!tds->start(quint16(tdsPort)))
             return fail(QStringLiteral("cannot listen on 127.0.0.1,%1.").arg(tdsPort));
         std::printf("tds listening on %s\n", qPrintable(tds->serverAddress()));

@@ -1,11 +1,13 @@
 #include "demo/tds/DemoTdsServer.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QRandomGenerator>
 
 #include "demo/lims/DemoDatabase.h"
 #include "demo/tds/TdsListener.h"
 #include "demo/tds/TdsSession.h"
+#include "demo/tds/TdsTls.h"
 
 DemoTdsServer::DemoTdsServer(const QString &databasePath, const QString &user, const QString &password)
     : m_config(std::make_shared<TdsConfig>())
@@ -15,6 +17,44 @@ DemoTdsServer::DemoTdsServer(const QString &databasePath, const QString &user, c
     m_config->user = user;
     m_config->password = password;
     m_config->stats = std::make_shared<TdsStats>();
+}
+
+bool DemoTdsServer::useCertificate(const QString &folder, DemoCertificates::Kind kind, QString *error)
+{
+    m_config->credentials = TdsTlsCredentials::load(folder, kind, error);
+    if (!m_config->credentials)
+        return false;
+    if (m_config->encryption == TdsServerEncryption::Unsupported)
+        m_config->encryption = TdsServerEncryption::Offered;
+    return true;
+}
+
+void DemoTdsServer::setEncryption(TdsServerEncryption encryption)
+{
+    // Without a certificate there is nothing to encrypt with.
+    m_config->encryption = m_config->credentials ? encryption : TdsServerEncryption::Unsupported;
+}
+
+bool DemoTdsServer::recordWire(const QString &path)
+{
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    m_config->wireRecord = file;
+    return true;
+}
+
+bool DemoTdsServer::encryptionFromName(const QString &name, TdsServerEncryption *encryption)
+{
+    if (name == QLatin1String("offer"))
+        *encryption = TdsServerEncryption::Offered;
+    else if (name == QLatin1String("force"))
+        *encryption = TdsServerEncryption::Forced;
+    else if (name == QLatin1String("none"))
+        *encryption = TdsServerEncryption::Unsupported;
+    else
+        return false;
+    return true;
 }
 
 DemoTdsServer::~DemoTdsServer()
@@ -34,7 +74,9 @@ bool DemoTdsServer::start(quint16 port)
         qCWarning(lcDemo) << "demo LIMS front end cannot listen on port" << port;
         return false;
     }
-    qCInfo(lcDemo).noquote() << "demo LIMS front end (TDS 7.4) listening on" << serverAddress();
+    static const char *const encryption[] = { "encryption offered", "encryption forced", "no encryption" };
+    qCInfo(lcDemo).noquote() << "demo LIMS front end (TDS 7.4) listening on" << serverAddress() << "|"
+                             << encryption[int(m_config->encryption)];
     return true;
 }
 
@@ -50,7 +92,9 @@ QString DemoTdsServer::serverAddress() const
 
 DemoTdsServer::Stats DemoTdsServer::stats() const
 {
-    return { m_config->stats->batches, m_config->stats->busyNs, m_config->stats->cpuNs };
+    const TdsStats &s = *m_config->stats;
+    return { s.batches, s.busyNs, s.cpuNs, s.encryptedSessions, s.loginOnlySessions, s.clearSessions,
+             s.clearBatches };
 }
 
 QString DemoTdsServer::randomPassword()

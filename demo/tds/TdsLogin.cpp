@@ -60,7 +60,19 @@ bool TdsLogin::parse(const QByteArray &message, TdsLogin *login)
     return true;
 }
 
-QByteArray preloginAnswer()
+TdsEncrypt preloginEncryption(const QByteArray &message)
+{
+    // Option tokens: type, then big-endian offset and length of its data; 0xFF ends them.
+    for (qsizetype at = 0; at + 5 <= message.size() && quint8(message.at(at)) != 0xFF; at += 5) {
+        const auto offset = qFromBigEndian<quint16>(message.constData() + at + 1);
+        const auto length = qFromBigEndian<quint16>(message.constData() + at + 3);
+        if (quint8(message.at(at)) == 0x01 && length >= 1 && offset < message.size())
+            return TdsEncrypt(quint8(message.at(offset)) & 0x03);
+    }
+    return TdsEncrypt::NotSupported;
+}
+
+QByteArray preloginAnswer(TdsEncrypt encryption)
 {
     // Option tokens with big-endian offsets and lengths, then their data.
     const QByteArray options = QByteArray::fromHex("00001a0006" // VERSION
@@ -69,10 +81,11 @@ QByteArray preloginAnswer()
                                                    "0300220000" // THREADID
                                                    "0400220001" // MARS
                                                    "ff");
-    // Version 16.0.0, sub-build 0; ENCRYPT_NOT_SUP; no instance; MARS off.
-    const QByteArray data = QByteArray::fromHex("100000000000"
-                                                "02"
-                                                "00"
-                                                "00");
+    // Version 16.0.0, sub-build 0; the encryption answer; no instance; MARS off.
+    QByteArray data = QByteArray::fromHex("100000000000"
+                                          "02"
+                                          "00"
+                                          "00");
+    data[6] = char(encryption);
     return options + data;
 }

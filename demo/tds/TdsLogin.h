@@ -22,6 +22,11 @@ struct TdsLogin
     static QString decodePassword(const QByteArray &bytes);
 };
 
-// The answer to a client's PRELOGIN: version 16.0, no encryption (the demo LIMS offers
-// none, and a client that insists gives up), no instance, no MARS.
-QByteArray preloginAnswer();
+// PRELOGIN's ENCRYPTION values.
+enum class TdsEncrypt : quint8 { Off = 0x00, On = 0x01, NotSupported = 0x02, Required = 0x03 };
+
+// The ENCRYPTION option of a client's PRELOGIN; NotSupported when it has none.
+TdsEncrypt preloginEncryption(const QByteArray &message);
+// The answer to a client's PRELOGIN: version 16.0, the server's ENCRYPTION answer, no
+// instance, no MARS.
+QByteArray preloginAnswer(TdsEncrypt encryption);

@@ -3,12 +3,14 @@
 #include <ctime>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
 #include <QtEndian>
 
 #include "demo/lims/DemoDatabase.h"
 #include "demo/tds/TdsAnswer.h"
 #include "demo/tds/TdsLogin.h"
+#include "demo/tds/TdsTls.h"
 #include "demo/tds/TdsWriter.h"
 
 namespace {
@@ -44,17 +46,63 @@ TdsSession::TdsSession(QTcpSocket *socket, std::shared_ptr<const TdsConfig> conf
     , m_core(m_config->databasePath)
 {
     m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &TdsSession::readPackets);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TdsSession::readSocket);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &TdsSession::countAnswered);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
 }
 
 TdsSession::~TdsSession() = default;
 
+void TdsSession::readSocket()
+{
+    const QByteArray raw = m_socket->readAll();
+    record(raw);
+    takeRecords(raw);
+    readPackets();
+}
+
+// The connection's bytes into the packet stream, decrypted where the wire carries TLS.
+void TdsSession::takeRecords(const QByteArray &raw)
+{
+    if (m_wire == Wire::Clear) {
+        m_input += raw;
+        return;
+    }
+    if (m_wire == Wire::Encrypted) {
+        if (!m_tls->decrypt(raw, &m_input)) {
+            qCWarning(lcDemo).noquote() << "TDS: a broken TLS record:" << m_tls->error() << "; closing the connection";
+            m_state = State::Closing;
+            m_socket->abort();
+        }
+        return;
+    }
+    // Login only: whole records one at a time until the login's first packet is in;
+    // whatever follows it travels in clear.
+    m_raw += raw;
+    while (m_raw.size() >= 5) {
+        const qsizetype length = 5 + qFromBigEndian<quint16>(m_raw.constData() + 3);
+        if (m_raw.size() < length)
+            return;
+        if (!m_tls->decrypt(m_raw.left(length), &m_input)) {
+            qCWarning(lcDemo).noquote() << "TDS: a broken TLS record:" << m_tls->error() << "; closing the connection";
+            m_state = State::Closing;
+            m_socket->abort();
+            return;
+        }
+        m_raw.remove(0, length);
+        if (m_input.size() >= TdsWriter::kHeaderSize
+            && m_input.size() >= qFromBigEndian<quint16>(m_input.constData() + 2)) {
+            m_wire = Wire::Clear;
+            m_tls.reset();
+            m_input += std::exchange(m_raw, QByteArray());
+            return;
+        }
+    }
+}
+
 void TdsSession::readPackets()
 {
-    m_input += m_socket->readAll();
-    while (m_input.size() >= TdsWriter::kHeaderSize) {
+    while (m_state != State::Closing && m_input.size() >= TdsWriter::kHeaderSize) {
         const quint16 length = qFromBigEndian<quint16>(m_input.constData() + 2);
         if (length < TdsWriter::kHeaderSize) {
             qCWarning(lcDemo) << "TDS: a packet with a broken header; closing the connection";
@@ -71,8 +119,79 @@ void TdsSession::readPackets()
             continue;
         const QByteArray message = std::exchange(m_message, QByteArray());
         handleMessage(type, message);
-        if (m_state == State::Closing)
-            return;
+    }
+}
+
+// The server's answer to the client's ENCRYPTION option, by the server's own setting
+// (MS-TDS 2.2.6.5): a client that cannot encrypt is turned away by a server that forces
+// encryption, and a client that insists by a server that has none.
+void TdsSession::negotiate(const QByteArray &message)
+{
+    const TdsEncrypt client = preloginEncryption(message);
+    const bool clientCan = client != TdsEncrypt::NotSupported;
+    const bool clientWants = client == TdsEncrypt::On || client == TdsEncrypt::Required;
+    TdsEncrypt answer = TdsEncrypt::NotSupported;
+    bool turnAway = false;
+    switch (m_config->encryption) {
+    case TdsServerEncryption::Offered:
+        answer = clientWants ? TdsEncrypt::On : client;
+        break;
+    case TdsServerEncryption::Forced:
+        answer = clientWants ? TdsEncrypt::On : TdsEncrypt::Required;
+        turnAway = !clientCan;
+        break;
+    case TdsServerEncryption::Unsupported:
+        turnAway = clientWants;
+        break;
+    }
+    writeWire(TdsWriter::packets(TdsWriter::kTabularResult, preloginAnswer(answer), m_packetSize));
+    if (turnAway) {
+        closeAfterWriting();
+        return;
+    }
+    if (answer == TdsEncrypt::NotSupported) {
+        m_config->stats->clearSessions += 1;
+        m_state = State::Login;
+        return;
+    }
+    m_loginOnly = answer == TdsEncrypt::Off;
+    m_tls = std::make_unique<TdsTls>(m_config->credentials);
+    m_state = State::Handshake;
+}
+
+void TdsSession::continueHandshake(const QByteArray &payload)
+{
+    const TdsTls::Step step = m_tls->handshake(payload);
+    // The handshake's records travel inside PRELOGIN packets, both ways.
+    if (const QByteArray out = m_tls->takeOutput(); !out.isEmpty())
+        writeWire(TdsWriter::packets(TdsWriter::kPrelogin, out, m_packetSize));
+    if (step == TdsTls::Step::More)
+        return;
+    if (step == TdsTls::Step::Failed) {
+        qCInfo(lcDemo).noquote() << "TDS: TLS handshake failed:" << m_tls->error();
+        closeAfterWriting();
+        return;
+    }
+    (m_loginOnly ? m_config->stats->loginOnlySessions : m_config->stats->encryptedSessions) += 1;
+    qCDebug(lcDemo).noquote() << "TDS:" << m_tls->version() << (m_loginOnly ? "for the login only" : "for the session");
+    m_state = State::Login;
+    m_wire = m_loginOnly ? Wire::LoginOnly : Wire::Encrypted;
+    // What came behind the handshake's last packet is already TLS.
+    takeRecords(std::exchange(m_input, QByteArray()));
+}
+
+void TdsSession::writeWire(const QByteArray &bytes)
+{
+    const QByteArray wire = m_wire == Wire::Encrypted ? m_tls->encrypt(bytes) : bytes;
+    record(wire);
+    m_socket->write(wire);
+}
+
+void TdsSession::record(const QByteArray &bytes) const
+{
+    if (m_config->wireRecord && !bytes.isEmpty()) {
+        m_config->wireRecord->write(bytes);
+        m_config->wireRecord->flush();
     }
 }
 
@@ -87,14 +206,19 @@ void TdsSession::handleMessage(quint8 type, const QByteArray &message)
     switch (m_state) {
     case State::Prelogin:
         if (type == TdsWriter::kPrelogin) {
-            m_socket->write(TdsWriter::packets(TdsWriter::kTabularResult, preloginAnswer(), m_packetSize));
-            m_state = State::Login;
+            negotiate(message);
             return;
         }
         [[fallthrough]];
     case State::Login:
         if (type == TdsWriter::kLogin7) {
             handleLogin(message);
+            return;
+        }
+        break;
+    case State::Handshake:
+        if (type == TdsWriter::kPrelogin) {
+            continueHandshake(message);
             return;
         }
         break;
@@ -178,6 +302,8 @@ void TdsSession::handleBatch(const QByteArray &message)
 {
     m_busy.start();
     m_cpuFrom = threadCpuNs();
+    if (m_wire == Wire::Clear)
+        m_config->stats->clearBatches += 1;
     const QString sql = batchText(message);
     qCDebug(lcDemo).noquote() << "TDS batch:" << sql.left(200);
     answerOutcome(m_core.run(sql));
@@ -223,7 +349,7 @@ void TdsSession::answerOutcome(const DemoBatchOutcome &outcome)
     // The packets up to the cut are sent as they would be, the rest never.
     const QByteArray packets = TdsWriter::packets(TdsWriter::kTabularResult, tokens.bytes(), m_packetSize);
     const qsizetype room = m_packetSize - TdsWriter::kHeaderSize;
-    m_socket->write(packets.left(cutAt + (cutAt / room + 1) * TdsWriter::kHeaderSize));
+    writeWire(packets.left(cutAt + (cutAt / room + 1) * TdsWriter::kHeaderSize));
     closeAfterWriting();
 }
 
@@ -241,7 +367,7 @@ void TdsSession::handleAttention()
 // server's time to send, not the client's to wait for the front end's event loop.
 void TdsSession::send(const TdsWriter &tokens)
 {
-    m_socket->write(TdsWriter::packets(TdsWriter::kTabularResult, tokens.bytes(), m_packetSize));
+    writeWire(TdsWriter::packets(TdsWriter::kTabularResult, tokens.bytes(), m_packetSize));
     m_socket->flush();
 }
 

@@ -14,6 +14,7 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include "app/LinkSecurity.h"
 #include "dispatch/DispatchText.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
@@ -24,6 +25,7 @@
 #include "platform/Failure.h"
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcDrivers.h"
+#include "platform/database/TlsProbe.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -65,6 +67,7 @@ int Preflight::run(QTextStream &out)
         {QStringLiteral("settings"), [this] { return checkSettings(); }},
         {QStringLiteral("ODBC driver"), [this] { return checkDriver(); }},
         {QStringLiteral("database connection"), [this] { return checkConnection(); }},
+        {QStringLiteral("database link"), [this] { return checkLink(); }},
         {QStringLiteral("status board"), [this] { return checkBoardRows(); }},
         {QStringLiteral("report server"), [this] { return checkReportServer(); }},
         {QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); }},
@@ -137,6 +140,24 @@ Preflight::Outcome Preflight::checkConnection()
     }
     m_connected = true;
     return passed(QStringLiteral("%1 opened in %2 ms").arg(shown).arg(clock.elapsed()));
+}
+
+// Whether the link is encrypted and its server verified, asked of the server itself:
+// the driver reports neither. A link that works but is not protected passes with a
+// WARNING; a refused one fails with the reason.
+Preflight::Outcome Preflight::checkLink() const
+{
+    const TlsProbeResult probe = LinkSecurity::probe(m_settings, kTimeoutSeconds * 1000);
+    bool warning = false;
+    const QString text = LinkSecurity::describe(m_settings, probe, &warning);
+    const bool refused = !LinkSecurity::refusal(m_settings, probe).isEmpty()
+        || probe.outcome == TlsProbeResult::Outcome::Unreachable;
+    if (refused && !warning)
+        return failed(text);
+    // The line's first word says WARN already.
+    Outcome outcome = passed(warning && text.startsWith(QLatin1String("WARNING: ")) ? text.mid(9) : text);
+    outcome.warning = warning;
+    return outcome;
 }
 
 Preflight::Outcome Preflight::checkBoardRows()

@@ -12,8 +12,9 @@ class QTextStream;
 
 // What `hardcopy-station --check` does for an installer or a monitoring job: it opens no
 // window and checks, in order, what a run needs: the settings, the ODBC driver, the
-// database login, the status-board rows, the report web server and the printer (or the
-// PDF folder), and the room on the disks it writes to. One line per check, with the component's own message on failure. It only
+// database login, the link's encryption and certificate, the status-board rows, the
+// report web server, the printer (or the PDF folder) and the room on the disks it
+// writes to. One line per check, with the component's own message on failure. It only
 // reads: no statement it sends changes the database.
 class Preflight
 {
@@ -47,6 +48,7 @@ private:
     Outcome checkSettings() const;
     Outcome checkDriver() const;
     Outcome checkConnection();
+    Outcome checkLink() const;
     Outcome checkBoardRows();
     Outcome checkReportServer() const;
 

@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "app/LinkSecurity.h"
 #include "monitoring/StatusRecord.h"
 
 namespace {
@@ -39,7 +40,7 @@ int positive(const QSettings &ini, const QString &key, int fallback)
 
 QStringList StationSettings::missingRequired() const
 {
-    QStringList missing;
+    QStringList missing = LinkSecurity::settingProblems(*this);
     if (demo)
         return missing;
     if (databaseServer.trimmed().isEmpty())
@@ -83,6 +84,13 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.databaseUser = text(ini, QStringLiteral("Database/User"));
     s.databasePassword = text(ini, QStringLiteral("Database/Password"));
     s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
+    s.encryption = text(ini, QStringLiteral("Database/Encryption"), s.encryption).trimmed().toLower();
+    s.caFile = text(ini, QStringLiteral("Database/CaFile")).trimmed();
+    // "no" and "off" too, which QVariant would read as true.
+    static const QStringList no = { QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
+                                    QStringLiteral("0") };
+    s.checkHostName = !no.contains(text(ini, QStringLiteral("Database/CheckHostName")).trimmed().toLower());
+    s.hostNameInCertificate = text(ini, QStringLiteral("Database/HostNameInCertificate")).trimmed();
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
     s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);
     s.retryPauseCapSeconds = positive(ini, QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds);
@@ -128,9 +136,10 @@ QString odbcAttributeValue(const QString &value)
 QString buildConnectionText(const StationSettings &settings)
 {
     QString text = QStringLiteral("Driver={") + settings.odbcDriver + QStringLiteral("};")
-        + QStringLiteral("SERVER=") + odbcAttributeValue(settings.databaseServer) + QStringLiteral(";")
+        + LinkSecurity::serverAttribute(settings)
         + QStringLiteral("UID=") + odbcAttributeValue(settings.databaseUser) + QStringLiteral(";")
-        + QStringLiteral("PWD=") + odbcAttributeValue(settings.databasePassword) + QStringLiteral(";");
+        + QStringLiteral("PWD=") + odbcAttributeValue(settings.databasePassword) + QStringLiteral(";")
+        + LinkSecurity::driverAttributes(settings);
     QString extra = settings.connectionOptions.trimmed();
     if (!extra.isEmpty()) {
         if (!extra.endsWith(QLatin1Char(';')))

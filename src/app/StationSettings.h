@@ -12,6 +12,12 @@ struct StationSettings
     QString databaseUser;                // [Database] User
     QString databasePassword;            // [Database] Password
     QString connectionOptions;           // [Database] ExtraOptions, appended as they stand
+    // The link's protection (see LinkSecurity): require (the whole session encrypted or
+    // no connection), request (encrypted when the server offers it) or off.
+    QString encryption = QStringLiteral("require");  // [Database] Encryption
+    QString caFile;                      // [Database] CaFile: the CA's PEM file, or "system"; empty: not verified
+    bool checkHostName = true;           // [Database] CheckHostName: the certificate must name the server
+    QString hostNameInCertificate;       // [Database] HostNameInCertificate (Microsoft's driver only)
 
     // Report web server
     QString reportServer;                // [ReportServer] Address, e.g. "reports.lab.local"
@@ -51,7 +57,8 @@ struct StationSettings
     // The connection text the start-up opens: connectionText, else built from the settings.
     QString connectionTextToOpen() const;
 
-    // The names of required settings that are missing ("[Database] Server", ...).
+    // The names of required settings that are missing ("[Database] Server", ...), and
+    // settings whose value cannot be used.
     QStringList missingRequired() const;
     // What to tell IT staff when other users can read the settings file (empty when they
     // cannot): it may hold the database password.
@@ -65,7 +72,8 @@ QString defaultDemoDatabasePath();
 QString defaultDemoPrintFolder();
 
 // The ODBC connection text: "Driver={SQL Server};SERVER=...;UID=...;PWD=...;" with the
-// credentials from the settings. A value that would break the attribute list (a
+// credentials from the settings, then the encryption attributes (LinkSecurity); with
+// FreeTDS and a CA, SERVERNAME= names the station's freetds.conf section instead. A value that would break the attribute list (a
 // semicolon, a brace) is enclosed in braces as ODBC defines.
 QString buildConnectionText(const StationSettings &settings);
 QString odbcAttributeValue(const QString &value);

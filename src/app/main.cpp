@@ -15,10 +15,13 @@
 #include <QTextStream>
 
 #include "app/Form_HardCopy.h"
+#include "app/FreeTdsConf.h"
+#include "app/LinkSecurity.h"
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
 #include "app/UnattendedDemo.h"
+#include "db/dbModule.h"
 #include "demo/DemoWorld.h"
 #include "demo/lims/DemoLims.h"
 #include "monitoring/StationMonitor.h"
@@ -158,6 +161,13 @@ int runCheck(const StartOptions &options)
             return 1;
         }
     }
+    if (!settings.demo) {
+        QString error;
+        if (!FreeTdsConf::prepare(settings, &error)) {
+            out << "FAILED  settings: " << error << Qt::endl;
+            return 1;
+        }
+    }
     Preflight preflight(settings, std::make_unique<OdbcConnection>());
     return preflight.run(out);
 }
@@ -203,6 +213,14 @@ int runStation(const StartOptions &options)
             return startupFailure(error);
     }
 
+    // FreeTDS checks the server's certificate only with a freetds.conf (the demo world
+    // writes its own).
+    if (!settings.demo) {
+        QString error;
+        if (!FreeTdsConf::prepare(settings, &error))
+            return startupFailure(error);
+    }
+
     const bool unattended = settings.demo && !options.unattendedDemo.isEmpty();
     StationRuntime station(settings, std::make_unique<OdbcConnection>(),
                            unattended ? UnattendedDemo::demoOperator(DemoLims::kPasswordMainLab) : nullptr);
@@ -210,10 +228,15 @@ int runStation(const StartOptions &options)
     try {
         form.Form_Load();
     } catch (const Failure &failure) {
-        return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2")
+        // The driver says "connection failed" for a refused certificate and a server
+        // that cannot encrypt alike; the link check tells which.
+        const QString why = LinkSecurity::refusalAfterFailedOpen(settings, station.db().dbConnection().errors());
+        return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
                                   .arg(failure.number())
-                                  .arg(failure.description()));
+                                  .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why));
     }
+    if (const QString refused = LinkSecurity::logLink(settings); !refused.isEmpty())
+        return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(refused));
     station.monitor().start();
     if (unattended)
         UnattendedDemo::start(station, options.unattendedDemo);

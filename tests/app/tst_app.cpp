@@ -160,7 +160,7 @@ void tst_App::startupOpensTheConnectionWithItsTimeOuts()
     QCOMPARE(f.scripted->connectionTimeout, 300);
     QCOMPARE(f.scripted->cursorLocation, 3);
     QCOMPARE(f.scripted->openedWith,
-             QStringList(QStringLiteral("Driver={SQL Server};SERVER=db.test,1433;UID=station;PWD=secret;")));
+             QStringList(QStringLiteral("Driver={SQL Server};SERVER=db.test,1433;UID=station;PWD=secret;Encryption=require;")));
     QCOMPARE(f.db->dbConnectString, f.scripted->openedWith.first());
     QVERIFY(f.scripted->executed.isEmpty());
 }

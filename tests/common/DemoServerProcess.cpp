@@ -100,7 +100,7 @@ bool DemoServerProcess::launch(quint16 port, qint64 timeoutMs)
     const QStringList arguments = { QStringLiteral("--db"), m_databasePath, QStringLiteral("--tds-only"),
         QStringLiteral("--tds-port"), QString::number(port), QStringLiteral("--tds-user"), m_user,
         QStringLiteral("--tds-password-file"), m_passwordFile };
-    m_process.start(program(), arguments);
+    m_process.start(program(), arguments + options);
     if (!m_process.waitForStarted(int(timeoutMs))) {
         m_error = QStringLiteral("%1 did not start: %2").arg(program(), m_process.errorString());
         return false;

@@ -55,6 +55,9 @@ public:
     // "SQL Server" in this process (DemoOdbcDriver::registerDriver).
     QString connectionText() const;
 
+    // More options for every start ("--tls", "none", "--wire-record", path, ...).
+    QStringList options;
+
     // The server program: $HARDCOPY_BINARY_DIR/demo/hardcopy-demo-server.
     static QString program();
 

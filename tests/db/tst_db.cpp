@@ -3,11 +3,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/LinkSecurity.h"
 #include "app/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"
 #include "db/dbModule.h"
 #include "platform/Failure.h"
+#include "platform/database/TlsProbe.h"
 
 namespace {
 
@@ -72,6 +74,8 @@ private slots:
     void sqlTextDoublesQuotes_data();
     void sqlTextDoublesQuotes();
     void connectionTextComesFromTheSettings();
+    void linkThatWorksUnprotectedIsAWarning_data();
+    void linkThatWorksUnprotectedIsAWarning();
     void missingSettingsAreNamed();
 };
 
@@ -418,10 +422,62 @@ void tst_Db::connectionTextComesFromTheSettings()
     s.databaseServer = QStringLiteral("sqlhost,1433");
     s.databaseUser = QStringLiteral("station");
     s.databasePassword = QStringLiteral("pa;ss}");
-    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD={pa;ss}}};"));
+    QCOMPARE(buildConnectionText(s),
+             QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD={pa;ss}}};Encryption=require;"));
     s.databasePassword = QStringLiteral("plain");
     s.connectionOptions = QStringLiteral("TDS_Version=7.4");
-    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD=plain;TDS_Version=7.4;"));
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVER=sqlhost,1433;UID=station;PWD=plain;"
+                                                    "Encryption=require;TDS_Version=7.4;"));
+    // With a CA, FreeTDS is pointed at the station's freetds.conf section, where the CA is.
+    s.caFile = QStringLiteral("system");
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={SQL Server};SERVERNAME=sqlhost,1433;UID=station;"
+                                                    "PWD=plain;Encryption=require;TDS_Version=7.4;"));
+    s.odbcDriver = QStringLiteral("ODBC Driver 18 for SQL Server");
+    s.connectionOptions.clear();
+    QCOMPARE(buildConnectionText(s), QStringLiteral("Driver={ODBC Driver 18 for SQL Server};SERVER=sqlhost,1433;"
+                                                    "UID=station;PWD=plain;Encrypt=yes;TrustServerCertificate=no;"));
+}
+
+// Links the demo front end cannot give: a certificate nobody checks, and a server that
+// answers a request for the whole session with the login only.
+void tst_Db::linkThatWorksUnprotectedIsAWarning_data()
+{
+    QTest::addColumn<QString>("encryption");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<bool>("warning");
+    QTest::addColumn<QString>("line");
+    const int encrypted = int(TlsProbeResult::Outcome::Encrypted);
+    const int loginOnly = int(TlsProbeResult::Outcome::LoginOnly);
+    QTest::newRow("no CA") << QStringLiteral("require") << QString() << encrypted << true
+                           << QStringLiteral("WARNING: encrypted (TLS1.2), but the server's certificate is not verified: "
+                                             "[Database] CaFile is not set");
+    QTest::newRow("login only, request") << QStringLiteral("request") << QStringLiteral("system") << loginOnly << true
+                                         << QStringLiteral("WARNING: only the login is encrypted (TLS1.2;");
+    QTest::newRow("login only, require") << QStringLiteral("require") << QStringLiteral("system") << loginOnly << false
+                                         << QStringLiteral("the server db.test,1433 encrypts only the login although");
+}
+
+void tst_Db::linkThatWorksUnprotectedIsAWarning()
+{
+    QFETCH(QString, encryption);
+    QFETCH(QString, caFile);
+    QFETCH(int, outcome);
+    QFETCH(bool, warning);
+    QFETCH(QString, line);
+    StationSettings s;
+    s.databaseServer = QStringLiteral("db.test,1433");
+    s.encryption = encryption;
+    s.caFile = caFile;
+    TlsProbeResult probe;
+    probe.outcome = TlsProbeResult::Outcome(outcome);
+    probe.tlsVersion = QStringLiteral("TLS1.2");
+    probe.verifiable = probe.verified = true;
+    bool warned = false;
+    const QString text = LinkSecurity::describe(s, probe, &warned);
+    QVERIFY2(text.startsWith(line), qPrintable(text));
+    QCOMPARE(warned, warning);
+    QCOMPARE(LinkSecurity::refusal(s, probe).isEmpty(), warning);
 }
 
 void tst_Db::missingSettingsAreNamed()

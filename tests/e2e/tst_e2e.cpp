@@ -490,7 +490,9 @@ void tst_E2E::slowReportServerIsWaitedFor()
     QVERIFY(s.loginAndStart());
 
     QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 120 * kSecond), "the run did not end");
-    QVERIFY(s.log().contains(QStringLiteral("SERVER=") + s.limsAddress + QLatin1Char(';')));
+    QVERIFY(s.log().contains(QStringLiteral("SERVERNAME=") + s.limsAddress + QLatin1Char(';')));
+    QVERIFY(s.log().contains(QStringLiteral("LIMS link: encrypted (TLS1.2, the whole session); server certificate "
+                                            "verified against ")));
     QVERIFY(s.running());
     QVERIFY(!s.hasWindow(kMessageTitle));
     QCOMPARE(deletedBatchIds(s.lims).size(), 2);

@@ -29,11 +29,15 @@ constexpr int kStatementsPerRun = 6;
 class OutageStation
 {
 public:
-    explicit OutageStation(const QString &path)
+    // serverOptions: the front end's own (its encryption, a record of its wire).
+    explicit OutageStation(const QString &path, const QStringList &serverOptions = {},
+                           const QString &encryption = QStringLiteral("require"))
         : server(path)
         , station(path, std::make_unique<OdbcConnection>())
         , activity(station.f.clock, QStringLiteral("test"), 1)
     {
+        server.options = serverOptions;
+        station.f.settings.encryption = encryption;
         station.activity = &activity;
         station.f.settings.demo = true;
         station.f.settings.demoDatabase = path;
@@ -107,8 +111,10 @@ void tst_Outages::initTestCase()
 void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun_data()
 {
     QTest::addColumn<bool>("frozen");
-    QTest::newRow("server process killed") << false;
-    QTest::newRow("server frozen (answers nothing)") << true;
+    QTest::addColumn<bool>("inClear"); // the front end cannot encrypt and the station does not ask
+    QTest::newRow("server process killed") << false << false;
+    QTest::newRow("server frozen (answers nothing)") << true << false;
+    QTest::newRow("server process killed, link in clear") << false << true;
 }
 
 // The server goes while the second client is printed and is back after the run has
@@ -117,7 +123,13 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun_data()
 void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
 {
     QFETCH(bool, frozen);
-    OutageStation o(m_lims.freshCopy());
+    QFETCH(bool, inClear);
+    const QString path = m_lims.freshCopy();
+    const QString wire = path + QStringLiteral(".wire");
+    QStringList options = { QStringLiteral("--wire-record"), wire };
+    if (inClear)
+        options << QStringLiteral("--tls") << QStringLiteral("none");
+    OutageStation o(path, options, inClear ? QStringLiteral("off") : QStringLiteral("require"));
     QVERIFY(o.started);
     o.loadAndLogIn();
     o.atCover(2, [&] { QVERIFY(frozen ? o.server.freeze() : o.server.kill()); });
@@ -141,6 +153,21 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
     QVERIFY(o.activity.status().databaseUp);
     QVERIFY(o.activity.status().lastRunNormal);
     QCOMPARE(o.activity.status().mode, StationMode::Waiting);
+
+    // Every byte both front ends carried, before the outage and after the link was opened
+    // again: encrypted, no statement, password or client name can be read in it; in
+    // clear, all of them.
+    QFile record(wire);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QByteArray bytes = record.readAll();
+    const auto readable = [&bytes](const QString &text) { // as UTF-16, or in a one-byte code page
+        return bytes.contains(QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2))
+            || bytes.contains(text.toLatin1());
+    };
+    for (const QString &text : { QStringLiteral("lab_login @password = '") + DemoLims::kPasswordMainLab,
+                                 QStringLiteral("tbl_Distrib_ActiveClients"), QStringLiteral("Distrib_ActiveSamples_DelBatch"),
+                                 QStringLiteral("Zentrab_CurrApp"), QStringLiteral("Client 102") })
+        QVERIFY2(readable(text) == inClear, qPrintable(text));
 }
 
 // A server that stays away for several runs: each run ends at its first statement after

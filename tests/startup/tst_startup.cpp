@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "demo/lims/DemoLims.h"
+#include "demo/tds/DemoCertificates.h"
 
 namespace {
 
@@ -65,11 +66,12 @@ Run runStation(const QStringList &arguments, int waitMs, Screen screen = Screen:
 class OutsideLims
 {
 public:
-    bool start(const QString &lims, const QString &passwordFile)
+    bool start(const QString &lims, const QString &passwordFile, const QStringList &options = {})
     {
         m_server.start(qEnvironmentVariable("HARDCOPY_BINARY_DIR") + QStringLiteral("/demo/hardcopy-demo-server"),
-                       {QStringLiteral("--db"), lims, QStringLiteral("--tds"), QStringLiteral("--tds-user"),
-                        QStringLiteral("station"), QStringLiteral("--tds-password-file"), passwordFile});
+                       QStringList{QStringLiteral("--db"), lims, QStringLiteral("--tds"), QStringLiteral("--tds-user"),
+                                   QStringLiteral("station"), QStringLiteral("--tds-password-file"), passwordFile}
+                           + options);
         static const QRegularExpression line(QStringLiteral("tds listening on (127\\.0\\.0\\.1,[0-9]+)"));
         QByteArray out;
         QTest::qWaitFor([&] {
@@ -108,6 +110,7 @@ private slots:
     void initTestCase();
     void missingSettingsAreNamedAndEndTheStart();
     void unreachableDatabaseEndsTheStart();
+    void refusedCertificateEndsTheStartWithItsReason();
     void demoModeStartsAndKeepsRunning();
     void helpAndVersionNeedNoDisplay_data();
     void helpAndVersionNeedNoDisplay();
@@ -151,6 +154,29 @@ void tst_Startup::unreachableDatabaseEndsTheStart()
     QVERIFY(!run.errors.contains(QStringLiteral("secret"))); // the password is not echoed
 }
 
+// FreeTDS says only "Adaptive Server connection failed"; the operator is told why.
+void tst_Startup::refusedCertificateEndsTheStartWithItsReason()
+{
+    const QString lims = m_dir.filePath(QStringLiteral("refused.sqlite"));
+    QVERIFY(DemoLims::createDatabase(lims));
+    const QString passwordFile = m_dir.filePath(QStringLiteral("refused.password"));
+    writeFile(passwordFile, "s3cret-of-the-test");
+    OutsideLims outside;
+    QVERIFY(outside.start(lims, passwordFile, {QStringLiteral("--tls-certificate"), QStringLiteral("unknown-ca")}));
+    const QString ini = m_dir.filePath(QStringLiteral("refused.ini"));
+    writeFile(ini, "[Demo]\nDatabase=" + lims.toUtf8() + "\nDatabaseServer=\"" + outside.address.toUtf8()
+                       + "\"\n[Database]\nUser=station\nPassword=s3cret-of-the-test\n[Printing]\nPdfFolder="
+                       + m_dir.filePath(QStringLiteral("prints")).toUtf8() + "\n[Log]\nFile="
+                       + m_dir.filePath(QStringLiteral("e.log")).toUtf8() + "\n");
+    QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const Run run = runStation({QStringLiteral("--demo"), QStringLiteral("--config"), ini}, 60000);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(QStringLiteral("The database connection cannot be opened")), qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(QStringLiteral("the server's certificate is refused: it is not issued by a CA in ")),
+             qPrintable(run.errors));
+}
+
 void tst_Startup::demoModeStartsAndKeepsRunning()
 {
     const QString ini = m_dir.filePath(QStringLiteral("demo.ini"));
@@ -166,8 +192,11 @@ void tst_Startup::demoModeStartsAndKeepsRunning()
     QVERIFY(text.contains(QStringLiteral("station starting")));
     // The production path: FreeTDS, the laboratory's connection text, no password.
     static const QRegularExpression opened(QStringLiteral(
-        R"(database connection opened: driver libtdsodbc\.so .*\| Driver=\{SQL Server\};SERVER=127\.0\.0\.1,\d+;)"
-        R"(UID=hardcopy_demo;PWD=\*\*\*\*\*;TDS_Version=7\.4;)"));
+        R"(database connection opened: driver libtdsodbc\.so .*\| Driver=\{SQL Server\};SERVERNAME=127\.0\.0\.1,\d+;)"
+        R"(UID=hardcopy_demo;PWD=\*\*\*\*\*;Encryption=require;TDS_Version=7\.4;)"));
+    QVERIFY2(text.contains(QStringLiteral("LIMS link: encrypted (TLS1.2, the whole session); server certificate "
+                                          "verified against ")),
+             qPrintable(text));
     QVERIFY2(opened.match(text).hasMatch(), qPrintable(text));
     // One line per event of the station: the browser engine's start-up report stays out.
     static const QRegularExpression event(QStringLiteral(R"(^\d{4}-\d\d-\d\dT[\d:.]+ (info|warning|error|fatal) \S+: )"));
@@ -197,20 +226,45 @@ void tst_Startup::helpAndVersionNeedNoDisplay()
 
 void tst_Startup::checkNamesWhatIsWrong_data()
 {
-    QTest::addColumn<QStringList>("settings");  // "Section/Key=value" over the demo's settings
+    QTest::addColumn<QStringList>("settings");  // "Section/Key=value" over the demo's settings; "Lims/option=value"
+                                                // for the LIMS in another process
     QTest::addColumn<QString>("removedRow");    // a status-board row taken out of the LIMS
     QTest::addColumn<QString>("password");      // the station's, for a LIMS in another process
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("line");          // the line that says it
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
+    const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 7 checks passed");
-    QTest::newRow("outside LIMS passes") << QStringList() << QString() << QStringLiteral("s3cret-of-the-test") << 0
-                                         << QStringLiteral("all 7 checks passed");
+                                 << QStringLiteral("all 8 checks passed");
+    QTest::newRow("outside LIMS passes, encrypted and verified")
+        << QStringList() << QString() << secret << 0
+        << QStringLiteral("ok      database link: encrypted (TLS1.2, the whole session); server certificate verified "
+                          "against %2 for the host 127.0.0.1");
     QTest::newRow("wrong database password")
         << QStringList() << QString() << QStringLiteral("not-the-password") << 1
-        << QStringLiteral("FAILED  database connection: Driver={SQL Server};SERVER=%1;UID=station;PWD=*****;"
-                          "TDS_Version=7.4; did not open: [FreeTDS][SQL Server]Login failed for user 'station'.");
+        << QStringLiteral("FAILED  database connection: Driver={SQL Server};SERVERNAME=%1;UID=station;"
+                          "PWD=*****;Encryption=require;TDS_Version=7.4; did not open: [FreeTDS][SQL Server]Login failed "
+                          "for user 'station'.");
+    // The driver says "Adaptive Server connection failed" to each of these; the check
+    // says which it is.
+    QTest::newRow("server cannot encrypt") << QStringList{QStringLiteral("Lims/tls=none")} << QString() << secret << 1
+        << QStringLiteral("FAILED  database link: the server %1 cannot encrypt the link (it answers ENCRYPT_NOT_SUP), "
+                          "and [Database] Encryption = require refuses a link in clear");
+    QTest::newRow("certificate of an unknown CA")
+        << QStringList{QStringLiteral("Lims/tls-certificate=unknown-ca")} << QString() << secret << 1
+        << QStringLiteral("FAILED  database link: the server's certificate is refused: it is not issued by a CA in %2");
+    QTest::newRow("certificate for another host")
+        << QStringList{QStringLiteral("Lims/tls-certificate=wrong-host")} << QString() << secret << 1
+        << QStringLiteral("FAILED  database link: the server's certificate is refused: it is not issued for 127.0.0.1 "
+                          "(it is for CN=lims.elsewhere.invalid,O=Elsewhere)");
+    QTest::newRow("expired certificate")
+        << QStringList{QStringLiteral("Lims/tls-certificate=expired")} << QString() << secret << 1
+        << QStringLiteral("FAILED  database link: the server's certificate is refused: it expired on ");
+    QTest::newRow("encryption off, server in clear")
+        << QStringList{QStringLiteral("Lims/tls=none"), QStringLiteral("Database/Encryption=off")} << QString() << secret
+        << 0 << QStringLiteral("WARN    database link: not encrypted (the server was not asked, [Database] "
+                               "Encryption = off): statements, the operator's password and client names cross the "
+                               "network in clear");
     QTest::newRow("status-board row missing")
         << QStringList() << QStringLiteral("Zentrab_Function_US") << QString() << 1
         << QStringLiteral("FAILED  status board: rows missing in cinrg.dbo.settings: Zentrab_Function_US");
@@ -242,10 +296,17 @@ void tst_Startup::checkNamesWhatIsWrong()
     if (!removedRow.isEmpty())
         QVERIFY(DemoLims::removeBoardRow(lims, removedRow));
     OutsideLims outside;
+    QStringList limsOptions;
+    for (const QString &setting : settings.filter(QRegularExpression(QStringLiteral("^Lims/")))) {
+        limsOptions << QStringLiteral("--") + setting.section(QLatin1Char('/'), 1).section(QLatin1Char('='), 0, 0)
+                    << setting.section(QLatin1Char('='), 1);
+        settings.removeOne(setting);
+    }
+    line.replace(QStringLiteral("%2"), DemoCertificates::caFile(DemoCertificates::folderFor(lims)));
     if (!password.isEmpty()) {
         const QString passwordFile = m_dir.filePath(tag + QStringLiteral(".password"));
         writeFile(passwordFile, "s3cret-of-the-test");
-        QVERIFY(outside.start(lims, passwordFile));
+        QVERIFY(outside.start(lims, passwordFile, limsOptions));
         settings << QStringLiteral("Demo/DatabaseServer=") + outside.address << QStringLiteral("Database/User=station")
                  << QStringLiteral("Database/Password=") + password;
         line.replace(QStringLiteral("%1"), outside.address);

@@ -134,7 +134,9 @@ private:
     [[noreturn]] void shutdownStation();
 
     // Waits of the browser (dispatch/).
-    bool waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt);
+    // Steady-clock milliseconds (Clock::steadyMilliseconds) of the first request and of
+    // the page's own.
+    bool waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs);
     bool waitForRender();
     bool waitForPrintJobs();
     QString failedPageOfRequest() const;
@@ -149,6 +151,8 @@ private:
     void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();
     void stopRequest();
+    // Whole seconds until the next run on the steady clock; negative once it is due.
+    qint64 secondsToNextRun();
     bool waitForTurn(std::optional<qint64> &lastRefused);
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
@@ -190,6 +194,11 @@ private:
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
+    // The next run on the steady clock, and the dtNextRun it was armed with: a dtNextRun
+    // written since is measured from the moment it is found.
+    qint64 m_nextRunSteadyMs = 0;
+    QDateTime m_nextRunArmed;
+    qint64 m_runStartSteadyMs = 0;
     int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
     bool m_runNormal = true;

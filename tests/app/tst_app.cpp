@@ -97,6 +97,8 @@ private slots:
 
     // Schedule
     void countdownStartsTheNextRunAfterTheChosenMinutes();
+    void nextRunComesAMinuteAfterTheLastWhateverTheWallClock_data();
+    void nextRunComesAMinuteAfterTheLastWhateverTheWallClock();
     void newFrequencyRestartsTheCountdown();
     void onceOnlyWhileStoppedRunsOnceThenStops();
     void onceOnlyDuringTheCountdownStops();
@@ -470,6 +472,38 @@ void tst_App::failedReloadAtAScheduledStartWaitsForTheNextCycle()
     s.f.clock.advanceSeconds(61);
     QVERIFY(s.f.timer.fire());
     QCOMPARE(s.lims.deletedBatches.size(), 2);
+}
+
+void tst_App::nextRunComesAMinuteAfterTheLastWhateverTheWallClock_data()
+{
+    QTest::addColumn<QDateTime>("runEnd");
+    QTest::addColumn<qint64>("wallStep");
+    const QDateTime ten(QDate(2026, 3, 2), QTime(10, 0, 0));
+    const QTimeZone newYork("America/New_York");
+    QTest::newRow("set back an hour") << ten << qint64(-3600);
+    QTest::newRow("set forward an hour") << ten << qint64(3600);
+    QTest::newRow("clocks go back") << QDateTime(QDate(2026, 11, 1), QTime(1, 59, 50), newYork) << qint64(0);
+    QTest::newRow("clocks go forward") << QDateTime(QDate(2027, 3, 14), QTime(1, 59, 50), newYork) << qint64(0);
+}
+
+void tst_App::nextRunComesAMinuteAfterTheLastWhateverTheWallClock()
+{
+    QFETCH(QDateTime, runEnd);
+    QFETCH(qint64, wallStep);
+    Station s(0);
+    s.f.clock.set(runEnd);
+    s.clickStartStop(); // an empty list: the run ends at once, the next is due in a minute
+    s.f.clock.advanceSeconds(20);
+    s.f.clock.stepWall(wallStep);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.status()->text(), QStringLiteral("Services restart in.....40 sec(s)."));
+    QCOMPARE(s.w().dtNextRun, s.f.clock.now().addSecs(40)); // the wall time it is due at now
+    s.f.clock.advanceSeconds(40);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.status()->text(), QStringLiteral("Services restart in.....0 sec(s)."));
+    s.f.clock.advanceSeconds(1);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.status()->text(), QStringLiteral("Hardcopy services running in wait mode"));
 }
 
 void tst_App::countdownStartsTheNextRunAfterTheChosenMinutes()

@@ -199,6 +199,7 @@ private:
     qint64 m_nextRunSteadyMs = 0;
     QDateTime m_nextRunArmed;
     qint64 m_runStartSteadyMs = 0;
+    bool m_runCounted = false; // this run's counters were set, so iReportsDone is its own
     int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
     bool m_runNormal = true;

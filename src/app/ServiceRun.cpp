@@ -78,6 +78,7 @@ void Form_HardCopy::startRun()
     m_reofferedInRun.clear();
     m_runOutcome.clear();
     m_runNormal = true;
+    m_runCounted = false;
     report([](StationActivity &activity) {
         activity.runStarted();
         activity.setMode(StationMode::Running);
@@ -104,6 +105,7 @@ void Form_HardCopy::startRun()
         const QDateTime runStart = m_seams.clock->now();
         m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
         iReportsDone = 0;
+        m_runCounted = true;
         Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
                        DbValue::null(), DbValue::null());
         ui->cmd_ManualRestart->setEnabled(true);
@@ -274,10 +276,13 @@ void Form_HardCopy::endRun()
         Delete_Batch(sBatchId);
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);
-    const QString outcome = m_runOutcome.isEmpty() ? QStringLiteral("%1 reports processed").arg(iReportsDone)
-                                                   : m_runOutcome;
+    // A run that ended before its counters were set (nothing due, the database away)
+    // processed nothing: iReportsDone still holds the run before it.
+    const qint32 processed = m_runCounted ? iReportsDone : 0;
+    const QString outcome
+        = m_runOutcome.isEmpty() ? QStringLiteral("%1 reports processed").arg(processed) : m_runOutcome;
     report([&](StationActivity &activity) { activity.runEnded(outcome, m_runNormal); });
-    qCInfo(lcRun).noquote() << "run ended:" << iReportsDone << "reports processed;"
+    qCInfo(lcRun).noquote() << "run ended:" << processed << "reports processed;"
                             << (ui->cmd_Automation->text() == StopServices ? "waiting for the next run"
                                                                            : "services stopped");
 }

@@ -153,6 +153,8 @@ private:
     void stopRequest();
     // Whole seconds until the next run on the steady clock; negative once it is due.
     qint64 secondsToNextRun();
+    // Minutes the board's holder has been quiet (statusboard/).
+    qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
@@ -194,6 +196,10 @@ private:
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
+    // The last-update text as first read unchanged, and when (steady clock): how long the
+    // holder has been quiet in real time, whatever its stamp says.
+    QString m_lastUpdSeen;
+    qint64 m_lastUpdSeenSteadyMs = 0;
     // The next run on the steady clock, and the dtNextRun it was armed with: a dtNextRun
     // written since is measured from the moment it is found.
     qint64 m_nextRunSteadyMs = 0;

@@ -1,11 +1,12 @@
-// The clock seam in a real zone with daylight saving: the whole-second local time across
-// the night the clocks go back and the one they go forward (America/New_York, 2026-11-01
-// and 2027-03-14).
+// The clock seam in a real zone with daylight saving: the whole-second local time and the
+// age of a status-board stamp across the night the clocks go back and the one they go
+// forward (America/New_York, 2026-11-01 and 2027-03-14).
 #include <time.h>
 
 #include <QtTest>
 
 #include "platform/desktop/Clock.h"
+#include "statusboard/StatusBoardText.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ private slots:
     void initTestCase();
     void wholeSecondLocalTimeKeepsTheInstant_data();
     void wholeSecondLocalTimeKeepsTheInstant();
+    void boardStampInTheRepeatedHourIsReadAsItsWriterMeantIt_data();
+    void boardStampInTheRepeatedHourIsReadAsItsWriterMeantIt();
 };
 
 void tst_Clock::initTestCase()
@@ -52,6 +55,27 @@ void tst_Clock::wholeSecondLocalTimeKeepsTheInstant()
     QCOMPARE(now.toMSecsSinceEpoch(), instant - instant % 1000);
     QCOMPARE(now.time().toString(QStringLiteral("HH:mm:ss")), reading);
     QCOMPARE(now.offsetFromUtc(), offset);
+}
+
+void tst_Clock::boardStampInTheRepeatedHourIsReadAsItsWriterMeantIt_data()
+{
+    QTest::addColumn<QString>("stamp");
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<qint64>("minutes");
+    QTest::newRow("alive in the second 01:58") << "11/1/2026 01:58" << utc("2026-11-01T06:58:30Z") << qint64(0);
+    QTest::newRow("quiet since the first 01:55") << "11/1/2026 01:55" << utc("2026-11-01T06:10:00Z") << qint64(15);
+    QTest::newRow("just before spring forward") << "3/14/2027 01:59" << utc("2027-03-14T07:00:30Z") << qint64(1);
+    QTest::newRow("ahead of the clock") << "3/2/2026 10:30" << utc("2026-03-02T15:00:00Z") << qint64(-30);
+}
+
+void tst_Clock::boardStampInTheRepeatedHourIsReadAsItsWriterMeantIt()
+{
+    QFETCH(QString, stamp);
+    QFETCH(qint64, now);
+    QFETCH(qint64, minutes);
+    const std::optional<QDateTime> stored = parseBoardMoment(stamp);
+    QVERIFY(stored);
+    QCOMPARE(boardMinutesSince(*stored, SystemClock::wholeSecondLocalTime(now)), minutes);
 }
 
 QTEST_GUILESS_MAIN(tst_Clock)

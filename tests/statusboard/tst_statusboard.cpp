@@ -117,6 +117,8 @@ private slots:
     void boardWithoutRowsAnswersFalseAndWritesNothing();
     void takeOverNeedsTheDelayToHavePassed_data();
     void takeOverNeedsTheDelayToHavePassed();
+    void stampAheadOfTheClockAgesWhileItStaysTheSame_data();
+    void stampAheadOfTheClockAgesWhileItStaysTheSame();
     void holderHardCopyIsRefreshedOnEveryCall();
     void blanksAroundNamesAndAfterValuesAreIgnored();
     void nullCallingAppAnswersFalseWithoutDatabaseAccess();
@@ -300,6 +302,27 @@ void StatusBoardTest::takeOverNeedsTheDelayToHavePassed()
     } else {
         QCOMPARE(station.form().sCurrApp, holder);
         QVERIFY(station.updates().isEmpty());
+    }
+}
+
+void StatusBoardTest::stampAheadOfTheClockAgesWhileItStaysTheSame_data()
+{
+    QTest::addColumn<bool>("alive");
+    QTest::newRow("holder stopped before the clocks went back") << false;
+    QTest::newRow("holder alive, its clock half an hour ahead") << true;
+}
+
+// The stamp lies half an hour ahead: a holder that writes no new one is taken over once
+// the delay (15 minutes) has passed in real time, a holder that keeps writing never is.
+void StatusBoardTest::stampAheadOfTheClockAgesWhileItStaysTheSame()
+{
+    QFETCH(bool, alive);
+    BoardStation station;
+    station.fixture.clock.set(at(10, 0));
+    for (int minute = 0; minute <= 20; ++minute) {
+        station.setBoard(kAutoExport, stamp(at(10, 30 + (alive ? minute : 0))));
+        QCOMPARE(station.form().Get_CurrApp_Info(kHardCopy), !alive && minute >= 15);
+        station.fixture.clock.advanceSeconds(60);
     }
 }
 

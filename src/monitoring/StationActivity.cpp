@@ -10,6 +10,8 @@ StationActivity::StationActivity(const Clock &clock, QString version, qint64 pro
     m_status.host = std::move(host);
     m_status.started = m_clock.now();
     m_status.heartbeat = m_status.started;
+    m_status.bootId = m_clock.steadyBootId();
+    m_status.heartbeatSteadyMs = m_status.bootId.isEmpty() ? -1 : m_clock.steadyMilliseconds();
     m_status.today = m_status.started.date();
 }
 
@@ -17,6 +19,8 @@ void StationActivity::heartbeat()
 {
     rollDay();
     m_status.heartbeat = m_clock.now();
+    if (!m_status.bootId.isEmpty())
+        m_status.heartbeatSteadyMs = m_clock.steadyMilliseconds();
 }
 
 void StationActivity::setMode(StationMode mode)

@@ -7,6 +7,7 @@
 
 #include "app/StationSettings.h"
 #include "monitoring/StatusRecord.h"
+#include "platform/desktop/Clock.h"
 
 namespace {
 
@@ -114,11 +115,14 @@ StatusCheck::Result StatusCheck::unknown(const QString &why)
     return { Unknown, QStringLiteral("HARDCOPY UNKNOWN - ") + oneLine(why) };
 }
 
-StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now) const
+StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now, const SteadyReading &steady) const
 {
     const qint64 warning = qint64(m_thresholds.warningMinutes) * 60;
     const qint64 critical = qint64(m_thresholds.criticalMinutes) * 60;
-    const qint64 heartbeatAge = age(s.heartbeat, now);
+    const bool steadyAge
+        = s.heartbeatSteadyMs >= 0 && steady.milliseconds >= 0 && !s.bootId.isEmpty() && s.bootId == steady.bootId;
+    const qint64 heartbeatAge
+        = steadyAge ? qMax<qint64>(0, (steady.milliseconds - s.heartbeatSteadyMs) / 1000) : age(s.heartbeat, now);
     const qint64 databaseDown = s.databaseUp ? 0 : age(s.databaseDownSince, now);
     const qint64 printerTrouble = s.printerTrouble.isEmpty() ? 0 : age(s.printerTroubleSince, now);
     // A station that wrote its record yesterday has printed nothing today.
@@ -216,5 +220,6 @@ StatusCheck::Result StatusCheck::forStation(const QString &settingsPath, bool se
     const std::optional<StationStatus> status = record.read();
     if (!status)
         return unknown(record.errorString());
-    return StatusCheck(thresholds).check(*status, now);
+    const SystemClock clock;
+    return StatusCheck(thresholds).check(*status, now, { clock.steadyMilliseconds(), clock.steadyBootId() });
 }

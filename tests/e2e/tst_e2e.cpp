@@ -118,6 +118,7 @@ private slots:
     void failedPrintingKeepsEveryBatch_data();
     void failedPrintingKeepsEveryBatch();
     void limsFaultsDuringARunLoseNothing();
+    void wallClockSetBackDuringTheCountdownCostsNoRun();
 
     // Bad input on the way to the report server
     void endUserIdWithUrlCharactersIsPrinted();
@@ -610,6 +611,34 @@ void tst_E2E::limsFaultsDuringARunLoseNothing()
 
     QVERIFY(s.exitByKeyboard());
     QCOMPARE(s.station.exitCode(), 0);
+}
+
+// The station's wall clock alone is set back an hour 20 s into the countdown; the LIMS
+// and the report server keep the real one.
+void tst_E2E::wallClockSetBackDuringTheCountdownCostsNoRun()
+{
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    if (!s.useFakeWallClock())
+        QSKIP("libfaketime is not installed (scripts/install-deps.sh installs it).");
+    QVERIFY(s.createLims(0));
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation());
+    QVERIFY(s.loginAndStart());
+    QVERIFY2(s.waitForLog(QStringLiteral("waiting for the next run"), 120 * kSecond), "the first run did not end");
+    QElapsedTimer sinceFirstEnd;
+    sinceFirstEnd.start();
+    QTest::qWait(20 * kSecond);
+    QVERIFY(s.setWallClockOffset(-3600));
+
+    QVERIFY2(s.waitForLog(QStringLiteral("run started from wait mode"), 100 * kSecond),
+        "no run in the 100 s after the first ended");
+    QVERIFY2(sinceFirstEnd.elapsed() < 90 * kSecond, qPrintable(QString::number(sinceFirstEnd.elapsed())));
+    // The step took: the station logged the second run about an hour before the first.
+    const qint64 logged = s.logTime(QStringLiteral("waiting for the next run"))
+                              .secsTo(s.logTime(QStringLiteral("run started from wait mode")));
+    QVERIFY2(logged < -3400, qPrintable(QString::number(logged)));
+    QVERIFY(s.running());
 }
 
 void tst_E2E::endUserIdWithUrlCharactersIsPrinted()

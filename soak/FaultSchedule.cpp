@@ -30,6 +30,7 @@ const KindShape kKinds[] = {
     {FaultKind::ReportServerSlow, 30000, 120000},
     {FaultKind::ReportServerDown, 2000, 20000},
     {FaultKind::OtherApplication, 30000, 120000},
+    {FaultKind::WallClockStepped, 30000, 150000},
 };
 
 qint64 between(QRandomGenerator &random, qint64 low, qint64 high)
@@ -53,6 +54,7 @@ QString faultName(FaultKind kind)
     case FaultKind::ReportServerSlow: return QStringLiteral("report server slow");
     case FaultKind::ReportServerDown: return QStringLiteral("report server down");
     case FaultKind::OtherApplication: return QStringLiteral("other application's turn");
+    case FaultKind::WallClockStepped: return QStringLiteral("wall clock stepped");
     }
     return {};
 }
@@ -70,7 +72,10 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::CupsStopped: return FaultResource::Printer;
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown: return FaultResource::ReportServer;
-    case FaultKind::OtherApplication: return FaultResource::StatusBoard;
+    case FaultKind::OtherApplication:
+    // The station reads the board's stamps on its wall clock: a step and the other
+    // application's turn are laid apart, so that each one's recovery is judged alone.
+    case FaultKind::WallClockStepped: return FaultResource::StatusBoard;
     }
     return FaultResource::StatusBoard;
 }
@@ -83,6 +88,12 @@ QString faultText(const Fault &fault)
     case FaultKind::StatementTimeout: return QStringLiteral("%1 statement(s) time out").arg(fault.amount);
     case FaultKind::ReportServerSlow:
         return QStringLiteral("%1 for %2 s (%3 ms a page)").arg(name).arg(fault.durationMs / 1000).arg(fault.amount);
+    case FaultKind::WallClockStepped:
+        return QStringLiteral("%1 %2 h %3 for %4 s")
+            .arg(name)
+            .arg(qAbs(fault.amount) / 3600)
+            .arg(fault.amount < 0 ? QStringLiteral("back") : QStringLiteral("forward"))
+            .arg(fault.durationMs / 1000);
     default: return QStringLiteral("%1 for %2 s").arg(name).arg(fault.durationMs / 1000);
     }
 }
@@ -126,6 +137,8 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
         fault.durationMs = between(random, chosen.minMs, std::min(chosen.maxMs, lastEnd - at));
         if (chosen.kind == FaultKind::StatementTimeout)
             fault.amount = int(between(random, 1, 2));
+        else if (chosen.kind == FaultKind::WallClockStepped)
+            fault.amount = random.bounded(2) == 0 ? -3600 : 3600;
         else if (chosen.kind == FaultKind::ReportServerSlow)
             fault.amount = int(between(random, 2000, std::min<qint64>(8000, shape.pageTimeoutSeconds * 1000 / 4)));
         busyUntil[faultResource(chosen.kind)] = fault.endMs() + chosen.holdMs;

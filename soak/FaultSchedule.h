@@ -17,6 +17,7 @@ enum class FaultKind {
     ReportServerSlow, // each page answered late, within the station's page time-out
     ReportServerDown, // the report server killed, started again on its port seconds later
     OtherApplication, // the other application takes the distribution turn for a while
+    WallClockStepped, // the station's wall clock set an hour back or forward, then right again
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different
@@ -28,7 +29,8 @@ struct Fault
     FaultKind kind = FaultKind::DatabaseKilled;
     qint64 startMs = 0;    // from the soak's start
     qint64 durationMs = 0; // how long the condition lasts (0: a one-off injection)
-    int amount = 0;        // statements to time out; the report server's delay per page in ms
+    int amount = 0;        // statements to time out; the report server's delay per page in ms;
+                           // the wall clock's step in seconds
 
     qint64 endMs() const { return startMs + durationMs; }
 };

@@ -102,6 +102,10 @@ bool SoakWorld::start(QString *error)
         {QStringLiteral("Printing/CupsServer"), m_cups->socketPath()},
         {QStringLiteral("Printing/JobTimeout"), QString::number(kJobTimeoutSeconds)},
     };
+    if (!s.useFakeWallClock()) {
+        *error = QStringLiteral("libfaketime is not installed (Debian: faketime)");
+        return false;
+    }
     if (!s.startStation(settings)) {
         *error = QStringLiteral("the station did not start");
         return false;
@@ -141,6 +145,7 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         done = setBoard(QStringLiteral("Zentrab_CurrApp_CA"), kOtherApplication);
         keepOtherApplicationsTurn();
         break;
+    case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(fault.amount); break;
     }
     if (!done)
         *error = QStringLiteral("could not begin: ") + faultText(fault);
@@ -168,6 +173,7 @@ bool SoakWorld::end(const Fault &fault, QString *error)
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown: done = m_reports->restart(QStringLiteral("normal")); break;
     case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
+    case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(0); break; // the step back
     }
     if (!done && error->isEmpty())
         *error = QStringLiteral("could not end: ") + faultText(fault);

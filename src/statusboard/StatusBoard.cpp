@@ -129,7 +129,8 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
 // runs ahead) gives no age; the time the same holder and stamp have been seen unchanged,
 // on the steady clock, does: a holder that is alive writes a new stamp within the delay,
 // one that has stopped is taken over once the delay has passed in real time. The larger
-// of the two counts, so neither an hour's step nor a skewed clock moves the take-over.
+// of the two counts, so a stamp ahead no longer holds the take-over back until the wall
+// clock has caught up with it.
 qint64 Form_HardCopy::lastUpdateAge()
 {
     const qint64 steadyNow = m_seams.clock->steadyMilliseconds();

@@ -14,6 +14,7 @@ PACKAGES=(
     poppler-utils        # pdftotext: the printing tests read the text of a rendered page
     xvfb xauth
     xdotool imagemagick  # end-to-end tests: the operator's gestures, a screenshot when one fails
+    faketime             # the station under a stepped wall clock (an end-to-end test, the soak)
     libxtst-dev libx11-dev
     fonts-dejavu-core
     prometheus prometheus-node-exporter  # promtool and node_exporter check the station's metrics file

@@ -32,6 +32,7 @@ const KindShape kKinds[] = {
     {FaultKind::OtherApplication, 30000, 120000},
     {FaultKind::StateDiskFull, 20000, 90000},
     {FaultKind::StationKilled, 2000, 10000},
+    {FaultKind::WallClockStepped, 30000, 150000},
 };
 
 // A station started again logs its operator in, which needs the LIMS: no database fault
@@ -66,6 +67,7 @@ QString faultName(FaultKind kind)
     case FaultKind::OtherApplication: return QStringLiteral("other application's turn");
     case FaultKind::StateDiskFull: return QStringLiteral("state disk full");
     case FaultKind::StationKilled: return QStringLiteral("station killed");
+    case FaultKind::WallClockStepped: return QStringLiteral("wall clock stepped");
     }
     return {};
 }
@@ -83,10 +85,13 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::CupsStopped: return FaultResource::Printer;
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown: return FaultResource::ReportServer;
-    case FaultKind::OtherApplication: return FaultResource::StatusBoard;
     // A station started again on a full disk could not log its operator in.
     case FaultKind::StateDiskFull:
     case FaultKind::StationKilled: return FaultResource::Station;
+    case FaultKind::OtherApplication:
+    // The station reads the board's stamps on its wall clock: a step and the other
+    // application's turn are laid apart, so that each one's recovery is judged alone.
+    case FaultKind::WallClockStepped: return FaultResource::StatusBoard;
     }
     return FaultResource::StatusBoard;
 }
@@ -99,6 +104,12 @@ QString faultText(const Fault &fault)
     case FaultKind::StatementTimeout: return QStringLiteral("%1 statement(s) time out").arg(fault.amount);
     case FaultKind::ReportServerSlow:
         return QStringLiteral("%1 for %2 s (%3 ms a page)").arg(name).arg(fault.durationMs / 1000).arg(fault.amount);
+    case FaultKind::WallClockStepped:
+        return QStringLiteral("%1 %2 h %3 for %4 s")
+            .arg(name)
+            .arg(qAbs(fault.amount) / 3600)
+            .arg(fault.amount < 0 ? QStringLiteral("back") : QStringLiteral("forward"))
+            .arg(fault.durationMs / 1000);
     default: return QStringLiteral("%1 for %2 s").arg(name).arg(fault.durationMs / 1000);
     }
 }
@@ -144,6 +155,8 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
         fault.durationMs = between(random, chosen.minMs, std::min(chosen.maxMs, lastEnd - at));
         if (chosen.kind == FaultKind::StatementTimeout)
             fault.amount = int(between(random, 1, 2));
+        else if (chosen.kind == FaultKind::WallClockStepped)
+            fault.amount = random.bounded(2) == 0 ? -3600 : 3600;
         else if (chosen.kind == FaultKind::ReportServerSlow)
             fault.amount = int(between(random, 2000, std::min<qint64>(8000, shape.pageTimeoutSeconds * 1000 / 4)));
         for (const FaultResource resource : resourcesNeeded(chosen.kind))

@@ -19,6 +19,7 @@ enum class FaultKind {
     OtherApplication, // the other application takes the distribution turn for a while
     StateDiskFull,    // the disk of the station's log, status record and metrics fills up, then empties
     StationKilled,    // SIGKILL, as a power cut would end it; started and logged in again later
+    WallClockStepped, // the station's wall clock set an hour back or forward, then right again
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different
@@ -30,7 +31,8 @@ struct Fault
     FaultKind kind = FaultKind::DatabaseKilled;
     qint64 startMs = 0;    // from the soak's start
     qint64 durationMs = 0; // how long the condition lasts (0: a one-off injection)
-    int amount = 0;        // statements to time out; the report server's delay per page in ms
+    int amount = 0;        // statements to time out; the report server's delay per page in ms;
+                           // the wall clock's step in seconds
 
     qint64 endMs() const { return startMs + durationMs; }
 };

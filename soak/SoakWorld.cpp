@@ -108,6 +108,10 @@ bool SoakWorld::start(QString *error)
     s.limsPassword = m_database->password();
     if (mountStateDisk())
         s.logFile = m_stateDisk + QStringLiteral("/station.log");
+    if (!s.useFakeWallClock()) {
+        *error = QStringLiteral("libfaketime is not installed (Debian: faketime)");
+        return false;
+    }
     return startStation(error);
 }
 
@@ -195,6 +199,7 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         m_station->station.kill();
         done = m_station->waitForExit(30000);
         break;
+    case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(fault.amount); break;
     }
     if (!done)
         *error = QStringLiteral("could not begin: ") + faultText(fault);
@@ -232,6 +237,7 @@ bool SoakWorld::end(const Fault &fault, QString *error)
             *error = why;
         break;
     }
+    case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(0); break; // the step back
     }
     if (!done && error->isEmpty())
         *error = QStringLiteral("could not end: ") + faultText(fault);

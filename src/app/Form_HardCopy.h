@@ -137,7 +137,9 @@ private:
     [[noreturn]] void shutdownStation();
 
     // Waits of the browser (dispatch/).
-    bool waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt);
+    // Steady-clock milliseconds (Clock::steadyMilliseconds) of the first request and of
+    // the page's own.
+    bool waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs);
     bool waitForRender();
     bool waitForPrintJobs();
     QString failedPageOfRequest() const;
@@ -152,6 +154,10 @@ private:
     void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();
     void stopRequest();
+    // Whole seconds until the next run on the steady clock; negative once it is due.
+    qint64 secondsToNextRun();
+    // Minutes the board's holder has been quiet (statusboard/).
+    qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
@@ -193,6 +199,16 @@ private:
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
+    // The last-update text as first read unchanged, and when (steady clock): how long the
+    // holder has been quiet in real time, whatever its stamp says.
+    QString m_lastUpdSeen;
+    qint64 m_lastUpdSeenSteadyMs = 0;
+    // The next run on the steady clock, and the dtNextRun it was armed with: a dtNextRun
+    // written since is measured from the moment it is found.
+    qint64 m_nextRunSteadyMs = 0;
+    QDateTime m_nextRunArmed;
+    qint64 m_runStartSteadyMs = 0;
+    bool m_runCounted = false; // this run's counters were set, so iReportsDone is its own
     int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
     bool m_runNormal = true;

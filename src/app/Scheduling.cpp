@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/ServiceText.h"
+#include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Timer.h"
 #include "ui_Form_HardCopy.h"
@@ -20,8 +21,7 @@ void Form_HardCopy::Timer1_Timer()
             cmd_Automation_Click();
             return;
         }
-        // A next run that was never set is overdue.
-        const qint64 secondsLeft = dtNextRun.isValid() ? m_seams.clock->now().secsTo(dtNextRun) : -1;
+        const qint64 secondsLeft = secondsToNextRun();
         if (secondsLeft < 0) {
             Run_Services(false);
             return;
@@ -32,6 +32,32 @@ void Form_HardCopy::Timer1_Timer()
     } else if (caption == StartServices) {
         m_seams.timer->setEnabled(false);
     }
+}
+
+// The wait is measured on the steady clock, so a wall clock set back or forward, or a
+// daylight-saving change, neither delays nor hastens the run. dtNextRun stays the wall
+// time the run is due at, as the status record shows it: it follows a step of the wall
+// clock. A next run that was never set is overdue.
+qint64 Form_HardCopy::secondsToNextRun()
+{
+    if (!dtNextRun.isValid())
+        return -1;
+    const Clock &clock = *m_seams.clock;
+    const qint64 steadyNow = clock.steadyMilliseconds();
+    const QDateTime now = clock.now();
+    if (dtNextRun != m_nextRunArmed) {
+        m_nextRunSteadyMs = steadyNow + now.msecsTo(dtNextRun);
+        m_nextRunArmed = dtNextRun;
+    }
+    const qint64 leftMs = m_nextRunSteadyMs - steadyNow;
+    if (leftMs < 0)
+        return -1;
+    const QDateTime dueOnTheWall = now.addMSecs(leftMs);
+    if (qAbs(dueOnTheWall.secsTo(dtNextRun)) > 1) {
+        dtNextRun = m_nextRunArmed = dueOnTheWall.addMSecs(-dueOnTheWall.time().msec());
+        report([&](StationActivity &activity) { activity.setNextRun(dtNextRun); });
+    }
+    return leftMs / 1000;
 }
 
 void Form_HardCopy::cbo_Freq_HardCopy_Click()

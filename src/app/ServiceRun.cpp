@@ -78,6 +78,7 @@ void Form_HardCopy::startRun()
     m_reofferedInRun.clear();
     m_runOutcome.clear();
     m_runNormal = true;
+    m_runCounted = false;
     report([](StationActivity &activity) {
         activity.runStarted();
         activity.setMode(StationMode::Running);
@@ -102,7 +103,9 @@ void Form_HardCopy::startRun()
                                          : throw Failure::noCurrentRecord();
         setBarMaximum(ui->pb_BatchStatus, total.toInt32());
         const QDateTime runStart = m_seams.clock->now();
+        m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
         iReportsDone = 0;
+        m_runCounted = true;
         Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
                        DbValue::null(), DbValue::null());
         ui->cmd_ManualRestart->setEnabled(true);
@@ -243,10 +246,13 @@ void Form_HardCopy::statisticsAfterPass(const QDateTime &runStart, bool dispatch
     // row does not count the last client twice.
     if (dispatched)
         iReportsDone = checkedInt32(qint64(iReportsDone) + qint64(iClientReports));
-    const QDateTime now = m_seams.clock->now();
+    // Elapsed on the steady clock, shown from the run's wall-clock start: a step of the
+    // wall clock during the run changes neither the elapsed time nor the estimate.
+    const qint64 elapsedSeconds = (m_seams.clock->steadyMilliseconds() - m_runStartSteadyMs) / 1000;
+    const QDateTime now = runStart.addSecs(elapsedSeconds);
     DbValue remainingText;
     if (iReportsDone > 0) {
-        const double secsPerReport = double(runStart.secsTo(now)) / double(iReportsDone);
+        const double secsPerReport = double(elapsedSeconds) / double(iReportsDone);
         const double remainingReports = double(ui->pb_BatchStatus->maximum()) - double(iReportsDone);
         const double estSecs = remainingReports * secsPerReport;
         remainingText = DbValue::fromText(Get_ElapsedText(now, now.addSecs(qint64(roundHalfEven(estSecs)))));
@@ -270,10 +276,13 @@ void Form_HardCopy::endRun()
         Delete_Batch(sBatchId);
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);
-    const QString outcome = m_runOutcome.isEmpty() ? QStringLiteral("%1 reports processed").arg(iReportsDone)
-                                                   : m_runOutcome;
+    // A run that ended before its counters were set (nothing due, the database away)
+    // processed nothing: iReportsDone still holds the run before it.
+    const qint32 processed = m_runCounted ? iReportsDone : 0;
+    const QString outcome
+        = m_runOutcome.isEmpty() ? QStringLiteral("%1 reports processed").arg(processed) : m_runOutcome;
     report([&](StationActivity &activity) { activity.runEnded(outcome, m_runNormal); });
-    qCInfo(lcRun).noquote() << "run ended:" << iReportsDone << "reports processed;"
+    qCInfo(lcRun).noquote() << "run ended:" << processed << "reports processed;"
                             << (ui->cmd_Automation->text() == StopServices ? "waiting for the next run"
                                                                            : "services stopped");
 }
@@ -324,6 +333,8 @@ void Form_HardCopy::Set_Refresh_Timer(const QString &sServiceName)
         return;
     }
     dtNextRun = m_seams.clock->now().addSecs(qint64(minutes) * 60);
+    m_nextRunArmed = dtNextRun;
+    m_nextRunSteadyMs = m_seams.clock->steadyMilliseconds() + qint64(minutes) * 60000;
     m_seams.timer->setInterval(1000);
     report([&](StationActivity &activity) { activity.setNextRun(dtNextRun); });
 }

@@ -100,8 +100,10 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     WebBrowser &browser = *m_seams.browser;
     qCInfo(lcReport).noquote() << "report request:" << url;
     browser.navigate(url);
-    const QDateTime navigatedAt = m_seams.clock->now();
-    QDateTime pageRequestedAt = navigatedAt;
+    // The waits below count on the steady clock: a step of the wall clock neither
+    // times a page out early nor holds a hung one for an hour.
+    const qint64 navigatedAt = m_seams.clock->steadyMilliseconds();
+    qint64 pageRequestedAt = navigatedAt;
 
     bool ready = false;
     sBatchId.clear();
@@ -120,7 +122,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
             qCInfo(lcReport).noquote() << "follow-up request:" << followUp;
             browser.navigate(followUp);
         });
-        pageRequestedAt = m_seams.clock->now();
+        pageRequestedAt = m_seams.clock->steadyMilliseconds();
     };
 
     for (;;) {
@@ -288,7 +290,7 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     }
 }
 
-bool Form_HardCopy::waitForPage(const QDateTime &navigatedAt, const QDateTime &pageRequestedAt)
+bool Form_HardCopy::waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs)
 {
     WebBrowser &browser = *m_seams.browser;
     ui->lbl_ReadyStatus->hide();
@@ -302,10 +304,10 @@ bool Form_HardCopy::waitForPage(const QDateTime &navigatedAt, const QDateTime &p
         const int openWindows = loaded ? doEvents() : waitEvents(kPollMilliseconds);
         if (loaded || openWindows == 0 || isUnloaded())
             break;
-        const QDateTime now = m_seams.clock->now();
-        if (navigatedAt.secsTo(now) % 5 == 0)
+        const qint64 now = m_seams.clock->steadyMilliseconds();
+        if ((now - navigatedAtMs) / 1000 % 5 == 0)
             setBarValue(ui->pb_ReadyStatus, browser.readyState());
-        if (pageRequestedAt.secsTo(now) >= timeoutSeconds) {
+        if (now - pageRequestedAtMs >= qint64(timeoutSeconds) * 1000) {
             qCWarning(lcReport) << "the page did not finish loading within" << timeoutSeconds << "seconds";
             return false;
         }
@@ -322,14 +324,14 @@ bool Form_HardCopy::waitForRender()
     WebBrowser &browser = *m_seams.browser;
     const int timeoutSeconds =
         m_settings.pageLoadTimeoutSeconds > 0 ? m_settings.pageLoadTimeoutSeconds : kDefaultPageLoadTimeout;
-    const QDateTime started = m_seams.clock->now();
+    const qint64 started = m_seams.clock->steadyMilliseconds();
     while (browser.renderState() == WebBrowser::RenderState::Rendering) {
         const int openWindows = waitEvents(kPollMilliseconds);
         if (isUnloaded())
             abandonRequest("print");
         if (openWindows == 0)
             return false;
-        if (started.secsTo(m_seams.clock->now()) >= timeoutSeconds) {
+        if (m_seams.clock->steadyMilliseconds() - started >= qint64(timeoutSeconds) * 1000) {
             qCWarning(lcReport) << "the page was not rendered within" << timeoutSeconds << "seconds";
             return false;
         }
@@ -349,14 +351,14 @@ bool Form_HardCopy::waitForPrintJobs()
                            [&](const PageJob &page) { return spooler.report(page.ticket).isFinal(); });
     };
     const int jobTimeout = m_settings.jobTimeoutSeconds > 0 ? m_settings.jobTimeoutSeconds : kDefaultJobTimeout;
-    const QDateTime started = m_seams.clock->now();
+    const qint64 started = m_seams.clock->steadyMilliseconds();
     while (!allEnded()) {
         const int openWindows = waitEvents(kPollMilliseconds);
         if (isUnloaded())
             abandonRequest("print job wait");
         if (openWindows == 0)
             break;
-        if (started.secsTo(m_seams.clock->now()) >= jobTimeout + kCancelGraceSeconds) {
+        if (m_seams.clock->steadyMilliseconds() - started >= qint64(jobTimeout + kCancelGraceSeconds) * 1000) {
             qCWarning(lcReport) << "the print jobs did not end within" << jobTimeout + kCancelGraceSeconds << "seconds";
             break;
         }
@@ -391,15 +393,15 @@ void Form_HardCopy::showPrinterTrouble()
 void Form_HardCopy::pauseAfterPrint()
 {
     const qint32 reports = DbValue::fromText(lblStatsValue[4]->text()).toInt32();
-    const QDateTime end = m_seams.clock->now().addSecs(qint64(roundHalfEven(reports * 0.4)));
-    QDateTime now = m_seams.clock->now();
+    const qint64 end = m_seams.clock->steadyMilliseconds() + qint64(roundHalfEven(reports * 0.4)) * 1000;
+    qint64 now = m_seams.clock->steadyMilliseconds();
     while (now < end) {
-        const int openWindows = waitEvents(int(qMin<qint64>(kPollMilliseconds, now.msecsTo(end))));
+        const int openWindows = waitEvents(int(qMin<qint64>(kPollMilliseconds, end - now)));
         if (isUnloaded())
             abandonRequest("pause after printing");
         if (openWindows == 0)
             return;
-        now = m_seams.clock->now();
+        now = m_seams.clock->steadyMilliseconds();
     }
 }
 

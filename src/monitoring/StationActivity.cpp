@@ -10,6 +10,8 @@ StationActivity::StationActivity(const Clock &clock, QString version, qint64 pro
     m_status.host = std::move(host);
     m_status.started = m_clock.now();
     m_status.heartbeat = m_status.started;
+    m_status.bootId = m_clock.steadyBootId();
+    m_status.heartbeatSteadyMs = m_status.bootId.isEmpty() ? -1 : m_clock.steadyMilliseconds();
     m_status.today = m_status.started.date();
 }
 
@@ -17,6 +19,8 @@ void StationActivity::heartbeat()
 {
     rollDay();
     m_status.heartbeat = m_clock.now();
+    if (!m_status.bootId.isEmpty())
+        m_status.heartbeatSteadyMs = m_clock.steadyMilliseconds();
 }
 
 void StationActivity::setMode(StationMode mode)
@@ -47,6 +51,7 @@ void StationActivity::runStarted()
 {
     rollDay();
     m_status.lastRunStart = m_clock.now();
+    m_runStartSteadyMs = m_clock.steadyMilliseconds();
     m_status.lastRunEnd = QDateTime();
     m_status.lastRunOutcome.clear();
     m_status.lastRunNormal = false;
@@ -61,8 +66,10 @@ void StationActivity::runEnded(const QString &outcome, bool normal)
     m_status.lastRunEnd = now;
     m_status.lastRunOutcome = outcome;
     m_status.lastRunNormal = normal;
-    m_status.lastRunDurationSeconds
-        = m_status.lastRunStart.isValid() ? qMax<qint64>(0, m_status.lastRunStart.secsTo(now)) : 0;
+    // On the steady clock: a step of the wall clock during the run is no part of it.
+    m_status.lastRunDurationSeconds = m_status.lastRunStart.isValid()
+        ? qMax<qint64>(0, (m_clock.steadyMilliseconds() - m_runStartSteadyMs) / 1000)
+        : 0;
     // A run is a success when nothing of it needs another run: no page failed, no batch
     // was kept. One that found nothing due is a success too: the station did its part.
     const StationCounts &counts = m_status.countsSinceStart;

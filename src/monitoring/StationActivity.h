@@ -67,4 +67,5 @@ private:
     std::function<void()> m_observer;
     StationStatus m_status;
     StationCounts m_countsAtRunStart; // since-start counts when the current run began
+    qint64 m_runStartSteadyMs = 0;
 };

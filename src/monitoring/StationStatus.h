@@ -41,6 +41,10 @@ struct StationStatus
     QString host;
     QDateTime started; // when this process started
     QDateTime heartbeat; // refreshed every few seconds while the station's event loop runs
+    // The heartbeat on the machine's steady clock and the boot it counts from (none: -1
+    // and empty), so that its age is measured whatever the wall clock did since.
+    qint64 heartbeatSteadyMs = -1;
+    QString bootId;
     bool ended = false; // the station ended (Exit, or the shutdown after a failed request)
 
     StationMode mode = StationMode::Stopped;

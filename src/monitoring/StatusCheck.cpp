@@ -9,6 +9,7 @@
 #include "monitoring/StatusRecord.h"
 #include "platform/DurableFile.h"
 #include "platform/printing/PdfFolderBackend.h"
+#include "platform/desktop/Clock.h"
 
 namespace {
 
@@ -116,11 +117,14 @@ StatusCheck::Result StatusCheck::unknown(const QString &why)
     return { Unknown, QStringLiteral("HARDCOPY UNKNOWN - ") + oneLine(why) };
 }
 
-StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now) const
+StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now, const SteadyReading &steady) const
 {
     const qint64 warning = qint64(m_thresholds.warningMinutes) * 60;
     const qint64 critical = qint64(m_thresholds.criticalMinutes) * 60;
-    const qint64 heartbeatAge = age(s.heartbeat, now);
+    const bool steadyAge
+        = s.heartbeatSteadyMs >= 0 && steady.milliseconds >= 0 && !s.bootId.isEmpty() && s.bootId == steady.bootId;
+    const qint64 heartbeatAge
+        = steadyAge ? qMax<qint64>(0, (steady.milliseconds - s.heartbeatSteadyMs) / 1000) : age(s.heartbeat, now);
     const qint64 databaseDown = s.databaseUp ? 0 : age(s.databaseDownSince, now);
     const qint64 printerTrouble = s.printerTrouble.isEmpty() ? 0 : age(s.printerTroubleSince, now);
     // A station that wrote its record yesterday has printed nothing today.
@@ -234,5 +238,6 @@ StatusCheck::Result StatusCheck::forStation(const QString &settingsPath, bool se
         return unknown(record.errorString());
     StatusCheck check(thresholds);
     check.setRecordDiskFreeBytes(freeBytesAt(QFileInfo(record.path()).absolutePath()));
-    return check.check(*status, now);
+    const SystemClock clock;
+    return check.check(*status, now, { clock.steadyMilliseconds(), clock.steadyBootId() });
 }

@@ -18,6 +18,13 @@ struct StatusThresholds
     int heartbeatCriticalSeconds = 180;
 };
 
+// The checking process's reading of the machine's steady clock (see Clock).
+struct SteadyReading
+{
+    qint64 milliseconds = -1;
+    QString bootId;
+};
+
 // hardcopy-station --status: the station's state from its status record, as monitoring
 // plugins report it (Nagios, Icinga, NRPE, Zabbix): one line "HARDCOPY <STATE> - summary
 // | performance data" and the exit code 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.
@@ -41,7 +48,11 @@ public:
 
     explicit StatusCheck(Thresholds thresholds = Thresholds());
 
-    Result check(const StationStatus &status, const QDateTime &now) const;
+    // With the steady reading, the heartbeat's age is measured on the steady clock when
+    // the record was written in the same boot: a step of the wall clock then neither
+    // reports a live station as silent nor hides a hung one behind a heartbeat that
+    // seems to lie ahead.
+    Result check(const StationStatus &status, const QDateTime &now, const SteadyReading &steady = {}) const;
     static Result unknown(const QString &why);
 
     // The whole command: the settings file (settingsNamed: given with --config, so that

@@ -80,6 +80,8 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
         { QStringLiteral("host"), s.host },
         { QStringLiteral("started"), timeValue(s.started) },
         { QStringLiteral("heartbeat"), timeValue(s.heartbeat) },
+        { QStringLiteral("heartbeatSteadyMs"), s.heartbeatSteadyMs },
+        { QStringLiteral("bootId"), s.bootId },
         { QStringLiteral("ended"), s.ended },
         { QStringLiteral("mode"), stationModeName(s.mode) },
         { QStringLiteral("lab"), s.labCode },
@@ -144,6 +146,8 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.host = r.value(QStringLiteral("host")).toString();
     s.started = timeFrom(r.value(QStringLiteral("started")));
     s.heartbeat = timeFrom(r.value(QStringLiteral("heartbeat")));
+    s.heartbeatSteadyMs = r.value(QStringLiteral("heartbeatSteadyMs")).toInteger(-1);
+    s.bootId = r.value(QStringLiteral("bootId")).toString();
     s.ended = r.value(QStringLiteral("ended")).toBool();
     s.mode = stationModeFromName(r.value(QStringLiteral("mode")).toString());
     s.labCode = r.value(QStringLiteral("lab")).toString();

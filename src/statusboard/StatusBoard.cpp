@@ -2,6 +2,8 @@
 // role, when it last reported, and when another one may take the role over.
 #include "app/Form_HardCopy.h"
 
+#include <algorithm>
+
 #include "app/ServiceText.h"
 
 #include "db/dbModule.h"
@@ -99,7 +101,7 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
             // The age is measured on the full stored date and time: a holder that went
             // quiet yesterday, or just before midnight, is taken over once the delay is up.
             if (m_lastUpdAt.isValid()) {
-                const qint64 age = boardMinutesBetween(m_lastUpdAt, m_seams.clock->now());
+                const qint64 age = lastUpdateAge();
                 if (age >= delayMinutes(sDelay)) {
                     if (sCurrApp != app) {
                         qCWarning(lcBoard).noquote()
@@ -123,6 +125,24 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
     return false;
 }
 
+// A stamp ahead of this station's clock (the clocks went back, or the holder's clock
+// runs ahead) gives no age; the time the same holder and stamp have been seen unchanged,
+// on the steady clock, does: a holder that is alive writes a new stamp within the delay,
+// one that has stopped is taken over once the delay has passed in real time. The larger
+// of the two counts, so a stamp ahead no longer holds the take-over back until the wall
+// clock has caught up with it.
+qint64 Form_HardCopy::lastUpdateAge()
+{
+    const qint64 steadyNow = m_seams.clock->steadyMilliseconds();
+    const QString seen = sCurrApp + QChar(0x1F) + m_lastUpdAt.toString(Qt::ISODate);
+    if (seen != m_lastUpdSeen) {
+        m_lastUpdSeen = seen;
+        m_lastUpdSeenSteadyMs = steadyNow;
+    }
+    const qint64 stamped = boardMinutesSince(m_lastUpdAt, m_seams.clock->now());
+    return std::max(stamped, (steadyNow - m_lastUpdSeenSteadyMs) / 60000);
+}
+
 bool Form_HardCopy::Set_CurrApp_Info(const QString &callingApp)
 {
     QString statement;
@@ -139,13 +159,13 @@ bool Form_HardCopy::Set_CurrApp_Info(const QString &callingApp)
         throw Failure::typeMismatch();
 
     const qint16 delay = delayMinutes(sDelay);
-    const qint64 pingAge = boardMinutesBetween(m_lastPingAt, now);
+    const qint64 pingAge = boardMinutesSince(m_lastPingAt, now);
     if (pingAge > delay) {
         qCWarning(lcBoard).noquote() << callingApp << "claims the distribution role: the last ping is" << pingAge
                                      << "minutes old, the delay is" << sDelay;
         statement = boardClaimStatement(callingApp, timeStamp, suffix);
     } else if (callingApp != sCurrApp) {
-        const qint64 updAge = m_lastUpdAt.isValid() ? boardMinutesBetween(m_lastUpdAt, now) : 0;
+        const qint64 updAge = m_lastUpdAt.isValid() ? boardMinutesSince(m_lastUpdAt, now) : 0;
         if (m_lastUpdAt.isValid() && updAge >= delay) {
             qCWarning(lcBoard).noquote() << callingApp << "takes the distribution role over from" << sCurrApp
                                          << "- its last update is" << updAge << "minutes old, the delay is" << sDelay;

@@ -1,5 +1,7 @@
 #include "statusboard/StatusBoardText.h"
 
+#include <algorithm>
+
 #include <QLocale>
 #include <QStringList>
 
@@ -17,8 +19,10 @@ QString updateStatement(const QString &value, const QString &parameter, const QS
 
 QDateTime minuteOf(const QDateTime &moment)
 {
+    // Moved back on the instant, not built again from the reading, which in the hour
+    // repeated when the clocks go back would land on its first occurrence.
     const QTime time = moment.time();
-    return QDateTime(moment.date(), QTime(time.hour(), time.minute()), moment.timeSpec());
+    return moment.addMSecs(-(qint64(time.second()) * 1000 + time.msec()));
 }
 
 } // namespace
@@ -121,6 +125,24 @@ std::optional<QDateTime> parseBoardMoment(const QString &text)
 qint64 boardMinutesBetween(const QDateTime &from, const QDateTime &to)
 {
     return minuteOf(from).secsTo(minuteOf(to)) / 60;
+}
+
+qint64 boardMinutesSince(const QDateTime &stored, const QDateTime &now)
+{
+    std::optional<qint64> youngest;
+    std::optional<qint64> nearestAhead;
+    for (const qint64 shift : { -3600, 0, 3600 }) {
+        const QDateTime reading = stored.addSecs(shift);
+        if (reading.date() != stored.date() || reading.time().hour() != stored.time().hour()
+            || reading.time().minute() != stored.time().minute())
+            continue; // not the same local reading: no repeated hour here
+        const qint64 minutes = boardMinutesBetween(reading, now);
+        if (minutes >= 0)
+            youngest = youngest ? std::min(*youngest, minutes) : minutes;
+        else
+            nearestAhead = nearestAhead ? std::max(*nearestAhead, minutes) : minutes;
+    }
+    return youngest ? *youngest : nearestAhead.value_or(boardMinutesBetween(stored, now));
 }
 
 QString boardRightTrimBlanks(const QString &text)

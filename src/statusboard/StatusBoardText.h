@@ -46,6 +46,12 @@ std::optional<QDateTime> parseBoardMoment(const QString &text);
 // negative when `to` lies before `from`. Full dates count, so a day's change is no reset.
 qint64 boardMinutesBetween(const QDateTime &from, const QDateTime &to);
 
+// Whole minutes from a stored moment to now. A stored text carries no offset, so in the
+// hour repeated when the clocks go back it names two moments an hour apart; the one that
+// makes the update youngest without lying ahead of now counts. Negative only when every
+// reading lies ahead (the clocks were set back, or the writer's clock runs ahead).
+qint64 boardMinutesSince(const QDateTime &stored, const QDateTime &now);
+
 // Blanks (spaces only) removed at the end, or at both ends.
 QString boardRightTrimBlanks(const QString &text);
 QString boardTrimBlanks(const QString &text);

@@ -97,6 +97,8 @@ private slots:
 
     // Schedule
     void countdownStartsTheNextRunAfterTheChosenMinutes();
+    void nextRunComesAMinuteAfterTheLastWhateverTheWallClock_data();
+    void nextRunComesAMinuteAfterTheLastWhateverTheWallClock();
     void newFrequencyRestartsTheCountdown();
     void onceOnlyWhileStoppedRunsOnceThenStops();
     void onceOnlyDuringTheCountdownStops();
@@ -470,6 +472,39 @@ void tst_App::failedReloadAtAScheduledStartWaitsForTheNextCycle()
     s.f.clock.advanceSeconds(61);
     QVERIFY(s.f.timer.fire());
     QCOMPARE(s.lims.deletedBatches.size(), 2);
+}
+
+void tst_App::nextRunComesAMinuteAfterTheLastWhateverTheWallClock_data()
+{
+    QTest::addColumn<QDateTime>("runEnd");
+    QTest::addColumn<qint64>("wallStep");
+    const QDateTime ten(QDate(2026, 3, 2), QTime(10, 0, 0));
+    // Ten seconds before each change, given in UTC: a local 01:59:50 on the autumn night
+    // would be ambiguous.
+    const auto newYork = [](const char *utc) {
+        return QDateTime::fromString(QLatin1String(utc), Qt::ISODate).toTimeZone(QTimeZone("America/New_York"));
+    };
+    QTest::newRow("set back an hour") << ten << qint64(-3600);
+    QTest::newRow("set forward an hour") << ten << qint64(3600);
+    QTest::newRow("clocks go back") << newYork("2026-11-01T05:59:50Z") << qint64(0);
+    QTest::newRow("clocks go forward") << newYork("2027-03-14T06:59:50Z") << qint64(0);
+}
+
+void tst_App::nextRunComesAMinuteAfterTheLastWhateverTheWallClock()
+{
+    QFETCH(QDateTime, runEnd);
+    QFETCH(qint64, wallStep);
+    Station s(0);
+    s.f.clock.set(runEnd);
+    s.clickStartStop(); // an empty list: the run ends at once, the next is due in a minute
+    s.f.clock.advanceSeconds(20);
+    s.f.clock.stepWall(wallStep);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.status()->text(), QStringLiteral("Services restart in.....40 sec(s)."));
+    QCOMPARE(s.w().dtNextRun, s.f.clock.now().addSecs(40)); // the wall time it is due at now
+    s.f.clock.advanceSeconds(41);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.status()->text(), QStringLiteral("Hardcopy services running in wait mode"));
 }
 
 void tst_App::countdownStartsTheNextRunAfterTheChosenMinutes()

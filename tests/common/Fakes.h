@@ -30,6 +30,8 @@ public:
     void advanceSeconds(qint64 seconds);
     // Time that passes in milliseconds; the clock shows whole seconds.
     void advanceMilliseconds(qint64 milliseconds);
+    // The wall clock set (NTP, a resumed virtual machine): the steady clock stays.
+    void stepWall(qint64 seconds) { m_now = m_now.addSecs(seconds); }
 
 private:
     QDateTime m_now;

@@ -1,5 +1,6 @@
 #include "common/StationProcess.h"
 
+#include <cstdio>
 #include <utility>
 
 #include <unistd.h>
@@ -108,6 +109,37 @@ bool StationProcess::startServer(const QString &mode, bool outsideLims, quint16 
 void StationProcess::setProcessEnvironmentExtra(const QMap<QString, QString> &variables)
 {
     m_environmentExtra = variables;
+}
+
+bool StationProcess::useFakeWallClock()
+{
+    QString library;
+    for (const QString &folder : { QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime"),
+             QStringLiteral("/usr/lib/aarch64-linux-gnu/faketime"), QStringLiteral("/usr/lib/faketime") }) {
+        if (QFile::exists(folder + QStringLiteral("/libfaketime.so.1")))
+            library = folder + QStringLiteral("/libfaketime.so.1");
+    }
+    m_wallClockFile = m_dir.filePath(QStringLiteral("wall-clock-offset"));
+    if (library.isEmpty() || !setWallClockOffset(0))
+        return false;
+    m_environmentExtra.insert(QStringLiteral("LD_PRELOAD"), library);
+    m_environmentExtra.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), m_wallClockFile);
+    m_environmentExtra.insert(QStringLiteral("FAKETIME_CACHE_DURATION"), QStringLiteral("1"));
+    m_environmentExtra.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    m_environmentExtra.insert(QStringLiteral("FAKETIME_ONLY_CMDS"), QStringLiteral("hardcopy-station"));
+    return true;
+}
+
+bool StationProcess::setWallClockOffset(qint64 seconds)
+{
+    // Replaced, not rewritten, so the library never reads half a file.
+    const QString written = m_wallClockFile + QStringLiteral(".new");
+    QFile file(written);
+    const QByteArray offset = (seconds < 0 ? "" : "+") + QByteArray::number(seconds) + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(offset) != offset.size())
+        return false;
+    file.close();
+    return std::rename(QFile::encodeName(written).constData(), QFile::encodeName(m_wallClockFile).constData()) == 0;
 }
 
 bool StationProcess::startStation(QMap<QString, QString> settings)

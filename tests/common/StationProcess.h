@@ -45,6 +45,13 @@ public:
     // startStation().
     void setProcessEnvironmentExtra(const QMap<QString, QString> &variables);
 
+    // The station's wall clock under libfaketime, offset by a file that
+    // setWallClockOffset() rewrites (seen within a second). Only the station's own
+    // process is faked, and only its wall clock: the steady clocks stay the machine's, as
+    // a real step of the clock leaves them. False when libfaketime is not installed.
+    bool useFakeWallClock();
+    bool setWallClockOffset(qint64 seconds);
+
     // Writes the settings ("Section/Key" = value over the demo defaults) and starts the
     // station on the test display.
     bool startStation(QMap<QString, QString> settings = {});
@@ -101,5 +108,6 @@ public:
 private:
     QString m_display;
     QMap<QString, QString> m_environmentExtra;
+    QString m_wallClockFile;
     QTemporaryDir m_dir;
 };

@@ -131,6 +131,7 @@ private slots:
     // The station's own machine
     void killedInTheMiddleOfARunLosesNothing();
     void fullDiskDeletesNoBatchAndSaysWhy();
+    void wallClockSetBackDuringTheCountdownCostsNoRun();
 
     // Bad input on the way to the report server
     void endUserIdWithUrlCharactersIsPrinted();
@@ -725,6 +726,31 @@ void tst_E2E::fullDiskDeletesNoBatchAndSaysWhy()
     QCOMPARE(pdfPages(s.pdfFolder).size(), 4);
     QVERIFY(s.log().contains(QLatin1String("lines are missing")));
     QVERIFY(s.exitByKeyboard());
+}
+
+// The station's wall clock alone is set back an hour 20 s into the countdown; the LIMS
+// and the report server keep the real one. The second run finds nothing due.
+void tst_E2E::wallClockSetBackDuringTheCountdownCostsNoRun()
+{
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    if (!s.useFakeWallClock())
+        QSKIP("libfaketime is not installed (scripts/install-deps.sh installs it).");
+    QVERIFY(s.createLims(0)
+        && addDueClient(s.lims, 801, DemoLims::kMainLab, 2, QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0))));
+    QVERIFY(s.startServer() && s.startStation() && s.loginAndStart());
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended: 2 reports processed; waiting"), 120 * kSecond), "no first run");
+    QElapsedTimer sinceFirstEnd;
+    sinceFirstEnd.start();
+    QTest::qWait(20 * kSecond);
+    QVERIFY(s.setWallClockOffset(-3600));
+
+    QVERIFY2(s.waitForLog(QStringLiteral("run started from wait mode"), 100 * kSecond), "no run in 100 s");
+    QVERIFY2(sinceFirstEnd.elapsed() < 90 * kSecond, qPrintable(QString::number(sinceFirstEnd.elapsed())));
+    // The step took: the station logged the second run about an hour before the first.
+    const qint64 logged = s.logTime(QStringLiteral("run ended")).secsTo(s.logTime(QStringLiteral("run started"), 1));
+    QVERIFY2(logged < -3400, qPrintable(QString::number(logged)));
+    QVERIFY(s.waitForLog(QStringLiteral("run ended: 0 reports processed; waiting for the next run"), 30 * kSecond));
 }
 
 void tst_E2E::endUserIdWithUrlCharactersIsPrinted()

@@ -136,6 +136,15 @@ void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords_data()
     const Tweak shutdownPending = [](StationStatus &s, const QDateTime &) { s.shutdownPending = true; };
     const Tweak silentFor4Minutes = [](StationStatus &s, const QDateTime &now) { s.heartbeat = now.addSecs(-240); };
     const Tweak ended = [](StationStatus &s, const QDateTime &) { s.ended = true; };
+    // A heartbeat written `age` seconds ago (steady clock) before the wall clock was stepped.
+    const auto steppedSince = [](qint64 age, qint64 step) {
+        return Tweak([age, step](StationStatus &s, const QDateTime &now) {
+            const SystemClock machine;
+            s.heartbeat = now.addSecs(-age - step);
+            s.heartbeatSteadyMs = machine.steadyMilliseconds() - age * 1000;
+            s.bootId = machine.steadyBootId();
+        });
+    };
     const QStringList noArguments;
     const QByteArray defaults;
     const auto args = [](const char *option, const char *value) {
@@ -194,6 +203,11 @@ void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords_data()
                                       << "the report server could not be reached";
     QTest::newRow("heartbeat 4 min old") << silentFor4Minutes << true << defaults << noArguments << false << 2
                                          << "no heartbeat for 4 min (station gone or hung)";
+    QTest::newRow("hung 4 min, wall clock then set back an hour (the binary)")
+        << steppedSince(240, -3600) << true << defaults << noArguments << true << 2
+        << "no heartbeat for 4 min (station gone or hung)";
+    QTest::newRow("alive, wall clock set forward an hour (the binary)")
+        << steppedSince(10, 3600) << true << defaults << noArguments << true << 0 << "QVLAB waiting";
     QTest::newRow("station ended") << ended << true << defaults << noArguments << false << 2 << "the station ended at";
     QTest::newRow("no record (the binary)")
         << none << false << defaults << noArguments << true << 3 << "no status record at";

@@ -1,10 +1,14 @@
-// The status board: statement texts, the reading of the board and the take-over rule.
+// The status board: statement texts, the reading of the board and the take-over rule, in
+// a zone with daylight saving (America/New_York: back on 2026-11-01, forward on 2027-03-14).
 #include <optional>
+
+#include <time.h>
 
 #include <QtTest>
 
 #include "common/StationFixture.h"
 #include "platform/Failure.h"
+#include "platform/desktop/Clock.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -105,6 +109,7 @@ class StatusBoardTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void suffixDependsOnTheLabCodeExactly_data();
     void suffixDependsOnTheLabCodeExactly();
     void timeStampIsMonthDayYearAndTwentyFourHourTime_data();
@@ -117,6 +122,10 @@ private slots:
     void boardWithoutRowsAnswersFalseAndWritesNothing();
     void takeOverNeedsTheDelayToHavePassed_data();
     void takeOverNeedsTheDelayToHavePassed();
+    void nowKeepsTheInstantAndStampsTheirWritersMoment_data();
+    void nowKeepsTheInstantAndStampsTheirWritersMoment();
+    void stampAheadOfTheClockAgesWhileItStaysTheSame_data();
+    void stampAheadOfTheClockAgesWhileItStaysTheSame();
     void holderHardCopyIsRefreshedOnEveryCall();
     void blanksAroundNamesAndAfterValuesAreIgnored();
     void nullCallingAppAnswersFalseWithoutDatabaseAccess();
@@ -300,6 +309,63 @@ void StatusBoardTest::takeOverNeedsTheDelayToHavePassed()
     } else {
         QCOMPARE(station.form().sCurrApp, holder);
         QVERIFY(station.updates().isEmpty());
+    }
+}
+
+void StatusBoardTest::initTestCase()
+{
+    qputenv("TZ", "America/New_York");
+    tzset();
+}
+
+// The station's "now" and its reading of a stamp on the nights the clocks change.
+void StatusBoardTest::nowKeepsTheInstantAndStampsTheirWritersMoment_data()
+{
+    QTest::addColumn<QString>("instant"); // UTC
+    QTest::addColumn<int>("offsetHours");
+    QTest::addColumn<QString>("stamp");
+    QTest::addColumn<qint64>("minutes");
+    QTest::newRow("first 01:30") << "2026-11-01T05:30:00.700Z" << -4 << "11/1/2026 01:15" << qint64(15);
+    QTest::newRow("second 01:58, holder alive") << "2026-11-01T06:58:30.700Z" << -5 << "11/1/2026 01:58" << qint64(0);
+    QTest::newRow("second 01:10, quiet since the first 01:55")
+        << "2026-11-01T06:10:00.300Z" << -5 << "11/1/2026 01:55" << qint64(15);
+    QTest::newRow("01:59:59 before spring forward")
+        << "2027-03-14T06:59:59.999Z" << -5 << "3/14/2027 01:45" << qint64(14);
+    QTest::newRow("03:00:30 after it") << "2027-03-14T07:00:30.400Z" << -4 << "3/14/2027 01:59" << qint64(1);
+    QTest::newRow("stamp ahead of the clock") << "2026-03-02T15:00:00.000Z" << -5 << "3/2/2026 10:30" << qint64(-30);
+}
+
+void StatusBoardTest::nowKeepsTheInstantAndStampsTheirWritersMoment()
+{
+    QFETCH(QString, instant);
+    QFETCH(int, offsetHours);
+    QFETCH(QString, stamp);
+    QFETCH(qint64, minutes);
+    const qint64 ms = QDateTime::fromString(instant, Qt::ISODateWithMs).toMSecsSinceEpoch();
+    const QDateTime now = SystemClock::wholeSecondLocalTime(ms);
+    QCOMPARE(now.toMSecsSinceEpoch(), ms - ms % 1000);
+    QCOMPARE(now.offsetFromUtc(), offsetHours * 3600);
+    QCOMPARE(boardMinutesSince(parseBoardMoment(stamp).value(), now), minutes);
+}
+
+void StatusBoardTest::stampAheadOfTheClockAgesWhileItStaysTheSame_data()
+{
+    QTest::addColumn<bool>("alive");
+    QTest::newRow("holder stopped before the clocks went back") << false;
+    QTest::newRow("holder alive, its clock half an hour ahead") << true;
+}
+
+// The stamp lies half an hour ahead: a holder that writes no new one is taken over once
+// the delay (15 minutes) has passed in real time, a holder that keeps writing never is.
+void StatusBoardTest::stampAheadOfTheClockAgesWhileItStaysTheSame()
+{
+    QFETCH(bool, alive);
+    BoardStation station;
+    station.fixture.clock.set(at(10, 0));
+    for (int minute = 0; minute <= 20; ++minute) {
+        station.setBoard(kAutoExport, stamp(at(10, 30 + (alive ? minute : 0))));
+        QCOMPARE(station.form().Get_CurrApp_Info(kHardCopy), !alive && minute >= 15);
+        station.fixture.clock.advanceSeconds(60);
     }
 }
 

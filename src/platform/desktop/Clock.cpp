@@ -1,22 +1,33 @@
 #include "platform/desktop/Clock.h"
 
+#include <time.h>
+
 #include <QFile>
 
-SystemClock::SystemClock()
+QDateTime SystemClock::now() const
 {
-    m_steady.start();
+    return wholeSecondLocalTime(QDateTime::currentMSecsSinceEpoch());
 }
 
 qint64 SystemClock::steadyMilliseconds() const
 {
-    return m_steady.elapsed();
+    timespec reading {};
+    clock_gettime(CLOCK_BOOTTIME, &reading);
+    return qint64(reading.tv_sec) * 1000 + reading.tv_nsec / 1000000;
 }
 
-QDateTime SystemClock::now() const
+QDateTime SystemClock::wholeSecondLocalTime(qint64 msecsSinceEpoch)
 {
-    QDateTime current = QDateTime::currentDateTime();
-    current.setTime(QTime(current.time().hour(), current.time().minute(), current.time().second()));
-    return current;
+    const qint64 wholeSeconds = msecsSinceEpoch - (msecsSinceEpoch % 1000 + 1000) % 1000;
+    return QDateTime::fromMSecsSinceEpoch(wholeSeconds, Qt::LocalTime);
+}
+
+QString SystemClock::bootId()
+{
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).trimmed();
 }
 
 void pinSystemTimeZone()

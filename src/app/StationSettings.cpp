@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -50,6 +51,8 @@ QStringList StationSettings::missingRequired() const
         missing << QStringLiteral("[Database] Password");
     if (reportServer.trimmed().isEmpty())
         missing << QStringLiteral("[ReportServer] Address");
+    if (reportScheme != QLatin1String("http") && reportScheme != QLatin1String("https"))
+        missing << QStringLiteral("[ReportServer] Scheme (http or https)");
     return missing;
 }
 
@@ -84,6 +87,9 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.databasePassword = text(ini, QStringLiteral("Database/Password"));
     s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
+    s.reportScheme = text(ini, QStringLiteral("ReportServer/Scheme"), s.reportScheme).trimmed().toLower();
+    s.allowedOrigins = text(ini, QStringLiteral("ReportServer/AllowedOrigins"))
+                           .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
     s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);
     s.retryPauseCapSeconds = positive(ini, QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds);
     s.printer = text(ini, QStringLiteral("Printing/Printer"));

@@ -15,6 +15,7 @@ PACKAGES=(
     xdotool imagemagick  # end-to-end tests: the operator's gestures, a screenshot when one fails
     libxtst-dev libx11-dev
     fonts-dejavu-core
+    openssl libnss3-tools  # the HTTPS tests make a throwaway CA and trust it in an NSS database
     prometheus prometheus-node-exporter  # promtool and node_exporter check the station's metrics file
 )
 # Callers may ask for more (the package build wants dpkg-dev and lintian).

@@ -56,7 +56,7 @@ void tst_SoakSchedule::scheduleKeepsItsShape()
         }
     }
     if (minutes >= 60)
-        QCOMPARE(kinds.size(), 11);
+        QCOMPARE(kinds.size(), 12);
 }
 
 QTEST_GUILESS_MAIN(tst_SoakSchedule)

@@ -107,6 +107,24 @@ QString whyUnreached(const QWebEngineLoadingInfo &info)
     return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
 }
 
+// What a page asked for, as the log names it.
+QString resourceName(QWebEngineUrlRequestInfo::ResourceType type)
+{
+    using Info = QWebEngineUrlRequestInfo;
+    switch (type) {
+    case Info::ResourceTypeMainFrame: return QStringLiteral("page");
+    case Info::ResourceTypeSubFrame: return QStringLiteral("frame");
+    case Info::ResourceTypeStylesheet: return QStringLiteral("style sheet");
+    case Info::ResourceTypeScript: return QStringLiteral("script");
+    case Info::ResourceTypeImage: return QStringLiteral("image");
+    case Info::ResourceTypeFontResource: return QStringLiteral("font");
+    case Info::ResourceTypeFavicon: return QStringLiteral("icon");
+    case Info::ResourceTypeXhr: return QStringLiteral("fetch/XHR");
+    case Info::ResourceTypeMedia: return QStringLiteral("media");
+    default: return QStringLiteral("part (type %1)").arg(int(type));
+    }
+}
+
 // How long the page setup waits for the print system to make its printer.
 constexpr int kPrinterAnswerMs = 5000;
 
@@ -309,8 +327,7 @@ bool WebEngineBrowser::guardRequest(const QWebEngineUrlRequestInfo &info)
     if (m_origins.allows(info.requestUrl()))
         return true;
     const bool mainFrame = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
-    noteRefusal(QStringLiteral("request (resource type %1)").arg(int(info.resourceType())), info.requestUrl(),
-                mainFrame);
+    noteRefusal(resourceName(info.resourceType()), info.requestUrl(), mainFrame);
     return false;
 }
 

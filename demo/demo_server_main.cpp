@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
                                         QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
-        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms> or refuse."), QStringLiteral("mode"),
+        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms>, elsewhere:<port> or refuse."), QStringLiteral("mode"),
         QStringLiteral("normal"));
     const QCommandLineOption createOption(QStringLiteral("create"),
                                           QStringLiteral("Create the demo LIMS file afresh (replacing it)."));

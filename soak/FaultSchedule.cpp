@@ -30,6 +30,7 @@ const KindShape kKinds[] = {
     {FaultKind::ReportServerSlow, 30000, 120000},
     {FaultKind::ReportServerDown, 2000, 20000},
     {FaultKind::OtherApplication, 30000, 120000},
+    {FaultKind::ReportPageElsewhere, 30000, 120000},
 };
 
 qint64 between(QRandomGenerator &random, qint64 low, qint64 high)
@@ -53,6 +54,7 @@ QString faultName(FaultKind kind)
     case FaultKind::ReportServerSlow: return QStringLiteral("report server slow");
     case FaultKind::ReportServerDown: return QStringLiteral("report server down");
     case FaultKind::OtherApplication: return QStringLiteral("other application's turn");
+    case FaultKind::ReportPageElsewhere: return QStringLiteral("report page reaches elsewhere");
     }
     return {};
 }
@@ -69,7 +71,8 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::PrinterStuck:
     case FaultKind::CupsStopped: return FaultResource::Printer;
     case FaultKind::ReportServerSlow:
-    case FaultKind::ReportServerDown: return FaultResource::ReportServer;
+    case FaultKind::ReportServerDown:
+    case FaultKind::ReportPageElsewhere: return FaultResource::ReportServer;
     case FaultKind::OtherApplication: return FaultResource::StatusBoard;
     }
     return FaultResource::StatusBoard;

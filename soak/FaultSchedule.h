@@ -17,6 +17,7 @@ enum class FaultKind {
     ReportServerSlow, // each page answered late, within the station's page time-out
     ReportServerDown, // the report server killed, started again on its port seconds later
     OtherApplication, // the other application takes the distribution turn for a while
+    ReportPageElsewhere, // the report pages reach for a server of the soak's own, and redirect there
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different

@@ -1,6 +1,7 @@
 // The demo report server as a process of its own, for end-to-end runs of the station:
 //   hardcopy-demo-server --db PATH [--port N] [--mode MODE] [--create [--clients N]]
 //                        [--tds [--tds-port N] --tds-user U (--tds-password-file F | --tds-password P)]
+//                        [--tls-cert PEM --tls-key PEM]
 //   hardcopy-demo-server --db PATH --tds-only [--tds-port N] --tds-user U --tds-password-file F
 // Prints "listening on 127.0.0.1:<port>" once it accepts connections and serves until
 // it is killed. With --mode refuse it takes a free port, closes it again and prints
@@ -16,6 +17,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
 
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
@@ -79,8 +82,14 @@ int main(int argc, char *argv[])
                                                QStringLiteral("The login's password (visible to other users of the "
                                                               "machine; prefer --tds-password-file)."),
                                                QStringLiteral("password"));
+    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
+                                           QStringLiteral("Answer over HTTPS with this PEM certificate."),
+                                           QStringLiteral("path"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"), QStringLiteral("Its PEM private key."),
+                                          QStringLiteral("path"));
     parser.addOptions({ dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption,
-        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption });
+        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption,
+        tlsCertOption, tlsKeyOption });
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -157,6 +166,16 @@ int main(int argc, char *argv[])
     const bool refuse = mode == QLatin1String("refuse");
     if (!refuse && !server.setMode(mode))
         return fail(QStringLiteral("unknown mode %1.").arg(mode));
+    if (parser.isSet(tlsCertOption)) {
+        QFile cert(parser.value(tlsCertOption));
+        QFile key(parser.value(tlsKeyOption));
+        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("--tls-cert and --tls-key must name readable PEM files."));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(&cert));
+        tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        server.setTls(tls);
+    }
     if (!server.start(quint16(port)))
         return fail(QStringLiteral("cannot listen on 127.0.0.1:%1.").arg(port));
     if (refuse) {

@@ -33,8 +33,9 @@ namespace {
 
 // Collects every element that has an id, as getElementById would find it (the first
 // one in document order), with its value, or its text when it has no value. The time
-// origin tells which navigation produced the document, its address whose it is. Runs in the application's own
-// script world, so that the page's scripts cannot interfere.
+// origin tells which navigation produced the document, its address whose document it
+// is. Runs in the application's own script world, so that the page's scripts cannot
+// interfere.
 const char kCollectElements[] = R"JS(
 (function () {
     var seen = {};

@@ -112,6 +112,7 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
     m_page = part.arg(m_elsewhere.url({})) + QStringLiteral("<script>setTimeout(() => fetch('/done'), 300)</script>");
     m_reports.requests.clear();
     g_log.clear();
+    m_elsewhere.connections = 0;
     WebEngineBrowser browser(PrintOptions {});
     browser.navigate(m_reports.url(QStringLiteral("/report")));
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);

@@ -1,6 +1,7 @@
 // The demo report server as a process of its own, for end-to-end runs of the station:
 //   hardcopy-demo-server --db PATH [--port N] [--mode MODE] [--create [--clients N]]
 //                        [--tds [--tds-port N] --tds-user U (--tds-password-file F | --tds-password P)]
+//                        [--tls-cert PEM --tls-key PEM]
 //   hardcopy-demo-server --db PATH --tds-only [--tds-port N] --tds-user U --tds-password-file F
 // Prints "listening on 127.0.0.1:<port>" once it accepts connections and serves until
 // it is killed. With --mode refuse it takes a free port, closes it again and prints
@@ -21,6 +22,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
 
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
@@ -52,7 +55,7 @@ int main(int argc, char *argv[])
                                         QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
-        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms> or refuse."), QStringLiteral("mode"),
+        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms>, elsewhere:<port> or refuse."), QStringLiteral("mode"),
         QStringLiteral("normal"));
     const QCommandLineOption createOption(QStringLiteral("create"),
                                           QStringLiteral("Create the demo LIMS file afresh (replacing it)."));
@@ -96,9 +99,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption wireRecordOption(QStringLiteral("wire-record"),
                                               QStringLiteral("Append every byte its connections carry to this file."),
                                               QStringLiteral("path"));
+    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
+                                           QStringLiteral("Answer over HTTPS with this PEM certificate."),
+                                           QStringLiteral("path"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"), QStringLiteral("Its PEM private key."),
+                                          QStringLiteral("path"));
     parser.addOptions({ dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption,
         setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption,
-        tlsOption, certificateOption, wireRecordOption });
+        tlsOption, certificateOption, wireRecordOption, tlsCertOption, tlsKeyOption });
     parser.process(app);
 
     if (!parser.isSet(dbOption))
@@ -189,6 +197,16 @@ int main(int argc, char *argv[])
     const bool refuse = mode == QLatin1String("refuse");
     if (!refuse && !server.setMode(mode))
         return fail(QStringLiteral("unknown mode %1.").arg(mode));
+    if (parser.isSet(tlsCertOption)) {
+        QFile cert(parser.value(tlsCertOption));
+        QFile key(parser.value(tlsKeyOption));
+        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("--tls-cert and --tls-key must name readable PEM files."));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(&cert));
+        tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        server.setTls(tls);
+    }
     if (!server.start(quint16(port)))
         return fail(QStringLiteral("cannot listen on 127.0.0.1:%1.").arg(port));
     if (refuse) {

@@ -17,6 +17,7 @@ PACKAGES=(
     faketime             # the station under a stepped wall clock (an end-to-end test, the soak)
     libxtst-dev libx11-dev
     fonts-dejavu-core
+    openssl libnss3-tools  # the HTTPS tests make a throwaway CA and trust it in an NSS database
     prometheus prometheus-node-exporter  # promtool and node_exporter check the station's metrics file
 )
 # Callers may ask for more (the package build wants dpkg-dev and lintian).

@@ -33,6 +33,7 @@ const KindShape kKinds[] = {
     {FaultKind::StateDiskFull, 20000, 90000},
     {FaultKind::StationKilled, 2000, 10000},
     {FaultKind::WallClockStepped, 30000, 150000},
+    {FaultKind::ReportPageElsewhere, 30000, 120000},
 };
 
 // A station started again logs its operator in, which needs the LIMS: no database fault
@@ -68,6 +69,7 @@ QString faultName(FaultKind kind)
     case FaultKind::StateDiskFull: return QStringLiteral("state disk full");
     case FaultKind::StationKilled: return QStringLiteral("station killed");
     case FaultKind::WallClockStepped: return QStringLiteral("wall clock stepped");
+    case FaultKind::ReportPageElsewhere: return QStringLiteral("report page reaches elsewhere");
     }
     return {};
 }
@@ -84,7 +86,8 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::PrinterStuck:
     case FaultKind::CupsStopped: return FaultResource::Printer;
     case FaultKind::ReportServerSlow:
-    case FaultKind::ReportServerDown: return FaultResource::ReportServer;
+    case FaultKind::ReportServerDown:
+    case FaultKind::ReportPageElsewhere: return FaultResource::ReportServer;
     // A station started again on a full disk could not log its operator in.
     case FaultKind::StateDiskFull:
     case FaultKind::StationKilled: return FaultResource::Station;

@@ -20,6 +20,7 @@ enum class FaultKind {
     StateDiskFull,    // the disk of the station's log, status record and metrics fills up, then empties
     StationKilled,    // SIGKILL, as a power cut would end it; started and logged in again later
     WallClockStepped, // the station's wall clock set an hour back or forward, then right again
+    ReportPageElsewhere, // the report pages reach for a server of the soak's own, and redirect there
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different

@@ -486,7 +486,26 @@ QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QLis
     m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
     m_lines << loadLines() << responsivenessLines() << recoveryLine(faults, fed) << duplicateLines(faults)
             << resourceLines();
+    m_lines << elsewhereLines();
     return m_lines;
+}
+
+// While the report pages reach for another server and redirect there, the station
+// reaches only its report server, and deletes only batches that server gave it: each
+// deleted id was asked for on the report server's samples page.
+QList<PromiseBook::Line> PromiseBook::elsewhereLines() const
+{
+    int foreign = 0;
+    for (const Deletion &deletion : m_lims.deletions()) {
+        if (deletion.ok && !m_lims.batchContacts().contains(deletion.batchId.trimmed()))
+            ++foreign;
+    }
+    return {judged(QStringLiteral("The server the report pages reach for elsewhere never reached"),
+                   QStringLiteral("%1 connections").arg(m_elsewhereConnections), QStringLiteral("0"),
+                   m_elsewhereConnections == 0),
+            judged(QStringLiteral("No batch deleted whose id the report server did not give"),
+                   QStringLiteral("%1 of %2 deletions").arg(foreign).arg(m_lims.deletions().size()),
+                   QStringLiteral("none"), foreign == 0)};
 }
 
 bool PromiseBook::allKept() const

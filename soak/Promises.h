@@ -69,6 +69,8 @@ public:
     void noteSample(const StationProbe::Sample &sample) { m_samples << sample; }
     void noteStationGone(const QString &why) { m_stationGone = why; }
     void setFirstRunsEnd(const QDateTime &when) { m_firstRunsEnd = when; }
+    // Connections the server elsewhere received, before finish().
+    void noteElsewhere(int connections) { m_elsewhereConnections = connections; }
 
     QList<Line> finish(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart,
                        const QList<LaidFault> &faults);
@@ -85,6 +87,7 @@ private:
     std::optional<QDateTime> everyClientPrintedAt(const QList<FedClient> &fed) const;
     QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
     QList<Line> resourceLines() const;
+    QList<Line> elsewhereLines() const;
     int printedClients() const;
 
     const LimsLedger &m_lims;
@@ -97,6 +100,7 @@ private:
     QString m_stationGone;
     QList<StationProbe::Sample> m_samples;
     QDateTime m_firstRunsEnd;
+    int m_elsewhereConnections = 0;
     QList<Line> m_lines;
     QStringList m_recoveries; // one per stretch of trouble
 };

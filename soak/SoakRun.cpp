@@ -240,6 +240,7 @@ void SoakRun::finish()
         QThread::sleep(1);
     readEvidence();
     takeSample();
+    m_book->noteElsewhere(m_world->elsewhereConnections());
     const QList<PromiseBook::Line> lines
         = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults);
     std::printf("\nSoak: %g min, seed %u, %lld faults laid, %lld clients fed, %lld report requests; %s\n\n",

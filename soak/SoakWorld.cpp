@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QProcess>
 
+#include "ElsewhereServer.h"
 #include "ReportServerProcess.h"
 #include "common/DemoServerProcess.h"
 #include "common/PrivateCups.h"
@@ -24,6 +25,7 @@ SoakWorld::SoakWorld(const QString &display, quint32 seed)
     : m_random(seed ^ 0x5eedf00d)
     , m_station(std::make_unique<StationProcess>(display))
     , m_cups(std::make_unique<PrivateCups>())
+    , m_elsewhere(std::make_unique<ElsewhereServer>())
 {
 }
 
@@ -100,6 +102,10 @@ bool SoakWorld::start(QString *error)
     }
     if (!startCups(error))
         return false;
+    if (!m_elsewhere->start()) {
+        *error = QStringLiteral("the server elsewhere could not listen");
+        return false;
+    }
     m_firstClients = feedClients(3);
 
     StationProcess &s = *m_station;
@@ -188,6 +194,9 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         done = m_reports->restart(QStringLiteral("slow:%1").arg(fault.amount));
         break;
     case FaultKind::ReportServerDown: m_reports->kill(); done = true; break;
+    case FaultKind::ReportPageElsewhere:
+        done = m_reports->restart(QStringLiteral("elsewhere:%1").arg(m_elsewhere->port()));
+        break;
     case FaultKind::OtherApplication:
         m_otherAppUpdated = QDateTime();
         done = setBoard(QStringLiteral("Zentrab_CurrApp_CA"), kOtherApplication);
@@ -225,7 +234,8 @@ bool SoakWorld::end(const Fault &fault, QString *error)
         break;
     }
     case FaultKind::ReportServerSlow:
-    case FaultKind::ReportServerDown: done = m_reports->restart(QStringLiteral("normal")); break;
+    case FaultKind::ReportServerDown:
+    case FaultKind::ReportPageElsewhere: done = m_reports->restart(QStringLiteral("normal")); break;
     case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
     case FaultKind::StateDiskFull: done = fillStateDisk(false) || m_stateDisk.isEmpty(); break;
     case FaultKind::StationKilled: {
@@ -242,6 +252,11 @@ bool SoakWorld::end(const Fault &fault, QString *error)
     if (!done && error->isEmpty())
         *error = QStringLiteral("could not end: ") + faultText(fault);
     return done;
+}
+
+int SoakWorld::elsewhereConnections() const
+{
+    return m_elsewhere->connections();
 }
 
 bool SoakWorld::injectionTaken(const Fault &fault) const

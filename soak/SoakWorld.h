@@ -9,6 +9,7 @@
 #include "FaultSchedule.h"
 
 class DemoServerProcess;
+class ElsewhereServer;
 class PrivateCups;
 class ReportServerProcess;
 class StationProcess;
@@ -56,6 +57,8 @@ public:
     // New clients with due reports (a few samples each), some stamped with the current
     // time to the millisecond as a LIMS does. Returns their contact ids.
     QList<qint64> feedClients(int count);
+    // Connections the report pages' server elsewhere received (it must receive none).
+    int elsewhereConnections() const;
     // The clients due before the station started.
     const QList<qint64> &firstClients() const { return m_firstClients; }
 
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<DemoServerProcess> m_database;
     std::unique_ptr<ReportServerProcess> m_reports;
     std::unique_ptr<PrivateCups> m_cups;
+    std::unique_ptr<ElsewhereServer> m_elsewhere;
     qint64 m_nextContactId = 600001;
     QDateTime m_otherAppUpdated;
     QList<qint64> m_firstClients;

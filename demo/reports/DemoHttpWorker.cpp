@@ -95,7 +95,11 @@ bool DemoHttpWorker::handleRequest(const QHttpServerRequest &request, QTcpSocket
         answer.body = render(page);
     }
     QHttpServerResponder responder = makeResponder(request, socket);
-    responder.write(answer.body, answer.mimeType, answer.status);
+    if (!answer.location.isEmpty())
+        responder.write(answer.body, {{"Content-Type", answer.mimeType}, {"Location", answer.location}},
+                        QHttpServerResponder::StatusCode::Found);
+    else
+        responder.write(answer.body, answer.mimeType, answer.status);
     return true;
 }
 
@@ -189,6 +193,11 @@ DemoHttpWorker::Answer DemoHttpWorker::reportPage(const QHash<QString, QString> 
         page.notice = failure.message();
     }
     page.printType = printTypeFor(mode, page.kind);
+    if (mode.kind == Mode::Kind::Elsewhere) {
+        page.elsewhere = QStringLiteral("http://127.0.0.1:%1").arg(mode.elsewherePort);
+        if (page.kind == PageKind::Samples && page.contactId.toLongLong() % 2 == 1)
+            answer.location = (page.elsewhere + QStringLiteral("/spy-samples")).toUtf8();
+    }
     answer.body = render(page);
     return answer;
 }
@@ -202,7 +211,7 @@ DemoHttpWorker::Answer DemoHttpWorker::modePage(const QHash<QString, QString> &q
         const std::optional<Mode> mode = Mode::parse(query.value(QStringLiteral("set")));
         if (!mode) {
             answer.status = QHttpServerResponder::StatusCode::BadRequest;
-            answer.body = "unknown mode; use normal, nofinal, noelement, emptyfirst or slow:<ms>\n";
+            answer.body = "unknown mode; use normal, nofinal, noelement, emptyfirst, slow:<ms> or elsewhere:<port>\n";
             return answer;
         }
         m_state->mode = *mode;

@@ -39,6 +39,7 @@ private:
         QByteArray body;
         QByteArray mimeType = "text/html; charset=utf-8";
         QHttpServerResponder::StatusCode status = QHttpServerResponder::StatusCode::Ok;
+        QByteArray location; // set: a redirect there
     };
 
     Answer reportPage(const QHash<QString, QString> &query, const DemoReportPages::Mode &mode);

@@ -16,6 +16,12 @@ std::optional<Mode> Mode::parse(const QString &text)
         mode.kind = Kind::NoElement;
     } else if (value == QLatin1String("emptyfirst")) {
         mode.kind = Kind::EmptyFirst;
+    } else if (value.startsWith(QLatin1String("elsewhere:"))) {
+        bool ok = false;
+        mode.elsewherePort = value.mid(10).toInt(&ok);
+        if (!ok || mode.elsewherePort <= 0 || mode.elsewherePort > 65535)
+            return std::nullopt;
+        mode.kind = Kind::Elsewhere;
     } else if (value.startsWith(QLatin1String("slow:"))) {
         bool ok = false;
         const int delay = value.mid(5).toInt(&ok);
@@ -42,6 +48,8 @@ QString Mode::name() const
         return QStringLiteral("emptyfirst");
     case Kind::Slow:
         return QStringLiteral("slow:%1").arg(delayMs);
+    case Kind::Elsewhere:
+        return QStringLiteral("elsewhere:%1").arg(elsewherePort);
     }
     return {};
 }
@@ -98,6 +106,21 @@ QString title(PageKind kind)
         return QStringLiteral("Report of results");
     }
     return {};
+}
+
+// What a script slipped into a page would reach for: an image, a fetch, a script, a
+// frame of the other server and one on a local file, a new window, the icon, and on the
+// samples page a refresh to the other server.
+QString partsElsewhere(const PageData &page)
+{
+    QString parts = QStringLiteral("<img src=\"%1/spy.png\"><script src=\"%1/spy.js\"></script>\n"
+                                   "<iframe src=\"%1/spy-frame\"></iframe><iframe src=\"file:///etc/hostname\"></iframe>\n"
+                                   "<link rel=\"icon\" href=\"%1/favicon.ico\">\n"
+                                   "<script>fetch('%1/spy-fetch', {mode: 'no-cors'}); window.open('%1/spy-window');</script>\n")
+                        .arg(page.elsewhere);
+    if (page.kind != PageKind::Cover)
+        parts += QStringLiteral("<meta http-equiv=\"refresh\" content=\"0;url=%1/spy-refresh\">\n").arg(page.elsewhere);
+    return parts;
 }
 
 QString row(const QString &label, const QString &value)
@@ -164,6 +187,8 @@ QByteArray render(const PageData &page)
         }
         html += QStringLiteral("</table>\n");
     }
+    if (!page.elsewhere.isEmpty())
+        html += partsElsewhere(page);
     html += QStringLiteral("</body></html>\n");
     return html.toUtf8();
 }

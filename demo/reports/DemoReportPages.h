@@ -25,11 +25,15 @@ struct Mode
         NoElement,  // the PrintType element is left out of every page
         EmptyFirst, // the first answer has an empty print type, so the station reloads with &bid=
         Slow,       // normal pages, each after delayMs
+        Elsewhere,  // normal pages that reach for a server on 127.0.0.1:elsewherePort, as an
+                    // injected script would; the samples page of an odd contact is
+                    // redirected there, of an even one refreshes itself there
     };
     Kind kind = Kind::Normal;
     int delayMs = 0;
+    int elsewherePort = 0;
 
-    // "normal", "nofinal", "noelement", "emptyfirst" or "slow:<ms>".
+    // "normal", "nofinal", "noelement", "emptyfirst", "slow:<ms>" or "elsewhere:<port>".
     static std::optional<Mode> parse(const QString &text);
     QString name() const;
 };
@@ -70,6 +74,7 @@ struct PageData
     QString rating;
     QString frequency;
     QString notice; // shown above the table: nothing due, unknown batch...
+    QString elsewhere; // "http://127.0.0.1:<port>": the page reaches for that server
     QVector<SampleLine> samples;
     QDateTime printedAt;
 };

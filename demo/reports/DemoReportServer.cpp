@@ -24,8 +24,12 @@ bool DemoReportServer::start(quint16 port)
     if (m_thread.isRunning())
         return true;
     auto *worker = new DemoHttpWorker(m_path, m_state);
-    const quint16 listening =
-        m_thread.start(worker, [worker, port] { return worker->listen(QHostAddress::LocalHost, port); });
+    const QSslConfiguration tls = m_tls;
+    const quint16 listening = m_thread.start(worker, [worker, port, tls] {
+        if (!tls.localCertificate().isNull())
+            worker->sslSetup(tls);
+        return worker->listen(QHostAddress::LocalHost, port);
+    });
     if (listening == 0) {
         qCWarning(lcDemo) << "demo report server cannot listen on port" << port;
         return false;

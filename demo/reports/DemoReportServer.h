@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,9 @@ class DemoReportServer : public QObject
 public:
     explicit DemoReportServer(const QString &databasePath, QObject *parent = nullptr);
     ~DemoReportServer() override;
+    // From the next start() on it answers over TLS with this certificate and key, as a
+    // laboratory's report server may.
+    void setTls(const QSslConfiguration &tls) { m_tls = tls; }
     // Listens on 127.0.0.1 (port 0: a free port). Returns false when it cannot.
     bool start(quint16 port = 0);
     // Stops listening: connections to the port are refused from now on. port() and
@@ -49,6 +53,7 @@ public:
 private:
     QString m_path;
     quint16 m_port = 0;
+    QSslConfiguration m_tls;
     std::shared_ptr<DemoServerState> m_state;
     DemoServerThread m_thread;
 };

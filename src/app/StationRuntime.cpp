@@ -28,6 +28,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     printOptions.printerName = m_settings.printer;
     printOptions.pdfFolder = m_settings.pdfFolder;
     m_browser = std::make_unique<WebEngineBrowser>(printOptions);
+    m_browser->setAllowedOrigins(m_settings.allowedOrigins);
     m_spooler = std::make_unique<ThreadedSpooler>(makeSpoolBackend(m_settings), m_settings.jobTimeoutSeconds);
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -51,6 +52,8 @@ QStringList StationSettings::missingRequired() const
         missing << QStringLiteral("[Database] Password");
     if (reportServer.trimmed().isEmpty())
         missing << QStringLiteral("[ReportServer] Address");
+    if (reportScheme != QLatin1String("http") && reportScheme != QLatin1String("https"))
+        missing << QStringLiteral("[ReportServer] Scheme (http or https)");
     return missing;
 }
 
@@ -92,6 +95,9 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.checkHostName = !no.contains(text(ini, QStringLiteral("Database/CheckHostName")).trimmed().toLower());
     s.hostNameInCertificate = text(ini, QStringLiteral("Database/HostNameInCertificate")).trimmed();
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
+    s.reportScheme = text(ini, QStringLiteral("ReportServer/Scheme"), s.reportScheme).trimmed().toLower();
+    s.allowedOrigins = text(ini, QStringLiteral("ReportServer/AllowedOrigins"))
+                           .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
     s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);
     s.retryPauseCapSeconds = positive(ini, QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds);
     s.printer = text(ini, QStringLiteral("Printing/Printer"));

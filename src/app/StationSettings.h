@@ -21,6 +21,8 @@ struct StationSettings
 
     // Report web server
     QString reportServer;                // [ReportServer] Address, e.g. "reports.lab.local"
+    QString reportScheme = QStringLiteral("http"); // [ReportServer] Scheme: http or https
+    QStringList allowedOrigins;          // [ReportServer] AllowedOrigins: further origins report pages use
     int pageLoadTimeoutSeconds = 120;    // [ReportServer] PageLoadTimeout
     int retryPauseCapSeconds = 20;       // [ReportServer] RetryPauseCap: longest pause after an unreached load
 

@@ -115,6 +115,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     QString printType;
     bool everyPrintSucceeded = true;
     bool firstPageRead = false;
+    bool refusedAway = false;
     int unreachedInARow = 0;
     const int pauseCap = m_settings.retryPauseCapSeconds > 0 ? m_settings.retryPauseCapSeconds : kDefaultRetryPauseCap;
     const auto navigateFollowUp = [&](const QString &followUp) {
@@ -142,6 +143,17 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (pageLoads > kMaxPageLoads)
             failReportRequest(QStringLiteral("no final page after %1 page loads").arg(kMaxPageLoads));
         firstPageRead = true;
+
+        // The report server sent the page elsewhere: it never arrives, and another
+        // origin's page is neither read nor printed. Unlike a server that cannot be
+        // reached, asking again would only be sent the same way: the request ends here,
+        // its batch kept, and the run goes on with the next client.
+        if (const QString refused = browser.refusedReason(); !refused.isEmpty()) {
+            qCWarning(lcReport).noquote() << "report page refused:" << refused
+                                          << "- nothing more is printed for this client";
+            refusedAway = true;
+            break;
+        }
 
         // A load that found no server shows the browser's error page, which is not read:
         // a print type left from the cover page would print it as another cover. The batch
@@ -192,7 +204,8 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     });
 
     bool finalPrinted = false;
-    skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
+    if (!refusedAway)
+        skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
     // Only a batch whose pages all were printed may be deleted: every job of the request
     // must have been reported completed.
     bool jobsCompleted = false;

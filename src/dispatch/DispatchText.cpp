@@ -88,9 +88,9 @@ ReportRating reportRating(const QString &optionTag)
     return codes;
 }
 
-QString reportRequestBase(const QString &server)
+QString reportRequestBase(const QString &server, const QString &scheme)
 {
-    return QStringLiteral("http://") + server
+    return scheme + QStringLiteral("://") + server
         + QStringLiteral("/CommonFiles/reports/RPT_LBX_Distrib.asp?wui=") + QStringLiteral("KOVANE_40527");
 }
 
@@ -122,7 +122,7 @@ QString reportRequestUrl(const ReportRequestValues &values)
         + QStringLiteral("&dt=HARD_COPY") + QStringLiteral("&setFrequency=") + urlValue(values.frequency);
     if (values.print)
         query += QStringLiteral("&cb=Y");
-    return reportRequestBase(values.server) + query;
+    return reportRequestBase(values.server, values.scheme) + query;
 }
 
 QString batchPageUrl(const QString &requestUrl, const QString &batchId)

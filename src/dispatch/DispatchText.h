@@ -47,6 +47,7 @@ ReportRating reportRating(const QString &optionTag);
 struct ReportRequestValues
 {
     QString server;      // the report web server's address
+    QString scheme = QStringLiteral("http"); // or "https"
     QString labCode;
     QString endUserId;   // as read; trailing blanks and "&" are dealt with here
     QString contactId;
@@ -56,7 +57,7 @@ struct ReportRequestValues
     QString frequency;   // the text of the frequency list
     bool print = false;  // the print switch
 };
-QString reportRequestBase(const QString &server);
+QString reportRequestBase(const QString &server, const QString &scheme = QStringLiteral("http"));
 // A value as it goes into the report request address.
 QString urlValue(const QString &value);
 QString reportRequestUrl(const ReportRequestValues &values);

@@ -1,27 +1,34 @@
 #include "PageServer.h"
 
 #include <QPointer>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 PageServer::PageServer(QObject *parent)
     : QObject(parent)
 {
-    handler = [](const QByteArray &) { return Reply{404, {}, 0}; };
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection())
-            serve(socket);
-    });
+    handler = [](const QByteArray &) { return Reply{404, {}, 0, {}}; };
 }
 
-bool PageServer::start()
+bool PageServer::start(const QSslConfiguration &tls)
 {
-    return m_server.listen(QHostAddress::LocalHost);
+    auto *server = tls.localCertificate().isNull() ? new QTcpServer(this) : new QSslServer(this);
+    if (auto *sslServer = qobject_cast<QSslServer *>(server))
+        sslServer->setSslConfiguration(tls);
+    connect(server, &QTcpServer::newConnection, this, [this] { ++connections; });
+    connect(server, &QTcpServer::pendingConnectionAvailable, this, [this, server] {
+        while (QTcpSocket *socket = server->nextPendingConnection())
+            serve(socket);
+    });
+    m_server = server;
+    m_scheme = tls.localCertificate().isNull() ? QStringLiteral("http") : QStringLiteral("https");
+    return server->listen(QHostAddress::LocalHost);
 }
 
 QString PageServer::url(const QString &pathAndQuery) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(pathAndQuery);
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_scheme).arg(m_server->serverPort()).arg(pathAndQuery);
 }
 
 void PageServer::serve(QTcpSocket *socket)
@@ -48,6 +55,7 @@ void PageServer::serve(QTcpSocket *socket)
             }
             QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
             head += "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\n";
+            head += reply.headers;
             head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
             alive->write(head + reply.body);
             alive->disconnectFromHost();

@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTcpServer>
+
+class QTcpSocket;
 
 // A small HTTP server on the loopback address that answers each request from a handler,
 // optionally late, so that tests can race navigations against slow pages.
@@ -19,15 +22,18 @@ public:
         int status = 200;   // 0: the connection is closed without an answer
         QByteArray body;
         int delayMs = 0;
+        QByteArray headers; // further header lines, each ending in "\r\n"
     };
 
     explicit PageServer(QObject *parent = nullptr);
-    bool start();
+    // With a certificate and key in tls it answers over TLS, and url() says https.
+    bool start(const QSslConfiguration &tls = {});
     QString url(const QString &pathAndQuery) const;
 
     // Path and query of the request -> the reply.
     std::function<Reply(const QByteArray &target)> handler;
     QList<QByteArray> requests;
+    int connections = 0; // accepted, whether a request followed or not
 
     // A page carrying the report server's hidden inputs.
     static QByteArray reportPage(const QString &batchId, const QString &printType, const QString &extra = {});
@@ -39,6 +45,7 @@ signals:
     void replyDue(const QByteArray &target);
 
 private:
-    void serve(class QTcpSocket *socket);
-    QTcpServer m_server;
+    void serve(QTcpSocket *socket);
+    QTcpServer *m_server = nullptr;
+    QString m_scheme;
 };

@@ -94,6 +94,7 @@ struct FakePage
     bool completes = true;            // false: the page never finishes loading
     int eventsUntilLoaded = 1;        // event-processing calls until ready state 4
     QString unreachable;              // set: the server was not reached, for this reason
+    QString refused;                  // set: the page was sent to another origin and refused
 };
 
 // The browser and the printer behind it: pages render at the next event processing, and
@@ -107,6 +108,7 @@ public:
     int readyState() const override { return m_readyState; }
     QString elementValue(const QString &id) const override;
     QString unreachableReason() const override { return m_hasDocument ? m_current.unreachable : QString(); }
+    QString refusedReason() const override { return m_hasDocument ? m_current.refused : QString(); }
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override;

@@ -487,13 +487,16 @@ void tst_Db::missingSettingsAreNamed()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Database]\nServer=sqlhost,1433\nUser=station\n[ReportServer]\nPageLoadTimeout=30\n");
+        file.write("[Database]\nServer=sqlhost,1433\nUser=station\n[ReportServer]\nPageLoadTimeout=30\nScheme=FTP\n"
+                   "AllowedOrigins=https://cdn.lab, http://fonts.lab:81\n");
     }
     StationSettings s = loadStationSettings(path);
     QCOMPARE(s.databaseServer, QStringLiteral("sqlhost,1433")); // not split at the comma
     QCOMPARE(s.odbcDriver, QStringLiteral("SQL Server"));
     QCOMPARE(s.pageLoadTimeoutSeconds, 30);
-    QCOMPARE(s.missingRequired(), QStringList({QStringLiteral("[Database] Password"), QStringLiteral("[ReportServer] Address")}));
+    QCOMPARE(s.allowedOrigins, QStringList({QStringLiteral("https://cdn.lab"), QStringLiteral("http://fonts.lab:81")}));
+    QCOMPARE(s.missingRequired(), QStringList({QStringLiteral("[Database] Password"), QStringLiteral("[ReportServer] Address"),
+                                               QStringLiteral("[ReportServer] Scheme (http or https)")}));
     s.demo = true;
     QVERIFY(s.missingRequired().isEmpty());
 }

@@ -133,6 +133,7 @@ private slots:
     void statusStatementJoinsItsPieces();
     void reportUrlCarriesTheQueryKeysInOrder_data();
     void reportUrlCarriesTheQueryKeysInOrder();
+    void httpsReportServerChangesOnlyTheScheme();
     void urlValuesCannotCutTheQuery_data();
     void urlValuesCannotCutTheQuery();
 
@@ -351,6 +352,15 @@ void tst_Dispatch::reportUrlCarriesTheQueryKeysInOrder()
     values.frequency = frequency;
     values.print = print;
     QCOMPARE(reportRequestUrl(values), kBase + query);
+}
+
+void tst_Dispatch::httpsReportServerChangesOnlyTheScheme()
+{
+    ReportRequestValues values;
+    values.server = QStringLiteral("reports.test");
+    values.scheme = QStringLiteral("https");
+    values.labCode = QStringLiteral("AB");
+    QVERIFY(reportRequestUrl(values).startsWith(QStringLiteral("https") + kBase.mid(4) + QStringLiteral("&labCode=AB&")));
 }
 
 void tst_Dispatch::urlValuesCannotCutTheQuery_data()

@@ -31,6 +31,9 @@ private slots:
     void printerFaultKeepsTheBatchUntilItIsPrinted_data();
     void printerFaultKeepsTheBatchUntilItIsPrinted();
 
+    // The report server
+    void pageSentElsewhereKeepsItsBatchAndTheRunGoesOn();
+
     // The other application
     void otherApplicationTakingTheTurnStopsDispatching_data();
     void otherApplicationTakingTheTurnStopsDispatching();
@@ -207,6 +210,37 @@ void tst_Faults::printerFaultKeepsTheBatchUntilItIsPrinted()
     QVERIFY2(station.runUntilEverythingIsPrinted(1), "the next run did not print the kept batches");
     QCOMPARE(station.lossReport(), QString());
     QVERIFY(station.f.messages.shown.isEmpty());
+}
+
+// The report server redirects a samples page to another origin, which the browser
+// refuses: no failure message and no shutdown, the batch stays due, the other clients
+// are served, and the next run prints it once the server behaves.
+void tst_Faults::pageSentElsewhereKeepsItsBatchAndTheRunGoesOn()
+{
+    DemoStation station(freshLims());
+    station.load();
+    station.login();
+    bool elsewhere = true;
+    station.browser.server = [&](const QString &url) {
+        if (elsewhere && url.contains(QLatin1String("&cid=102&")) && url.contains(QLatin1String("&pt=SAMPLES"))) {
+            FakePage refused;
+            refused.refused = QStringLiteral("http://127.0.0.1:9/spy is of another origin than the report server");
+            return refused;
+        }
+        return station.pages(url);
+    };
+    station.clickStartStop();
+
+    QVERIFY(station.f.messages.shown.isEmpty());
+    QVERIFY2(station.waiting(), "the run did not end in wait mode");
+    QCOMPARE(station.lossReport(), QString());
+    QCOMPARE(deletedBatchIds(station.path).size(), 2);
+    for (const DemoLims::SampleInfo &sample : DemoLims::samples(station.path)) {
+        if (sample.contactId == 102 && sample.distributionType == QLatin1String("HARD_COPY"))
+            QCOMPARE(sample.status, QStringLiteral("DUE"));
+    }
+    elsewhere = false;
+    QVERIFY2(station.runUntilEverythingIsPrinted(1), "the next run did not print the kept batch");
 }
 
 void tst_Faults::otherApplicationTakingTheTurnStopsDispatching_data()

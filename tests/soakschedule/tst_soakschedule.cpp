@@ -56,7 +56,7 @@ void tst_SoakSchedule::scheduleKeepsItsShape()
         }
     }
     if (minutes >= 60)
-        QCOMPARE(kinds.size(), 14);
+        QCOMPARE(kinds.size(), 15);
 }
 
 QTEST_GUILESS_MAIN(tst_SoakSchedule)

@@ -25,6 +25,10 @@ public:
     // words it ("connection refused", "host name not found"); the document is then the
     // browser's own error page. Empty when the server answered, even with an HTTP error.
     virtual QString unreachableReason() const = 0;
+    // Once the ready state is 4: why the page this navigation asked for was refused (the
+    // report server sent it to another origin), with the address refused. Nothing of the
+    // document is then read. Empty when the document is the report server's.
+    virtual QString refusedReason() const { return {}; }
 
     // Renders the loaded document as a vector PDF (text kept as text, fonts embedded)
     // with the page setup; returns at once. renderState() says when renderedPdf() holds

@@ -16,23 +16,29 @@
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
+#include <QWebEngineCertificateError>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
 #include "platform/DurableFile.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
+#include "platform/browser/OriginInterceptor.h"
+#include "platform/browser/StationWebPage.h"
 
 namespace {
 
 // Collects every element that has an id, as getElementById would find it (the first
 // one in document order), with its value, or its text when it has no value. The time
-// origin tells which navigation produced the document. Runs in the application's own
-// script world, so that the page's scripts cannot interfere.
+// origin tells which navigation produced the document, its address whose document it
+// is. Runs in the application's own script world, so that the page's scripts cannot
+// interfere.
 const char kCollectElements[] = R"JS(
 (function () {
     var seen = {};
@@ -45,7 +51,7 @@ const char kCollectElements[] = R"JS(
         seen['#' + e.id] = true;
         pairs.push([e.id, typeof e.value === 'string' ? e.value : e.textContent]);
     }
-    return { elements: pairs, timeOrigin: performance.timeOrigin };
+    return { elements: pairs, timeOrigin: performance.timeOrigin, url: location.href };
 })()
 )JS";
 
@@ -79,6 +85,10 @@ QString whyUnreached(const QWebEngineLoadingInfo &info)
     const int code = info.errorCode();
     const bool unreachable = info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain
                              || info.errorDomain() == QWebEngineLoadingInfo::DnsErrorDomain || code == kEmptyResponse;
+    // A server whose certificate was refused is not the report server as far as the
+    // station can tell: it is not reached either.
+    if (info.errorDomain() == QWebEngineLoadingInfo::CertificateErrorDomain)
+        return QStringLiteral("certificate refused: ") + info.errorString();
     if (!unreachable)
         return {};
     switch (code) {
@@ -101,32 +111,26 @@ QString whyUnreached(const QWebEngineLoadingInfo &info)
     return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
 }
 
+// What a page asked for, as the log names it.
+QString resourceName(QWebEngineUrlRequestInfo::ResourceType type)
+{
+    using Info = QWebEngineUrlRequestInfo;
+    switch (type) {
+    case Info::ResourceTypeMainFrame: return QStringLiteral("page");
+    case Info::ResourceTypeSubFrame: return QStringLiteral("frame");
+    case Info::ResourceTypeStylesheet: return QStringLiteral("style sheet");
+    case Info::ResourceTypeScript: return QStringLiteral("script");
+    case Info::ResourceTypeImage: return QStringLiteral("image");
+    case Info::ResourceTypeFontResource: return QStringLiteral("font");
+    case Info::ResourceTypeFavicon: return QStringLiteral("icon");
+    case Info::ResourceTypeXhr: return QStringLiteral("fetch/XHR");
+    case Info::ResourceTypeMedia: return QStringLiteral("media");
+    default: return QStringLiteral("part (type %1)").arg(int(type));
+    }
+}
+
 // How long the page setup waits for the print system to make its printer.
 constexpr int kPrinterAnswerMs = 5000;
-
-// An unattended station must never stop at a page's own dialog: alerts, confirmations
-// and prompts are logged and answered as dismissed.
-class StationPage : public QWebEnginePage
-{
-public:
-    using QWebEnginePage::QWebEnginePage;
-
-protected:
-    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override
-    {
-        qCWarning(lcReport).noquote() << "page alert dismissed:" << securityOrigin.toString() << msg;
-    }
-    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override
-    {
-        qCWarning(lcReport).noquote() << "page confirmation dismissed:" << securityOrigin.toString() << msg;
-        return false;
-    }
-    bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &, QString *) override
-    {
-        qCWarning(lcReport).noquote() << "page prompt dismissed:" << securityOrigin.toString() << msg;
-        return false;
-    }
-};
 
 QString orientationName(QPageLayout::Orientation orientation)
 {
@@ -148,9 +152,14 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     // megabytes. Set before the first page, as the profile's network is made with it.
     QWebEngineProfile::defaultProfile()->setHttpCacheType(QWebEngineProfile::NoCache);
     m_view = new QWebEngineView;
-    m_view->setPage(new StationPage(m_view));
-    QWebEnginePage *page = m_view->page();
+    auto *page = new StationWebPage([this](const QUrl &url, bool isMainFrame) { return guardNavigation(url, isMainFrame); },
+                                    m_view);
+    // The page does not own its interceptor; as the page's child it goes with the page.
+    page->setUrlRequestInterceptor(
+        new OriginInterceptor([this](const QWebEngineUrlRequestInfo &info) { return guardRequest(info); }, page));
+    m_view->setPage(page);
     QObject *context = m_context.get();
+    connectRefusals(page->profile());
 
     m_staleGrace = new QTimer(context);
     m_staleGrace->setSingleShot(true);
@@ -188,7 +197,12 @@ void WebEngineBrowser::navigate(const QString &url)
     m_hasDocument = false;
     m_elements.clear();
     m_unreachable.clear();
+    m_refused.clear();
+    m_mainFrameRefusal.clear();
+    m_refusalsLogged.clear();
     m_pageUrl = url;
+    // The report server is whoever the station asks for its report page.
+    m_origins.setReportServer(QUrl(url));
     qCDebug(lcReport).noquote() << "navigate" << url;
     // The station never goes back: the history would only grow with every page.
     m_view->history()->clear();
@@ -270,6 +284,16 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
     const double timeOrigin = map.value(QStringLiteral("timeOrigin")).toDouble(&originKnown);
     const bool olderThanNavigation = originKnown && std::isfinite(timeOrigin)
                                      && timeOrigin < double(m_navigatedAtMs) - kClockSlackMs;
+    // Nothing of a document of another origin is believed, the engine's error pages
+    // included. When the page asked for was refused, the document shown is an older one
+    // or none: the page never arrived.
+    const bool reportServers = m_origins.allows(QUrl(map.value(QStringLiteral("url")).toString()));
+    if (!reportServers)
+        elements.clear();
+    if (!m_mainFrameRefusal.isEmpty() && (olderThanNavigation || !reportServers)) {
+        completeDocument({}, {}, m_mainFrameRefusal);
+        return;
+    }
     if (olderThanNavigation && m_readyState < 4) {
         qCDebug(lcReport) << "finish still shows the replaced page; waiting for the newer load";
         m_staleElements = elements;
@@ -280,13 +304,74 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
     completeDocument(elements, m_finishedUnreachable);
 }
 
-void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements, const QString &unreachable)
+void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements, const QString &unreachable,
+                                        const QString &refused)
 {
     m_staleGrace->stop();
     m_elements = elements;
     m_unreachable = unreachable;
+    m_refused = refused;
     m_hasDocument = true;
     m_readyState = 4;
+}
+
+bool WebEngineBrowser::guardNavigation(const QUrl &url, bool isMainFrame)
+{
+    if (m_origins.allows(url))
+        return true;
+    // A frame's empty document belongs to the page that made it.
+    if (!isMainFrame && url.scheme() == QLatin1String("about"))
+        return true;
+    noteRefusal(isMainFrame ? QStringLiteral("navigation") : QStringLiteral("frame navigation"), url, isMainFrame);
+    return false;
+}
+
+bool WebEngineBrowser::guardRequest(const QWebEngineUrlRequestInfo &info)
+{
+    if (m_origins.allows(info.requestUrl()))
+        return true;
+    const bool mainFrame = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
+    noteRefusal(resourceName(info.resourceType()), info.requestUrl(), mainFrame);
+    return false;
+}
+
+void WebEngineBrowser::noteRefusal(const QString &what, const QUrl &url, bool isMainFrame)
+{
+    const QString reason = m_origins.refusal(url);
+    if (isMainFrame && m_mainFrameRefusal.isEmpty())
+        m_mainFrameRefusal = reason;
+    // A page may ask again and again: each address is logged once per report page, and
+    // a page's flood of addresses only so far.
+    constexpr qsizetype kLoggedAddresses = 20;
+    const QString address = url.toString(QUrl::RemoveUserInfo);
+    if (m_refusalsLogged.contains(address) || m_refusalsLogged.size() > kLoggedAddresses)
+        return;
+    m_refusalsLogged << address;
+    if (m_refusalsLogged.size() > kLoggedAddresses)
+        qCWarning(lcReport).noquote() << "further refusals of this page are not logged | page:" << m_pageUrl;
+    else
+        qCWarning(lcReport).noquote() << "refused" << what << ":" << reason << "| page:" << m_pageUrl;
+}
+
+// What the engine asks of the profile and the page beyond navigations: a download is
+// cancelled, a certificate error refused, both logged with the engine's words.
+void WebEngineBrowser::connectRefusals(QWebEngineProfile *profile)
+{
+    QObject *context = m_context.get();
+    QWebEnginePage *page = m_view->page();
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, context,
+                     [page](QWebEngineDownloadRequest *download) {
+                         if (download->page() != page)
+                             return;
+                         qCWarning(lcReport).noquote() << "download cancelled:" << download->url().toString();
+                         download->cancel();
+                     });
+    QObject::connect(page, &QWebEnginePage::certificateError, context, [](const QWebEngineCertificateError &error) {
+        qCWarning(lcReport).noquote() << "certificate refused:" << error.url().toString() << "-"
+                                      << error.description();
+        QWebEngineCertificateError refused = error;
+        refused.rejectCertificate();
+    });
 }
 
 void WebEngineBrowser::onRenderProcessTerminated(int exitCode)

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "platform/browser/OriginPolicy.h"
 #include "platform/browser/WebBrowser.h"
 
 class QObject;
@@ -15,6 +16,7 @@ class QPrinter;
 class QTimer;
 class QVariant;
 class QWebEngineLoadingInfo;
+class QWebEngineUrlRequestInfo;
 class QWebEngineView;
 
 // Where the printed pages go, so that the page setup offers that printer's paper.
@@ -26,6 +28,11 @@ struct PrintOptions
 };
 
 // WebBrowser1: Qt WebEngine behind the browser seam.
+//
+// The browser reaches the report server only: the origin of the address navigate() is
+// given, and the further origins of setAllowedOrigins(). Every other navigation and
+// every request for another origin's parts is refused before it leaves the station, and
+// a document of another origin is never read.
 //
 // Everything is driven by the view's signals; nothing here waits. The ready state reaches
 // 4 only once the values of the loaded document's elements have been collected, so that
@@ -39,12 +46,16 @@ public:
     int readyState() const override;
     QString elementValue(const QString &id) const override;
     QString unreachableReason() const override { return m_unreachable; }
+    QString refusedReason() const override { return m_refused; }
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override { return m_renderedPdf; }
     QString renderError() const override { return m_renderError; }
     void pageSetup() override;
     QWidget *widget() override;
+
+    // Origins a report page may use besides the report server's ("https://cdn.lab.local").
+    void setAllowedOrigins(const QStringList &origins) { m_origins.setExtraOrigins(origins); }
 
     // The page setup chosen by the operator, kept in the user's settings (group
     // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
@@ -66,7 +77,12 @@ private:
     void onLoadFinished(bool ok);
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
-    void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable);
+    void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable,
+                          const QString &refused = {});
+    bool guardNavigation(const QUrl &url, bool isMainFrame);
+    bool guardRequest(const QWebEngineUrlRequestInfo &info);
+    void noteRefusal(const QString &what, const QUrl &url, bool isMainFrame);
+    void connectRefusals(class QWebEngineProfile *profile);
     void onRenderProcessTerminated(int exitCode);
 
     static std::shared_ptr<QPrinter> makePdfPrinter();
@@ -90,6 +106,11 @@ private:
     QString m_staleUnreachable;
     QString m_unreachable;         // of the completed document
     QString m_pageUrl;
+
+    OriginPolicy m_origins;
+    QString m_mainFrameRefusal;    // the first main-frame address refused since navigate()
+    QString m_refused;             // of the completed document
+    QStringList m_refusalsLogged;  // since navigate(): each address is logged once
 
     quint64 m_renderJobs = 0;      // one per renderPdf() that started
     bool m_rendering = false;      // a rendering has not reported its result yet

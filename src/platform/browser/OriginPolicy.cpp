@@ -1,0 +1,53 @@
+#include "platform/browser/OriginPolicy.h"
+
+#include "platform/Log.h"
+
+QString OriginPolicy::originOf(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    int port = -1;
+    if (scheme == QLatin1String("http"))
+        port = url.port(80);
+    else if (scheme == QLatin1String("https"))
+        port = url.port(443);
+    else
+        return {};
+    return QStringLiteral("%1://%2:%3").arg(scheme, url.host().toLower()).arg(port);
+}
+
+void OriginPolicy::setExtraOrigins(const QStringList &origins)
+{
+    m_extraOrigins.clear();
+    for (const QString &entry : origins) {
+        const QString origin = originOf(QUrl(entry.trimmed()));
+        if (origin.isEmpty())
+            qCWarning(lcReport).noquote() << "allowed origin ignored: it names no http or https origin:" << entry;
+        else
+            m_extraOrigins << origin;
+    }
+}
+
+void OriginPolicy::setReportServer(const QUrl &address)
+{
+    m_reportOrigin = originOf(address);
+}
+
+bool OriginPolicy::allows(const QUrl &url) const
+{
+    const QString origin = originOf(url);
+    if (origin.isEmpty())
+        return false;
+    return origin == m_reportOrigin || m_extraOrigins.contains(origin);
+}
+
+QString OriginPolicy::refusal(const QUrl &url) const
+{
+    if (allows(url))
+        return {};
+    const QString shown = url.toDisplayString(QUrl::RemoveUserInfo).left(200);
+    if (originOf(url).isEmpty())
+        return QStringLiteral("%1 is not a web address of the report server (%2)").arg(shown, m_reportOrigin);
+    return QStringLiteral("%1 is of another origin than the report server (%2)").arg(shown, m_reportOrigin);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// The origins (scheme, host and port) the station's browser may reach: the report
+// server's, which is that of the report request, and the few an installation names for
+// its report pages. Everything else is refused, for navigations and for a page's parts.
+class OriginPolicy
+{
+public:
+    // "https://reports.lab.local:8443"; empty for anything but an http or https address
+    // with a host. A missing port is the scheme's own, so both spellings compare equal.
+    static QString originOf(const QUrl &url);
+
+    // The further origins, as "scheme://host[:port]" each; an entry that names no origin
+    // is dropped and logged.
+    void setExtraOrigins(const QStringList &origins);
+    // The report server: the origin of this address. Replaces the one before.
+    void setReportServer(const QUrl &address);
+
+    QString reportOrigin() const { return m_reportOrigin; }
+    bool allows(const QUrl &url) const;
+    // Why the url is refused, for the log; empty when it is allowed.
+    QString refusal(const QUrl &url) const;
+
+private:
+    QString m_reportOrigin;
+    QStringList m_extraOrigins;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+
+#include <QWebEnginePage>
+
+// The page of the station's browser, locked down for what a report page needs and no
+// more: the engine (Qt WebEngine 6.4, Chromium 102) has no security support on Debian
+// and is fit for trusted content only, so it is held to the report server.
+//
+// No page dialog stops an unattended station (alerts, confirmations and prompts are
+// logged and dismissed), no window is opened, every permission is denied, and each
+// navigation is put to the guard, which refuses those that leave the allowed origins.
+class StationWebPage : public QWebEnginePage
+{
+public:
+    // Whether a navigation may go on; it logs and records what it refuses.
+    using NavigationGuard = std::function<bool(const QUrl &url, bool isMainFrame)>;
+
+    StationWebPage(NavigationGuard guard, QObject *parent);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptPrompt(
+        const QUrl &securityOrigin, const QString &msg, const QString &defaultValue, QString *result) override;
+
+private:
+    void lockDownSettings();
+    void denyRequests();
+
+    NavigationGuard m_guard;
+};

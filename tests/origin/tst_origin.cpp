@@ -1,0 +1,195 @@
+// The real browser held to its report server: pages that reach for a second server, a
+// redirect there, a permission and a download asked for, and HTTPS report servers whose
+// certificate the user's NSS database trusts, or does not.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSslKey>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "PageServer.h"
+#include "platform/Failure.h"
+#include "platform/browser/WebEngineBrowser.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 15000;
+QStringList g_log;
+
+bool logged(const QString &text)
+{
+    return std::any_of(g_log.cbegin(), g_log.cend(), [&](const QString &line) { return line.contains(text); });
+}
+
+// A CA the NSS database trusts with a server certificate it signed, and a certificate
+// nobody trusts; made before the engine starts, as it reads the database once.
+const char kMakeCertificates[] = R"(set -e; exec >/dev/null 2>&1; san=subjectAltName=IP:127.0.0.1
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=LabCA -keyout ca.key -out ca.pem \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout trusted.key -out trusted.csr
+echo "$san" > ext; openssl x509 -req -in trusted.csr -CA ca.pem -CAkey ca.key -CAcreateserial -extfile ext -out trusted.pem
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext $san -keyout untrusted.key -out untrusted.pem
+mkdir -p "$HOME/.pki/nssdb"; certutil -N -d "sql:$HOME/.pki/nssdb" --empty-password
+certutil -A -d "sql:$HOME/.pki/nssdb" -n LabCA -t C,, -i ca.pem)";
+
+} // namespace
+
+class tst_Origin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void partsAndNavigationsOfAnotherOriginNeverLeave_data();
+    void partsAndNavigationsOfAnotherOriginNeverLeave();
+    void redirectElsewhereIsRefusedAndNothingOfItIsRead();
+    void httpsReportServerIsTrustedOnlyThroughTheUsersCa_data();
+    void httpsReportServerIsTrustedOnlyThroughTheUsersCa();
+
+private:
+    PageServer m_reports;
+    PageServer m_elsewhere;
+    QString m_page; // added to what the report server answers
+};
+
+void tst_Origin::initTestCase()
+{
+    QVERIFY(m_reports.start() && m_elsewhere.start());
+    m_elsewhere.handler = [](const QByteArray &) {
+        return PageServer::Reply { 200, PageServer::reportPage("SPY", "SPY") };
+    };
+    m_reports.handler = [this](const QByteArray &target) {
+        PageServer::Reply reply { 200, PageServer::reportPage(QStringLiteral("B1"), QStringLiteral("COVER"), m_page) };
+        if (target == "/redirect")
+            reply = { 302, {}, 0, "Location: " + m_elsewhere.url(QStringLiteral("/spy-redirect")).toUtf8() + "\r\n" };
+        else if (target == "/file.bin")
+            reply = { 200, "data", 0, "Content-Disposition: attachment; filename=file.bin\r\n" };
+        return reply;
+    };
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) { g_log << message; });
+}
+
+void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave_data()
+{
+    QTest::addColumn<QString>("part");
+    // What shows that the page did what it does: a line of the log ("%1" the second
+    // server), or a request the page's script makes of the report server.
+    QTest::addColumn<QString>("evidence");
+    const QString refused = QStringLiteral("%1/spy");
+    QTest::newRow("image") << "<img src='%1/spy.png'>" << refused;
+    QTest::newRow("fetch") << "<script>fetch('%1/spy-fetch', {mode: 'no-cors'})</script>" << refused;
+    QTest::newRow("script") << "<script src='%1/spy.js'></script>" << refused;
+    QTest::newRow("style sheet") << "<link rel='stylesheet' href='%1/spy.css'>" << refused;
+    QTest::newRow("font") << "<style>@font-face{font-family:s;src:url(%1/spy.woff)} p{font-family:s}</style>"
+                          << refused;
+    QTest::newRow("frame") << "<iframe src='%1/spy-frame'></iframe>" << refused;
+    QTest::newRow("link clicked") << "<a id='l' href='%1/spy-link'>x</a><script>l.click()</script>" << refused;
+    QTest::newRow("form posted") << "<form id='f' method='post' action='%1/spy'></form><script>f.submit()</script>"
+                                 << refused;
+    QTest::newRow("location set") << "<script>location.href = '%1/spy-location'</script>" << refused;
+    QTest::newRow("meta refresh") << "<meta http-equiv='refresh' content='0;url=%1/spy-refresh'>" << refused;
+    // The engine makes no request for these at all.
+    QTest::newRow("icon") << "<link rel='icon' href='%1/spy.ico'>"
+                          << "/done";
+    QTest::newRow("local file frame") << "<iframe src='file:///etc/hostname'></iframe>"
+                                      << "/done";
+    QTest::newRow("new window") << "<script>window.open('%1/spy-window')</script>"
+                                << "/done";
+    QTest::newRow("permission") << "<script>Notification.requestPermission().then(r => fetch('/' + r))</script>"
+                                << "/denied";
+    QTest::newRow("download") << "<a id='d' href='/file.bin' download>d</a><script>d.click()</script>"
+                              << "download cancelled: ";
+}
+
+void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
+{
+    QFETCH(QString, part);
+    QFETCH(QString, evidence);
+    m_page = part.arg(m_elsewhere.url({})) + QStringLiteral("<script>setTimeout(() => fetch('/done'), 300)</script>");
+    m_reports.requests.clear();
+    g_log.clear();
+    m_elsewhere.connections = 0;
+    WebEngineBrowser browser(PrintOptions {});
+    browser.navigate(m_reports.url(QStringLiteral("/report")));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
+    if (evidence.startsWith(QLatin1Char('/')))
+        QTRY_VERIFY_WITH_TIMEOUT(m_reports.requests.contains(evidence.toUtf8()), kTimeoutMs);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(logged(evidence.replace(QStringLiteral("%1"), m_elsewhere.url({}))), kTimeoutMs);
+    // The page stays, to be read as its own values say.
+    QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("B1"));
+    QCOMPARE(browser.refusedReason(), QString());
+    QCOMPARE(m_elsewhere.connections, 0);
+}
+
+void tst_Origin::redirectElsewhereIsRefusedAndNothingOfItIsRead()
+{
+    m_page.clear();
+    WebEngineBrowser browser(PrintOptions {});
+    browser.navigate(m_reports.url(QStringLiteral("/report")));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
+    // Nor is the page shown before taken for the one that never came.
+    browser.navigate(m_reports.url(QStringLiteral("/redirect")));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
+    QVERIFY(browser.refusedReason().startsWith(m_elsewhere.url(QStringLiteral("/spy-redirect is of another origin"))));
+    QVERIFY_THROWS_EXCEPTION(Failure, browser.elementValue(QStringLiteral("BATCH_ID")));
+    QCOMPARE(m_elsewhere.connections, 0);
+}
+
+void tst_Origin::httpsReportServerIsTrustedOnlyThroughTheUsersCa_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::newRow("signed by the laboratory's CA") << "trusted";
+    QTest::newRow("self-signed, in no database") << "untrusted";
+}
+
+void tst_Origin::httpsReportServerIsTrustedOnlyThroughTheUsersCa()
+{
+    QFETCH(QString, certificate);
+    const bool trusted = certificate == QLatin1String("trusted");
+    QFile pem(certificate + QStringLiteral(".pem"));
+    QFile key(certificate + QStringLiteral(".key"));
+    QVERIFY(pem.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(&pem));
+    tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+    PageServer server;
+    server.handler = m_reports.handler;
+    m_page.clear();
+    QVERIFY(server.start(tls));
+
+    WebEngineBrowser browser(PrintOptions {});
+    browser.navigate(server.url(QStringLiteral("/report")));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
+    QCOMPARE(browser.unreachableReason().startsWith(QLatin1String("certificate refused: ")), !trusted);
+    QCOMPARE(server.requests.size(), trusted ? 1 : 0);
+    if (trusted) {
+        QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("B1"));
+        browser.renderPdf();
+        QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kTimeoutMs);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A home of its own: the engine's NSS database and its downloads folder are in it.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    QDir::setCurrent(home.path());
+    if (QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), QString::fromLatin1(kMakeCertificates) }) != 0)
+        qFatal("the test certificates could not be made (openssl, certutil from libnss3-tools)");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    tst_Origin test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_origin.moc"

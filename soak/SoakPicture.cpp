@@ -193,7 +193,8 @@ QList<QLineF> SoakPicture::floors(const Series &series) const
 QImage SoakPicture::paint() const
 {
     const qreal lanesHeight = kLaneHeight * qreal(m_lanes.size() + 1);
-    const int height = int(36 + kMemoryHeight + 16 + lanesHeight + 40 + 24 * 2);
+    // Room for a legend of many rows; the picture is cut below the legend's last one.
+    const int height = int(36 + kMemoryHeight + 16 + lanesHeight + 40 + 200);
     QImage image(kWidth, height, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter p(&image);
@@ -215,8 +216,9 @@ QImage SoakPicture::paint() const
     paintTimeAxis(p, memory, lanes.bottom());
     paintMemory(p, memory);
     paintLanes(p, lanes);
-    paintLegend(p, QRectF(kLeft, lanes.bottom() + 40, memory.width(), 48));
-    return image;
+    const qreal legendBottom = paintLegend(p, QRectF(kLeft, lanes.bottom() + 40, memory.width(), 200));
+    p.end();
+    return image.copy(0, 0, kWidth, std::min(height, int(legendBottom) + 8));
 }
 
 qreal SoakPicture::xAt(const QRectF &area, qint64 ms) const
@@ -319,7 +321,7 @@ void SoakPicture::paintTimeAxis(QPainter &p, const QRectF &area, qreal bottom) c
     }
 }
 
-void SoakPicture::paintLegend(QPainter &p, const QRectF &area) const
+qreal SoakPicture::paintLegend(QPainter &p, const QRectF &area) const
 {
     qreal x = area.left();
     qreal y = area.top() + 6;
@@ -349,6 +351,7 @@ void SoakPicture::paintLegend(QPainter &p, const QRectF &area) const
     for (const QString &name : m_faultNames)
         entry(faultColor(name), name, Box);
     entry(kInk, QStringLiteral("a print job completed"), Tick);
+    return y + 16;
 }
 
 QColor SoakPicture::faultColor(const QString &name) const

@@ -53,7 +53,8 @@ private:
     void paintMemory(QPainter &p, const QRectF &area) const;
     void paintLanes(QPainter &p, const QRectF &area) const;
     void paintTimeAxis(QPainter &p, const QRectF &area, qreal bottom) const;
-    void paintLegend(QPainter &p, const QRectF &area) const;
+    // Returns where the legend ends.
+    qreal paintLegend(QPainter &p, const QRectF &area) const;
     qreal xAt(const QRectF &area, qint64 ms) const;
     QColor faultColor(const QString &name) const;
 

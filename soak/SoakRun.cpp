@@ -251,14 +251,18 @@ void SoakRun::writeEvents() const
                          const QDateTime &end) {
         file.write(QStringLiteral("%1,%2,%3,%4,%5\n")
                        .arg(QLatin1String(kind), lane, QString(name).replace(QLatin1Char(','), QLatin1Char(';')),
-                            stamp(begin), end.isValid() ? stamp(end) : QString())
+                           stamp(begin), end.isValid() ? stamp(end) : QString())
                        .toUtf8());
     };
     file.write("kind,lane,name,begin,end\n");
     row("soak", QString(),
         QStringLiteral("%1 / %2 min / seed %3 / %4 faults / %5 clients fed / %6 report requests")
-            .arg(m_start.toString(QStringLiteral("d MMMM yyyy HH:mm"))).arg(m_options.minutes).arg(m_options.seed)
-            .arg(m_faults.size()).arg(m_fed.size()).arg(m_lims->reportRequests()),
+            .arg(m_start.toString(QStringLiteral("d MMMM yyyy HH:mm")))
+            .arg(m_options.minutes)
+            .arg(m_options.seed)
+            .arg(m_faults.size())
+            .arg(m_fed.size())
+            .arg(m_lims->reportRequests()),
         m_start, m_start.addMSecs(m_shape.totalMs));
     row("first_runs", QString(), QString(), m_start.addMSecs(std::min<qint64>(300000, m_shape.totalMs / 4)), {});
     for (const LaidFault &laid : m_faults) {
@@ -311,9 +315,10 @@ void SoakRun::finish()
     if (!SoakPicture::draw(m_world->folder(), &error))
         std::printf("\nThe picture could not be drawn: %s\n", qPrintable(error));
     else if (m_options.keepFiles)
-        std::printf("\nPicture: %s\n", qPrintable(QDir(m_world->folder()).filePath(QLatin1String(SoakPicture::kFileName))));
-    std::printf("Files: %s\n", qPrintable(m_options.keepFiles ? m_world->folder()
-                                                               : QStringLiteral("removed (--keep keeps them)")));
+        std::printf(
+            "\nPicture: %s\n", qPrintable(QDir(m_world->folder()).filePath(QLatin1String(SoakPicture::kFileName))));
+    std::printf("Files: %s\n",
+        qPrintable(m_options.keepFiles ? m_world->folder() : QStringLiteral("removed (--keep keeps them)")));
     std::fflush(stdout);
     m_exitCode = m_book->allKept() ? 0 : 1;
     emit finished();

@@ -65,9 +65,8 @@ int main(int argc, char *argv[])
                                      QStringLiteral("display"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the soak's folder (logs, LIMS, cupsd)."));
     const QCommandLineOption draw(QStringLiteral("draw"),
-                                  QStringLiteral("Draw the picture of a kept soak's folder again, and run nothing."),
-                                  QStringLiteral("folder"));
-    parser.addOptions({minutes, seed, display, keep, draw});
+        QStringLiteral("Draw the picture of a kept soak's folder again, and run nothing."), QStringLiteral("folder"));
+    parser.addOptions({ minutes, seed, display, keep, draw });
     parser.process(app);
     if (parser.isSet(draw))
         return drawAgain(parser.value(draw));

@@ -8,6 +8,7 @@
 #include <QSysInfo>
 #include <QThread>
 
+#include "SoakPicture.h"
 #include "SoakWorld.h"
 #include "common/PrivateCups.h"
 #include "common/StationProcess.h"
@@ -36,6 +37,28 @@ QString machine()
         }
     }
     return QStringLiteral("%1, %2 cores, %3").arg(cpu).arg(QThread::idealThreadCount()).arg(QSysInfo::prettyProductName());
+}
+
+QString laneName(FaultResource resource)
+{
+    switch (resource) {
+    case FaultResource::DatabaseProcess:
+        return QStringLiteral("database");
+    case FaultResource::DatabaseStatements:
+        return QStringLiteral("statements");
+    case FaultResource::Printer:
+        return QStringLiteral("printer");
+    case FaultResource::ReportServer:
+        return QStringLiteral("report server");
+    case FaultResource::StatusBoard:
+        return QStringLiteral("status board");
+    }
+    return QString();
+}
+
+QString stamp(const QDateTime &at)
+{
+    return at.toString(Qt::ISODateWithMs);
 }
 
 QString cell(QString text)
@@ -222,6 +245,42 @@ void SoakRun::takeSample()
                    .toUtf8());
 }
 
+// What happened when, beside samples.csv, for the soak's picture: the soak itself, the end
+// of its first runs, every fault from when it was laid until it was over, every print.
+void SoakRun::writeEvents() const
+{
+    QFile file(QDir(m_world->folder()).filePath(QStringLiteral("events.csv")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return;
+    const auto row = [&](const char *kind, const QString &lane, const QString &name, const QDateTime &begin,
+                         const QDateTime &end) {
+        file.write(QStringLiteral("%1,%2,%3,%4,%5\n")
+                       .arg(QLatin1String(kind), lane, QString(name).replace(QLatin1Char(','), QLatin1Char(';')),
+                           stamp(begin), end.isValid() ? stamp(end) : QString())
+                       .toUtf8());
+    };
+    file.write("kind,lane,name,begin,end\n");
+    row("soak", QString(),
+        QStringLiteral("%1 / %2 min / seed %3 / %4 faults / %5 clients fed / %6 report requests")
+            .arg(m_start.toString(QStringLiteral("d MMMM yyyy HH:mm")))
+            .arg(m_options.minutes)
+            .arg(m_options.seed)
+            .arg(m_faults.size())
+            .arg(m_fed.size())
+            .arg(m_lims->reportRequests()),
+        m_start, m_start.addMSecs(m_shape.totalMs));
+    row("first_runs", QString(), QString(), m_start.addMSecs(std::min<qint64>(300000, m_shape.totalMs / 4)), {});
+    for (const LaidFault &laid : m_faults) {
+        if (laid.began.isValid())
+            row("fault", laneName(faultResource(laid.fault.kind)), faultName(laid.fault.kind), laid.began,
+                laid.over.isValid() ? laid.over : laid.ended);
+    }
+    for (const PrintJob &job : m_cups->jobs()) {
+        if (job.completed())
+            row("print", QStringLiteral("printer"), job.printType, job.completedAt, {});
+    }
+}
+
 void SoakRun::finish()
 {
     m_done = true;
@@ -257,8 +316,15 @@ void SoakRun::finish()
         std::printf("| %s | %s | %s | %s |\n", qPrintable(cell(line.promise)), qPrintable(cell(line.figure)),
                     qPrintable(cell(line.bound)), verdict);
     }
-    std::printf("\nFiles: %s\n", qPrintable(m_options.keepFiles ? m_world->folder()
-                                                                 : QStringLiteral("removed (--keep keeps them)")));
+    writeEvents();
+    QString error;
+    if (!SoakPicture::draw(m_world->folder(), &error))
+        std::printf("\nThe picture could not be drawn: %s\n", qPrintable(error));
+    else if (m_options.keepFiles)
+        std::printf(
+            "\nPicture: %s\n", qPrintable(QDir(m_world->folder()).filePath(QLatin1String(SoakPicture::kFileName))));
+    std::printf("Files: %s\n",
+        qPrintable(m_options.keepFiles ? m_world->folder() : QStringLiteral("removed (--keep keeps them)")));
     std::fflush(stdout);
     m_exitCode = m_book->allKept() ? 0 : 1;
     emit finished();

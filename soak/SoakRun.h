@@ -49,6 +49,7 @@ private:
     void feed(qint64 elapsedMs);
     void readEvidence();
     void takeSample();
+    void writeEvents() const;
     void finish();
     void say(const QString &line) const;
 

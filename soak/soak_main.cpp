@@ -1,6 +1,7 @@
 // The station's soak: the real station under a fault schedule for a chosen time, with its
 // promises checked all along and printed as a table at the end.
 //   hardcopy-soak [--minutes N] [--seed S] [--display :N] [--keep]
+//   hardcopy-soak --draw FOLDER   (draws a kept soak's picture again)
 // Exit codes: 0 every promise kept, 1 one broken, 2 the soak could not run, 77 this
 // machine cannot run it (no display, not root for the private cupsd, no xdotool).
 #include <cstdio>
@@ -8,9 +9,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QGuiApplication>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "SoakPicture.h"
 #include "SoakRun.h"
 #include "common/PrivateCups.h"
 
@@ -24,11 +28,29 @@ int cannotRun(const QString &why)
     return kCannotRunHere;
 }
 
+int drawAgain(const QString &folder)
+{
+    QString error;
+    if (!SoakPicture::draw(folder, &error)) {
+        std::fprintf(stderr, "hardcopy-soak: %s\n", qPrintable(error));
+        return 2;
+    }
+    std::printf("%s\n", qPrintable(QDir(folder).filePath(QLatin1String(SoakPicture::kFileName))));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The soak draws its picture offscreen; the station, a process of its own, is given the
+    // display in its environment.
+    QList<char *> arguments(argv, argv + argc);
+    static char platform[] = "-platform", offscreen[] = "offscreen";
+    arguments << platform << offscreen;
+    int count = int(arguments.size());
+    arguments << nullptr;
+    QGuiApplication app(count, arguments.data());
     QCoreApplication::setApplicationName(QStringLiteral("hardcopy-soak"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Soaks the hard-copy station under a fault schedule."));
@@ -42,8 +64,12 @@ int main(int argc, char *argv[])
                                                     "then $DISPLAY)."),
                                      QStringLiteral("display"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the soak's folder (logs, LIMS, cupsd)."));
-    parser.addOptions({minutes, seed, display, keep});
+    const QCommandLineOption draw(QStringLiteral("draw"),
+        QStringLiteral("Draw the picture of a kept soak's folder again, and run nothing."), QStringLiteral("folder"));
+    parser.addOptions({ minutes, seed, display, keep, draw });
     parser.process(app);
+    if (parser.isSet(draw))
+        return drawAgain(parser.value(draw));
 
     SoakOptions options;
     bool ok = false;

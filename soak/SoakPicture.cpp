@@ -114,7 +114,7 @@ bool SoakPicture::loadEvents(const QString &path, QString *error)
         return false;
     }
     // The lanes in the order a run meets them: the board, the database, the report server,
-    // the printer; any other after them.
+    // the printer, the station's own machine; any other after them.
     QStringList lanes;
     for (const QStringList &row : table.rows) {
         const qint64 at = msFromStart(timeOf(row.at(begin)));
@@ -130,7 +130,7 @@ bool SoakPicture::loadEvents(const QString &path, QString *error)
             m_firstRunsEndMs = at;
         }
     }
-    for (const char *known : { "status board", "database", "statements", "report server", "printer" }) {
+    for (const char *known : { "status board", "database", "statements", "report server", "printer", "station" }) {
         if (lanes.removeAll(QLatin1String(known)) > 0)
             m_lanes << QLatin1String(known);
     }

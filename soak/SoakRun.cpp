@@ -52,6 +52,8 @@ QString laneName(FaultResource resource)
         return QStringLiteral("report server");
     case FaultResource::StatusBoard:
         return QStringLiteral("status board");
+    case FaultResource::Station:
+        return QStringLiteral("station");
     }
     return QString();
 }

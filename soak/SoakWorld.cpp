@@ -31,11 +31,14 @@ SoakWorld::SoakWorld(const QString &display, quint32 seed)
 
 SoakWorld::~SoakWorld()
 {
-    const QString stateDisk = m_stateDisk;
-    // The station first, so that it does not log the servers' going as faults.
+    // The station first, so that it does not log the servers' going as faults; its state
+    // disk is unmounted before its folder is removed.
+    if (!m_stateDisk.isEmpty()) {
+        m_station->station.kill();
+        m_station->waitForExit(30000);
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_stateDisk});
+    }
     m_station.reset();
-    if (!stateDisk.isEmpty())
-        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), stateDisk});
 }
 
 void SoakWorld::keepFiles()

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMap>
 
+#include "HelperGrowth.h"
 #include "MemoryGrowth.h"
 #include "demo/lims/DemoLims.h"
 
@@ -415,14 +416,17 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     // Growth is judged on what the station holds between runs: during a run its memory
     // swings by megabytes with the pages, results and jobs in hand, which is not growth.
     MemoryGrowth::Samples total, station;
+    HelperGrowth::Samples kinds;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
+        kinds.clear();
         for (const StationProbe::Sample &sample : m_samples) {
             if (sample.at < afterFirstRuns->at || (betweenRunsOnly && !sample.betweenRuns))
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
+            kinds << qMakePair(double(sample.requests), sample.kinds);
         }
     };
     collect(true);
@@ -458,6 +462,8 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         Line{QStringLiteral("Memory at its peak"), memory(*peak) + QStringLiteral(" at ") + clock(peak->at), QString(),
              Line::Shown},
         growthLine,
+        Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
+             HelperGrowth::text(kinds), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
              QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
                  .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),

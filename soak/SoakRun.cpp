@@ -205,8 +205,10 @@ void SoakRun::takeSample()
     if (!file.open(QIODevice::Append | QIODevice::Text))
         return;
     if (file.size() == 0)
-        file.write("time,requests,station_kb,helpers,helpers_kb,cpu_s,between_runs\n");
-    file.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+        file.write("time,requests,station_kb,helpers,helpers_kb,cpu_s,between_runs" + HelperMemory::csvHeader()
+                   + '\n');
+    // Columns are only ever added at the end, so that readers by position keep working.
+    file.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
                    .arg(sample.at.toString(Qt::ISODate))
                    .arg(sample.requests)
                    .arg(sample.stationKb)
@@ -214,7 +216,8 @@ void SoakRun::takeSample()
                    .arg(sample.helpersKb)
                    .arg(sample.cpuSeconds, 0, 'f', 1)
                    .arg(sample.betweenRuns ? 1 : 0)
-                   .toUtf8());
+                   .toUtf8()
+               + HelperMemory::csvCells(sample.kinds) + '\n');
 }
 
 void SoakRun::finish()

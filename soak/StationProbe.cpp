@@ -23,6 +23,7 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
         sample.helpersKb += kb;
         ++sample.helpers;
     }
+    sample.kinds = HelperMemory::read(m_pid, helpers);
     for (const qint64 pid : QList<qint64>{m_pid} + helpers) {
         const double cpu = ProcessProbe::processCpuSeconds(pid);
         if (cpu >= 0)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include "HelperMemory.h"
 #include "monitoring/StationStatus.h"
 
 // Memory and CPU of the station's process and of the browser engine's helpers below it,
@@ -23,6 +24,7 @@ public:
         int helpers = 0;
         double cpuSeconds = 0; // station and helpers, helpers that ended included
         bool betweenRuns = false; // the station said it was waiting for its next run
+        HelperMemory::Breakdown kinds; // the same memory by helper type and kind
         qint64 totalKb() const { return stationKb + helpersKb; }
     };
 

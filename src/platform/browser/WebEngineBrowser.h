@@ -45,6 +45,7 @@ public:
     QString renderError() const override { return m_renderError; }
     void pageSetup() override;
     QWidget *widget() override;
+    void rest() override;
 
     // The page setup chosen by the operator, kept in the user's settings (group
     // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
@@ -67,6 +68,8 @@ private:
     void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
     void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable);
     void onRenderProcessTerminated(int exitCode);
+    void onRestLoaded();
+    void endRest();
 
     static std::shared_ptr<QPrinter> makePdfPrinter();
     void onRendered(quint64 job, const QByteArray &pdf);
@@ -89,6 +92,13 @@ private:
     QString m_staleUnreachable;
     QString m_unreachable;         // of the completed document
     QString m_pageUrl;
+
+    // rest(): the page empties (Blanking), its renderer is discarded and the page woken
+    // with a new one (Waking); a navigate() meanwhile loads once the rest is over.
+    enum class Rest { None, Blanking, Waking };
+    Rest m_rest = Rest::None;
+    QString m_urlAfterRest;
+    QTimer *m_restLimit = nullptr;
 
     quint64 m_renderJobs = 0;      // one per renderPdf() that started
     bool m_rendering = false;      // a rendering has not reported its result yet

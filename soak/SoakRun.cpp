@@ -15,7 +15,6 @@
 namespace {
 
 constexpr qint64 kEvidenceEveryMs = 5000;
-constexpr qint64 kSampleEveryMs = 15000;
 
 QString elapsedText(qint64 ms)
 {
@@ -75,9 +74,10 @@ bool SoakRun::start()
         return false;
     }
     const QList<Fault> schedule = drawFaultSchedule(m_options.seed, m_shape);
-    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4")
+    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4, "
+                       "memory sampled every %5 s")
             .arg(m_options.minutes).arg(m_options.seed).arg(schedule.size())
-            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)));
+            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)).arg(m_options.sampleSeconds));
     for (const Fault &fault : schedule) {
         say(QStringLiteral("  scheduled %1: %2").arg(elapsedText(fault.startMs), faultText(fault)));
         m_faults << LaidFault{fault, {}, {}, {}};
@@ -126,7 +126,7 @@ void SoakRun::tick()
     }
     if (elapsed >= m_nextSampleMs) {
         takeSample();
-        m_nextSampleMs = elapsed + kSampleEveryMs;
+        m_nextSampleMs = elapsed + qint64(m_options.sampleSeconds * 1000);
     }
     if (elapsed >= m_shape.totalMs) {
         finish();

@@ -25,6 +25,14 @@ qint64 field(const QByteArray &text, const QByteArray &name)
     return text.mid(from, end < 0 ? -1 : end - from).trimmed().split(' ').value(0).toLongLong();
 }
 
+// Field 4 of /proc/PID/stat, after the command name, which may hold blanks itself.
+qint64 parentOf(qint64 pid)
+{
+    const QByteArray stat = readProcFile(pid, "stat");
+    const qsizetype close = stat.lastIndexOf(')');
+    return close < 0 ? -1 : stat.mid(close + 2).split(' ').value(1).toLongLong();
+}
+
 const char *const kKindNames[] = {"private", "shared", "anon", "file", "shmem"};
 
 QByteArray kindCells(const HelperMemory::Kinds &kinds)
@@ -61,24 +69,25 @@ const char *HelperMemory::typeName(Type type)
     return names[type];
 }
 
-HelperMemory::Type HelperMemory::typeOf(qint64 pid)
+HelperMemory::Type HelperMemory::typeOf(qint64 pid, qint64 stationPid)
 {
     // The engine's helpers are one program told apart by "--type=..." among its arguments.
-    for (const QByteArray &argument : readProcFile(pid, "cmdline").split('\0')) {
+    const QList<QByteArray> arguments = readProcFile(pid, "cmdline").split('\0');
+    Type type = Other;
+    for (const QByteArray &argument : arguments) {
         if (!argument.startsWith("--type="))
             continue;
-        const QByteArray type = argument.mid(7);
-        if (type == "renderer")
-            return Renderer;
-        if (type == "gpu-process")
-            return Gpu;
-        if (type == "utility")
-            return Utility;
-        if (type == "zygote")
-            return Zygote;
-        return Other;
+        const QByteArray name = argument.mid(7);
+        type = name == "renderer" ? Renderer
+            : name == "gpu-process" ? Gpu
+            : name == "utility"     ? Utility
+            : name == "zygote"      ? Zygote
+                                    : Other;
+        break;
     }
-    return Other;
+    if (type != Zygote || parentOf(pid) == stationPid)
+        return type;
+    return arguments.contains("--no-zygote-sandbox") ? Utility : Renderer;
 }
 
 std::optional<HelperMemory::Kinds> HelperMemory::kindsOf(qint64 pid)
@@ -105,7 +114,7 @@ HelperMemory::Breakdown HelperMemory::read(qint64 stationPid, const QList<qint64
         const std::optional<Kinds> kinds = kindsOf(pid);
         if (!kinds)
             continue;
-        const Type type = typeOf(pid);
+        const Type type = typeOf(pid, stationPid);
         breakdown.helpers[type] += *kinds;
         ++breakdown.count[type];
     }

@@ -39,7 +39,9 @@ public:
 
     // "renderer", "gpu", "utility", "zygote", "other": the names in samples.csv.
     static const char *typeName(Type type);
-    static Type typeOf(qint64 pid);
+    // A zygote's forks keep its command line: a process forked by a zygote below the
+    // station is a renderer (or, from the zygote without a sandbox, a utility).
+    static Type typeOf(qint64 pid, qint64 stationPid);
     // Nothing when the process is gone.
     static std::optional<Kinds> kindsOf(qint64 pid);
     static Breakdown read(qint64 stationPid, const QList<qint64> &helpers);

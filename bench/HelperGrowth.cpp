@@ -1,5 +1,7 @@
 #include "HelperGrowth.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 #include "MemoryGrowth.h"
@@ -33,11 +35,13 @@ QString text(const Samples &samples)
     if (samples.isEmpty())
         return QStringLiteral("no sample");
     QStringList parts{typeText(samples, QStringLiteral("station"), -1)};
-    const HelperMemory::Breakdown &last = samples.last().second;
     for (int type = 0; type < HelperMemory::TypeCount; ++type) {
-        if (last.count[size_t(type)] == 0)
+        // A renderer may be between two processes when a sample is taken.
+        int count = 0;
+        for (const auto &sample : samples)
+            count = std::max(count, sample.second.count[size_t(type)]);
+        if (count == 0)
             continue;
-        const int count = last.count[size_t(type)];
         QString name = QString::fromLatin1(HelperMemory::typeName(HelperMemory::Type(type)));
         if (count > 1)
             name += QStringLiteral(" (%1)").arg(count);

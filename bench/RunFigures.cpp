@@ -133,12 +133,15 @@ bool memoryGrowth(BenchHarness &b)
             return b.fail(QStringLiteral("the run of %1 requests stalled").arg(requests));
         cursor = at;
         const ProcessProbe::Memory now = b.probe().memory();
-        const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
-        samples.write(done, now, breakdown);
-        kinds << qMakePair(double(done), breakdown);
         if (now.totalKb() > peak.totalKb())
             peak = now;
         const bool ended = LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:"));
+        // At the run's end the page rests and its renderer is replaced: not a sample of the run.
+        if (!ended) {
+            const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
+            samples.write(done, now, breakdown);
+            kinds << qMakePair(double(done), breakdown);
+        }
         if (done % step == 0 || ended)
             steps << QStringLiteral("%1: %2 (station %3, heap %4)")
                          .arg(done)

@@ -1,13 +1,47 @@
 // The station's own time per client over a run of small clients, and its memory over
 // many report requests.
 #include <malloc.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
 
 #include "BenchHarness.h"
 #include "FigureGroups.h"
+#include "HelperGrowth.h"
 #include "LogRecorder.h"
+#include "MemoryGrowth.h"
 #include "RunBreakdown.h"
 
 namespace {
+
+// Requests between two rows of the memory run's samples.csv.
+constexpr int kSampleEvery = 50;
+
+// Every sample of the memory run, by process and kind, next to the benchmark's program
+// (build/bench/samples.csv), where the soak's reader of samples.csv finds the same columns
+// after its own.
+class SampleFile
+{
+public:
+    SampleFile()
+        : m_file(QCoreApplication::applicationDirPath() + QStringLiteral("/samples.csv"))
+    {
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+            m_file.write("requests,station_kb,helpers,helpers_kb" + HelperMemory::csvHeader() + '\n');
+    }
+    void write(int requests, const ProcessProbe::Memory &memory, const HelperMemory::Breakdown &kinds)
+    {
+        m_file.write(QByteArray::number(requests) + ',' + QByteArray::number(memory.selfKb) + ','
+                     + QByteArray::number(memory.helperCount) + ',' + QByteArray::number(memory.helpersKb)
+                     + HelperMemory::csvCells(kinds) + '\n');
+        m_file.flush();
+    }
+    QString path() const { return m_file.fileName(); }
+
+private:
+    QFile m_file;
+};
 
 // What the process's allocator has handed out and not had back, in KB: resident memory
 // that grows while this stays flat is freed memory the allocator keeps, not a record
@@ -78,18 +112,21 @@ bool memoryGrowth(BenchHarness &b)
     QStringList steps;
     ProcessProbe::Memory peak = before;
     const int step = qMax(1, requests / 5);
+    const int every = qMin(kSampleEvery, step);
+    SampleFile samples;
+    HelperGrowth::Samples kinds;
     qsizetype cursor = started;
-    for (int done = step; done <= requests; done += step) {
-        // Waits for the request after the step, so that the step's requests are complete.
+    for (int done = every; done <= requests; done += every) {
+        // Waits for the request after the sample's, so that the requests before are complete.
         int seen = 0;
         const qsizetype at = LogRecorder::waitFor(
             cursor,
-            [&seen, step](const LogLine &line) {
+            [&seen, every](const LogLine &line) {
                 if (line.message.startsWith(QLatin1String("report request:")))
                     ++seen;
                 else if (line.message.startsWith(QLatin1String("run ended:")))
                     return true;
-                return seen > step;
+                return seen > every;
             },
             600000);
         if (at < 0)
@@ -98,10 +135,18 @@ bool memoryGrowth(BenchHarness &b)
         const ProcessProbe::Memory now = b.probe().memory();
         if (now.totalKb() > peak.totalKb())
             peak = now;
-        steps << QStringLiteral("%1: %2 (station %3, heap %4)")
-                     .arg(done)
-                     .arg(mbText(double(now.totalKb())), mbText(double(now.selfKb)), mbText(heapInUseKb()));
-        if (LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:")))
+        const bool ended = LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:"));
+        // At the run's end the page rests and its renderer is replaced: not a sample of the run.
+        if (!ended) {
+            const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
+            samples.write(done, now, breakdown);
+            kinds << qMakePair(double(done), breakdown);
+        }
+        if (done % step == 0 || ended)
+            steps << QStringLiteral("%1: %2 (station %3, heap %4)")
+                         .arg(done)
+                         .arg(mbText(double(now.totalKb())), mbText(double(now.selfKb)), mbText(heapInUseKb()));
+        if (ended)
             break;
     }
     const qsizetype ended = b.waitForRunEnd(started, 600000);
@@ -129,6 +174,13 @@ bool memoryGrowth(BenchHarness &b)
                         .arg(mbText(double(LogRecorder::footprintBytes() - recordBefore) / 1024.0));
     figure.notes << QStringLiteral("along the run (requests: total resident): %1; peak %2")
                         .arg(steps.join(QStringLiteral(", ")), mbText(double(peak.totalKb())));
+    figure.notes << QStringLiteral("growth per 1,000 requests %1 %2 samples, one every %3 requests (%4): %5")
+                        .arg(MemoryGrowth::judgedOnFloors(kinds.size())
+                                 ? QStringLiteral("on the floors, the least of %1 stretches of").arg(MemoryGrowth::kStretches)
+                                 : QStringLiteral("through all"))
+                        .arg(kinds.size())
+                        .arg(every)
+                        .arg(samples.path(), HelperGrowth::text(kinds));
     figure.notes << QStringLiteral("%1 requests printed to PDF in %2 s; own time per client over this run: mean %3, "
                                    "90th percentile %4")
                         .arg(run.requests)

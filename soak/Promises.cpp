@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMap>
 
+#include "HelperGrowth.h"
 #include "MemoryGrowth.h"
 #include "demo/lims/DemoLims.h"
 
@@ -430,14 +431,17 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     // Growth is judged on what the station holds between runs: during a run its memory
     // swings by megabytes with the pages, results and jobs in hand, which is not growth.
     MemoryGrowth::Samples total, station;
+    HelperGrowth::Samples kinds;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
+        kinds.clear();
         for (const StationProbe::Sample &sample : m_samples) {
             if (sample.at < afterFirstRuns->at || (betweenRunsOnly && !sample.betweenRuns))
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
+            kinds << qMakePair(double(sample.requests), sample.kinds);
         }
     };
     collect(true);
@@ -449,15 +453,22 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const double growth = MemoryGrowth::kbPer1000(total);
     const double ownGrowth = MemoryGrowth::kbPer1000(station);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
+    // A station's life is days and weeks: the growth at the pace of this soak's requests.
+    const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
+    const double requestsPerDay = judgedDays > 0 ? double(requests) / judgedDays : 0;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4%5 samples%6)")
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4%5 samples%6); "
+                                            "per day at %7 requests a day: station %8 MB, with helpers %9 MB")
                                  .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
                                  .arg(MemoryGrowth::judgedOnFloors(samples)
                                           ? QStringLiteral("the least of %1 stretches of ").arg(MemoryGrowth::kStretches)
                                           : QString())
                                  .arg(samples)
-                                 .arg(betweenRuns ? QStringLiteral(" between runs") : QString()),
+                                 .arg(betweenRuns ? QStringLiteral(" between runs") : QString())
+                                 .arg(requestsPerDay, 0, 'f', 0)
+                                 .arg(ownGrowth * requestsPerDay / 1000 / 1024, 0, 'f', 1)
+                                 .arg(growth * requestsPerDay / 1000 / 1024, 0, 'f', 1),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
                                  .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)
                                  .arg(m_bounds.growthWithHelpersKbPer1000 / 1024, 0, 'f', 0),
@@ -473,6 +484,8 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         Line{QStringLiteral("Memory at its peak"), memory(*peak) + QStringLiteral(" at ") + clock(peak->at), QString(),
              Line::Shown},
         growthLine,
+        Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
+             HelperGrowth::text(kinds), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
              QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
                  .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),

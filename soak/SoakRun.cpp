@@ -16,7 +16,6 @@
 namespace {
 
 constexpr qint64 kEvidenceEveryMs = 5000;
-constexpr qint64 kSampleEveryMs = 15000;
 
 QString elapsedText(qint64 ms)
 {
@@ -100,9 +99,10 @@ bool SoakRun::start()
         return false;
     }
     const QList<Fault> schedule = drawFaultSchedule(m_options.seed, m_shape);
-    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4")
+    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4, "
+                       "memory sampled every %5 s")
             .arg(m_options.minutes).arg(m_options.seed).arg(schedule.size())
-            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)));
+            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)).arg(m_options.sampleSeconds));
     for (const Fault &fault : schedule) {
         say(QStringLiteral("  scheduled %1: %2").arg(elapsedText(fault.startMs), faultText(fault)));
         m_faults << LaidFault{fault, {}, {}, {}};
@@ -151,7 +151,7 @@ void SoakRun::tick()
     }
     if (elapsed >= m_nextSampleMs) {
         takeSample();
-        m_nextSampleMs = elapsed + kSampleEveryMs;
+        m_nextSampleMs = elapsed + qint64(m_options.sampleSeconds * 1000);
     }
     if (elapsed >= m_shape.totalMs) {
         finish();
@@ -235,8 +235,10 @@ void SoakRun::takeSample()
     if (!file.open(QIODevice::Append | QIODevice::Text))
         return;
     if (file.size() == 0)
-        file.write("time,requests,station_kb,helpers,helpers_kb,cpu_s,between_runs\n");
-    file.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+        file.write("time,requests,station_kb,helpers,helpers_kb,cpu_s,between_runs" + HelperMemory::csvHeader()
+                   + '\n');
+    // Columns are only ever added at the end, so that readers by position keep working.
+    file.write(QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
                    .arg(sample.at.toString(Qt::ISODate))
                    .arg(sample.requests)
                    .arg(sample.stationKb)
@@ -244,7 +246,8 @@ void SoakRun::takeSample()
                    .arg(sample.helpersKb)
                    .arg(sample.cpuSeconds, 0, 'f', 1)
                    .arg(sample.betweenRuns ? 1 : 0)
-                   .toUtf8());
+                   .toUtf8()
+               + HelperMemory::csvCells(sample.kinds) + '\n');
 }
 
 // What happened when, beside samples.csv, for the soak's picture: the soak itself, the end

@@ -19,6 +19,9 @@ struct SoakOptions
 {
     double minutes = 15;
     quint32 seed = 0;
+    // How often memory and CPU are sampled: a soak of hours samples less often, so that
+    // its six stretches of floors span a growth too slow to show within one hour.
+    double sampleSeconds = 15;
     QString display;
     bool keepFiles = false;
 };

@@ -1,5 +1,7 @@
 #include "StationProbe.h"
 
+#include <algorithm>
+
 #include "ProcessProbe.h"
 #include "monitoring/StatusRecord.h"
 
@@ -23,6 +25,7 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
         sample.helpersKb += kb;
         ++sample.helpers;
     }
+    sample.kinds = HelperMemory::read(m_pid, helpers);
     for (const qint64 pid : QList<qint64>{m_pid} + helpers) {
         const double cpu = ProcessProbe::processCpuSeconds(pid);
         if (cpu >= 0)
@@ -31,7 +34,14 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     for (const double cpu : std::as_const(m_cpu))
         sample.cpuSeconds += cpu;
     const std::optional<StationStatus> status = record();
-    sample.betweenRuns = status && status->mode == StationMode::Waiting;
+    // When a run ends, the station's browser replaces the page's renderer (WebBrowser::rest());
+    // a sample in that moment sees it half started, below the floor. A sample counts as one
+    // between runs once its helpers are those of the sample before.
+    QList<qint64> sorted = helpers;
+    std::sort(sorted.begin(), sorted.end());
+    const bool sameHelpers = sorted == m_lastHelpers;
+    m_lastHelpers = sorted;
+    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers;
     return sample;
 }
 

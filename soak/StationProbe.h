@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include "HelperMemory.h"
 #include "monitoring/StationStatus.h"
 
 // Memory and CPU of the station's process and of the browser engine's helpers below it,
@@ -22,7 +23,8 @@ public:
         qint64 helpersKb = 0;
         int helpers = 0;
         double cpuSeconds = 0; // station and helpers, helpers that ended included
-        bool betweenRuns = false; // the station said it was waiting for its next run
+        bool betweenRuns = false; // waiting for its next run, with the helpers of the last sample
+        HelperMemory::Breakdown kinds; // the same memory by helper type and kind
         qint64 totalKb() const { return stationKb + helpersKb; }
     };
 
@@ -36,4 +38,5 @@ private:
     qint64 m_pid;
     QString m_statusFile;
     QHash<qint64, double> m_cpu; // the last CPU time read of every process seen
+    QList<qint64> m_lastHelpers; // of the last sample, sorted
 };

@@ -1,6 +1,6 @@
 // The station's soak: the real station under a fault schedule for a chosen time, with its
 // promises checked all along and printed as a table at the end.
-//   hardcopy-soak [--minutes N] [--seed S] [--display :N] [--keep]
+//   hardcopy-soak [--minutes N] [--seed S] [--sample-seconds T] [--display :N] [--keep]
 //   hardcopy-soak --draw FOLDER   (draws a kept soak's picture again)
 // Exit codes: 0 every promise kept, 1 one broken, 2 the soak could not run, 77 this
 // machine cannot run it (no display, not root for the private cupsd, no xdotool).
@@ -63,10 +63,14 @@ int main(int argc, char *argv[])
                                      QStringLiteral("The X display for the station (default: $HARDCOPY_TEST_DISPLAY, "
                                                     "then $DISPLAY)."),
                                      QStringLiteral("display"));
+    const QCommandLineOption sampleSeconds(QStringLiteral("sample-seconds"),
+                                           QStringLiteral("Seconds between memory samples (default 15; a soak of "
+                                                          "hours: 60 or more)."),
+                                           QStringLiteral("t"), QStringLiteral("15"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the soak's folder (logs, LIMS, cupsd)."));
     const QCommandLineOption draw(QStringLiteral("draw"),
         QStringLiteral("Draw the picture of a kept soak's folder again, and run nothing."), QStringLiteral("folder"));
-    parser.addOptions({ minutes, seed, display, keep, draw });
+    parser.addOptions({ minutes, seed, sampleSeconds, display, keep, draw });
     parser.process(app);
     if (parser.isSet(draw))
         return drawAgain(parser.value(draw));
@@ -76,6 +80,11 @@ int main(int argc, char *argv[])
     options.minutes = parser.value(minutes).toDouble(&ok);
     if (!ok || options.minutes <= 0) {
         std::fprintf(stderr, "hardcopy-soak: --minutes takes a number of minutes\n");
+        return 2;
+    }
+    options.sampleSeconds = parser.value(sampleSeconds).toDouble(&ok);
+    if (!ok || options.sampleSeconds < 1) {
+        std::fprintf(stderr, "hardcopy-soak: --sample-seconds takes a number of seconds, at least 1\n");
         return 2;
     }
     options.seed = parser.isSet(seed) ? parser.value(seed).toUInt(&ok)

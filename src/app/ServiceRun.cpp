@@ -16,6 +16,7 @@
 #include "platform/desktop/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
+#include "platform/browser/WebBrowser.h"
 #include "platform/printing/PrintSpooler.h"
 #include "platform/desktop/Timer.h"
 #include "ui_Form_HardCopy.h"
@@ -285,6 +286,9 @@ void Form_HardCopy::endRun()
     qCInfo(lcRun).noquote() << "run ended:" << processed << "reports processed;"
                             << (ui->cmd_Automation->text() == StopServices ? "waiting for the next run"
                                                                            : "services stopped");
+    // Waiting for the next run, the browser gives back what this run's pages left behind.
+    if (ui->cmd_Automation->text() == StopServices && m_seams.timer->enabled() && m_seams.browser)
+        m_seams.browser->rest();
 }
 
 void Form_HardCopy::stopRequest()

@@ -74,6 +74,8 @@ private slots:
     void failedLoadEndsAtFourWithElementsMissing();
     void responseWithoutDocumentEndsAtFourOnShownPage();
     void pagesSeenAreNeitherCachedNorKeptInHistory();
+    void restGivesANewRendererAndAsksTheServerNothing_data();
+    void restGivesANewRendererAndAsksTheServerNothing();
 
     void renderedPageIsASmallVectorPdfWithItsText();
     void renderWhileRenderingFailsAndFirstRenderStillEnds();
@@ -328,6 +330,41 @@ void tst_Browser::pagesSeenAreNeitherCachedNorKeptInHistory()
     QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("5"));
     QVERIFY2(view->history()->count() <= 2, qPrintable(QString::number(view->history()->count())));
     QCOMPARE(view->page()->profile()->httpCacheType(), QWebEngineProfile::NoCache);
+}
+
+void tst_Browser::restGivesANewRendererAndAsksTheServerNothing_data()
+{
+    QTest::addColumn<bool>("navigateDuringRest");
+    QTest::newRow("next run after the rest") << false;
+    QTest::newRow("next run at once") << true;
+}
+
+// Between runs the page's renderer is discarded, so that what the pages left behind is
+// given back; the report server must not see a request it was not asked for (the engine
+// loads a woken page's last address again), and the next page loads as always.
+void tst_Browser::restGivesANewRendererAndAsksTheServerNothing()
+{
+    QFETCH(bool, navigateDuringRest);
+    WebEngineBrowser browser(PrintOptions{});
+    auto *view = qobject_cast<QWebEngineView *>(browser.widget());
+    QVERIFY(view);
+    loadPage(browser, QStringLiteral("/report?bid=8&pt=SAMPLES"));
+    const qint64 renderer = view->page()->renderProcessPid();
+    m_server.requests.clear();
+    browser.rest();
+    QCOMPARE(browser.readyState(), 4);
+    QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("8"));
+    if (!navigateDuringRest) {
+        QTRY_VERIFY_WITH_TIMEOUT(view->page()->renderProcessPid() > 0 && view->page()->renderProcessPid() != renderer,
+                                 kLoadTimeoutMs);
+    }
+    loadPage(browser, QStringLiteral("/report?bid=9&pt=COVER"));
+    QCOMPARE(browser.elementValue(QStringLiteral("PrintType")), QStringLiteral("COVER"));
+    // The engine's own request for the first page's icon may come late; it is no page.
+    const QByteArray seen = m_server.requests.join(' ');
+    m_server.requests.removeAll("/favicon.ico");
+    QVERIFY2(m_server.requests == QList<QByteArray>{"/report?bid=9&pt=COVER"}, seen.constData());
+    QCOMPARE(view->page()->lifecycleState(), QWebEnginePage::LifecycleState::Active);
 }
 
 void tst_Browser::renderedPageIsASmallVectorPdfWithItsText()

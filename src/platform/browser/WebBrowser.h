@@ -38,6 +38,10 @@ public:
     virtual QByteArray renderedPdf() const = 0;
     virtual QString renderError() const = 0;
 
+    // The station waits for its next run: the browser may give back what its pages left
+    // behind. Nothing of this is seen at the seam; a navigate() meanwhile loads as always.
+    virtual void rest() {}
+
     // Page setup with a dialog; the choices apply to every later print.
     virtual void pageSetup() = 0;
 

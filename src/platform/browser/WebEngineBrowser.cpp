@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QMarginsF>
@@ -66,6 +67,10 @@ constexpr double kClockSlackMs = 5.0;
 constexpr int kStaleGraceMs = 1000;
 
 const QString kSettingsGroup = QStringLiteral("PageSetup");
+
+// A rest whose page loads have not both finished by then is given up, so that a
+// navigation waiting for it is never held for longer.
+constexpr int kRestLimitMs = 3000;
 
 // The browser's own numbers of the failures that have words of their own in the log.
 constexpr int kConnectionRefused = -102;
@@ -167,6 +172,11 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     QObject::connect(m_staleGrace, &QTimer::timeout, context,
                      [this] { completeDocument(m_staleElements, m_staleUnreachable); });
 
+    m_restLimit = new QTimer(context);
+    m_restLimit->setSingleShot(true);
+    m_restLimit->setInterval(kRestLimitMs);
+    QObject::connect(m_restLimit, &QTimer::timeout, context, [this] { endRest(); });
+
     QObject::connect(page, &QWebEnginePage::loadStarted, context, [this] { onLoadStarted(); });
     QObject::connect(page, &QWebEnginePage::loadProgress, context, [this](int progress) { onLoadProgress(progress); });
     QObject::connect(page, &QWebEnginePage::loadFinished, context, [this](bool ok) { onLoadFinished(ok); });
@@ -204,6 +214,10 @@ void WebEngineBrowser::navigate(const QString &url)
     // The report server is whoever the station asks for its report page.
     m_origins.setReportServer(QUrl(url));
     qCDebug(lcReport).noquote() << "navigate" << url;
+    if (m_rest != Rest::None) {
+        m_urlAfterRest = url;
+        return;
+    }
     // The station never goes back: the history would only grow with every page.
     m_view->history()->clear();
     m_view->load(QUrl::fromUserInput(url));
@@ -238,6 +252,10 @@ void WebEngineBrowser::onLoadProgress(int progress)
 
 void WebEngineBrowser::onLoadFinished(bool ok)
 {
+    if (m_rest != Rest::None) {
+        onRestLoaded();
+        return;
+    }
     if (!m_view || m_generation == 0)
         return;
     if (!ok)
@@ -322,6 +340,9 @@ bool WebEngineBrowser::guardNavigation(const QUrl &url, bool isMainFrame)
     // A frame's empty document belongs to the page that made it.
     if (!isMainFrame && url.scheme() == QLatin1String("about"))
         return true;
+    // The station's own empty page between runs, and its reload when the page is woken.
+    if (isMainFrame && m_rest != Rest::None && url == QUrl(QStringLiteral("about:blank")))
+        return true;
     noteRefusal(isMainFrame ? QStringLiteral("navigation") : QStringLiteral("frame navigation"), url, isMainFrame);
     return false;
 }
@@ -376,6 +397,8 @@ void WebEngineBrowser::connectRefusals(QWebEngineProfile *profile)
 
 void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
 {
+    if (m_rest != Rest::None)
+        return; // the renderer discarded by rest()
     qCWarning(lcReport).noquote() << "the page's renderer ended abnormally, exit code" << exitCode << "| page:" << m_pageUrl;
     // Like a browser showing its crash page: completely loaded, with nothing on it.
     if (m_generation > 0 && m_readyState < 4)
@@ -481,6 +504,50 @@ std::shared_ptr<QPrinter> WebEngineBrowser::makePdfPrinter()
 QWidget *WebEngineBrowser::widget()
 {
     return m_view.data();
+}
+
+// Between runs the page's renderer holds what the pages it showed left behind, and gives
+// back only part of it: over a day its floor rises. A renderer started afresh for the next
+// run holds only the engine's own. The engine wakes a discarded page by loading its last
+// address again, so the page is first emptied: waking it asks the report server for
+// nothing. The page is woken at once, so that the next navigate() finds it as after any
+// load. What the seam answers (the ready state, the last page's elements) stays as it was.
+void WebEngineBrowser::rest()
+{
+    if (!m_view || m_rest != Rest::None || m_rendering || (m_generation > 0 && m_readyState < 4))
+        return;
+    m_rest = Rest::Blanking;
+    m_restLimit->start();
+    m_view->load(QUrl(QStringLiteral("about:blank")));
+}
+
+void WebEngineBrowser::onRestLoaded()
+{
+    QWebEnginePage *page = m_view->page();
+    if (m_rest == Rest::Waking || page->url() != QUrl(QStringLiteral("about:blank"))) {
+        endRest();
+        return;
+    }
+    // Only a page out of sight can be discarded; it is shown again as it was.
+    const bool visible = page->isVisible();
+    const qint64 renderer = page->renderProcessPid();
+    m_rest = Rest::Waking;
+    page->setVisible(false);
+    page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+    page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    page->setVisible(visible);
+    qCDebug(lcReport) << "page emptied between runs; its renderer" << renderer << "discarded";
+}
+
+void WebEngineBrowser::endRest()
+{
+    m_restLimit->stop();
+    m_rest = Rest::None;
+    if (m_urlAfterRest.isEmpty())
+        return;
+    const QString url = std::exchange(m_urlAfterRest, QString());
+    m_view->history()->clear();
+    m_view->load(QUrl::fromUserInput(url));
 }
 
 bool WebEngineBrowser::savePageLayout(const QPageLayout &layout, QString *error)

@@ -53,6 +53,7 @@ public:
     QString renderError() const override { return m_renderError; }
     void pageSetup() override;
     QWidget *widget() override;
+    void rest() override;
 
     // Origins a report page may use besides the report server's ("https://cdn.lab.local").
     void setAllowedOrigins(const QStringList &origins) { m_origins.setExtraOrigins(origins); }
@@ -84,6 +85,8 @@ private:
     void noteRefusal(const QString &what, const QUrl &url, bool isMainFrame);
     void connectRefusals(class QWebEngineProfile *profile);
     void onRenderProcessTerminated(int exitCode);
+    void onRestLoaded();
+    void endRest();
 
     static std::shared_ptr<QPrinter> makePdfPrinter();
     void onRendered(quint64 job, const QByteArray &pdf);
@@ -111,6 +114,12 @@ private:
     QString m_mainFrameRefusal;    // the first main-frame address refused since navigate()
     QString m_refused;             // of the completed document
     QStringList m_refusalsLogged;  // since navigate(): each address is logged once
+    // rest(): the page empties (Blanking), its renderer is discarded and the page woken
+    // with a new one (Waking); a navigate() meanwhile loads once the rest is over.
+    enum class Rest { None, Blanking, Waking };
+    Rest m_rest = Rest::None;
+    QString m_urlAfterRest;
+    QTimer *m_restLimit = nullptr;
 
     quint64 m_renderJobs = 0;      // one per renderPdf() that started
     bool m_rendering = false;      // a rendering has not reported its result yet

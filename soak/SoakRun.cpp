@@ -1,5 +1,7 @@
 #include "SoakRun.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -113,7 +115,9 @@ bool SoakRun::start()
     QString error;
     say(QStringLiteral("starting the LIMS's front end, the report server, cupsd and the station in %1")
             .arg(m_world->folder()));
-    if (!m_world->start(&error)) {
+    const bool stepsTheClock = std::any_of(schedule.begin(), schedule.end(),
+        [](const Fault &fault) { return fault.kind == FaultKind::WallClockStepped; });
+    if (!m_world->start(stepsTheClock, &error)) {
         say(QStringLiteral("the soak could not start: ") + error);
         return false;
     }

@@ -31,7 +31,9 @@ public:
     ~SoakWorld();
 
     // Starts the servers, the printer and the station, and logs in; false with a reason.
-    bool start(QString *error);
+    // fakeWallClock: the station runs under libfaketime, so that its wall clock can be
+    // stepped (only a schedule that steps it asks for that).
+    bool start(bool fakeWallClock, QString *error);
     void keepFiles();
     QString folder() const;
 

@@ -64,7 +64,6 @@ void StationMonitor::stationEnded()
 
 bool StationMonitor::publish()
 {
-    m_settle.stop();
     if (!m_activity.status().ended)
         m_activity.heartbeat();
     // The first record written after an outage tells of it.
@@ -75,6 +74,7 @@ bool StationMonitor::publish()
                                             now.toString(QStringLiteral("HH:mm:ss")), m_recordError),
                                    now);
     }
+    // This write carries every change so far, the outage's own included.
     m_settle.stop();
     const StationStatus status = redacted(m_activity.status());
     QString error;
@@ -112,29 +112,31 @@ void StationMonitor::noteWrites(bool recordWritten, const QString &metricsError)
     showFilesTrouble();
 }
 
-QString StationMonitor::filesTrouble() const
+// The log and the metrics file: what the record itself can carry.
+QStringList StationMonitor::otherFilesTroubles() const
 {
     QStringList troubles;
     if (const QString log = logTrouble(); !log.isEmpty())
         troubles << log;
+    if (!m_metricsError.isEmpty())
+        troubles << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
+    return troubles;
+}
+
+QString StationMonitor::filesTrouble() const
+{
+    QStringList troubles;
     if (m_recordDownSince.isValid())
         troubles << QStringLiteral("The status record cannot be written since %1 (%2)")
                         .arg(m_recordDownSince.toString(QStringLiteral("HH:mm:ss")), m_recordError);
-    if (!m_metricsError.isEmpty())
-        troubles << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
-    return troubles.join(QStringLiteral("; "));
+    return (troubles + otherFilesTroubles()).join(QStringLiteral("; "));
 }
 
 // The record carries what is wrong with the other files; its own trouble only the window
 // can show while it lasts.
 void StationMonitor::showFilesTrouble()
 {
-    QStringList others;
-    if (const QString log = logTrouble(); !log.isEmpty())
-        others << log;
-    if (!m_metricsError.isEmpty())
-        others << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
-    m_activity.setFilesTrouble(others.join(QStringLiteral("; ")));
+    m_activity.setFilesTrouble(otherFilesTroubles().join(QStringLiteral("; ")));
     const QString shown = filesTrouble();
     if (shown != m_shownTrouble) {
         m_shownTrouble = shown;

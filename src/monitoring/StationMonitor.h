@@ -55,6 +55,7 @@ private:
     StationStatus redacted(StationStatus status) const;
     void noteWrites(bool recordWritten, const QString &metricsError);
     void showFilesTrouble();
+    QStringList otherFilesTroubles() const;
 
     StationActivity m_activity;
     EventLoopWatch m_watch;

@@ -91,6 +91,11 @@ QString uniqueSibling(const QFileInfo &target, const QString &tag)
 
 } // namespace
 
+QString FileWriteError::systemText() const
+{
+    return ::systemText(code);
+}
+
 bool FileWriteError::diskFull() const
 {
     return code == ENOSPC || code == EDQUOT;

@@ -17,6 +17,8 @@ struct FileWriteError
 
     // The file system has no room left (or the user's quota is used up).
     bool diskFull() const;
+    // The system's words for the error number alone ("No space left on device").
+    QString systemText() const;
 };
 
 // Replaces the file at path with bytes in one step, and believes the write only once it

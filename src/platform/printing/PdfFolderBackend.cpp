@@ -1,7 +1,5 @@
 #include "platform/printing/PdfFolderBackend.h"
 
-#include <cstring>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -58,7 +56,7 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
                                               | QFileDevice::ReadOther,
                           &error)) {
         if (error.diskFull())
-            return failed(folderFullTrouble(shownFolder, QString::fromLocal8Bit(std::strerror(error.code))));
+            return failed(folderFullTrouble(shownFolder, error.systemText()));
         return failed(QStringLiteral("The PDF file %1 was not written: %2").arg(QDir::toNativeSeparators(path), error.text));
     }
     m_trouble.clear();

@@ -30,6 +30,7 @@
 #include "platform/DurableFile.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
+#include "platform/ProcessHeap.h"
 #include "platform/browser/OriginInterceptor.h"
 #include "platform/browser/StationWebPage.h"
 
@@ -543,8 +544,13 @@ void WebEngineBrowser::endRest()
 {
     m_restLimit->stop();
     m_rest = Rest::None;
-    if (m_urlAfterRest.isEmpty())
+    if (m_urlAfterRest.isEmpty()) {
+        // The old renderer's host side is freed by now, and with it what the run's pages,
+        // results and jobs held in this process.
+        const long long given = ProcessHeap::giveBackFreed();
+        qCDebug(lcReport) << "between runs the heap gave back" << given / 1024 << "KiB";
         return;
+    }
     const QString url = std::exchange(m_urlAfterRest, QString());
     m_view->history()->clear();
     m_view->load(QUrl::fromUserInput(url));

@@ -1,5 +1,6 @@
 // The real browser behind the seam: Qt WebEngine loading pages from a local server,
 // reading their elements, and rendering them as vector PDF pages with the page setup.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +73,7 @@ private slots:
     void replacedNavigationNeverCompletesTheLatest();
     void failedLoadEndsAtFourWithElementsMissing_data();
     void failedLoadEndsAtFourWithElementsMissing();
+    void rendererEndingOnTheErrorPageLeavesTheServerUnreached();
     void responseWithoutDocumentEndsAtFourOnShownPage();
     void pagesSeenAreNeitherCachedNorKeptInHistory();
     void restGivesANewRendererAndAsksTheServerNothing_data();
@@ -302,6 +304,24 @@ void tst_Browser::failedLoadEndsAtFourWithElementsMissing()
     // The next page that comes from its server says so.
     loadPage(browser, QStringLiteral("/report?bid=4&pt=SAMPLES"));
     QCOMPARE(browser.unreachableReason(), QString());
+}
+
+// The renderer may end while it shows the engine's error page (under a preloaded library
+// it did so for every one): the page asked for was still not reached, not an empty answer.
+void tst_Browser::rendererEndingOnTheErrorPageLeavesTheServerUnreached()
+{
+    WebEngineBrowser browser(PrintOptions{});
+    auto *view = qobject_cast<QWebEngineView *>(browser.widget());
+    QVERIFY(view);
+    QObject::connect(view->page(), &QWebEnginePage::loadFinished, view, [view](bool ok) {
+        if (!ok)
+            ::kill(pid_t(view->page()->renderProcessPid()), SIGKILL);
+    });
+    QSignalSpy ended(view->page(), &QWebEnginePage::renderProcessTerminated);
+    browser.navigate(QStringLiteral("http://127.0.0.1:%1/report?bid=3").arg(PageServer::refusedPort()));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLoadTimeoutMs);
+    QCOMPARE(browser.unreachableReason(), QStringLiteral("connection refused"));
 }
 
 void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()

@@ -401,9 +401,12 @@ void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
     if (m_rest != Rest::None)
         return; // the renderer discarded by rest()
     qCWarning(lcReport).noquote() << "the page's renderer ended abnormally, exit code" << exitCode << "| page:" << m_pageUrl;
-    // Like a browser showing its crash page: completely loaded, with nothing on it.
+    // Like a browser showing its crash page: completely loaded, with nothing on it. A load
+    // that had already failed for a server out of reach stays that failure: the renderer
+    // may end while it shows the engine's error page, and an empty page would be read as
+    // the report server's own answer.
     if (m_generation > 0 && m_readyState < 4)
-        completeDocument({}, {});
+        completeDocument({}, m_finishedUnreachable);
     if (m_rendering)
         finishRender({}, QStringLiteral("The page's renderer ended during printing"));
 }

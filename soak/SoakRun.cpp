@@ -148,6 +148,7 @@ void SoakRun::tick()
         return;
     }
     layFaults(elapsed);
+    beginQuiet(elapsed);
     feed(elapsed);
     if (elapsed >= m_nextEvidenceMs) {
         readEvidence();
@@ -202,6 +203,23 @@ void SoakRun::layFaults(qint64 elapsedMs)
                 laid.fault.kind == FaultKind::StatementTimeout ? SoakWorld::kStatementTimeoutSeconds : 0);
             say(QStringLiteral("fault taken: %1, over at %2")
                     .arg(faultName(laid.fault.kind), laid.over.toString(QStringLiteral("HH:mm:ss"))));
+        }
+    }
+}
+
+// The quiet stretch is the station's time to distribute what is left, with nothing laid: a
+// time-out armed just before it, which the station would meet only a run or two later,
+// would take that time away.
+void SoakRun::beginQuiet(qint64 elapsedMs)
+{
+    if (m_quiet || elapsedMs < m_shape.totalMs - m_shape.quietMs)
+        return;
+    m_quiet = true;
+    m_world->liftUntakenInjections();
+    for (LaidFault &laid : m_faults) {
+        if (laid.ended.isValid() && !laid.over.isValid()) {
+            laid.over = QDateTime::currentDateTime();
+            say(QStringLiteral("fault lifted untaken as the quiet stretch begins: ") + faultName(laid.fault.kind));
         }
     }
 }

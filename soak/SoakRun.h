@@ -49,6 +49,7 @@ signals:
 private:
     void tick();
     void layFaults(qint64 elapsedMs);
+    void beginQuiet(qint64 elapsedMs);
     void feed(qint64 elapsedMs);
     void readEvidence();
     void takeSample();
@@ -70,6 +71,7 @@ private:
     QTimer m_timer;
     bool m_inTick = false;
     bool m_done = false;
+    bool m_quiet = false;
     qint64 m_nextFeedMs = 60000;
     qint64 m_nextEvidenceMs = 0;
     qint64 m_nextSampleMs = 0;

@@ -271,6 +271,11 @@ bool SoakWorld::injectionTaken(const Fault &fault) const
     return true;
 }
 
+void SoakWorld::liftUntakenInjections()
+{
+    DemoLims::clearFaults(limsPath());
+}
+
 void SoakWorld::keepOtherApplicationsTurn()
 {
     const QDateTime now = QDateTime::currentDateTime();

@@ -49,6 +49,8 @@ public:
     bool end(const Fault &fault, QString *error);
     // A one-off fault (a cut link, statements that time out) has met its statements.
     bool injectionTaken(const Fault &fault) const;
+    // The one-off faults no statement has met yet are taken back.
+    void liftUntakenInjections();
     // While the other application holds the turn it refreshes its last update, as that
     // application does; from its last update on, the turn lapses after the board's delay.
     void keepOtherApplicationsTurn();

@@ -113,6 +113,8 @@ QStringList PromiseBook::noteRecord(const std::optional<StationStatus> &record)
     if (record->longestStallMs > m_bounds.stallMs && before.longestStallMs <= m_bounds.stallMs)
         broken << QStringLiteral("the window's thread stalled for %1 ms").arg(record->longestStallMs);
     m_lastRecord = record;
+    m_longestStallMs = std::max(m_longestStallMs, record->longestStallMs);
+    m_longestDatabaseWaitMs = std::max(m_longestDatabaseWaitMs, record->longestDatabaseWaitMs);
     return broken;
 }
 
@@ -221,8 +223,8 @@ QList<PromiseBook::Line> PromiseBook::loadLines() const
 
 QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
 {
-    const qint64 stall = m_lastRecord ? m_lastRecord->longestStallMs : -1;
-    const qint64 wait = m_lastRecord ? m_lastRecord->longestDatabaseWaitMs : -1;
+    const qint64 stall = m_longestStallMs;
+    const qint64 wait = m_longestDatabaseWaitMs;
     return {
         judged(QStringLiteral("Alive and answering: longest stall of the window's thread, database calls apart"),
                stall < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(stall) / 1000, 0, 'f', 2),

@@ -97,6 +97,9 @@ private:
     int m_deletionsChecked = 0;
     QStringList m_deletionProblems;
     std::optional<StationStatus> m_lastRecord; // nothing until the station wrote one
+    // The longest over every life of the station: one started again counts afresh.
+    qint64 m_longestStallMs = -1;
+    qint64 m_longestDatabaseWaitMs = -1;
     QString m_stationGone;
     QList<StationProbe::Sample> m_samples;
     QDateTime m_firstRunsEnd;

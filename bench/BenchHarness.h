@@ -25,6 +25,7 @@ struct BenchOptions
     QString serverBinary;
     int ownTimeClients = 40;
     int memoryRequests = 500;
+    int memoryRunSize = 0; // clients per run of the memory run; 0: all in one run
     int workListClients = 10000;
     int printClients = 40;
     QString printQueue = QStringLiteral("PDF"); // the CUPS queue of the printing figure

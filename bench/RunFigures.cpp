@@ -192,9 +192,71 @@ bool memoryGrowth(BenchHarness &b)
     return true;
 }
 
+// The station's cycle: runs of a few dozen clients with the station waiting between them,
+// where it gives back what a run held. Sampled between runs, once the page has rested, as
+// the soak samples.
+bool memoryOverRuns(BenchHarness &b)
+{
+    const int requests = b.options().memoryRequests;
+    const int perRun = b.options().memoryRunSize;
+    if (!b.waitForRestartButton())
+        return b.fail(QStringLiteral("the countdown did not show the manual restart"));
+    sleepSeconds(1.0);
+    const ProcessProbe::Memory before = b.probe().memory();
+    SampleFile samples;
+    HelperGrowth::Samples kinds;
+    MemoryGrowth::Samples station;
+    MemoryGrowth::Samples helpers;
+    int done = 0;
+    int runs = 0;
+    while (done < requests) {
+        const int clients = qMin(perRun, requests - done);
+        b.addDueClients(b.databasePath(), clients, 1);
+        const qsizetype from = LogRecorder::size();
+        b.click(QStringLiteral("cmd_ManualRestart"));
+        const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+        if (started < 0 || b.waitForRunEnd(started, 120000 + clients * 2000) < 0 || !b.waitForRestartButton())
+            return b.fail(QStringLiteral("run %1 of %2 clients did not end").arg(runs + 1).arg(clients));
+        done += clients;
+        ++runs;
+        // The page empties, its renderer is replaced and the heap trimmed within a second or two.
+        sleepSeconds(3.0);
+        const ProcessProbe::Memory now = b.probe().memory();
+        const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
+        samples.write(done, now, breakdown);
+        kinds << qMakePair(double(done), breakdown);
+        station << qMakePair(double(done), double(now.selfKb));
+        helpers << qMakePair(double(done), double(now.helpersKb));
+    }
+    const ProcessProbe::Memory after = b.probe().memory();
+    const double helpersGrowth = MemoryGrowth::kbPer1000(helpers) / 1024.0;
+    Figure figure;
+    figure.name = QStringLiteral("Helpers' growth per 1,000 requests in runs of %1").arg(perRun);
+    figure.measured = QStringLiteral("%1 MB").arg(helpersGrowth, 0, 'f', 2);
+    figure.target = QStringLiteral("< 1 MB");
+    figure.verdict = Figure::judge(runs >= 2 * MemoryGrowth::kStretches, helpersGrowth < 1.0);
+    const auto floorsText = [](const MemoryGrowth::Samples &of) {
+        QStringList mb;
+        for (const auto &point : MemoryGrowth::floors(of))
+            mb << QString::number(point.second / 1024.0, 'f', 1);
+        return mb.join(QStringLiteral(", "));
+    };
+    figure.notes << QStringLiteral("%1 requests in %2 runs; resident: station process %3 -> %4, its %5 helpers %6 -> %7")
+                        .arg(done).arg(runs)
+                        .arg(mbText(double(before.selfKb)), mbText(double(after.selfKb)))
+                        .arg(after.helperCount)
+                        .arg(mbText(double(before.helpersKb)), mbText(double(after.helpersKb)));
+    figure.notes << QStringLiteral("floors between runs (MB): helpers %1; station %2 (with the benchmark's record of the log)")
+                        .arg(floorsText(helpers), floorsText(station));
+    figure.notes << QStringLiteral("growth per 1,000 requests on the floors (%1): %2")
+                        .arg(samples.path(), HelperGrowth::text(kinds));
+    b.addFigure(figure);
+    return true;
+}
+
 } // namespace
 
 bool measureRunFigures(BenchHarness &b)
 {
-    return ownTime(b) && memoryGrowth(b);
+    return ownTime(b) && (b.options().memoryRunSize > 0 ? memoryOverRuns(b) : memoryGrowth(b));
 }

@@ -69,6 +69,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption requestsOption(QStringLiteral("requests"),
                                             QStringLiteral("Report requests of the memory run (default 500)."),
                                             QStringLiteral("n"), QStringLiteral("500"));
+    const QCommandLineOption runsOfOption(
+        QStringLiteral("runs-of"),
+        QStringLiteral("The memory run in runs of n clients, the station waiting between them, as in its cycle "
+                       "(default: one run)."),
+        QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption listOption(QStringLiteral("worklist"),
                                         QStringLiteral("Clients of the large work list (default 10000)."),
                                         QStringLiteral("n"), QStringLiteral("10000"));
@@ -89,7 +94,7 @@ int main(int argc, char *argv[])
         QStringLiteral("clear-link"),
         QStringLiteral("The LIMS link in clear ([Database] Encryption = off), for the figures beside the encrypted ones."));
     parser.addOptions({serverOption, clientsOption, requestsOption, listOption, keepOption, listOnlyOption, onlyOption,
-                       printClientsOption, queueOption, clearLinkOption});
+                       printClientsOption, queueOption, clearLinkOption, runsOfOption});
     parser.process(app);
 
     BenchOptions options;
@@ -98,6 +103,7 @@ int main(int argc, char *argv[])
         : QCoreApplication::applicationDirPath() + QStringLiteral("/../demo/hardcopy-demo-server");
     options.ownTimeClients = qMax(1, parser.value(clientsOption).toInt());
     options.memoryRequests = qMax(1, parser.value(requestsOption).toInt());
+    options.memoryRunSize = qMax(0, parser.value(runsOfOption).toInt());
     options.workListClients = qMax(1, parser.value(listOption).toInt());
     options.keepFiles = parser.isSet(keepOption);
     options.onlyGroup = parser.isSet(listOnlyOption) ? QStringLiteral("worklist") : parser.value(onlyOption);

@@ -41,7 +41,12 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     std::sort(sorted.begin(), sorted.end());
     const bool sameHelpers = sorted == m_lastHelpers;
     m_lastHelpers = sorted;
-    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers;
+    // A station just started holds less than it will after its first run, whether it was
+    // started at the soak's beginning or again after a kill: until then it has no floor.
+    if (m_requestsAtFirstSample < 0)
+        m_requestsAtFirstSample = requests;
+    m_hasRun = m_hasRun || requests > m_requestsAtFirstSample;
+    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers && m_hasRun;
     return sample;
 }
 

@@ -328,6 +328,13 @@ bool BenchHarness::waitForRestartButton()
     return waitUntil([this] { return isVisible(QStringLiteral("cmd_ManualRestart")); }, 10000);
 }
 
+qsizetype BenchHarness::startRun()
+{
+    const qsizetype from = LogRecorder::size();
+    click(QStringLiteral("cmd_ManualRestart"));
+    return LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+}
+
 qsizetype BenchHarness::waitForRunEnd(qsizetype from, int timeoutMs)
 {
     return LogRecorder::waitForPrefix(from, QStringLiteral("run ended:"), timeoutMs);

@@ -90,6 +90,9 @@ public:
     bool isVisible(const QString &name);
     bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
     bool waitForRestartButton();
+    // Clicks the manual restart and waits for the run to start: the index of its log line
+    // ("run started"), or -1.
+    qsizetype startRun();
     qsizetype waitForRunEnd(qsizetype from, int timeoutMs);
     bool setServerMode(const QString &mode);
     // Clients of the laboratory QVLAB with reports due since yesterday, numbered from

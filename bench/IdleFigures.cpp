@@ -76,9 +76,8 @@ bool otherHolder(BenchHarness &b)
     if (!b.waitForRestartButton())
         return b.fail(QStringLiteral("the countdown did not show the manual restart"));
 
-    const qsizetype from = LogRecorder::size();
-    b.click(QStringLiteral("cmd_ManualRestart"));
-    if (LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000) < 0
+    const qsizetype started = b.startRun();
+    if (started < 0
         || !b.waitUntil([&b] { return b.text(QStringLiteral("lbl_ServDesc")) == kOtherHolderText; }, 10000)) {
         return b.fail(QStringLiteral("the station did not show that another application holds the turn"));
     }
@@ -92,7 +91,7 @@ bool otherHolder(BenchHarness &b)
     const ProcessProbe::CpuShare waiting = b.measureCpu(kOtherHolderWindow);
     const QDateTime windowEnd = windowStart.addSecs(kOtherHolderWindow);
     const bool valid = b.text(QStringLiteral("lbl_ServDesc")) == kOtherHolderText
-        && LogRecorder::find(from, -1, QStringLiteral("report request:")) < 0;
+        && LogRecorder::find(started, -1, QStringLiteral("report request:")) < 0;
     b.cpuFigure(QStringLiteral("CPU while another application holds the turn"), waiting, valid,
               QStringLiteral("(board names AUTO_EXPORT, updated now)"));
 
@@ -130,7 +129,7 @@ bool otherHolder(BenchHarness &b)
 
     // The other application goes quiet: the board names this station again.
     DemoLims::setCurrentApp(b.databasePath(), QStringLiteral("HARD_COPY"));
-    if (b.waitForRunEnd(from, 60000) < 0)
+    if (b.waitForRunEnd(started, 60000) < 0)
         return b.fail(QStringLiteral("the run did not end after the turn came back"));
     return true;
 }

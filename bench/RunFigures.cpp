@@ -30,17 +30,22 @@ public:
         if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
             m_file.write("requests,station_kb,helpers,helpers_kb" + HelperMemory::csvHeader() + '\n');
     }
-    void write(int requests, const ProcessProbe::Memory &memory, const HelperMemory::Breakdown &kinds)
+    // Reads the memory by process and kind, writes it as a row and keeps it.
+    void take(int requests, const ProcessProbe::Memory &memory, const QList<qint64> &helperPids)
     {
+        const HelperMemory::Breakdown kinds = HelperMemory::read(qint64(getpid()), helperPids);
         m_file.write(QByteArray::number(requests) + ',' + QByteArray::number(memory.selfKb) + ','
                      + QByteArray::number(memory.helperCount) + ',' + QByteArray::number(memory.helpersKb)
                      + HelperMemory::csvCells(kinds) + '\n');
         m_file.flush();
+        m_kinds << qMakePair(double(requests), kinds);
     }
+    const HelperGrowth::Samples &kinds() const { return m_kinds; }
     QString path() const { return m_file.fileName(); }
 
 private:
     QFile m_file;
+    HelperGrowth::Samples m_kinds;
 };
 
 // What the process's allocator has handed out and not had back, in KB: resident memory
@@ -58,10 +63,8 @@ bool ownTime(BenchHarness &b)
     b.addDueClients(b.databasePath(), clients, 1);
     if (!b.waitForRestartButton())
         return b.fail(QStringLiteral("the countdown did not show the manual restart"));
-    const qsizetype from = LogRecorder::size();
-    b.click(QStringLiteral("cmd_ManualRestart"));
-    const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
-    const qsizetype ended = b.waitForRunEnd(from, 120000 + clients * 2000);
+    const qsizetype started = b.startRun();
+    const qsizetype ended = started < 0 ? -1 : b.waitForRunEnd(started, 120000 + clients * 2000);
     if (started < 0 || ended < 0)
         return b.fail(QStringLiteral("the run of %1 clients did not end").arg(clients));
 
@@ -103,9 +106,7 @@ bool memoryGrowth(BenchHarness &b)
     const double heapBefore = heapInUseKb();
     const qint64 recordBefore = LogRecorder::footprintBytes();
 
-    const qsizetype from = LogRecorder::size();
-    b.click(QStringLiteral("cmd_ManualRestart"));
-    const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+    const qsizetype started = b.startRun();
     if (started < 0)
         return b.fail(QStringLiteral("the run of %1 requests did not start").arg(requests));
 
@@ -114,7 +115,6 @@ bool memoryGrowth(BenchHarness &b)
     const int step = qMax(1, requests / 5);
     const int every = qMin(kSampleEvery, step);
     SampleFile samples;
-    HelperGrowth::Samples kinds;
     qsizetype cursor = started;
     for (int done = every; done <= requests; done += every) {
         // Waits for the request after the sample's, so that the requests before are complete.
@@ -137,11 +137,8 @@ bool memoryGrowth(BenchHarness &b)
             peak = now;
         const bool ended = LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:"));
         // At the run's end the page rests and its renderer is replaced: not a sample of the run.
-        if (!ended) {
-            const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
-            samples.write(done, now, breakdown);
-            kinds << qMakePair(double(done), breakdown);
-        }
+        if (!ended)
+            samples.take(done, now, b.probe().helperPids());
         if (done % step == 0 || ended)
             steps << QStringLiteral("%1: %2 (station %3, heap %4)")
                          .arg(done)
@@ -175,12 +172,12 @@ bool memoryGrowth(BenchHarness &b)
     figure.notes << QStringLiteral("along the run (requests: total resident): %1; peak %2")
                         .arg(steps.join(QStringLiteral(", ")), mbText(double(peak.totalKb())));
     figure.notes << QStringLiteral("growth per 1,000 requests %1 %2 samples, one every %3 requests (%4): %5")
-                        .arg(MemoryGrowth::judgedOnFloors(kinds.size())
+                        .arg(MemoryGrowth::judgedOnFloors(samples.kinds().size())
                                  ? QStringLiteral("on the floors, the least of %1 stretches of").arg(MemoryGrowth::kStretches)
                                  : QStringLiteral("through all"))
-                        .arg(kinds.size())
+                        .arg(samples.kinds().size())
                         .arg(every)
-                        .arg(samples.path(), HelperGrowth::text(kinds));
+                        .arg(samples.path(), HelperGrowth::text(samples.kinds()));
     figure.notes << QStringLiteral("%1 requests printed to PDF in %2 s; own time per client over this run: mean %3, "
                                    "90th percentile %4")
                         .arg(run.requests)
@@ -204,7 +201,6 @@ bool memoryOverRuns(BenchHarness &b)
     sleepSeconds(1.0);
     const ProcessProbe::Memory before = b.probe().memory();
     SampleFile samples;
-    HelperGrowth::Samples kinds;
     MemoryGrowth::Samples station;
     MemoryGrowth::Samples helpers;
     int done = 0;
@@ -212,9 +208,7 @@ bool memoryOverRuns(BenchHarness &b)
     while (done < requests) {
         const int clients = qMin(perRun, requests - done);
         b.addDueClients(b.databasePath(), clients, 1);
-        const qsizetype from = LogRecorder::size();
-        b.click(QStringLiteral("cmd_ManualRestart"));
-        const qsizetype started = LogRecorder::waitForPrefix(from, QStringLiteral("run started"), 10000);
+        const qsizetype started = b.startRun();
         if (started < 0 || b.waitForRunEnd(started, 120000 + clients * 2000) < 0 || !b.waitForRestartButton())
             return b.fail(QStringLiteral("run %1 of %2 clients did not end").arg(runs + 1).arg(clients));
         done += clients;
@@ -222,9 +216,7 @@ bool memoryOverRuns(BenchHarness &b)
         // The page empties, its renderer is replaced and the heap trimmed within a second or two.
         sleepSeconds(3.0);
         const ProcessProbe::Memory now = b.probe().memory();
-        const HelperMemory::Breakdown breakdown = HelperMemory::read(qint64(getpid()), b.probe().helperPids());
-        samples.write(done, now, breakdown);
-        kinds << qMakePair(double(done), breakdown);
+        samples.take(done, now, b.probe().helperPids());
         station << qMakePair(double(done), double(now.selfKb));
         helpers << qMakePair(double(done), double(now.helpersKb));
     }
@@ -249,7 +241,7 @@ bool memoryOverRuns(BenchHarness &b)
     figure.notes << QStringLiteral("floors between runs (MB): helpers %1; station %2 (with the benchmark's record of the log)")
                         .arg(floorsText(helpers), floorsText(station));
     figure.notes << QStringLiteral("growth per 1,000 requests on the floors (%1): %2")
-                        .arg(samples.path(), HelperGrowth::text(kinds));
+                        .arg(samples.path(), HelperGrowth::text(samples.kinds()));
     b.addFigure(figure);
     return true;
 }

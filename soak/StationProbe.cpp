@@ -45,8 +45,8 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     // started at the soak's beginning or again after a kill: until then it has no floor.
     if (m_requestsAtFirstSample < 0)
         m_requestsAtFirstSample = requests;
-    m_hasRun = m_hasRun || requests > m_requestsAtFirstSample;
-    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers && m_hasRun;
+    const bool hasRun = requests > m_requestsAtFirstSample; // the count of requests only grows
+    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers && hasRun;
     return sample;
 }
 

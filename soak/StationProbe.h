@@ -39,6 +39,5 @@ private:
     QString m_statusFile;
     QHash<qint64, double> m_cpu; // the last CPU time read of every process seen
     QList<qint64> m_lastHelpers; // of the last sample, sorted
-    qint64 m_requestsAtFirstSample = -1;
-    bool m_hasRun = false; // this life of the station has asked for a report page
+    qint64 m_requestsAtFirstSample = -1; // report pages asked for before this life's first sample
 };

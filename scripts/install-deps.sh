@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
     libqt6sql6-sqlite
     unixodbc-dev libsqliteodbc tdsodbc
+    libsystemd-dev       # sd_notify: the station under its systemd user unit
     libgnutls28-dev      # TLS on the LIMS link: the link check, the demo LIMS's encrypted front end
     cups cups-client printer-driver-cups-pdf libcups2-dev
     qt6-pdf-dev          # the Qt printer path (systems without CUPS), built and tried here too

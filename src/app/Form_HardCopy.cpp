@@ -1,5 +1,6 @@
 #include "app/Form_HardCopy.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/TerminationSignals.h"
 #include "platform/desktop/Timer.h"
 #include "platform/browser/WebBrowser.h"
 #include "ui_Form_HardCopy.h"
@@ -118,12 +120,21 @@ void Form_HardCopy::connectHandlers()
     }
     connect(ui->DataGrid1, &DataGrid::rowEvent, this,
             [this] { runEvent("DataGrid1_RowEvent", [this] { Dispatch_Row(); }); });
+    // The print switch is part of the session a restart takes up.
+    connect(ui->chk_Print, &QCheckBox::toggled, this, [this] { keepResumeRecord(); });
 }
 
 void Form_HardCopy::runEvent(const char *handlerName, const std::function<void()> &handler)
 {
     if (m_unloaded)
         return;
+    // Whatever the handler changed of the session (a filter, a frequency, the services
+    // started or stopped) is what a restart takes up.
+    struct KeepSession
+    {
+        Form_HardCopy *form;
+        ~KeepSession() { form->keepResumeRecord(); }
+    } keepSession { this };
     try {
         handler();
     } catch (const ShutdownRequested &) {
@@ -148,8 +159,10 @@ void Form_HardCopy::closeEvent(QCloseEvent *event)
     // The window only hides here: a run or a page wait may still be on the stack below
     // this event. Every waiting loop sees no open window and unwinds; the controls live
     // until the application object deletes the window after its event loop has ended.
-    if (!m_unloaded)
+    if (!m_unloaded) {
         qCInfo(lcRun) << "main window closed";
+        endResumeRecord("the operator's exit");
+    }
     m_unloaded = true;
     m_seams.timer->setEnabled(false);
     event->accept();
@@ -158,12 +171,37 @@ void Form_HardCopy::closeEvent(QCloseEvent *event)
 void Form_HardCopy::shutdownStation()
 {
     qCCritical(lcRun) << "shutting the station down";
+    endResumeRecord("the shutdown after the failed report request");
     m_shuttingDown = true;
     m_unloaded = true;
     m_seams.timer->setEnabled(false);
     hide();
     QCoreApplication::exit(kExitCodeFailedRequest);
     throw ShutdownRequested();
+}
+
+void Form_HardCopy::endOnSignal(int signalNumber)
+{
+    if (m_unloaded)
+        return;
+    qCWarning(lcRun).noquote() << "ending on" << TerminationSignals::name(signalNumber)
+                               << "(the session ends, the system shuts down or the service manager stops the station);"
+                               << (m_seams.resume && !sLabCode.isEmpty() ? "the next start takes the session up again"
+                                                                         : "the next start waits for a login");
+    m_endingBySignal = true;
+    m_unloaded = true;
+    m_seams.timer->setEnabled(false);
+    hide();
+    // Every waiting loop finds no open window and unwinds; a message box waiting for its
+    // OK ends too.
+    QCoreApplication::exit(0);
+}
+
+QString Form_HardCopy::endReason() const
+{
+    if (m_endingBySignal)
+        return QStringLiteral("signal");
+    return m_shuttingDown ? QStringLiteral("shutdown") : QStringLiteral("exit");
 }
 
 int Form_HardCopy::doEvents()

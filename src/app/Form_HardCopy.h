@@ -16,6 +16,7 @@
 #include "platform/database/ResultSet.h"
 
 class Failure;
+struct ResumeSession;
 class QLabel;
 class QRadioButton;
 class dbModule;
@@ -83,6 +84,13 @@ public:
     // line of their own below the buttons; empty clears it.
     void showStationTrouble(const QString &text);
 
+    // Ends the station on a termination signal (the session's end, a reboot, the service
+    // manager's stop) as Exit would, but keeps the resume record, so that the next start
+    // takes the session up again.
+    void endOnSignal(int signalNumber);
+    // How this life of the station ends: "exit", "shutdown" or "signal".
+    QString endReason() const;
+
     // ---- Service run and scheduling (app/) ----
     void Run_Services(bool bToggle);
     void Show_Services_Running(const QString &sServiceName);
@@ -108,6 +116,12 @@ public:
 
     // ---- Operator console (console/) ----
     void cmd_Access_Click();
+    // Takes up, with nobody at the login, the session a resume record kept: the controls
+    // unlocked as a login unlocks them, its filter, frequency and print switch, and the
+    // services started again.
+    void resumeSession(const ResumeSession &session);
+    // Writes the resume record when the session has changed since it was last written.
+    void keepResumeRecord();
     void opt_FilterRating_Click(int index);
     void cmd_Printer_Click();
     void Reset_Statistics();
@@ -147,6 +161,10 @@ private:
     void showDatabaseTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
+
+    // Login pieces (console/).
+    void unlockControls();
+    void endResumeRecord(const char *why);
 
     // Service run pieces (app/).
     void startRun();
@@ -190,6 +208,9 @@ private:
     StationSettings m_settings;
     bool m_unloaded = false;
     bool m_shuttingDown = false;
+    bool m_endingBySignal = false;
+    bool m_resumingRun = false; // the run about to start takes a session up after a restart
+    QDateTime m_loggedInAt; // when the operator of this session logged in
     QString m_printedBatchId;
     struct PageJob
     {

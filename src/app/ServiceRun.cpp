@@ -92,7 +92,9 @@ void Form_HardCopy::startRun()
     Show_Services_Running(ServiceName);
     if (m_seams.spooler)
         m_seams.spooler->beginRun();
-    qCInfo(lcRun) << "run started" << (timerWasOn ? "from wait mode" : "by the operator");
+    qCInfo(lcRun) << "run started"
+                  << (timerWasOn ? "from wait mode" : m_resumingRun ? "on resuming the session" : "by the operator");
+    m_resumingRun = false;
 
     bool failed = false;
     try {
@@ -317,6 +319,7 @@ void Form_HardCopy::stopRequest()
         });
     }
     clearLabelHighlight(ui->lbl_ServDesc);
+    keepResumeRecord();
 }
 
 void Form_HardCopy::Set_Refresh_Timer(const QString &sServiceName)
@@ -357,6 +360,7 @@ void Form_HardCopy::Show_Services_Running(const QString &sServiceName)
     ui->pb_BatchStatus->show();
     ui->lbl_ReadyStatus->hide();
     ui->lbl_BatchStatus->hide();
+    keepResumeRecord();
 }
 
 void Form_HardCopy::Show_Services_Idle(const QString &sServiceName, bool bWaitMode)
@@ -388,4 +392,5 @@ void Form_HardCopy::Show_Services_Idle(const QString &sServiceName, bool bWaitMo
     ui->pb_ReadyStatus->hide();
     ui->pb_BatchStatus->setValue(0);
     ui->pb_BatchStatus->hide();
+    keepResumeRecord();
 }

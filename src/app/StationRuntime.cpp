@@ -1,9 +1,13 @@
 #include "app/StationRuntime.h"
 
+#include <QHostInfo>
+
 #include "app/Form_HardCopy.h"
 #include "console/QtOperatorDialogs.h"
+#include "console/ResumeRecord.h"
 #include "db/dbModule.h"
 #include "monitoring/StationMonitor.h"
+#include "monitoring/Supervision.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/desktop/Keyboard.h"
@@ -34,6 +38,17 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
     m_monitor = std::make_unique<StationMonitor>(m_settings, *m_clock);
+    StatusThresholds thresholds;
+    thresholds.warningMinutes = m_settings.warningMinutes;
+    thresholds.criticalMinutes = m_settings.criticalMinutes;
+    m_supervision = std::make_unique<Supervision>(m_monitor->activity(), thresholds);
+    QObject::connect(m_monitor.get(), &StationMonitor::published, m_supervision.get(), &Supervision::statusChanged);
+    if (m_settings.resumeAfterRestart) {
+        // A session is taken up only on the host and for the LIMS it was made for.
+        const QString installation = m_settings.demo ? QStringLiteral("demo") : m_settings.databaseServer;
+        m_resume = std::make_unique<ResumeRecord>(ResumeRecord::defaultPath(), installation, QHostInfo::localHostName());
+        m_resume->setTroubleObserver([this](const QString &text) { m_monitor->setResumeTrouble(text); });
+    }
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
@@ -52,6 +67,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.keyboard = systemKeyboard();
     seams.dialogs = m_dialogs.get();
     seams.activity = &m_monitor->activity();
+    seams.resume = m_resume.get();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
     QObject::connect(m_monitor.get(), &StationMonitor::filesTroubleChanged, m_window.get(),
@@ -61,6 +77,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
 StationRuntime::~StationRuntime()
 {
     m_window.reset();
+    m_supervision.reset();
     m_monitor.reset();
 }
 

@@ -18,6 +18,8 @@ class WebEngineBrowser;
 class PrintSpooler;
 class SpoolBackend;
 class StationMonitor;
+class ResumeRecord;
+class Supervision;
 
 // The station on its real seams: the window, the database module over the connection it
 // is given, the WebEngine browser, the Qt timer, clock, message boxes and dialogs. The
@@ -40,6 +42,10 @@ public:
     // through CUPS or, where there is no CUPS, through the Qt printer path.
     static std::unique_ptr<SpoolBackend> makeSpoolBackend(const StationSettings &settings);
     dbModule &db() { return *m_db; }
+    // The session kept for a restart; none when [Station] ResumeAfterRestart is off.
+    ResumeRecord *resumeRecord() { return m_resume.get(); }
+    // The service manager's view of the station (systemd's notify protocol).
+    Supervision &supervision() { return *m_supervision; }
     const StationSettings &settings() const { return m_settings; }
 
 private:
@@ -51,6 +57,8 @@ private:
     std::unique_ptr<QtTimer> m_timer;
     std::unique_ptr<SystemClock> m_clock;
     std::unique_ptr<StationMonitor> m_monitor;
+    std::unique_ptr<Supervision> m_supervision;
+    std::unique_ptr<ResumeRecord> m_resume;
     std::unique_ptr<OperatorDialogs> m_dialogs;
     std::unique_ptr<QtEventProcessor> m_events;
     std::unique_ptr<dbModule> m_db;

@@ -9,6 +9,7 @@ class PrintSpooler;
 class Keyboard;
 class OperatorDialogs;
 class StationActivity;
+class ResumeRecord;
 
 // The seams through which the main window reaches the world. The application passes
 // the real implementations; tests pass fakes. None is owned by the window.
@@ -23,4 +24,5 @@ struct StationSeams
     Keyboard *keyboard = nullptr;
     OperatorDialogs *dialogs = nullptr;
     StationActivity *activity = nullptr; // what IT staff see from afar; none: nobody watches
+    ResumeRecord *resume = nullptr; // the session kept for a restart; none: a restart waits for a login
 };

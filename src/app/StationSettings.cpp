@@ -92,6 +92,8 @@ StationSettings loadStationSettings(const QString &iniPath)
     // "no" and "off" too, which QVariant would read as true.
     static const QStringList no = { QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
                                     QStringLiteral("0") };
+    static const QStringList yes = { QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on"),
+                                     QStringLiteral("1") };
     s.checkHostName = !no.contains(text(ini, QStringLiteral("Database/CheckHostName")).trimmed().toLower());
     s.hostNameInCertificate = text(ini, QStringLiteral("Database/HostNameInCertificate")).trimmed();
     s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
@@ -111,6 +113,8 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.metricsFile = text(ini, QStringLiteral("Monitoring/MetricsFile"));
     s.warningMinutes = positive(ini, QStringLiteral("Monitoring/WarningMinutes"), s.warningMinutes);
     s.criticalMinutes = positive(ini, QStringLiteral("Monitoring/CriticalMinutes"), s.criticalMinutes);
+    s.resumeAfterRestart = yes.contains(text(ini, QStringLiteral("Station/ResumeAfterRestart")).trimmed().toLower());
+    s.resumeWithinHours = positive(ini, QStringLiteral("Station/ResumeWithinHours"), s.resumeWithinHours);
     s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
     s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
     s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));

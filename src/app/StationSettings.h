@@ -45,6 +45,11 @@ struct StationSettings
     int warningMinutes = 5;              // [Monitoring] WarningMinutes: database down, printer trouble
     int criticalMinutes = 15;            // [Monitoring] CriticalMinutes: database down, printer trouble with batches waiting
 
+    // Station: resuming the services after an abnormal end (a crash, a kill, a power cut,
+    // a hang ended by the service manager) without a person at the login
+    bool resumeAfterRestart = false;     // [Station] ResumeAfterRestart
+    int resumeWithinHours = 72;          // [Station] ResumeWithinHours: how old the last heartbeat may be
+
     // Demo mode: the embedded demo LIMS and report server
     bool demo = false;                   // [Demo] Enabled, or --demo
     QString demoDatabase;                // [Demo] Database: the demo LIMS file

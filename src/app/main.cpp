@@ -4,6 +4,7 @@
 // need no display: they run without the window system.
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,6 +14,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTextStream>
+#include <QTimer>
 
 #include "app/Form_HardCopy.h"
 #include "app/FreeTdsConf.h"
@@ -21,14 +23,20 @@
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
 #include "app/UnattendedDemo.h"
+#include "console/ResumeRecord.h"
 #include "db/dbModule.h"
 #include "demo/DemoWorld.h"
 #include "demo/lims/DemoLims.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
+#include "monitoring/Supervision.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/database/OdbcConnection.h"
+#include "platform/desktop/InstanceLock.h"
+#include "platform/desktop/ServiceManager.h"
+#include "platform/desktop/TerminationSignals.h"
+#include "platform/StateFolder.h"
 
 namespace {
 
@@ -124,14 +132,31 @@ bool headless()
 }
 
 // A start-up failure: said on stderr and in the log, and in a message box when a person
-// can see one. The program then ends with exit code 1.
-int startupFailure(const QString &text)
+// can see one and is expected (not under the service manager, which starts the station
+// again, nor when a restart takes a session up with nobody at the window). The program
+// then ends with exit code 1.
+int startupFailure(const QString &text, bool personExpected = !ServiceManager::supervised())
 {
     qCCritical(lcRun).noquote() << text;
     std::fprintf(stderr, "hardcopy-station: %s\n", qPrintable(text));
-    if (!headless())
+    ServiceManager::notifyStatus(QStringLiteral("start failed: ") + text.simplified());
+    if (personExpected && !headless())
         QMessageBox::critical(nullptr, QApplication::applicationName(), text);
     return 1;
+}
+
+// The session a resume record kept, when it may be taken up; its verdict in the log.
+std::optional<ResumeSession> sessionToResume(StationRuntime &station)
+{
+    ResumeRecord *record = station.resumeRecord();
+    if (!record)
+        return std::nullopt;
+    const std::optional<StationStatus> &previous = station.monitor().previousLife();
+    const ResumeRecord::Verdict verdict = record->judge(
+        QDateTime::currentDateTime(), previous ? previous->heartbeat : QDateTime(), station.settings().resumeWithinHours);
+    if (!verdict.why.isEmpty())
+        qCWarning(lcConsole).noquote() << verdict.why << "- the station waits for a login";
+    return verdict.session;
 }
 
 StationSettings loadSettings(const StartOptions &options)
@@ -205,6 +230,17 @@ int runStation(const StartOptions &options)
                                   .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
     }
 
+    // Two stations on one state folder would print the same batches.
+    InstanceLock lock(stationStateFolder());
+    if (const InstanceLock::Outcome taken = lock.take(); taken == InstanceLock::HeldByAnother) {
+        return startupFailure(QStringLiteral("Another station runs already for this user (%1): only one may "
+                                             "print from %2")
+                                  .arg(lock.reason(), QDir::toNativeSeparators(stationStateFolder())),
+                              false);
+    } else if (taken == InstanceLock::NotPossible) {
+        qCWarning(lcRun).noquote() << "no lock against a second station:" << lock.reason();
+    }
+
     // The demo runs the production database path too: its LIMS answers on the wire.
     DemoWorld demo;
     if (settings.demo) {
@@ -225,6 +261,10 @@ int runStation(const StartOptions &options)
     StationRuntime station(settings, std::make_unique<OdbcConnection>(),
                            unattended ? UnattendedDemo::demoOperator(DemoLims::kPasswordMainLab) : nullptr);
     Form_HardCopy &form = station.window();
+    Supervision &supervision = station.supervision();
+    const std::optional<ResumeSession> resume = sessionToResume(station);
+    const bool personExpected = !ServiceManager::supervised() && !resume;
+    supervision.starting(QStringLiteral("opening the LIMS database link"));
     try {
         form.Form_Load();
     } catch (const Failure &failure) {
@@ -233,15 +273,31 @@ int runStation(const StartOptions &options)
         const QString why = LinkSecurity::refusalAfterFailedOpen(settings, station.db().dbConnection().errors());
         return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
                                   .arg(failure.number())
-                                  .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why));
+                                  .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why),
+                              personExpected);
     }
     if (const QString refused = LinkSecurity::logLink(settings); !refused.isEmpty())
-        return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(refused));
+        return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(refused), personExpected);
     station.monitor().start();
+    supervision.ready();
+    // The session's end, a reboot or the service manager's stop: ended as Exit ends the
+    // station, but the session is kept for the next start.
+    const TerminationSignals terminations([&](int signalNumber) {
+        supervision.stopping();
+        form.endOnSignal(signalNumber);
+    });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &supervision, &Supervision::stopping);
+    if (resume) {
+        QTimer::singleShot(0, &form, [&form, session = *resume] {
+            form.runEvent("resumeSession", [&] { form.resumeSession(session); });
+        });
+    } else if (!unattended) {
+        qCInfo(lcConsole) << "waiting for the operator's login";
+    }
     if (unattended)
         UnattendedDemo::start(station, options.unattendedDemo);
     const int exitCode = QApplication::exec();
-    station.monitor().stationEnded();
+    station.monitor().stationEnded(form.endReason());
     qCInfo(lcRun) << "station ended with exit code" << exitCode;
     return exitCode;
 }

@@ -14,6 +14,7 @@
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/Clock.h"
 #include "platform/desktop/OperatorDialogs.h"
 #include "ui_Form_HardCopy.h"
 
@@ -79,6 +80,17 @@ void Form_HardCopy::cmd_Access_Click()
     }
 
     qCInfo(lcConsole).noquote() << "login granted: employee" << sEmpNum << "lab" << sLabCode;
+    m_loggedInAt = m_seams.clock->now();
+    unlockControls();
+    ui->cbo_Freq_HardCopy->setCurrentIndex(0);
+    cbo_Freq_HardCopy_Click();
+    opt_FilterRating_Click(kCustomRatingIndex);
+    rs->close();
+    keepResumeRecord();
+}
+
+void Form_HardCopy::unlockControls()
+{
     ui->cmd_Access->setEnabled(false);
     ui->cmd_Automation->setEnabled(true);
     ui->cmd_Printer->setEnabled(true);
@@ -87,8 +99,4 @@ void Form_HardCopy::cmd_Access_Click()
     for (QRadioButton *option : opt_FilterRating)
         option->setEnabled(true);
     ui->cbo_Freq_HardCopy->setEnabled(true);
-    ui->cbo_Freq_HardCopy->setCurrentIndex(0);
-    cbo_Freq_HardCopy_Click();
-    opt_FilterRating_Click(kCustomRatingIndex);
-    rs->close();
 }

@@ -100,6 +100,13 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_database_longest_wait_seconds", "gauge",
         "Longest single database call (it holds the window's thread) since the station started.",
         seconds(s.longestDatabaseWaitMs));
+    m.metric("hardcopy_restarts_total", "counter",
+        "Starts of the station after a life that did not end by the operator's exit (a crash, a kill, a power "
+        "cut, a hang ended by the service manager, a signal).", s.restarts);
+    m.metric("hardcopy_resumes_total", "counter",
+        "Restarts that took the operator's session up again with nobody at the login.", s.resumes);
+    m.metric("hardcopy_supervised", "gauge", "1 while the station runs under its service manager's unit.",
+        s.supervised ? 1 : 0);
     m.family("hardcopy_mode", "gauge", "1 for the mode the station is in, 0 for the others.");
     for (const StationMode mode : kStationModes) {
         m.sample("hardcopy_mode", s.mode == mode ? QStringLiteral("1") : QStringLiteral("0"),

@@ -173,10 +173,44 @@ void StationActivity::setResponsiveness(qint64 longestStallMs, qint64 longestDat
     changed();
 }
 
-void StationActivity::stationEnded()
+void StationActivity::stationEnded(const QString &reason)
 {
     m_status.ended = true;
+    m_status.endReason = reason;
     m_status.heartbeat = m_clock.now();
+    changed();
+}
+
+void StationActivity::followLife(const StationStatus &previous)
+{
+    m_status.restarts = previous.restarts;
+    m_status.resumes = previous.resumes;
+    m_status.lastRestart = previous.lastRestart;
+    // A record of an older version has no reason: it ended by the operator's exit.
+    const bool operatorsExit
+        = previous.ended && (previous.endReason.isEmpty() || previous.endReason == QLatin1String("exit"));
+    if (!operatorsExit) {
+        ++m_status.restarts;
+        m_status.lastRestart = m_status.started;
+    }
+    changed();
+}
+
+void StationActivity::resumed(const QString &employee, const QDateTime &loggedInAt)
+{
+    ++m_status.resumes;
+    m_status.resumedAt = m_clock.now();
+    m_status.resumedEmployee = employee;
+    m_status.resumedLoginAt = loggedInAt;
+    changed();
+}
+
+void StationActivity::setSupervision(bool supervised, int watchdogSeconds)
+{
+    if (m_status.supervised == supervised && m_status.watchdogSeconds == watchdogSeconds)
+        return;
+    m_status.supervised = supervised;
+    m_status.watchdogSeconds = watchdogSeconds;
     changed();
 }
 

@@ -55,8 +55,17 @@ public:
     void setRecordOutage(const QString &text, const QDateTime &ended);
     // The longest stall of the window's thread and the longest database call so far.
     void setResponsiveness(qint64 longestStallMs, qint64 longestDatabaseWaitMs);
-    // The station ends: the record then says so instead of going stale.
-    void stationEnded();
+    // The station ends: the record then says so instead of going stale. reason: "exit",
+    // "shutdown" or "signal".
+    void stationEnded(const QString &reason = QStringLiteral("exit"));
+
+    // The record of the life before this one, when there was one: its counts of restarts
+    // and resumes carry on, and this start is a restart unless the operator ended it.
+    void followLife(const StationStatus &previous);
+    // This life took up the operator's session with nobody at the login.
+    void resumed(const QString &employee, const QDateTime &loggedInAt);
+    // The service manager's notify socket, and its watchdog's seconds (0: none).
+    void setSupervision(bool supervised, int watchdogSeconds);
 
 private:
     void rollDay();

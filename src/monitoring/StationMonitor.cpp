@@ -17,6 +17,11 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
     , m_record(std::make_unique<StatusRecord>(
           settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile))
 {
+    // The life before this one: its counts carry on, and whether it ended by the
+    // operator's exit tells a restart from a start.
+    m_previousLife = m_record->read();
+    if (m_previousLife)
+        m_activity.followLife(*m_previousLife);
     if (!settings.metricsFile.isEmpty())
         m_metrics = std::make_unique<MetricsFile>(settings.metricsFile);
     // The whole connection text first: without its password it would still name the login.
@@ -54,11 +59,11 @@ void StationMonitor::start()
     m_watch.start();
 }
 
-void StationMonitor::stationEnded()
+void StationMonitor::stationEnded(const QString &reason)
 {
     m_heartbeat.stop();
     m_watch.stop();
-    m_activity.stationEnded();
+    m_activity.stationEnded(reason);
     publish();
 }
 
@@ -95,6 +100,7 @@ bool StationMonitor::publish()
         m_lastError = error;
     }
     noteWrites(recordWritten, metricsError);
+    emit published(status);
     return error.isEmpty();
 }
 
@@ -120,6 +126,8 @@ QStringList StationMonitor::otherFilesTroubles() const
         troubles << log;
     if (!m_metricsError.isEmpty())
         troubles << QStringLiteral("The metrics file cannot be written: %1").arg(m_metricsError);
+    if (!m_resumeTrouble.isEmpty())
+        troubles << m_resumeTrouble;
     return troubles;
 }
 
@@ -130,6 +138,14 @@ QString StationMonitor::filesTrouble() const
         troubles << QStringLiteral("The status record cannot be written since %1 (%2)")
                         .arg(m_recordDownSince.toString(QStringLiteral("HH:mm:ss")), m_recordError);
     return (troubles + otherFilesTroubles()).join(QStringLiteral("; "));
+}
+
+void StationMonitor::setResumeTrouble(const QString &text)
+{
+    if (m_resumeTrouble == text)
+        return;
+    m_resumeTrouble = text;
+    showFilesTrouble();
 }
 
 // The record carries what is wrong with the other files; its own trouble only the window

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <QDateTime>
 #include <QObject>
@@ -39,17 +40,25 @@ public:
 
     // Writes both files and starts the heartbeat and the event-loop watch.
     void start();
-    // Records that the station ends and writes both files a last time.
-    void stationEnded();
+    // Records that the station ends and writes both files a last time. reason: "exit" (the
+    // operator), "shutdown" (after a failed report request) or "signal".
+    void stationEnded(const QString &reason);
+    // The record the station's life before this one left, read before this life's first
+    // write; none when there was none or it could not be read.
+    const std::optional<StationStatus> &previousLife() const { return m_previousLife; }
     // Writes both files now; false when one could not be written (logged once per cause).
     bool publish();
 
     // What the window shows of the station's own files that cannot be written (the log,
     // the status record, the metrics file); empty when all are written.
     QString filesTrouble() const;
+    // The resume record cannot be written (empty: it can): shown with the other files.
+    void setResumeTrouble(const QString &text);
 
 signals:
     void filesTroubleChanged(const QString &text);
+    // After each write of the record, with what it holds.
+    void published(const StationStatus &status);
 
 private:
     StationStatus redacted(StationStatus status) const;
@@ -69,5 +78,7 @@ private:
     QDateTime m_recordDownSince;
     QString m_recordError;
     QString m_metricsError;
+    QString m_resumeTrouble;
     QString m_shownTrouble;
+    std::optional<StationStatus> m_previousLife;
 };

@@ -46,6 +46,25 @@ struct StationStatus
     qint64 heartbeatSteadyMs = -1;
     QString bootId;
     bool ended = false; // the station ended (Exit, or the shutdown after a failed request)
+    // How it ended: "exit" (the operator), "shutdown" (after a failed report request) or
+    // "signal" (SIGTERM: the session's end, a reboot, the service manager's stop).
+    QString endReason;
+
+    // The lives of the station in this state folder: starts that followed a life that
+    // did not end by the operator's exit (a crash, a kill, a power cut, a hang ended by
+    // the service manager, a signal), and those of them that resumed the services with
+    // nobody at the login. Carried from one life's record to the next.
+    int restarts = 0;
+    int resumes = 0;
+    QDateTime lastRestart;
+    // This life resumed the operator's session: when, whose, and when they logged in.
+    QDateTime resumedAt;
+    QString resumedEmployee;
+    QDateTime resumedLoginAt;
+    // Run by a service manager (systemd's notify socket), and the watchdog's interval in
+    // seconds (0: none).
+    bool supervised = false;
+    int watchdogSeconds = 0;
 
     StationMode mode = StationMode::Stopped;
     QString labCode; // the operator's laboratory; empty until someone logged in

@@ -186,6 +186,10 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
     parts << lab + modeText(s, now);
     if (const QString run = lastRunText(s, now); !run.isEmpty())
         parts << run;
+    if (s.resumedAt.isValid() && !s.ended) {
+        parts << QStringLiteral("resumed after a restart at %1 (employee %2, logged in %3)")
+                     .arg(at(s.resumedAt, now), oneLine(s.resumedEmployee), at(s.resumedLoginAt, now));
+    }
     QString counts = QStringLiteral("%1 pages printed today").arg(today.pagesPrinted);
     if (today.pagesFailed > 0)
         counts += QStringLiteral(", %1 failed").arg(today.pagesFailed);
@@ -193,7 +197,8 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
 
     const QString performance
         = QStringLiteral("pages_printed_today=%1;;;0 pages_failed_today=%2;;;0 batches_kept_today=%3;;;0 "
-                         "heartbeat_age=%4s;%5;%6;0 database_down=%7s;%8;%9;0 printer_trouble=%10s;%8;%9;0")
+                         "heartbeat_age=%4s;%5;%6;0 database_down=%7s;%8;%9;0 printer_trouble=%10s;%8;%9;0 "
+                         "restarts=%11c;;;0 resumes=%12c;;;0")
               .arg(today.pagesPrinted)
               .arg(today.pagesFailed)
               .arg(today.batchesKept)
@@ -203,7 +208,9 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
               .arg(databaseDown)
               .arg(warning)
               .arg(critical)
-              .arg(printerTrouble);
+              .arg(printerTrouble)
+              .arg(s.restarts)
+              .arg(s.resumes);
     return { state,
         QStringLiteral("HARDCOPY %1 - %2 | %3").arg(stateName(state), parts.join(QStringLiteral("; ")), performance) };
 }

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include "platform/DurableFile.h"
+#include "platform/StateFolder.h"
 
 namespace {
 
@@ -48,15 +49,6 @@ StationCounts countsFrom(const QJsonObject &object)
     return counts;
 }
 
-QString xdgStateHome()
-{
-    // The XDG rules: a relative XDG_STATE_HOME is to be ignored.
-    const QString fromEnvironment = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!fromEnvironment.isEmpty() && QDir::isAbsolutePath(fromEnvironment))
-        return fromEnvironment;
-    return QDir::homePath() + QStringLiteral("/.local/state");
-}
-
 } // namespace
 
 StatusRecord::StatusRecord(QString path)
@@ -66,7 +58,7 @@ StatusRecord::StatusRecord(QString path)
 
 QString StatusRecord::defaultPath()
 {
-    return xdgStateHome() + QStringLiteral("/hardcopy-station/status.json");
+    return stationStateFolder() + QStringLiteral("/status.json");
 }
 
 QByteArray StatusRecord::toJson(const StationStatus &s)
@@ -83,6 +75,16 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
         { QStringLiteral("heartbeatSteadyMs"), s.heartbeatSteadyMs },
         { QStringLiteral("bootId"), s.bootId },
         { QStringLiteral("ended"), s.ended },
+        { QStringLiteral("endReason"), s.endReason },
+        { QStringLiteral("lives"),
+            QJsonObject { { QStringLiteral("restarts"), s.restarts }, { QStringLiteral("resumes"), s.resumes },
+                { QStringLiteral("lastRestart"), timeValue(s.lastRestart) },
+                { QStringLiteral("resumedAt"), timeValue(s.resumedAt) },
+                { QStringLiteral("resumedEmployee"), s.resumedEmployee },
+                { QStringLiteral("resumedLoginAt"), timeValue(s.resumedLoginAt) } } },
+        { QStringLiteral("supervision"),
+            QJsonObject { { QStringLiteral("supervised"), s.supervised },
+                { QStringLiteral("watchdogSeconds"), s.watchdogSeconds } } },
         { QStringLiteral("mode"), stationModeName(s.mode) },
         { QStringLiteral("lab"), s.labCode },
         { QStringLiteral("lastRun"),
@@ -149,6 +151,17 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.heartbeatSteadyMs = r.value(QStringLiteral("heartbeatSteadyMs")).toInteger(-1);
     s.bootId = r.value(QStringLiteral("bootId")).toString();
     s.ended = r.value(QStringLiteral("ended")).toBool();
+    s.endReason = r.value(QStringLiteral("endReason")).toString();
+    const QJsonObject lives = r.value(QStringLiteral("lives")).toObject();
+    s.restarts = lives.value(QStringLiteral("restarts")).toInt();
+    s.resumes = lives.value(QStringLiteral("resumes")).toInt();
+    s.lastRestart = timeFrom(lives.value(QStringLiteral("lastRestart")));
+    s.resumedAt = timeFrom(lives.value(QStringLiteral("resumedAt")));
+    s.resumedEmployee = lives.value(QStringLiteral("resumedEmployee")).toString();
+    s.resumedLoginAt = timeFrom(lives.value(QStringLiteral("resumedLoginAt")));
+    const QJsonObject supervision = r.value(QStringLiteral("supervision")).toObject();
+    s.supervised = supervision.value(QStringLiteral("supervised")).toBool();
+    s.watchdogSeconds = supervision.value(QStringLiteral("watchdogSeconds")).toInt();
     s.mode = stationModeFromName(r.value(QStringLiteral("mode")).toString());
     s.labCode = r.value(QStringLiteral("lab")).toString();
     const QJsonObject lastRun = r.value(QStringLiteral("lastRun")).toObject();

@@ -322,13 +322,20 @@ void tst_Monitoring::statusLineReadsAsOneLineWithPerformanceData()
     status.databaseDownSince = QDateTime(now.date(), QTime(13, 52, 30));
     // A driver's message with a line feed and a bar would cut the line and the data.
     status.databaseReason = QStringLiteral("[FreeTDS] Login timeout\nexpired | state HYT00");
+    // This life took the operator's session up after its second restart.
+    status.restarts = 2;
+    status.resumes = 1;
+    status.resumedAt = QDateTime(now.date(), QTime(13, 40, 0));
+    status.resumedEmployee = QStringLiteral("1001");
+    status.resumedLoginAt = QDateTime(now.date().addDays(-1), QTime(8, 15, 0));
 
     QCOMPARE(StatusCheck().check(status, now).line,
         QStringLiteral("HARDCOPY WARNING - database unreachable for 10 min ([FreeTDS] Login timeout expired / "
                        "state HYT00); QVLAB waiting, next run at 14:05; last run 13:55-13:56 ended normally: 3 "
-                       "clients printed; 12 pages printed today | pages_printed_today=12;;;0 "
+                       "clients printed; resumed after a restart at 13:40 (employee 1001, logged in 2026-12-07 "
+                       "08:15); 12 pages printed today | pages_printed_today=12;;;0 "
                        "pages_failed_today=0;;;0 batches_kept_today=0;;;0 heartbeat_age=7s;90;180;0 "
-                       "database_down=637s;300;900;0 printer_trouble=0s;300;900;0"));
+                       "database_down=637s;300;900;0 printer_trouble=0s;300;900;0 restarts=2c;;;0 resumes=1c;;;0"));
 }
 
 void tst_Monitoring::monitorKeepsTheRecordCurrentWithoutSecrets()
@@ -381,7 +388,7 @@ void tst_Monitoring::monitorKeepsTheRecordCurrentWithoutSecrets()
         },
         10000));
 
-    monitor.stationEnded();
+    monitor.stationEnded(QStringLiteral("exit"));
     QVERIFY(record.read()->ended);
     QVERIFY(readFile(settings.metricsFile).contains("hardcopy_up{lab=\"QVLAB\"} 0\n"));
 }

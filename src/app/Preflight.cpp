@@ -72,6 +72,8 @@ int Preflight::run(QTextStream &out)
         {QStringLiteral("report server"), [this] { return checkReportServer(); }},
         {QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); }},
         {QStringLiteral("disk space"), [this] { return checkDiskSpace(m_settings); }},
+        {QStringLiteral("supervision"), [this] { return checkSupervision(m_settings); }},
+        {QStringLiteral("resume"), [this] { return checkResume(m_settings); }},
     };
     int failures = 0;
     int warnings = 0;

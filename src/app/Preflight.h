@@ -38,6 +38,11 @@ public:
     // the status record, the metrics file): a warning below minFreeBytes each.
     static Outcome checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes = kMinFreeBytes);
 
+    // Whether the running station is under its service manager's unit (or whether the unit
+    // is installed and enabled, when none runs), and whether a restart takes the session up.
+    static Outcome checkSupervision(const StationSettings &settings);
+    static Outcome checkResume(const StationSettings &settings);
+
     // A few busy runs' worth of pages (11 to 30 KB each), log lines and records.
     static constexpr qint64 kMinFreeBytes = 64LL * 1024 * 1024;
 

@@ -235,7 +235,12 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 8 checks passed");
+                                 << QStringLiteral("all 10 checks passed");
+    QTest::newRow("resume on")
+        << QStringList{QStringLiteral("Station/ResumeAfterRestart=on"), QStringLiteral("Station/ResumeWithinHours=24")}
+        << QString() << QString() << 0
+        << QStringLiteral("ok      resume: on: a station started again after a crash, a hang or a power cut takes "
+                          "the operator's session up when it was last alive less than 24 hours ago (record ");
     QTest::newRow("outside LIMS passes, encrypted and verified")
         << QStringList() << QString() << secret << 0
         << QStringLiteral("ok      database link: encrypted (TLS1.2, the whole session); server certificate verified "

@@ -10,7 +10,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <QTemporaryDir>
+
 #include "common/StationFixture.h"
+#include "console/ResumeRecord.h"
 #include "console/Form_DistribAction.h"
 #include "console/Form_Password.h"
 #include "console/QtOperatorDialogs.h"
@@ -173,6 +176,9 @@ private slots:
     void successfulLoginLoadsTheCustomWorkList();
     void failedLoginCanBeRepeated();
     void unreachableLimsEndsTheLoginWithAMessage();
+    // Resume record
+    void resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent_data();
+    void resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent();
 
     // Rating filter and printer options
     void ratingClickReloadsOnlyWhenStoppedOrCountingDown_data();
@@ -605,6 +611,62 @@ void ConsoleTest::resetStatisticsClearsThePanelAndTheSkipLists()
                                     QStringLiteral("0")}));
     QVERIFY(form.sSkipContactId.isEmpty());
     QVERIFY(form.sSkipRecDate.isEmpty());
+}
+
+using RecordTweak = std::function<void(const QString &path)>;
+Q_DECLARE_METATYPE(RecordTweak)
+
+void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent_data()
+{
+    QTest::addColumn<bool>("servicesStarted");
+    QTest::addColumn<qint64>("aliveHoursAgo");
+    QTest::addColumn<QString>("writtenFor"); // the LIMS the writer's station was made for
+    QTest::addColumn<RecordTweak>("tweak");
+    QTest::addColumn<QString>("why"); // empty: taken up
+    const RecordTweak none = [](const QString &) {};
+    QTest::newRow("its own, alive an hour ago") << true << qint64(1) << QStringLiteral("sqlhost,1433") << none << QString();
+    QTest::newRow("services stopped") << false << qint64(1) << QStringLiteral("sqlhost,1433") << none
+                                      << QStringLiteral("the services were not started when the station ended");
+    QTest::newRow("alive 73 hours ago") << true << qint64(73) << QStringLiteral("sqlhost,1433") << none
+                                        << QStringLiteral("more than 72 hours ago");
+    QTest::newRow("made for another LIMS") << true << qint64(1) << QStringLiteral("otherhost,1433") << none
+                                           << QStringLiteral("it was made for another LIMS (otherhost,1433)");
+    QTest::newRow("cut short") << true << qint64(1) << QStringLiteral("sqlhost,1433")
+                               << RecordTweak([](const QString &path) { QFile::resize(path, 40); })
+                               << QStringLiteral("it is cut short or damaged (40 bytes");
+    QTest::newRow("others may write it")
+        << true << qint64(1) << QStringLiteral("sqlhost,1433")
+        << RecordTweak([](const QString &path) { QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOther); })
+        << QStringLiteral("it is not the station's own (others may read or write it (mode 0602))");
+}
+
+void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent()
+{
+    QFETCH(bool, servicesStarted);
+    QFETCH(qint64, aliveHoursAgo);
+    QFETCH(QString, writtenFor);
+    QFETCH(RecordTweak, tweak);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state/resume.json"));
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    ResumeSession session { QStringLiteral("QVLAB"), QStringLiteral("1001"), QStringLiteral("Severe"),
+        QStringLiteral("5 Minutes"), false, servicesStarted, now.addDays(-2) };
+    QVERIFY(ResumeRecord(path, writtenFor, QStringLiteral("station-host")).keep(session));
+    QCOMPARE(QFile::permissions(path) & 0x0FFF, QFile::ReadUser | QFile::WriteUser); // 0600
+    tweak(path);
+
+    const ResumeRecord reader(path, QStringLiteral("sqlhost,1433"), QStringLiteral("station-host"));
+    // The record was written just now; the status record's heartbeat says when the
+    // station was last alive only when it is later: a record hours old is told by its own time.
+    const ResumeRecord::Verdict verdict = reader.judge(now.addSecs(aliveHoursAgo * 3600), now, 72);
+    if (why.isEmpty()) {
+        QVERIFY2(verdict.session.has_value(), qPrintable(verdict.why));
+        QCOMPARE(*verdict.session, session);
+    } else {
+        QVERIFY(!verdict.session.has_value());
+        QVERIFY2(verdict.why.contains(why), qPrintable(verdict.why));
+    }
 }
 
 QTEST_MAIN(ConsoleTest)

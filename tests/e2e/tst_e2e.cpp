@@ -10,6 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -130,6 +133,8 @@ private slots:
     void limsFaultsDuringARunLoseNothing();
     // The station's own machine
     void killedInTheMiddleOfARunLosesNothing();
+    void restartWaitsForALoginUnlessItMayResume_data();
+    void restartWaitsForALoginUnlessItMayResume();
     void fullDiskDeletesNoBatchAndSaysWhy();
     void wallClockSetBackDuringTheCountdownCostsNoRun();
 
@@ -632,19 +637,22 @@ void tst_E2E::killedInTheMiddleOfARunLosesNothing()
     for (qint64 id = 821; id <= 827; ++id)
         QVERIFY(addDueClient(s.lims, id, DemoLims::kMainLab, 1 + int(id % 3), recDate));
     QVERIFY(s.startServer());
-    QVERIFY(s.startStation());
+    const QMap<QString, QString> resume { { QStringLiteral("Station/ResumeAfterRestart"), QStringLiteral("true") } };
+    QVERIFY(s.startStation(resume));
     QVERIFY(s.loginAndStart());
 
-    // As a power cut or the out-of-memory killer ends it: in the middle of a run.
+    // As a power cut or the out-of-memory killer ends it: in the middle of a run. Started
+    // again as its supervisor starts it, with nobody at the keyboard, it takes the
+    // operator's session up and prints the rest.
     QVERIFY2(QTest::qWaitFor([&] { return pdfPages(s.pdfFolder).size() >= 5; }, 120 * kSecond), "no five pages");
     s.station.kill();
     QVERIFY(s.waitForExit());
-    QVERIFY(s.startStation());
-    QVERIFY(s.loginAndStart());
+    QVERIFY(s.startStation(resume));
+    QVERIFY(s.waitForLog(QStringLiteral("resumed after a restart: employee 1001 of lab QVLAB"), 60 * kSecond));
     const bool printed = QTest::qWaitFor(
         [&] { return everySampleDistributed(s.lims); },
-        180 * kSecond);
-    QVERIFY2(printed, "the due reports were not all printed after the restart");
+        120 * kSecond);
+    QVERIFY2(printed, "the due reports were not all printed within two minutes of the restart");
 
     // Every deleted batch was printed whole; at most the client in hand was printed twice.
     QHash<QString, int> pageCount;
@@ -664,6 +672,71 @@ void tst_E2E::killedInTheMiddleOfARunLosesNothing()
                  qPrintable(line));
     StatusRecord record(s.statusFile());
     QVERIFY2(record.read().has_value(), qPrintable(record.errorString()));
+    QVERIFY(s.exitByKeyboard());
+}
+
+enum class StationEnd { Killed, OperatorsExit };
+Q_DECLARE_METATYPE(StationEnd)
+
+void tst_E2E::restartWaitsForALoginUnlessItMayResume_data()
+{
+    QTest::addColumn<bool>("resumeOn");
+    QTest::addColumn<StationEnd>("end");
+    QTest::addColumn<qint64>("lastAliveHoursAgo"); // the state files made older while the station is down
+    QTest::addColumn<QString>("said");
+    QTest::newRow("killed, resume off") << false << StationEnd::Killed << qint64(0)
+                                        << QStringLiteral("waiting for the operator's login");
+    QTest::newRow("the operator's exit") << true << StationEnd::OperatorsExit << qint64(0)
+                                         << QStringLiteral("the operator's exit ends the operator's session");
+    QTest::newRow("killed, last alive 80 hours ago")
+        << true << StationEnd::Killed << qint64(80) << QStringLiteral("more than 72 hours ago - the station waits for a login");
+}
+
+void tst_E2E::restartWaitsForALoginUnlessItMayResume()
+{
+    QFETCH(bool, resumeOn);
+    QFETCH(StationEnd, end);
+    QFETCH(qint64, lastAliveHoursAgo);
+    QFETCH(QString, said);
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    QVERIFY(s.createLims());
+    QVERIFY(s.startServer());
+    QMap<QString, QString> settings;
+    if (resumeOn)
+        settings.insert(QStringLiteral("Station/ResumeAfterRestart"), QStringLiteral("yes"));
+    QVERIFY(s.startStation(settings));
+    QVERIFY(s.loginAndStart());
+    if (end == StationEnd::Killed) {
+        s.station.kill();
+        QVERIFY(s.waitForExit());
+    } else {
+        QVERIFY(s.exitByKeyboard());
+    }
+    // A station that was down for days: its records say it was last alive then.
+    const QString stamp = QDateTime::currentDateTime().addSecs(-lastAliveHoursAgo * 3600).toString(Qt::ISODate);
+    for (const auto &[file, key] : { std::pair(s.statusFile(), QStringLiteral("heartbeat")),
+             std::pair(QFileInfo(s.statusFile()).absolutePath() + QStringLiteral("/resume.json"), QStringLiteral("written")) }) {
+        QFile record(file);
+        if (lastAliveHoursAgo == 0 || !record.open(QIODevice::ReadWrite))
+            continue;
+        QJsonObject json = QJsonDocument::fromJson(record.readAll()).object();
+        json.insert(key, stamp);
+        record.resize(0);
+        record.write(QJsonDocument(json).toJson());
+    }
+
+    const int runsBefore = int(s.log().count(QStringLiteral("run started")));
+    QVERIFY(s.startStation(settings));
+    QVERIFY2(s.waitForLog(said, 60 * kSecond), qPrintable(said));
+    QVERIFY(s.waitForLog(QStringLiteral("waiting for the operator's login"), 60 * kSecond, 2));
+    // Nobody logs in: nothing starts, the window waits at its login.
+    QTest::qWait(10 * kSecond);
+    QCOMPARE(int(s.log().count(QStringLiteral("run started"))), runsBefore);
+    QVERIFY(!s.log().contains(QStringLiteral("resumed after a restart")));
+    const std::optional<StationStatus> status = StatusRecord(s.statusFile()).read();
+    QVERIFY(status.has_value());
+    QCOMPARE(status->labCode, QString());
     QVERIFY(s.exitByKeyboard());
 }
 

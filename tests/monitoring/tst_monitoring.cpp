@@ -6,6 +6,10 @@
 #include <functional>
 #include <thread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -24,6 +28,7 @@
 #include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
 #include "monitoring/StatusRecord.h"
+#include "monitoring/Supervision.h"
 #include "faults/DemoStation.h"
 
 using Tweak = std::function<void(StationStatus &, const QDateTime &now)>;
@@ -94,6 +99,7 @@ private slots:
     void batchesKeptDuringPrinterTroubleAreWaiting();
     void heldEventLoopIsAStallUnlessTheDriverHeldIt_data();
     void heldEventLoopIsAStallUnlessTheDriverHeldIt();
+    void serviceManagerHearsReadyKeepAlivesStatusAndStopping();
     void metricsFilePassesPromtool();
     void nodeExporterServesTheMetrics();
     void healthyIdleHourLogsNoWarning();
@@ -504,6 +510,73 @@ void tst_Monitoring::heldEventLoopIsAStallUnlessTheDriverHeldIt()
     QCOMPARE(eventLoop[QStringLiteral("longestStallMs")].toInteger(), status.longestStallMs);
     QCOMPARE(eventLoop[QStringLiteral("longestDatabaseWaitMs")].toInteger(), status.longestDatabaseWaitMs);
     QCOMPARE(StatusRecord::fromJson(json).value(), status);
+}
+
+// The service manager's end of the notify protocol: a datagram socket of the test's own.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    // Waits until the message arrives; what came before it is dropped.
+    bool waitFor(const QString &message)
+    {
+        return QTest::qWaitFor([&] { return received().contains(message); }, 10000);
+    }
+    // What arrived since the last call, a message each.
+    QStringList received()
+    {
+        QStringList messages;
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;)
+            messages << QString::fromUtf8(buffer, int(n));
+        return messages;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+void tst_Monitoring::serviceManagerHearsReadyKeepAlivesStatusAndStopping()
+{
+    const QString path = m_dir.filePath(QStringLiteral("notify.sock"));
+    NotifySocket manager(path);
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(path));
+    qputenv("WATCHDOG_USEC", "2000000"); // a keep-alive every second
+    FakeClock clock(QDateTime::currentDateTime());
+    StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
+    Supervision supervision(activity, StatusThresholds());
+    QCOMPARE(supervision.watchdogPingMs(), 1000);
+    QCOMPARE(activity.status().watchdogSeconds, 2);
+
+    supervision.starting(QStringLiteral("opening the LIMS database link"));
+    supervision.ready();
+    QCOMPARE(manager.received(), QStringList({ QStringLiteral("STATUS=opening the LIMS database link"),
+                                     QStringLiteral("READY=1"), QStringLiteral("WATCHDOG=1") }));
+    QVERIFY(manager.waitFor(QStringLiteral("WATCHDOG=1")));
+
+    // A held event loop sends nothing: the manager's watchdog would end the station.
+    manager.received();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    QCOMPARE(manager.received(), QStringList());
+    QVERIFY(manager.waitFor(QStringLiteral("WATCHDOG=1")));
+
+    StationStatus waiting = healthyStation(clock.now());
+    supervision.statusChanged(waiting);
+    const QStringList status = manager.received().filter(QStringLiteral("STATUS="));
+    QCOMPARE(status, QStringList(QStringLiteral("STATUS=")
+                         + StatusCheck().check(waiting, QDateTime::currentDateTime()).line.section(QStringLiteral(" | "), 0, 0)));
+    supervision.stopping();
+    QCOMPARE(manager.received().filter(QStringLiteral("STOPPING=1")).size(), 1);
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
 }
 
 void tst_Monitoring::metricsFilePassesPromtool()

@@ -4,6 +4,7 @@
 #include "app/Form_HardCopy.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -81,6 +82,8 @@ void Form_HardCopy::cmd_Access_Click()
 
     qCInfo(lcConsole).noquote() << "login granted: employee" << sEmpNum << "lab" << sLabCode;
     m_loggedInAt = m_seams.clock->now();
+    ui->lbl_SessionNote->setText(QStringLiteral("Logged in at %1: employee %2 of lab %3")
+                                     .arg(m_loggedInAt.toString(QStringLiteral("HH:mm:ss")), sEmpNum, sLabCode));
     unlockControls();
     ui->cbo_Freq_HardCopy->setCurrentIndex(0);
     cbo_Freq_HardCopy_Click();

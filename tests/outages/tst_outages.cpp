@@ -30,8 +30,8 @@ class OutageStation
 {
 public:
     // serverOptions: the front end's own (its encryption, a record of its wire).
-    explicit OutageStation(const QString &path, const QStringList &serverOptions = {},
-                           const QString &encryption = QStringLiteral("require"))
+    explicit OutageStation(
+        const QString &path, const QStringList &serverOptions = {}, EncryptionMode encryption = EncryptionMode::Require)
         : server(path)
         , station(path, std::make_unique<OdbcConnection>())
         , activity(station.f.clock, QStringLiteral("test"), 1)
@@ -129,7 +129,7 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
     QStringList options = { QStringLiteral("--wire-record"), wire };
     if (inClear)
         options << QStringLiteral("--tls") << QStringLiteral("none");
-    OutageStation o(path, options, inClear ? QStringLiteral("off") : QStringLiteral("require"));
+    OutageStation o(path, options, inClear ? EncryptionMode::Off : EncryptionMode::Require);
     QVERIFY(o.started);
     o.loadAndLogIn();
     o.atCover(2, [&] { QVERIFY(frozen ? o.server.freeze() : o.server.kill()); });

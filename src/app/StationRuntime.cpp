@@ -34,6 +34,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
+    m_browser->setSteadyClock([clock = m_clock.get()] { return clock->steadyMilliseconds(); });
     m_monitor = std::make_unique<StationMonitor>(m_settings, *m_clock);
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });

@@ -155,7 +155,7 @@ StationSettings BenchHarness::settingsFor(const QString &databasePath, const QSt
     settings.logFile = m_folder + QStringLiteral("/station.log");
     // The demo world's link is encrypted and verified; in clear for the figures beside.
     if (m_options.clearLink)
-        settings.encryption = QStringLiteral("off");
+        settings.encryption = EncryptionMode::Off;
     return settings;
 }
 

@@ -12,7 +12,8 @@
 // kill, freeze and start again on the same port, as a laboratory's goes away and comes back.
 // The wire front end encrypts with a certificate of the demo world's CA (made in the
 // folder "tls" beside the demo LIMS file when it is missing): --tls offer (the default),
-// force or none sets the server's encryption as SQL Server's; --tls-certificate good,
+// force or none sets the server's encryption as SQL Server's (login-only encrypts the
+// login alone whatever the client asks, as a machine in the middle could); --tls-certificate good,
 // unknown-ca, wrong-host or expired picks what it presents; --wire-record FILE appends
 // every byte its connections carry to FILE.
 #include <cstdio>
@@ -90,8 +91,9 @@ int main(int argc, char *argv[])
                                                               "machine; prefer --tds-password-file)."),
                                                QStringLiteral("password"));
     const QCommandLineOption tlsOption(QStringLiteral("tls"),
-                                       QStringLiteral("The wire front end's encryption: offer, force or none."),
-                                       QStringLiteral("setting"), QStringLiteral("offer"));
+        QStringLiteral("The wire front end's encryption: offer, force, none or "
+                       "login-only."),
+        QStringLiteral("setting"), QStringLiteral("offer"));
     const QCommandLineOption certificateOption(
         QStringLiteral("tls-certificate"),
         QStringLiteral("The certificate it presents: good, unknown-ca, wrong-host or expired."),
@@ -173,7 +175,7 @@ int main(int argc, char *argv[])
         TdsServerEncryption encryption {};
         DemoCertificates::Kind kind {};
         if (!DemoTdsServer::encryptionFromName(parser.value(tlsOption), &encryption))
-            return fail(QStringLiteral("--tls takes offer, force or none."));
+            return fail(QStringLiteral("--tls takes offer, force, none or login-only."));
         if (!DemoCertificates::kindFromName(parser.value(certificateOption), &kind))
             return fail(QStringLiteral("--tls-certificate takes good, unknown-ca, wrong-host or expired."));
         if (encryption != TdsServerEncryption::Unsupported) {

@@ -52,6 +52,8 @@ bool DemoTdsServer::encryptionFromName(const QString &name, TdsServerEncryption 
         *encryption = TdsServerEncryption::Forced;
     else if (name == QLatin1String("none"))
         *encryption = TdsServerEncryption::Unsupported;
+    else if (name == QLatin1String("login-only"))
+        *encryption = TdsServerEncryption::LoginOnly;
     else
         return false;
     return true;
@@ -74,7 +76,8 @@ bool DemoTdsServer::start(quint16 port)
         qCWarning(lcDemo) << "demo LIMS front end cannot listen on port" << port;
         return false;
     }
-    static const char *const encryption[] = { "encryption offered", "encryption forced", "no encryption" };
+    static const char *const encryption[] = { "encryption offered", "encryption forced", "no encryption",
+        "the login alone encrypted, whatever the client asks" };
     qCInfo(lcDemo).noquote() << "demo LIMS front end (TDS 7.4) listening on" << serverAddress() << "|"
                              << encryption[int(m_config->encryption)];
     return true;

@@ -143,6 +143,9 @@ void TdsSession::negotiate(const QByteArray &message)
     case TdsServerEncryption::Unsupported:
         turnAway = clientWants;
         break;
+    case TdsServerEncryption::LoginOnly:
+        answer = clientCan ? TdsEncrypt::Off : TdsEncrypt::NotSupported;
+        break;
     }
     writeWire(TdsWriter::packets(TdsWriter::kTabularResult, preloginAnswer(answer), m_packetSize));
     if (turnAway) {

@@ -33,7 +33,10 @@ struct TdsStats
 // The server's own encryption setting, as SQL Server's: encryption offered to a client
 // that asks (and the login encrypted for one that can but does not ask), forced on
 // every client, or not supported at all.
-enum class TdsServerEncryption { Offered, Forced, Unsupported };
+// LoginOnly answers OFF to a client that asks for the whole session (MS-TDS says ON):
+// no SQL Server does that, but a machine in the middle that rewrites PRELOGIN does, and
+// FreeTDS then encrypts the login alone.
+enum class TdsServerEncryption { Offered, Forced, Unsupported, LoginOnly };
 
 // What every session of one front end shares.
 struct TdsConfig

@@ -6,12 +6,11 @@
 #include <QRegularExpression>
 
 #include "app/StationSettings.h"
+#include "db/dbModule.h"
 #include "platform/Log.h"
 #include "platform/database/TlsProbe.h"
 
 namespace {
-
-constexpr int kStartupCheckMs = 10000;
 
 const QString kInClear
     = QStringLiteral("statements, the operator's password and client names cross the network in clear");
@@ -40,7 +39,8 @@ QString hostOf(const StationSettings &settings)
     QString host;
     quint16 port = 0;
     LinkSecurity::serverEndpoint(settings.databaseServer, &host, &port);
-    return settings.hostNameInCertificate.isEmpty() ? host : settings.hostNameInCertificate;
+    const bool ownName = LinkSecurity::isMicrosoftDriver(settings) && !settings.hostNameInCertificate.isEmpty();
+    return ownName ? settings.hostNameInCertificate : host;
 }
 
 } // namespace
@@ -82,11 +82,11 @@ void LinkSecurity::serverParts(const QString &server, QString *host, QString *po
 QString LinkSecurity::driverAttributes(const StationSettings &settings)
 {
     if (!isMicrosoftDriver(settings))
-        return QStringLiteral("Encryption=%1;").arg(settings.encryption);
+        return QStringLiteral("Encryption=%1;").arg(encryptionModeName(settings.encryption));
     // Microsoft's driver encrypts the login whenever the server can; "no" leaves the
     // rest to the server's own setting.
-    QString text = settings.encryption == QLatin1String("require") ? QStringLiteral("Encrypt=yes;")
-                                                                   : QStringLiteral("Encrypt=no;");
+    QString text = settings.encryption == EncryptionMode::Require ? QStringLiteral("Encrypt=yes;")
+                                                                  : QStringLiteral("Encrypt=no;");
     text += settings.caFile.isEmpty() ? QStringLiteral("TrustServerCertificate=yes;")
                                       : QStringLiteral("TrustServerCertificate=no;");
     if (!settings.hostNameInCertificate.isEmpty())
@@ -97,10 +97,6 @@ QString LinkSecurity::driverAttributes(const StationSettings &settings)
 QStringList LinkSecurity::settingProblems(const StationSettings &settings)
 {
     QStringList problems;
-    static const QStringList modes = { QStringLiteral("require"), QStringLiteral("request"), QStringLiteral("off") };
-    if (!modes.contains(settings.encryption))
-        problems
-            << QStringLiteral("[Database] Encryption = require, request or off (not \"%1\")").arg(settings.encryption);
     if (!settings.caFile.isEmpty() && settings.caFile != QLatin1String("system")
         && !QFileInfo(settings.caFile).isReadable())
         problems << QStringLiteral("[Database] CaFile = a readable PEM file or system (%1 cannot be read)")
@@ -110,6 +106,12 @@ QStringList LinkSecurity::settingProblems(const StationSettings &settings)
     if (own.match(settings.connectionOptions).hasMatch())
         problems << QStringLiteral("[Database] ExtraOptions without Encryption, Encrypt or TrustServerCertificate "
                                    "([Database] Encryption and CaFile set them)");
+    // FreeTDS checks the certificate for the host it connects to and takes no other name.
+    if (!isMicrosoftDriver(settings) && !settings.hostNameInCertificate.isEmpty())
+        problems << QStringLiteral("[Database] HostNameInCertificate = \"%1\" is not accepted: FreeTDS checks the "
+                                   "certificate for the host of [Database] Server and takes no other name (the key is "
+                                   "for Microsoft's driver)")
+                        .arg(settings.hostNameInCertificate);
     return problems;
 }
 
@@ -130,7 +132,7 @@ bool LinkSecurity::serverEndpoint(const QString &server, QString *host, quint16 
 QString LinkSecurity::describe(const StationSettings &settings, const TlsProbeResult &probe, bool *warning)
 {
     *warning = false;
-    const QString mode = QStringLiteral("[Database] Encryption = %1").arg(settings.encryption);
+    const QString mode = QStringLiteral("[Database] Encryption = %1").arg(encryptionModeName(settings.encryption));
     using Outcome = TlsProbeResult::Outcome;
     switch (probe.outcome) {
     case Outcome::Unreachable:
@@ -139,15 +141,15 @@ QString LinkSecurity::describe(const StationSettings &settings, const TlsProbeRe
     case Outcome::HandshakeFailed:
         return refusal(settings, probe);
     case Outcome::Clear:
-        if (settings.encryption == QLatin1String("require"))
+        if (settings.encryption == EncryptionMode::Require)
             return refusal(settings, probe);
         *warning = true;
         return QStringLiteral("WARNING: not encrypted (the server %1, %2): %3")
-            .arg(settings.encryption == QLatin1String("off") ? QStringLiteral("was not asked")
-                                                             : QStringLiteral("cannot encrypt"),
+            .arg(settings.encryption == EncryptionMode::Off ? QStringLiteral("was not asked")
+                                                            : QStringLiteral("cannot encrypt"),
                 mode, kInClear);
     case Outcome::LoginOnly:
-        if (settings.encryption == QLatin1String("require"))
+        if (settings.encryption == EncryptionMode::Require)
             return refusal(settings, probe);
         *warning = true;
         return QStringLiteral("WARNING: only the login is encrypted (%1; the server does not force encryption and %2 "
@@ -175,7 +177,7 @@ QString LinkSecurity::refusal(const StationSettings &settings, const TlsProbeRes
     using Outcome = TlsProbeResult::Outcome;
     switch (probe.outcome) {
     case Outcome::Clear:
-        if (settings.encryption != QLatin1String("require"))
+        if (settings.encryption != EncryptionMode::Require)
             return {};
         return QStringLiteral("the server %1 cannot encrypt the link (it answers ENCRYPT_NOT_SUP), and [Database] "
                               "Encryption = require refuses a link in clear: give the server a certificate and turn "
@@ -189,7 +191,7 @@ QString LinkSecurity::refusal(const StationSettings &settings, const TlsProbeRes
         return QStringLiteral("the TLS handshake with the server %1 failed: %2").arg(server, probe.detail);
     case Outcome::LoginOnly:
         // A server that answers ON with OFF: FreeTDS would encrypt the login alone.
-        if (settings.encryption == QLatin1String("require"))
+        if (settings.encryption == EncryptionMode::Require)
             return QStringLiteral("the server %1 encrypts only the login although the station asks for the whole "
                                   "session, and [Database] Encryption = require refuses statements in clear: make the "
                                   "server force encryption")
@@ -219,37 +221,50 @@ TlsProbeResult LinkSecurity::probe(const StationSettings &settings, int timeoutM
         result.detail = QStringLiteral("a named instance is not checked; give the server as host,port");
         return result;
     }
-    request.clientEncryption = settings.encryption == QLatin1String("require") ? 0x01
-        : settings.encryption == QLatin1String("request")                      ? 0x00
-                                                                               : 0x02;
+    request.clientEncryption = settings.encryption == EncryptionMode::Require ? 0x01
+        : settings.encryption == EncryptionMode::Request                      ? 0x00
+                                                                              : 0x02;
     request.caFile = settings.caFile;
     request.checkHostName = settings.checkHostName;
-    request.hostName = settings.hostNameInCertificate;
+    // The name the driver checks: FreeTDS the host it connects to, Microsoft's driver
+    // HostNameInCertificate when it is set.
+    request.hostName = hostOf(settings);
     request.timeoutMs = timeoutMs;
     return probeTdsLink(request);
 }
 
-QString LinkSecurity::refusalAfterFailedOpen(const StationSettings &settings, const QVector<ProviderMessage> &messages)
+LinkSecurity::Verdict LinkSecurity::judge(const StationSettings &settings, const TlsProbeResult &probe)
 {
-    constexpr int kFreeTdsConnectionFailed = 20002;
-    const bool setUpFailed = std::any_of(messages.begin(), messages.end(),
-        [](const ProviderMessage &message) { return message.NativeError == kFreeTdsConnectionFailed; });
-    if (!setUpFailed)
-        return {};
-    const QString why = refusal(settings, probe(settings, kStartupCheckMs));
-    if (!why.isEmpty())
-        qCWarning(lcDb).noquote() << "the LIMS link is refused:" << why;
-    return why;
+    Verdict verdict;
+    verdict.line = refusal(settings, probe);
+    verdict.refused = !verdict.line.isEmpty();
+    if (verdict.refused)
+        return verdict;
+    verdict.line = describe(settings, probe, &verdict.warning);
+    // A server the check could not ask: the link works, its protection is not known.
+    verdict.warning = verdict.warning || probe.outcome == TlsProbeResult::Outcome::Unreachable;
+    return verdict;
 }
 
-QString LinkSecurity::logLink(const StationSettings &settings)
+void LinkSecurity::judgeEveryOpen(dbModule &db, const StationSettings &settings)
 {
-    const TlsProbeResult result = probe(settings, kStartupCheckMs);
-    bool warning = false;
-    const QString line = describe(settings, result, &warning);
-    if (warning)
-        qCWarning(lcDb).noquote() << "LIMS link:" << line;
-    else
-        qCInfo(lcDb).noquote() << "LIMS link:" << line;
-    return refusal(settings, result);
+    db.setLinkRule([settings](bool opened, const QVector<ProviderMessage> &messages, int timeoutMs) {
+        // FreeTDS's 20002: the server answered, but the session could not be set up (a
+        // refused certificate, or encryption the two sides do not agree on).
+        constexpr int kFreeTdsConnectionFailed = 20002;
+        const bool setUpFailed = std::any_of(messages.begin(), messages.end(),
+            [](const ProviderMessage &message) { return message.NativeError == kFreeTdsConnectionFailed; });
+        if (!opened && !setUpFailed)
+            return QString();
+        const Verdict verdict = judge(settings, probe(settings, timeoutMs));
+        if (verdict.refused) {
+            qCWarning(lcDb).noquote() << "the LIMS link is refused:" << verdict.line;
+            return verdict.line;
+        }
+        if (opened && verdict.warning)
+            qCWarning(lcDb).noquote() << "LIMS link:" << verdict.line;
+        else if (opened)
+            qCInfo(lcDb).noquote() << "LIMS link:" << verdict.line;
+        return QString();
+    });
 }

@@ -6,6 +6,7 @@
 
 #include "platform/database/DbConnection.h"
 
+class dbModule;
 struct StationSettings;
 struct TlsProbeResult;
 
@@ -52,12 +53,19 @@ public:
     // The check itself, against [Database] Server, asking as the driver asks; bounded by
     // the time-out. A named instance is not checked (Unreachable, with the reason).
     static TlsProbeResult probe(const StationSettings &settings, int timeoutMs);
-    // After a failed open at start-up: refusal() of a fresh check, when the driver's
-    // messages say the server answered but the session could not be set up (FreeTDS's
-    // 20002); empty otherwise, without a check.
-    static QString refusalAfterFailedOpen(const StationSettings &settings, const QVector<ProviderMessage> &messages);
-    // After the open at start-up: describe() in the log, as a warning where it warns;
-    // answers refusal(), for a link the settings do not accept although it opened (a
-    // server that encrypts the login only under require).
-    static QString logLink(const StationSettings &settings);
+    // The one rule for a link, at the start, at every reopen and in --check: the line
+    // on what the check found, and whether the settings refuse the link (the line then
+    // says why) or accept it with a warning.
+    struct Verdict
+    {
+        QString line;
+        bool warning = false;
+        bool refused = false;
+    };
+    static Verdict judge(const StationSettings &settings, const TlsProbeResult &probe);
+    // Has db judge every link it opens, at the start and at every reopen after an outage:
+    // an opened link the settings refuse is closed again before any statement, and a
+    // failed open whose driver says only that the session could not be set up is told
+    // why. The verdict is logged ("LIMS link: ...", or "the LIMS link is refused: ...").
+    static void judgeEveryOpen(dbModule &db, const StationSettings &settings);
 };

@@ -1,5 +1,6 @@
 #include "app/Preflight.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <QDir>
@@ -63,28 +64,31 @@ Preflight::~Preflight() = default;
 
 int Preflight::run(QTextStream &out)
 {
-    const std::vector<std::pair<QString, std::function<Outcome()>>> checks = {
-        {QStringLiteral("settings"), [this] { return checkSettings(); }},
-        {QStringLiteral("ODBC driver"), [this] { return checkDriver(); }},
-        {QStringLiteral("database connection"), [this] { return checkConnection(); }},
-        {QStringLiteral("database link"), [this] { return checkLink(); }},
-        {QStringLiteral("status board"), [this] { return checkBoardRows(); }},
-        {QStringLiteral("report server"), [this] { return checkReportServer(); }},
-        {QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); }},
-        {QStringLiteral("disk space"), [this] { return checkDiskSpace(m_settings); }},
-        {QStringLiteral("supervision"), [this] { return checkSupervision(m_settings); }},
-        {QStringLiteral("resume"), [this] { return checkResume(m_settings); }},
+    const auto one = [](std::function<Outcome()> check) { return [check] { return QVector<Outcome> { check() }; }; };
+    const std::vector<std::pair<QString, std::function<QVector<Outcome>()>>> checks = {
+        { QStringLiteral("settings"), [this] { return checkSettings(m_settings); } },
+        { QStringLiteral("ODBC driver"), one([this] { return checkDriver(); }) },
+        { QStringLiteral("database connection"), one([this] { return checkConnection(); }) },
+        { QStringLiteral("database link"), one([this] { return checkLink(); }) },
+        { QStringLiteral("status board"), one([this] { return checkBoardRows(); }) },
+        { QStringLiteral("report server"), one([this] { return checkReportServer(); }) },
+        { QStringLiteral("printer"), one([this] { return checkPdfFolderOrPrinter(m_settings); }) },
+        { QStringLiteral("disk space"), one([this] { return checkDiskSpace(m_settings); }) },
+        { QStringLiteral("supervision"), one([this] { return checkSupervision(m_settings); }) },
+        { QStringLiteral("resume"), one([this] { return checkResume(m_settings); }) },
     };
     int failures = 0;
     int warnings = 0;
     for (const auto &[name, check] : checks) {
-        const Outcome outcome = check();
-        if (!outcome.passed)
+        const QVector<Outcome> outcomes = check();
+        const bool failed = std::any_of(outcomes.begin(), outcomes.end(), [](const Outcome &o) { return !o.passed; });
+        const bool warned = std::any_of(outcomes.begin(), outcomes.end(), [](const Outcome &o) { return o.warning; });
+        if (failed)
             ++failures;
-        else if (outcome.warning)
+        else if (warned)
             ++warnings;
-        out << (!outcome.passed ? "FAILED" : outcome.warning ? "WARN  " : "ok    ") << "  " << name << ": "
-            << outcome.text << Qt::endl;
+        for (const Outcome &outcome : outcomes)
+            out << line(name, outcome) << Qt::endl;
     }
     if (failures == 0 && warnings > 0)
         out << "all " << checks.size() << " checks passed, " << warnings << " with a warning" << Qt::endl;
@@ -95,21 +99,40 @@ int Preflight::run(QTextStream &out)
     return failures == 0 ? 0 : 1;
 }
 
-Preflight::Outcome Preflight::checkSettings() const
+QString Preflight::line(const QString &check, const Outcome &outcome)
 {
-    const QString source = QFileInfo::exists(m_settings.sourcePath)
-        ? m_settings.sourcePath
-        : m_settings.sourcePath + QStringLiteral(" (not found: defaults)");
-    const QStringList missing = m_settings.missingRequired();
+    const char *word = !outcome.passed ? "FAILED" : outcome.warning ? "WARN  " : "ok    ";
+    return QStringLiteral("%1  %2: %3").arg(QLatin1String(word), check, outcome.text);
+}
+
+// A line for each value that cannot be used and each key the station does not know, then
+// the file's own: required keys present, readable by the station's user only.
+QVector<Preflight::Outcome> Preflight::checkSettings(const StationSettings &settings)
+{
+    QVector<Outcome> outcomes;
+    for (const QString &problem : settings.unusable())
+        outcomes << failed(problem);
+    for (const QString &unknown : settings.unknownKeys) {
+        Outcome outcome = passed(unknown);
+        outcome.warning = true;
+        outcomes << outcome;
+    }
+    const QString source = QFileInfo::exists(settings.sourcePath)
+        ? settings.sourcePath
+        : settings.sourcePath + QStringLiteral(" (not found: defaults)");
+    const QStringList missing = settings.missingRequired();
     if (!missing.isEmpty())
-        return failed(QStringLiteral("%1 lacks %2").arg(source, missing.join(QStringLiteral(", "))));
+        outcomes << failed(QStringLiteral("%1 lacks %2").arg(source, missing.join(QStringLiteral(", "))));
     // A readable file is a leak only when it holds the password.
-    if (m_settings.sourceReadableByOthers && !m_settings.databasePassword.isEmpty())
-        return failed(m_settings.exposureWarning());
-    QString text = QStringLiteral("%1, every required key present").arg(source);
-    if (m_settings.sourceReadableByOthers)
-        text += QStringLiteral(" (readable by other users; it holds no password)");
-    return passed(text);
+    else if (settings.sourceReadableByOthers && !settings.databasePassword.isEmpty())
+        outcomes << failed(settings.exposureWarning());
+    else if (settings.unusable().isEmpty()) {
+        QString text = QStringLiteral("%1, every required key present").arg(source);
+        if (settings.sourceReadableByOthers)
+            text += QStringLiteral(" (readable by other users; it holds no password)");
+        outcomes << passed(text);
+    }
+    return outcomes;
 }
 
 Preflight::Outcome Preflight::checkDriver() const
@@ -149,16 +172,13 @@ Preflight::Outcome Preflight::checkConnection()
 // WARNING; a refused one fails with the reason.
 Preflight::Outcome Preflight::checkLink() const
 {
-    const TlsProbeResult probe = LinkSecurity::probe(m_settings, kTimeoutSeconds * 1000);
-    bool warning = false;
-    const QString text = LinkSecurity::describe(m_settings, probe, &warning);
-    const bool refused = !LinkSecurity::refusal(m_settings, probe).isEmpty()
-        || probe.outcome == TlsProbeResult::Outcome::Unreachable;
-    if (refused && !warning)
-        return failed(text);
+    const LinkSecurity::Verdict verdict
+        = LinkSecurity::judge(m_settings, LinkSecurity::probe(m_settings, kTimeoutSeconds * 1000));
+    if (verdict.refused)
+        return failed(verdict.line);
     // The line's first word says WARN already.
-    Outcome outcome = passed(warning && text.startsWith(QLatin1String("WARNING: ")) ? text.mid(9) : text);
-    outcome.warning = warning;
+    Outcome outcome = passed(verdict.line.startsWith(QLatin1String("WARNING: ")) ? verdict.line.mid(9) : verdict.line);
+    outcome.warning = verdict.warning;
     return outcome;
 }
 
@@ -192,7 +212,7 @@ Preflight::Outcome Preflight::checkBoardRows()
 
 Preflight::Outcome Preflight::checkReportServer() const
 {
-    const QString address = reportPageAddress(m_settings.reportServer, m_settings.reportScheme);
+    const QString address = reportPageAddress(m_settings.reportServer, reportSchemeName(m_settings.reportScheme));
     QNetworkAccessManager network;
     QNetworkRequest request{QUrl(address)};
     request.setTransferTimeout(kTimeoutSeconds * 1000);

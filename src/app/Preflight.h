@@ -31,6 +31,12 @@ public:
     // Runs the checks and writes their lines; 0 when every check passed, 1 otherwise.
     int run(QTextStream &out);
 
+    // The settings' lines: a FAILED line for each value that cannot be used, a WARN line
+    // for each key the station does not know, then the file's own.
+    static QVector<Outcome> checkSettings(const StationSettings &settings);
+    // A line as --check prints it: "FAILED  settings: ...".
+    static QString line(const QString &check, const Outcome &outcome);
+
     // The PDF folder sink: the folder exists or can be made, and a file can be written there.
     static Outcome checkPdfFolder(const QString &folder);
     static Outcome checkPdfFolderOrPrinter(const StationSettings &settings);
@@ -50,7 +56,6 @@ public:
     static constexpr int kTimeoutSeconds = 15;
 
 private:
-    Outcome checkSettings() const;
     Outcome checkDriver() const;
     Outcome checkConnection();
     Outcome checkLink() const;

@@ -3,20 +3,21 @@
 #include <QHostInfo>
 
 #include "app/Form_HardCopy.h"
+#include "app/LinkSecurity.h"
 #include "console/QtOperatorDialogs.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/Supervision.h"
+#include "platform/Log.h"
+#include "platform/browser/WebEngineBrowser.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/desktop/Keyboard.h"
-#include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/Timer.h"
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/printing/ThreadedSpooler.h"
-#include "platform/desktop/Timer.h"
-#include "platform/browser/WebEngineBrowser.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
 #elif defined(HARDCOPY_HAVE_QTPDF)
@@ -37,6 +38,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
+    m_browser->setSteadyClock([clock = m_clock.get()] { return clock->steadyMilliseconds(); });
     m_monitor = std::make_unique<StationMonitor>(m_settings, *m_clock);
     StatusThresholds thresholds;
     thresholds.warningMinutes = m_settings.warningMinutes;
@@ -52,6 +54,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
+    LinkSecurity::judgeEveryOpen(*m_db, m_settings);
     // The database calls are allowed to hold the window's thread: the watch tells them
     // apart from stalls.
     m_monitor->eventLoopWatch().setDriverWaits(

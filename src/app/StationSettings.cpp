@@ -1,5 +1,9 @@
 #include "app/StationSettings.h"
 
+#include <algorithm>
+#include <numeric>
+#include <variant>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -19,29 +23,238 @@ QString dataDir()
     return base + QStringLiteral("/hardcopy-station");
 }
 
+// Where a key's value goes, and so how it is read: a text (as written, or without the
+// blanks around it), a list, a boolean, a count above 0, or one of a mode's words.
+using Field = std::variant<QString StationSettings::*, QStringList StationSettings::*, bool StationSettings::*,
+    int StationSettings::*, EncryptionMode StationSettings::*, ReportScheme StationSettings::*>;
+
+enum class Blanks { Kept, Trimmed };
+
+struct KnownKey
+{
+    const char *section;
+    const char *key;
+    Field field;
+    const char *unit = nullptr; // a count: what it counts
+    Blanks blanks = Blanks::Kept;
+};
+
+// Every key the station reads, in the order of the example settings file. A new key is
+// one line here (and one in the example file and docs/installing.md).
+const KnownKey kKnownKeys[] = {
+    { "Database", "Server", &StationSettings::databaseServer },
+    { "Database", "Driver", &StationSettings::odbcDriver },
+    { "Database", "User", &StationSettings::databaseUser },
+    { "Database", "Password", &StationSettings::databasePassword },
+    { "Database", "ExtraOptions", &StationSettings::connectionOptions },
+    { "Database", "Encryption", &StationSettings::encryption },
+    { "Database", "CaFile", &StationSettings::caFile, nullptr, Blanks::Trimmed },
+    { "Database", "CheckHostName", &StationSettings::checkHostName },
+    { "Database", "HostNameInCertificate", &StationSettings::hostNameInCertificate, nullptr, Blanks::Trimmed },
+    { "ReportServer", "Address", &StationSettings::reportServer },
+    { "ReportServer", "Scheme", &StationSettings::reportScheme },
+    { "ReportServer", "AllowedOrigins", &StationSettings::allowedOrigins },
+    { "ReportServer", "PageLoadTimeout", &StationSettings::pageLoadTimeoutSeconds, "seconds" },
+    { "ReportServer", "RetryPauseCap", &StationSettings::retryPauseCapSeconds, "seconds" },
+    { "Printing", "Printer", &StationSettings::printer },
+    { "Printing", "PdfFolder", &StationSettings::pdfFolder },
+    { "Printing", "JobTimeout", &StationSettings::jobTimeoutSeconds, "seconds" },
+    { "Printing", "CupsServer", &StationSettings::cupsServer },
+    { "Display", "DateFormat", &StationSettings::dateFormat },
+    { "Display", "TimeFormat", &StationSettings::timeFormat },
+    { "Log", "File", &StationSettings::logFile },
+    { "Monitoring", "StatusFile", &StationSettings::statusFile },
+    { "Monitoring", "MetricsFile", &StationSettings::metricsFile },
+    { "Monitoring", "WarningMinutes", &StationSettings::warningMinutes, "minutes" },
+    { "Monitoring", "CriticalMinutes", &StationSettings::criticalMinutes, "minutes" },
+    { "Station", "ResumeAfterRestart", &StationSettings::resumeAfterRestart },
+    { "Station", "ResumeWithinHours", &StationSettings::resumeWithinHours, "hours" },
+    { "Demo", "Enabled", &StationSettings::demo },
+    { "Demo", "Database", &StationSettings::demoDatabase },
+    { "Demo", "ReportServer", &StationSettings::demoReportServer },
+    { "Demo", "DatabaseServer", &StationSettings::demoDatabaseServer },
+};
+
+QString shownKey(const QString &section, const QString &key)
+{
+    return QStringLiteral("[%1] %2").arg(section, key);
+}
+
 // QSettings reads an unquoted value with commas ("sqlhost,1433") as a list; the
 // station's values are texts, so a list is joined back as it was written.
-QString text(const QSettings &ini, const QString &key, const QString &fallback = QString())
+QString text(const QSettings &ini, const QString &name)
 {
-    const QVariant value = ini.value(key, fallback);
+    const QVariant value = ini.value(name);
     if (value.metaType().id() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 
-// A count of seconds or minutes; a value that is missing, not a number or not above 0
-// leaves the default.
-int positive(const QSettings &ini, const QString &key, int fallback)
+template <class Mode> struct Word
 {
-    const int value = ini.value(key, fallback).toInt();
-    return value > 0 ? value : fallback;
+    const char *word;
+    Mode mode;
+};
+
+const Word<bool> kBooleans[] = { { "true", true }, { "false", false }, { "yes", true }, { "no", false }, { "on", true },
+    { "off", false }, { "1", true }, { "0", false } };
+const Word<EncryptionMode> kEncryptionModes[] = { { "require", EncryptionMode::Require },
+    { "request", EncryptionMode::Request }, { "off", EncryptionMode::Off } };
+const Word<ReportScheme> kSchemes[] = { { "http", ReportScheme::Http }, { "https", ReportScheme::Https } };
+
+// The mode a word names, case and blanks aside; false for any other word.
+template <class Mode, size_t N> bool parseWord(const Word<Mode> (&words)[N], const QString &value, Mode *mode)
+{
+    const QString word = value.trimmed().toLower();
+    for (const Word<Mode> &candidate : words) {
+        if (word == QLatin1String(candidate.word)) {
+            *mode = candidate.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+template <class Mode, size_t N> QString wordsOf(const Word<Mode> (&words)[N])
+{
+    QStringList list;
+    for (const Word<Mode> &word : words)
+        list << QLatin1String(word.word);
+    return list.mid(0, list.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + list.last();
+}
+
+template <class Mode, size_t N> QString nameOf(const Word<Mode> (&words)[N], Mode mode)
+{
+    for (const Word<Mode> &word : words) {
+        if (word.mode == mode)
+            return QLatin1String(word.word);
+    }
+    return {};
+}
+
+// Reads one key that the file has into its field; a value that cannot be used leaves
+// the field as it was and says what the key takes.
+void readKey(const QSettings &ini, const KnownKey &known, StationSettings &s)
+{
+    const QString section = QLatin1String(known.section);
+    const QString key = QLatin1String(known.key);
+    const QString value = text(ini, section + QLatin1Char('/') + key);
+    const auto refuse = [&](const QString &takes) {
+        s.badValues
+            << QStringLiteral("%1 = \"%2\" is not accepted: it takes %3").arg(shownKey(section, key), value, takes);
+    };
+    if (const auto *field = std::get_if<QString StationSettings::*>(&known.field)) {
+        s.*(*field) = known.blanks == Blanks::Trimmed ? value.trimmed() : value;
+    } else if (const auto *list = std::get_if<QStringList StationSettings::*>(&known.field)) {
+        s.*(*list) = value.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+    } else if (const auto *flag = std::get_if<bool StationSettings::*>(&known.field)) {
+        if (!parseWord(kBooleans, value, &(s.*(*flag))))
+            refuse(wordsOf(kBooleans));
+    } else if (const auto *count = std::get_if<int StationSettings::*>(&known.field)) {
+        bool ok = false;
+        const int number = value.trimmed().toInt(&ok);
+        if (ok && number > 0)
+            s.*(*count) = number;
+        else
+            refuse(QStringLiteral("a whole number of %1 above 0").arg(QLatin1String(known.unit)));
+    } else if (const auto *encryption = std::get_if<EncryptionMode StationSettings::*>(&known.field)) {
+        if (!parseWord(kEncryptionModes, value, &(s.*(*encryption))))
+            refuse(wordsOf(kEncryptionModes));
+    } else if (const auto *scheme = std::get_if<ReportScheme StationSettings::*>(&known.field)) {
+        if (!parseWord(kSchemes, value, &(s.*(*scheme))))
+            refuse(wordsOf(kSchemes));
+    }
+}
+
+// How many single-letter edits turn one name into the other, case aside.
+int editDistance(const QString &a, const QString &b)
+{
+    const QString x = a.toLower();
+    const QString y = b.toLower();
+    QVector<int> row(y.size() + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (qsizetype i = 1; i <= x.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= y.size(); ++j) {
+            const int above = row[j];
+            row[j] = std::min({ row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1) });
+            diagonal = above;
+        }
+    }
+    return row[y.size()];
+}
+
+// The candidate a mistyped name most likely meant; empty when none is close.
+QString nearest(const QString &name, const QStringList &candidates)
+{
+    QString best;
+    int bestDistance = std::max<int>(2, int(name.size() / 3)) + 1;
+    for (const QString &candidate : candidates) {
+        const int distance = editDistance(name, candidate);
+        if (distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// "[Printing] Pritner: unknown key; did you mean Printer?"
+QString unknownKeyText(const QString &section, const QString &key)
+{
+    QStringList sections;
+    QStringList keys;
+    for (const KnownKey &known : kKnownKeys) {
+        if (!sections.contains(QLatin1String(known.section)))
+            sections << QLatin1String(known.section);
+        if (section == QLatin1String(known.section))
+            keys << QLatin1String(known.key);
+    }
+    const QString shown = shownKey(section, key);
+    if (!keys.isEmpty()) {
+        const QString meant = nearest(key, keys);
+        return meant.isEmpty()
+            ? QStringLiteral("%1: unknown key; [%2] has %3").arg(shown, section, keys.join(QStringLiteral(", ")))
+            : QStringLiteral("%1: unknown key; did you mean %2?").arg(shown, meant);
+    }
+    const QString meant = nearest(section, sections);
+    return meant.isEmpty()
+        ? QStringLiteral("%1: unknown section; the sections are %2").arg(shown, sections.join(QStringLiteral(", ")))
+        : QStringLiteral("%1: unknown section; did you mean [%2]?").arg(shown, meant);
+}
+
+void readAll(const QSettings &ini, StationSettings &s)
+{
+    QStringList unknown = ini.allKeys();
+    for (const KnownKey &known : kKnownKeys) {
+        const QString name = QLatin1String(known.section) + QLatin1Char('/') + QLatin1String(known.key);
+        if (unknown.removeAll(name) > 0)
+            readKey(ini, known, s);
+    }
+    for (const QString &name : std::as_const(unknown)) {
+        // Keys before any section are QSettings's [General].
+        const qsizetype slash = name.indexOf(QLatin1Char('/'));
+        s.unknownKeys << (slash < 0 ? unknownKeyText(QStringLiteral("General"), name)
+                                    : unknownKeyText(name.left(slash), name.mid(slash + 1)));
+    }
 }
 
 } // namespace
 
+QString encryptionModeName(EncryptionMode mode)
+{
+    return nameOf(kEncryptionModes, mode);
+}
+
+QString reportSchemeName(ReportScheme scheme)
+{
+    return nameOf(kSchemes, scheme);
+}
+
 QStringList StationSettings::missingRequired() const
 {
-    QStringList missing = LinkSecurity::settingProblems(*this);
+    QStringList missing;
     if (demo)
         return missing;
     if (databaseServer.trimmed().isEmpty())
@@ -52,9 +265,12 @@ QStringList StationSettings::missingRequired() const
         missing << QStringLiteral("[Database] Password");
     if (reportServer.trimmed().isEmpty())
         missing << QStringLiteral("[ReportServer] Address");
-    if (reportScheme != QLatin1String("http") && reportScheme != QLatin1String("https"))
-        missing << QStringLiteral("[ReportServer] Scheme (http or https)");
     return missing;
+}
+
+QStringList StationSettings::unusable() const
+{
+    return badValues + LinkSecurity::settingProblems(*this);
 }
 
 QString StationSettings::connectionTextToOpen() const
@@ -81,44 +297,11 @@ StationSettings loadStationSettings(const QString &iniPath)
     const QFileInfo file(iniPath);
     s.sourceReadableByOthers =
         file.exists() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    QSettings ini(iniPath, QSettings::IniFormat);
-    s.databaseServer = text(ini, QStringLiteral("Database/Server"));
-    s.odbcDriver = text(ini, QStringLiteral("Database/Driver"), s.odbcDriver);
-    s.databaseUser = text(ini, QStringLiteral("Database/User"));
-    s.databasePassword = text(ini, QStringLiteral("Database/Password"));
-    s.connectionOptions = text(ini, QStringLiteral("Database/ExtraOptions"));
-    s.encryption = text(ini, QStringLiteral("Database/Encryption"), s.encryption).trimmed().toLower();
-    s.caFile = text(ini, QStringLiteral("Database/CaFile")).trimmed();
-    // "no" and "off" too, which QVariant would read as true.
-    static const QStringList no = { QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
-                                    QStringLiteral("0") };
-    static const QStringList yes = { QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on"),
-                                     QStringLiteral("1") };
-    s.checkHostName = !no.contains(text(ini, QStringLiteral("Database/CheckHostName")).trimmed().toLower());
-    s.hostNameInCertificate = text(ini, QStringLiteral("Database/HostNameInCertificate")).trimmed();
-    s.reportServer = text(ini, QStringLiteral("ReportServer/Address"));
-    s.reportScheme = text(ini, QStringLiteral("ReportServer/Scheme"), s.reportScheme).trimmed().toLower();
-    s.allowedOrigins = text(ini, QStringLiteral("ReportServer/AllowedOrigins"))
-                           .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
-    s.pageLoadTimeoutSeconds = positive(ini, QStringLiteral("ReportServer/PageLoadTimeout"), s.pageLoadTimeoutSeconds);
-    s.retryPauseCapSeconds = positive(ini, QStringLiteral("ReportServer/RetryPauseCap"), s.retryPauseCapSeconds);
-    s.printer = text(ini, QStringLiteral("Printing/Printer"));
-    s.pdfFolder = text(ini, QStringLiteral("Printing/PdfFolder"));
-    s.jobTimeoutSeconds = positive(ini, QStringLiteral("Printing/JobTimeout"), s.jobTimeoutSeconds);
-    s.cupsServer = text(ini, QStringLiteral("Printing/CupsServer"));
-    s.dateFormat = text(ini, QStringLiteral("Display/DateFormat"), s.dateFormat);
-    s.timeFormat = text(ini, QStringLiteral("Display/TimeFormat"), s.timeFormat);
-    s.logFile = text(ini, QStringLiteral("Log/File"), defaultLogPath());
-    s.statusFile = text(ini, QStringLiteral("Monitoring/StatusFile"), StatusRecord::defaultPath());
-    s.metricsFile = text(ini, QStringLiteral("Monitoring/MetricsFile"));
-    s.warningMinutes = positive(ini, QStringLiteral("Monitoring/WarningMinutes"), s.warningMinutes);
-    s.criticalMinutes = positive(ini, QStringLiteral("Monitoring/CriticalMinutes"), s.criticalMinutes);
-    s.resumeAfterRestart = yes.contains(text(ini, QStringLiteral("Station/ResumeAfterRestart")).trimmed().toLower());
-    s.resumeWithinHours = positive(ini, QStringLiteral("Station/ResumeWithinHours"), s.resumeWithinHours);
-    s.demo = ini.value(QStringLiteral("Demo/Enabled"), false).toBool();
-    s.demoDatabase = text(ini, QStringLiteral("Demo/Database"), defaultDemoDatabasePath());
-    s.demoReportServer = text(ini, QStringLiteral("Demo/ReportServer"));
-    s.demoDatabaseServer = text(ini, QStringLiteral("Demo/DatabaseServer"));
+    s.logFile = defaultLogPath();
+    s.statusFile = StatusRecord::defaultPath();
+    s.demoDatabase = defaultDemoDatabasePath();
+    const QSettings ini(iniPath, QSettings::IniFormat);
+    readAll(ini, s);
     return s;
 }
 

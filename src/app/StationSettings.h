@@ -3,6 +3,17 @@
 #include <QString>
 #include <QStringList>
 
+// [Database] Encryption, the link's protection (see LinkSecurity): require (the whole
+// session encrypted or no connection), request (encrypted when the server offers it) or
+// off.
+enum class EncryptionMode { Require, Request, Off };
+// [ReportServer] Scheme.
+enum class ReportScheme { Http, Https };
+
+// The words of the settings file: "require", "request", "off"; "http", "https".
+QString encryptionModeName(EncryptionMode mode);
+QString reportSchemeName(ReportScheme scheme);
+
 // The installation settings of one workstation, read from an INI file.
 struct StationSettings
 {
@@ -12,16 +23,14 @@ struct StationSettings
     QString databaseUser;                // [Database] User
     QString databasePassword;            // [Database] Password
     QString connectionOptions;           // [Database] ExtraOptions, appended as they stand
-    // The link's protection (see LinkSecurity): require (the whole session encrypted or
-    // no connection), request (encrypted when the server offers it) or off.
-    QString encryption = QStringLiteral("require");  // [Database] Encryption
+    EncryptionMode encryption = EncryptionMode::Require; // [Database] Encryption
     QString caFile;                      // [Database] CaFile: the CA's PEM file, or "system"; empty: not verified
     bool checkHostName = true;           // [Database] CheckHostName: the certificate must name the server
     QString hostNameInCertificate;       // [Database] HostNameInCertificate (Microsoft's driver only)
 
     // Report web server
     QString reportServer;                // [ReportServer] Address, e.g. "reports.lab.local"
-    QString reportScheme = QStringLiteral("http"); // [ReportServer] Scheme: http or https
+    ReportScheme reportScheme = ReportScheme::Http; // [ReportServer] Scheme
     QStringList allowedOrigins;          // [ReportServer] AllowedOrigins: further origins report pages use
     int pageLoadTimeoutSeconds = 120;    // [ReportServer] PageLoadTimeout
     int retryPauseCapSeconds = 20;       // [ReportServer] RetryPauseCap: longest pause after an unreached load
@@ -45,10 +54,9 @@ struct StationSettings
     int warningMinutes = 5;              // [Monitoring] WarningMinutes: database down, printer trouble
     int criticalMinutes = 15;            // [Monitoring] CriticalMinutes: database down, printer trouble with batches waiting
 
-    // Station: resuming the services after an abnormal end (a crash, a kill, a power cut,
-    // a hang ended by the service manager) without a person at the login
-    bool resumeAfterRestart = false;     // [Station] ResumeAfterRestart
-    int resumeWithinHours = 72;          // [Station] ResumeWithinHours: how old the last heartbeat may be
+    // Station: what it does after an abnormal end, when its supervisor starts it again
+    bool resumeAfterRestart = false; // [Station] ResumeAfterRestart: resume the services without a login
+    int resumeWithinHours = 72; // [Station] ResumeWithinHours: how old the last heartbeat may be for a resume
 
     // Demo mode: the embedded demo LIMS and report server
     bool demo = false;                   // [Demo] Enabled, or --demo
@@ -57,6 +65,11 @@ struct StationSettings
     QString demoDatabaseServer;          // [Demo] DatabaseServer: an outside demo LIMS front end ("127.0.0.1,<port>")
 
     QString sourcePath;                  // the INI file these came from
+    // What reading the file found, each as "[Section] Key ...": values that cannot be
+    // used (they stop the start and fail --check; the setting keeps its default meanwhile),
+    // and keys the station does not know (a warning, with the nearest known key).
+    QStringList badValues;
+    QStringList unknownKeys;
     bool sourceReadableByOthers = false; // the file's permissions let other users read it
     // The connection text the start-up opens; built from the settings when empty.
     QString connectionText;
@@ -64,14 +77,18 @@ struct StationSettings
     // The connection text the start-up opens: connectionText, else built from the settings.
     QString connectionTextToOpen() const;
 
-    // The names of required settings that are missing ("[Database] Server", ...), and
-    // settings whose value cannot be used.
+    // The names of required settings that are missing ("[Database] Server", ...).
     QStringList missingRequired() const;
+    // The settings whose value cannot be used: badValues, and the link's settings that do
+    // not go together (LinkSecurity).
+    QStringList unusable() const;
     // What to tell IT staff when other users can read the settings file (empty when they
     // cannot): it may hold the database password.
     QString exposureWarning() const;
 };
 
+// Reads every key of the file strictly: each known key once, by the one table of known
+// keys, and every other key noted in unknownKeys.
 StationSettings loadStationSettings(const QString &iniPath);
 QString defaultSettingsPath();
 QString defaultLogPath();

@@ -18,7 +18,6 @@
 
 #include "app/Form_HardCopy.h"
 #include "app/FreeTdsConf.h"
-#include "app/LinkSecurity.h"
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"
@@ -224,6 +223,13 @@ int runStation(const StartOptions &options)
     if (const QString warning = settings.exposureWarning(); !warning.isEmpty())
         qCWarning(lcRun).noquote() << warning;
 
+    for (const QString &unknown : std::as_const(settings.unknownKeys))
+        qCWarning(lcRun).noquote() << "settings:" << unknown;
+    if (const QStringList unusable = settings.unusable(); !unusable.isEmpty()) {
+        return startupFailure(
+            QStringLiteral("Settings in %1 cannot be used: %2")
+                .arg(QDir::toNativeSeparators(settings.sourcePath), unusable.join(QStringLiteral("; "))));
+    }
     const QStringList missing = settings.missingRequired();
     if (!missing.isEmpty()) {
         return startupFailure(QStringLiteral("Required settings are missing in %1: %2")
@@ -268,16 +274,17 @@ int runStation(const StartOptions &options)
     try {
         form.Form_Load();
     } catch (const Failure &failure) {
-        // The driver says "connection failed" for a refused certificate and a server
-        // that cannot encrypt alike; the link check tells which.
-        const QString why = LinkSecurity::refusalAfterFailedOpen(settings, station.db().dbConnection().errors());
+        // The link is judged at every open (LinkSecurity): the driver says "connection
+        // failed" for a refused certificate and a server that cannot encrypt alike, and
+        // opens a link that encrypts the login only.
+        const QString why = station.db().linkRefusal();
+        if (failure.number() == dbModule::kLinkRefused)
+            return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(why), personExpected);
         return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
                                   .arg(failure.number())
                                   .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why),
                               personExpected);
     }
-    if (const QString refused = LinkSecurity::logLink(settings); !refused.isEmpty())
-        return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(refused), personExpected);
     station.monitor().start();
     supervision.ready();
     // The session's end, a reboot or the service manager's stop: ended as Exit ends the

@@ -62,12 +62,13 @@ void DatabaseLink::lost(const QString &reason)
     changed();
 }
 
-void DatabaseLink::reopenFailed(const QString &reason)
+void DatabaseLink::reopenFailed(const QString &reason, bool refused)
 {
     m_state.up = false;
     if (!m_state.downSince.isValid())
         m_state.downSince = now();
     m_state.reason = reason;
+    m_state.refused = refused;
     ++m_state.failedReopens;
     m_lastFailedAttemptMs = steadyMs();
     qCWarning(lcDb).noquote() << "opening the LIMS database connection again failed (attempt"
@@ -102,5 +103,7 @@ QString databaseTroubleText(const DatabaseLink::State &state, const QDateTime &n
     static const QRegularExpression prefixes(QStringLiteral("^(\\[[^\\]]*\\])+\\s*"));
     QString reason = state.reason;
     reason.remove(prefixes);
+    if (state.refused)
+        return QStringLiteral("LIMS database link refused since %1: %2; retrying").arg(since, reason);
     return QStringLiteral("LIMS database not reachable since %1: %2; retrying").arg(since, reason);
 }

@@ -22,7 +22,8 @@ public:
     {
         bool up = true;
         QDateTime downSince;   // wall-clock time the link was found lost
-        QString reason;        // the driver's words for the last failure
+        QString reason; // the driver's words for the last failure, or the refusal's
+        bool refused = false; // the last attempt reached a server whose link the settings refuse
         int failedReopens = 0; // attempts since the link was lost
     };
 
@@ -35,7 +36,8 @@ public:
     // True when a reopen may be tried now: at once after the loss, then spaced.
     bool reopenDue() const;
     void lost(const QString &reason);
-    void reopenFailed(const QString &reason);
+    // refused: the server answered, and the station refused the link it offered.
+    void reopenFailed(const QString &reason, bool refused = false);
     void reopened();
 
 private:

@@ -105,7 +105,13 @@ void dbModule::Open_Connection(const QString &connectString)
         m_connection->open(connectString);
     } catch (const Failure &) {
         qCWarning(lcDb).noquote() << "opening the database connection failed:" << failureText();
+        m_linkRefusal = judgeLink(false);
         throw;
+    }
+    m_linkRefusal = judgeLink(true);
+    if (!m_linkRefusal.isEmpty()) {
+        closeRefusedLink();
+        throw Failure(kLinkRefused, m_linkRefusal);
     }
     m_openedWith = connectString;
     m_everOpened = true;
@@ -160,10 +166,38 @@ void dbModule::reopen()
         const DriverWait wait(m_driverWaits);
         m_connection->open(m_openedWith);
     } catch (const Failure &failure) {
-        m_link.reopenFailed(failureText());
+        m_linkRefusal = judgeLink(false);
+        m_link.reopenFailed(m_linkRefusal.isEmpty() ? failureText() : m_linkRefusal, !m_linkRefusal.isEmpty());
         failLinkDown(failure);
     }
+    // The link is judged as at the start: a server that no longer protects it as the
+    // settings ask is refused before a statement goes out on it.
+    m_linkRefusal = judgeLink(true);
+    if (!m_linkRefusal.isEmpty()) {
+        closeRefusedLink();
+        m_link.reopenFailed(m_linkRefusal, true);
+        failLinkDown(Failure(kLinkRefused, m_linkRefusal));
+    }
     m_link.reopened();
+}
+
+// The rule may ask the server itself; that holds the window's thread as the driver does.
+QString dbModule::judgeLink(bool opened)
+{
+    if (!m_linkRule)
+        return {};
+    const DriverWait wait(m_driverWaits);
+    return m_linkRule(opened, m_connection->errors(), m_statementTimeout * 1000);
+}
+
+void dbModule::closeRefusedLink()
+{
+    try {
+        const DriverWait wait(m_driverWaits);
+        m_connection->close();
+    } catch (const Failure &) {
+        // Closed as far as the driver can; nothing more is sent on it either way.
+    }
 }
 
 void dbModule::failLinkDown(const Failure &failure)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QString>
@@ -31,6 +32,7 @@ public:
     QString dbConnectString;
 
     // Applies the time-outs and client-side cursors, then opens; failures reach the caller.
+    // A link the link rule refuses is closed again and fails with kLinkRefused.
     void Open_Connection(const QString &connectString);
     void Exec_SQL(const QString &statement, bool showErrors);
     ResultSetPtr Get_Recordset(const QString &statement, bool showErrors);
@@ -47,6 +49,19 @@ public:
     DatabaseLink &link() { return m_link; }
     const DatabaseLink &link() const { return m_link; }
     void setClock(const Clock *clock) { m_link.setClock(clock); }
+    // What the station makes of a link it opened (opened = true), or of an open that failed
+    // with these driver messages: the words of a refusal, or empty. Asked after every open,
+    // the start's and each reopen's; it may ask the server itself, within timeoutMs. A
+    // refused link is closed before any statement is sent on it, and counts as a failed
+    // open with the rule's words.
+    using LinkRule = std::function<QString(bool opened, const QVector<ProviderMessage> &driverMessages, int timeoutMs)>;
+    void setLinkRule(LinkRule rule) { m_linkRule = std::move(rule); }
+    // The rule's words on the last open; empty when it refused nothing.
+    const QString &linkRefusal() const { return m_linkRefusal; }
+    // The failure of an open the rule refused although the driver opened it: the
+    // provider's number for a login refused on security grounds.
+    static constexpr int kLinkRefused = int(0x80040E4D);
+
     // Seconds a statement, and an attempt to open the connection again, may take (20
     // from the start-up on); tests shorten it.
     void setStatementTimeout(int seconds);
@@ -71,6 +86,8 @@ private:
     ResultSetPtr execute(const QString &statement);
     bool countTimeOuts(AttemptState &state);
     void reopen();
+    QString judgeLink(bool opened);
+    void closeRefusedLink();
     QString failureText() const;
     [[noreturn]] void failLinkDown(const Failure &failure);
 
@@ -83,6 +100,8 @@ private:
     // it is given up without counting time-outs (nothing was sent to the server).
     bool m_linkDownFailure = false;
     DatabaseLink m_link;
+    LinkRule m_linkRule;
+    QString m_linkRefusal;
     AttemptState m_exec;
     AttemptState m_recordset;
     AttemptState m_plain;

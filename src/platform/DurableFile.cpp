@@ -5,6 +5,7 @@
 #include <functional>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -101,40 +102,124 @@ bool FileWriteError::diskFull() const
     return code == ENOSPC || code == EDQUOT;
 }
 
-bool writeFileDurably(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions,
-                      FileWriteError *error)
+namespace {
+
+// The bytes are on disk in the file fd, whole and as they were given: its size and its
+// content read back (a full disk can leave a short or empty file behind a write that
+// reported success).
+bool verifyWritten(int fd, const QByteArray &bytes, const QString &shown, FileWriteError *error)
 {
-    const QFileInfo target(path);
+    struct stat written
+    {
+    };
+    if (::fstat(fd, &written) != 0)
+        return fail(error, errno, QStringLiteral("%1 cannot be checked").arg(shown));
+    if (qint64(written.st_size) != bytes.size())
+        return fail(error, 0,
+            QStringLiteral("%1 has %2 bytes on disk instead of %3").arg(shown).arg(written.st_size).arg(bytes.size()));
+    QByteArray back(bytes.size(), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < back.size()) {
+        const ssize_t got = ::pread(fd, back.data() + done, size_t(back.size() - done), off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return fail(error, got < 0 ? errno : 0, QStringLiteral("%1 cannot be read back").arg(shown));
+        done += got;
+    }
+    if (back != bytes)
+        return fail(error, 0, QStringLiteral("%1 does not read back as it was written").arg(shown));
+    return true;
+}
+
+// Writes bytes to a hidden temporary beside target, straight to the system, syncs and
+// checks it. On success *tempPath names it; on failure nothing is left.
+bool writeTemporary(const QFileInfo &target, const QByteArray &bytes, QFileDevice::Permissions permissions,
+    QByteArray *tempPath, FileWriteError *error)
+{
     const QString shown = QDir::toNativeSeparators(target.absoluteFilePath());
-    const QByteArray finalPath = QFile::encodeName(target.absoluteFilePath());
-    QByteArray tempPath
+    *tempPath
         = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() + kPartMarker + "XXXXXX");
-    const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    const int fd = ::mkostemp(tempPath->data(), O_CLOEXEC);
     if (fd < 0)
         return fail(error, errno, QStringLiteral("%1 cannot be created").arg(shown));
-    const auto abandon = [&](int code, const QString &what) {
-        ::unlink(tempPath.constData());
-        return fail(error, code, what);
-    };
-    if (::fchmod(fd, modeOf(permissions)) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return abandon(code, QStringLiteral("%1 cannot be written").arg(shown));
-    }
-    if (::close(fd) != 0)
-        return abandon(errno, QStringLiteral("%1 cannot be written").arg(shown));
-    if (::rename(tempPath.constData(), finalPath.constData()) != 0)
-        return abandon(errno, QStringLiteral("%1 cannot be put in place").arg(shown));
-    syncFolder(QFile::encodeName(target.absolutePath()));
-    struct stat onDisk {};
-    if (::stat(finalPath.constData(), &onDisk) != 0)
-        return fail(error, errno, QStringLiteral("%1 is not there after it was written").arg(shown));
-    if (qint64(onDisk.st_size) != bytes.size()) {
-        ::unlink(finalPath.constData());
-        return fail(error, 0,
-                    QStringLiteral("%1 has %2 bytes on disk instead of %3").arg(shown).arg(onDisk.st_size).arg(bytes.size()));
-    }
+    bool whole = true;
+    if (::fchmod(fd, modeOf(permissions)) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0)
+        whole = fail(error, errno, QStringLiteral("%1 cannot be written").arg(shown));
+    else
+        whole = verifyWritten(fd, bytes, shown, error);
+    if (::close(fd) != 0 && whole)
+        whole = fail(error, errno, QStringLiteral("%1 cannot be written").arg(shown));
+    if (!whole)
+        ::unlink(tempPath->constData());
+    return whole;
+}
+
+// Gives the temporary the name, never over a file of that name: false with EEXIST when
+// one is there. A file system without a no-replace rename takes a hard link instead,
+// which fails on an existing name the same way.
+bool renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
     return true;
+}
+
+} // namespace
+
+bool writeFileDurably(
+    const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions, FileWriteError *error)
+{
+    const QFileInfo target(path);
+    QByteArray tempPath;
+    if (!writeTemporary(target, bytes, permissions, &tempPath, error))
+        return false;
+    // Only a whole new file replaces the old one: until here the old one is untouched.
+    if (::rename(tempPath.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+        const int code = errno;
+        ::unlink(tempPath.constData());
+        return fail(error, code,
+            QStringLiteral("%1 cannot be put in place").arg(QDir::toNativeSeparators(target.absoluteFilePath())));
+    }
+    syncFolder(QFile::encodeName(target.absolutePath()));
+    return true;
+}
+
+bool writeNewFileDurably(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions,
+    QString *writtenPath, FileWriteError *error)
+{
+    const QFileInfo target(path);
+    QByteArray tempPath;
+    if (!writeTemporary(target, bytes, permissions, &tempPath, error))
+        return false;
+    const QString stem = target.absolutePath() + QLatin1Char('/') + target.completeBaseName();
+    const QString suffix = target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
+    constexpr int kNames = 1000;
+    for (int n = 1; n <= kNames; ++n) {
+        const QString candidate
+            = n == 1 ? target.absoluteFilePath() : QStringLiteral("%1-%2%3").arg(stem).arg(n).arg(suffix);
+        if (renameNoReplace(tempPath, QFile::encodeName(candidate))) {
+            syncFolder(QFile::encodeName(target.absolutePath()));
+            *writtenPath = candidate;
+            return true;
+        }
+        if (errno != EEXIST) {
+            const int code = errno;
+            ::unlink(tempPath.constData());
+            return fail(
+                error, code, QStringLiteral("%1 cannot be put in place").arg(QDir::toNativeSeparators(candidate)));
+        }
+    }
+    ::unlink(tempPath.constData());
+    return fail(error, EEXIST,
+        QStringLiteral("%1 and %2 further names are taken")
+            .arg(QDir::toNativeSeparators(target.absoluteFilePath()))
+            .arg(kNames - 1));
 }
 
 bool saveSettingsDurably(const QString &path, const std::function<void(QSettings &)> &change, FileWriteError *error)
@@ -175,7 +260,7 @@ bool saveSettingsDurably(const QString &path, const std::function<void(QSettings
     }
     if (!whole) {
         QFile::remove(checkedPath);
-        return fail(error, ENOSPC, QStringLiteral("%1 cannot be written: its new text did not read back whole").arg(shown));
+        return fail(error, 0, QStringLiteral("%1 cannot be written: its new text did not read back whole").arg(shown));
     }
     if (::rename(QFile::encodeName(checkedPath).constData(), QFile::encodeName(target.absoluteFilePath()).constData())
         != 0) {

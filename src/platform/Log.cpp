@@ -27,6 +27,9 @@ std::mutex g_logMutex;
 int g_logFd = -1;
 QString g_logPath;
 qint64 g_maxBytes = 0;
+// Held while the observer runs, so that once setLogTroubleObserver() has returned the old
+// observer is neither running nor called again. Recursive: the observer may log.
+std::recursive_mutex g_observerMutex;
 std::function<void()> g_troubleObserver;
 
 // While the log cannot be written (a full disk, a folder gone): since when, why, and how
@@ -56,6 +59,9 @@ int openForAppending(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
 }
 
+// Once the file is full it becomes path.1 and a new file is begun. When the new file
+// cannot be opened the log has lost its file as on a full disk: every line until it can
+// be opened again is missing, and the next line tries again.
 void rotateIfNeeded()
 {
     struct stat info {};
@@ -119,6 +125,13 @@ bool startOutage(int errorCode)
 bool writeToFile(const QByteArray &line)
 {
     int errorCode = 0;
+    if (g_logFd < 0 && (g_logFd = openForAppending(g_logPath)) < 0) {
+        errorCode = errno;
+        if (!g_outage)
+            return startOutage(errorCode);
+        ++g_outage->linesLost;
+        return false;
+    }
     if (!g_outage)
         return appendWhole(line, &errorCode) ? false : startOutage(errorCode);
     const QByteArray notice = formatLine("warning", "hardcopy.run",
@@ -137,19 +150,21 @@ bool writeToFile(const QByteArray &line)
 void writeLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QByteArray line = formatLine(levelName(type), context.category ? context.category : "default", message);
-    std::function<void()> observer;
+    bool changed = false;
     {
         std::lock_guard<std::mutex> lock(g_logMutex);
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-        if (g_logFd >= 0) {
-            if (writeToFile(line))
-                observer = g_troubleObserver;
+        if (!g_logPath.isEmpty()) {
+            changed = writeToFile(line);
             rotateIfNeeded();
         }
     }
-    // Outside the lock: the observer may well log.
-    if (observer)
-        observer();
+    // Outside the log's lock: the observer may well log.
+    if (changed) {
+        std::lock_guard<std::recursive_mutex> observing(g_observerMutex);
+        if (g_troubleObserver)
+            g_troubleObserver();
+    }
 }
 
 } // namespace
@@ -168,7 +183,11 @@ bool installFileLog(const QString &path, qint64 maxBytes)
         return false;
     QDir().mkpath(QFileInfo(path).absolutePath());
     g_logFd = openForAppending(path);
-    return g_logFd >= 0;
+    if (g_logFd >= 0)
+        return true;
+    // Output then stays on stderr.
+    g_logPath.clear();
+    return false;
 }
 
 QString logTrouble()
@@ -183,7 +202,7 @@ QString logTrouble()
 
 void setLogTroubleObserver(std::function<void()> observer)
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
+    std::lock_guard<std::recursive_mutex> observing(g_observerMutex);
     g_troubleObserver = std::move(observer);
 }
 

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "app/LinkSecurity.h"
+#include "app/Preflight.h"
 #include "app/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"
@@ -77,6 +78,8 @@ private slots:
     void linkThatWorksUnprotectedIsAWarning_data();
     void linkThatWorksUnprotectedIsAWarning();
     void missingSettingsAreNamed();
+    void badSettingsAreNamedByCheck_data();
+    void badSettingsAreNamedByCheck();
 };
 
 void tst_Db::retriesFollowTheTimeOutCount_data()
@@ -439,45 +442,54 @@ void tst_Db::connectionTextComesFromTheSettings()
 }
 
 // Links the demo front end cannot give: a certificate nobody checks, and a server that
-// answers a request for the whole session with the login only.
+// answers a request for the whole session with the login only. The start, a reopen and
+// --check judge each the same way.
 void tst_Db::linkThatWorksUnprotectedIsAWarning_data()
 {
-    QTest::addColumn<QString>("encryption");
+    QTest::addColumn<int>("encryption");
     QTest::addColumn<QString>("caFile");
     QTest::addColumn<int>("outcome");
-    QTest::addColumn<bool>("warning");
+    QTest::addColumn<bool>("verified");
+    QTest::addColumn<int>("verdict"); // 0 accepted, 1 with a warning, 2 refused
     QTest::addColumn<QString>("line");
+    const int require = int(EncryptionMode::Require);
+    const int request = int(EncryptionMode::Request);
     const int encrypted = int(TlsProbeResult::Outcome::Encrypted);
     const int loginOnly = int(TlsProbeResult::Outcome::LoginOnly);
-    QTest::newRow("no CA") << QStringLiteral("require") << QString() << encrypted << true
-                           << QStringLiteral("WARNING: encrypted (TLS1.2), but the server's certificate is not verified: "
-                                             "[Database] CaFile is not set");
-    QTest::newRow("login only, request") << QStringLiteral("request") << QStringLiteral("system") << loginOnly << true
+    QTest::newRow("no CA") << require << QString() << encrypted << true << 1
+                           << QStringLiteral(
+                                  "WARNING: encrypted (TLS1.2), but the server's certificate is not verified: "
+                                  "[Database] CaFile is not set");
+    QTest::newRow("login only, request") << request << QStringLiteral("system") << loginOnly << true << 1
                                          << QStringLiteral("WARNING: only the login is encrypted (TLS1.2;");
-    QTest::newRow("login only, require") << QStringLiteral("require") << QStringLiteral("system") << loginOnly << false
+    QTest::newRow("login only, require") << require << QStringLiteral("system") << loginOnly << true << 2
                                          << QStringLiteral("the server db.test,1433 encrypts only the login although");
+    QTest::newRow("login only, request, certificate refused")
+        << request << QStringLiteral("system") << loginOnly << false << 2
+        << QStringLiteral("the server's certificate is refused: ");
 }
 
 void tst_Db::linkThatWorksUnprotectedIsAWarning()
 {
-    QFETCH(QString, encryption);
+    QFETCH(int, encryption);
     QFETCH(QString, caFile);
     QFETCH(int, outcome);
-    QFETCH(bool, warning);
+    QFETCH(bool, verified);
+    QFETCH(int, verdict);
     QFETCH(QString, line);
     StationSettings s;
     s.databaseServer = QStringLiteral("db.test,1433");
-    s.encryption = encryption;
+    s.encryption = EncryptionMode(encryption);
     s.caFile = caFile;
     TlsProbeResult probe;
     probe.outcome = TlsProbeResult::Outcome(outcome);
     probe.tlsVersion = QStringLiteral("TLS1.2");
-    probe.verifiable = probe.verified = true;
-    bool warned = false;
-    const QString text = LinkSecurity::describe(s, probe, &warned);
-    QVERIFY2(text.startsWith(line), qPrintable(text));
-    QCOMPARE(warned, warning);
-    QCOMPARE(LinkSecurity::refusal(s, probe).isEmpty(), warning);
+    probe.verifiable = true;
+    probe.verified = verified;
+    const LinkSecurity::Verdict judged = LinkSecurity::judge(s, probe);
+    QVERIFY2(judged.line.startsWith(line), qPrintable(judged.line));
+    QCOMPARE(judged.warning, verdict == 1);
+    QCOMPARE(judged.refused, verdict == 2);
 }
 
 void tst_Db::missingSettingsAreNamed()
@@ -487,18 +499,78 @@ void tst_Db::missingSettingsAreNamed()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Database]\nServer=sqlhost,1433\nUser=station\n[ReportServer]\nPageLoadTimeout=30\nScheme=FTP\n"
-                   "AllowedOrigins=https://cdn.lab, http://fonts.lab:81\n");
+        file.write("[Database]\nServer=sqlhost,1433\nUser=station\n[ReportServer]\nPageLoadTimeout=30\nScheme=HTTPS\n"
+                   "AllowedOrigins=https://cdn.lab, http://fonts.lab:81\n[Demo]\nEnabled=off\n");
     }
     StationSettings s = loadStationSettings(path);
     QCOMPARE(s.databaseServer, QStringLiteral("sqlhost,1433")); // not split at the comma
     QCOMPARE(s.odbcDriver, QStringLiteral("SQL Server"));
     QCOMPARE(s.pageLoadTimeoutSeconds, 30);
     QCOMPARE(s.allowedOrigins, QStringList({QStringLiteral("https://cdn.lab"), QStringLiteral("http://fonts.lab:81")}));
-    QCOMPARE(s.missingRequired(), QStringList({QStringLiteral("[Database] Password"), QStringLiteral("[ReportServer] Address"),
-                                               QStringLiteral("[ReportServer] Scheme (http or https)")}));
+    QCOMPARE(s.reportScheme, ReportScheme::Https);
+    QVERIFY(!s.demo); // "off" is off
+    QCOMPARE(s.missingRequired(),
+        QStringList({ QStringLiteral("[Database] Password"), QStringLiteral("[ReportServer] Address") }));
+    QVERIFY(s.unusable().isEmpty() && s.unknownKeys.isEmpty());
     s.demo = true;
     QVERIFY(s.missingRequired().isEmpty());
+}
+
+// A value the station cannot use is a FAILED line naming the key, the value and what it
+// takes; an unknown key a WARN line with the key meant.
+void tst_Db::badSettingsAreNamedByCheck_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("line");
+    const QString takes = QStringLiteral("FAILED  settings: %1 is not accepted: it takes ");
+    QTest::newRow("mistyped key") << QByteArray("[Printing]\nPritner=Office\n")
+                                  << "WARN    settings: [Printing] Pritner: unknown key; did you mean Printer?";
+    QTest::newRow("unknown key")
+        << QByteArray("[Printing]\nColour=yes\n")
+        << "WARN    settings: [Printing] Colour: unknown key; [Printing] has Printer, PdfFolder, "
+           "JobTimeout, CupsServer";
+    QTest::newRow("mistyped section")
+        << QByteArray("[Printng]\nPrinter=Office\n")
+        << "WARN    settings: [Printng] Printer: unknown section; did you mean [Printing]?";
+    QTest::newRow("not a number") << QByteArray("[Printing]\nJobTimeout=abc\n")
+                                  << takes.arg(R"([Printing] JobTimeout = "abc")")
+            + "a whole number of seconds above 0";
+    QTest::newRow("zero minutes") << QByteArray("[Monitoring]\nWarningMinutes=0\n")
+                                  << takes.arg(R"([Monitoring] WarningMinutes = "0")")
+            + "a whole number of minutes above 0";
+    QTest::newRow("hours below 0") << QByteArray("[Station]\nResumeWithinHours=-1\n")
+                                   << takes.arg(R"([Station] ResumeWithinHours = "-1")")
+            + "a whole number of hours above 0";
+    QTest::newRow("not a boolean") << QByteArray("[Demo]\nEnabled=maybe\n")
+                                   << takes.arg(R"([Demo] Enabled = "maybe")")
+            + "true, false, yes, no, on, off, 1 or 0";
+    QTest::newRow("no encryption mode") << QByteArray("[Database]\nEncryption=sometimes\n")
+                                        << takes.arg(R"([Database] Encryption = "sometimes")")
+            + "require, request or off";
+    QTest::newRow("no scheme") << QByteArray("[ReportServer]\nScheme=ftp\n")
+                               << takes.arg(R"([ReportServer] Scheme = "ftp")") + "http or https";
+    QTest::newRow("certificate name for FreeTDS")
+        << QByteArray("[Database]\nHostNameInCertificate=lims.lab\n")
+        << takes.arg(R"([Database] HostNameInCertificate = "lims.lab")")
+               .replace(QStringLiteral("it takes "),
+                   QStringLiteral("FreeTDS checks the certificate for the host of "
+                                  "[Database] Server and takes no other name (the key "
+                                  "is for Microsoft's driver)"));
+}
+
+void tst_Db::badSettingsAreNamedByCheck()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, line);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("station.ini"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
+    file.close();
+    QStringList lines;
+    for (const Preflight::Outcome &outcome : Preflight::checkSettings(loadStationSettings(path)))
+        lines << Preflight::line(QStringLiteral("settings"), outcome);
+    QVERIFY2(lines.contains(line), qPrintable(lines.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(tst_Db)

@@ -6,10 +6,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include "PageServer.h"
 #include "platform/Failure.h"
@@ -46,6 +48,7 @@ private slots:
     void initTestCase();
     void partsAndNavigationsOfAnotherOriginNeverLeave_data();
     void partsAndNavigationsOfAnotherOriginNeverLeave();
+    void redirectElsewhereIsRefusedAndNothingOfItIsRead_data();
     void redirectElsewhereIsRefusedAndNothingOfItIsRead();
     void httpsReportServerIsTrustedOnlyThroughTheUsersCa_data();
     void httpsReportServerIsTrustedOnlyThroughTheUsersCa();
@@ -54,6 +57,8 @@ private:
     PageServer m_reports;
     PageServer m_elsewhere;
     QString m_page; // added to what the report server answers
+    QUdpSocket m_elsewhereUdp; // a STUN or TURN server on the second server's host
+    int m_datagrams = 0;
 };
 
 void tst_Origin::initTestCase()
@@ -68,8 +73,20 @@ void tst_Origin::initTestCase()
             reply = { 302, {}, 0, "Location: " + m_elsewhere.url(QStringLiteral("/spy-redirect")).toUtf8() + "\r\n" };
         else if (target == "/file.bin")
             reply = { 200, "data", 0, "Content-Disposition: attachment; filename=file.bin\r\n" };
+        else if (target == "/worker.js")
+            reply = { 200, "fetch('" + m_elsewhere.url(QStringLiteral("/spy-worker")).toUtf8() + "')", 0,
+                "Content-Type: text/javascript\r\n" };
         return reply;
     };
+    QVERIFY(m_elsewhereUdp.bind(QHostAddress::LocalHost));
+    connect(&m_elsewhereUdp, &QUdpSocket::readyRead, this, [this] {
+        for (; m_elsewhereUdp.hasPendingDatagrams(); ++m_datagrams)
+            m_elsewhereUdp.receiveDatagram();
+    });
+    // A local file that, were it shown in a frame, would ask the report server for it.
+    QFile local(QStringLiteral("local.html"));
+    QVERIFY(local.open(QIODevice::WriteOnly));
+    local.write("<img src='" + m_reports.url(QStringLiteral("/local-file-shown")).toUtf8() + "'>");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) { g_log << message; });
 }
 
@@ -79,37 +96,58 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave_data()
     // What shows that the page did what it does: a line of the log ("%1" the second
     // server), or a request the page's script makes of the report server.
     QTest::addColumn<QString>("evidence");
+    // A request of the report server that comes only if the page got what it asked for.
+    QTest::addColumn<QString>("unwanted");
     const QString refused = QStringLiteral("%1/spy");
-    QTest::newRow("image") << "<img src='%1/spy.png'>" << refused;
-    QTest::newRow("fetch") << "<script>fetch('%1/spy-fetch', {mode: 'no-cors'})</script>" << refused;
-    QTest::newRow("script") << "<script src='%1/spy.js'></script>" << refused;
-    QTest::newRow("style sheet") << "<link rel='stylesheet' href='%1/spy.css'>" << refused;
-    QTest::newRow("font") << "<style>@font-face{font-family:s;src:url(%1/spy.woff)} p{font-family:s}</style>"
-                          << refused;
-    QTest::newRow("frame") << "<iframe src='%1/spy-frame'></iframe>" << refused;
-    QTest::newRow("link clicked") << "<a id='l' href='%1/spy-link'>x</a><script>l.click()</script>" << refused;
+    QTest::newRow("image") << "<img src='%1/spy.png'>" << refused << QString();
+    QTest::newRow("fetch") << "<script>fetch('%1/spy-fetch', {mode: 'no-cors'})</script>" << refused << QString();
+    QTest::newRow("script") << "<script src='%1/spy.js'></script>" << refused << QString();
+    QTest::newRow("style sheet") << "<link rel='stylesheet' href='%1/spy.css'>" << refused << QString();
+    QTest::newRow("font") << "<style>@font-face{font-family:s;src:url(%1/spy.woff)} p{font-family:s}</style>" << refused
+                          << QString();
+    QTest::newRow("frame") << "<iframe src='%1/spy-frame'></iframe>" << refused << QString();
+    QTest::newRow("link clicked") << "<a id='l' href='%1/spy-link'>x</a><script>l.click()</script>" << refused
+                                  << QString();
     QTest::newRow("form posted") << "<form id='f' method='post' action='%1/spy'></form><script>f.submit()</script>"
-                                 << refused;
-    QTest::newRow("location set") << "<script>location.href = '%1/spy-location'</script>" << refused;
-    QTest::newRow("meta refresh") << "<meta http-equiv='refresh' content='0;url=%1/spy-refresh'>" << refused;
-    // The engine makes no request for these at all.
-    QTest::newRow("icon") << "<link rel='icon' href='%1/spy.ico'>"
-                          << "/done";
-    QTest::newRow("local file frame") << "<iframe src='file:///etc/hostname'></iframe>"
-                                      << "/done";
+                                 << refused << QString();
+    QTest::newRow("location set") << "<script>location.href = '%1/spy-location'</script>" << refused << QString();
+    QTest::newRow("meta refresh") << "<meta http-equiv='refresh' content='0;url=%1/spy-refresh'>" << refused
+                                  << QString();
+    QTest::newRow("shared worker's fetch") << "<script>new SharedWorker('/worker.js')</script>" << refused << QString();
+    QTest::newRow("WebSocket") << "<script>new WebSocket('%1/spy-socket'.replace('http:', 'ws:'))</script>"
+                               << "refused WebSocket : ws://" << QString();
+    // No UDP leaves; a peer connection is not even offered to the page.
+    QTest::newRow("WebRTC") << "<iframe id='f'></iframe><script>try { new RTCPeerConnection() } catch (e) { "
+                               "fetch('/no-peer-connection') } var pc = new f.contentWindow.RTCPeerConnection("
+                               "{iceServers: [{urls: 'stun:127.0.0.1:UDP'}]}); pc.createDataChannel('d'); "
+                               "pc.createOffer().then(o => pc.setLocalDescription(o)).then(() => "
+                               "setTimeout(() => fetch('/offer-made'), 1000))</script>"
+                            << "/offer-made" << QString();
+    // The icon is the report server's own: only the setting keeps the engine from it.
+    QTest::newRow("icon") << "<link rel='icon' href='/favicon.ico'>"
+                          << "/done"
+                          << "/favicon.ico";
+    QTest::newRow("local file frame") << "<iframe src='file://%2/local.html'></iframe>"
+                                      << "/done"
+                                      << "/local-file-shown";
     QTest::newRow("new window") << "<script>window.open('%1/spy-window')</script>"
-                                << "/done";
+                                << "/done" << QString();
     QTest::newRow("permission") << "<script>Notification.requestPermission().then(r => fetch('/' + r))</script>"
-                                << "/denied";
+                                << "/denied" << QString();
     QTest::newRow("download") << "<a id='d' href='/file.bin' download>d</a><script>d.click()</script>"
-                              << "download cancelled: ";
+                              << "download cancelled: " << QString();
 }
 
 void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
 {
     QFETCH(QString, part);
     QFETCH(QString, evidence);
-    m_page = part.arg(m_elsewhere.url({})) + QStringLiteral("<script>setTimeout(() => fetch('/done'), 300)</script>");
+    QFETCH(QString, unwanted);
+    m_page = part.replace(QStringLiteral("%1"), m_elsewhere.url({}))
+                 .replace(QStringLiteral("%2"), QDir::currentPath())
+                 .replace(QStringLiteral("UDP"), QString::number(m_elsewhereUdp.localPort()))
+        + QStringLiteral("<script>setTimeout(() => fetch('/done'), 300)</script>");
+    m_datagrams = 0;
     m_reports.requests.clear();
     g_log.clear();
     m_elsewhere.connections = 0;
@@ -124,18 +162,39 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
     QCOMPARE(browser.elementValue(QStringLiteral("BATCH_ID")), QStringLiteral("B1"));
     QCOMPARE(browser.refusedReason(), QString());
     QCOMPARE(m_elsewhere.connections, 0);
+    QCOMPARE(m_datagrams, 0);
+    if (!unwanted.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_reports.requests.contains("/done"), kTimeoutMs);
+        QVERIFY2(!m_reports.requests.contains(unwanted.toUtf8()), qPrintable(unwanted));
+    }
+    if (QTest::currentDataTag() == QByteArrayLiteral("WebRTC"))
+        QVERIFY(m_reports.requests.contains("/no-peer-connection"));
+}
+
+void tst_Origin::redirectElsewhereIsRefusedAndNothingOfItIsRead_data()
+{
+    QTest::addColumn<bool>("allowed"); // the second server named in AllowedOrigins, for a page's parts
+    QTest::newRow("another origin") << false;
+    QTest::newRow("an origin allowed for parts") << true;
 }
 
 void tst_Origin::redirectElsewhereIsRefusedAndNothingOfItIsRead()
 {
+    QFETCH(bool, allowed);
     m_page.clear();
+    m_elsewhere.connections = 0;
     WebEngineBrowser browser(PrintOptions {});
+    if (allowed)
+        browser.setAllowedOrigins({ m_elsewhere.url({}) });
     browser.navigate(m_reports.url(QStringLiteral("/report")));
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
     // Nor is the page shown before taken for the one that never came.
     browser.navigate(m_reports.url(QStringLiteral("/redirect")));
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
-    QVERIFY(browser.refusedReason().startsWith(m_elsewhere.url(QStringLiteral("/spy-redirect is of another origin"))));
+    const QString why = allowed ? QStringLiteral(" is of an origin allowed for a page's parts, not for the page")
+                                : QStringLiteral(" is of another origin");
+    QVERIFY2(browser.refusedReason().startsWith(m_elsewhere.url(QStringLiteral("/spy-redirect")) + why),
+        qPrintable(browser.refusedReason()));
     QVERIFY_THROWS_EXCEPTION(Failure, browser.elementValue(QStringLiteral("BATCH_ID")));
     QCOMPARE(m_elsewhere.connections, 0);
 }

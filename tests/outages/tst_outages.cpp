@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QtTest>
 
+#include "app/LinkSecurity.h"
 #include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
@@ -24,14 +25,20 @@ namespace {
 constexpr int kStatementsPerClient = 9;
 constexpr int kStatementsPerRun = 6;
 
+QStringList g_log;
+void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_log << message;
+}
+
 // A station window whose LIMS is the front end process, wired as [Demo] DatabaseServer
 // wires it, with statements (and attempts to open the link again) bounded by 2 s.
 class OutageStation
 {
 public:
     // serverOptions: the front end's own (its encryption, a record of its wire).
-    explicit OutageStation(const QString &path, const QStringList &serverOptions = {},
-                           const QString &encryption = QStringLiteral("require"))
+    explicit OutageStation(
+        const QString &path, const QStringList &serverOptions = {}, EncryptionMode encryption = EncryptionMode::Require)
         : server(path)
         , station(path, std::make_unique<OdbcConnection>())
         , activity(station.f.clock, QStringLiteral("test"), 1)
@@ -93,6 +100,8 @@ private slots:
     void serverGoneInTheMiddleOfARunIsBackForTheNextRun_data();
     void serverGoneInTheMiddleOfARunIsBackForTheNextRun();
     void outageOverSeveralRunsCostsOneAttemptARun();
+    void linkThatStopsEncryptingIsRefusedAtTheReopen_data();
+    void linkThatStopsEncryptingIsRefusedAtTheReopen();
     void clientListedAgainAfterItsRequestDoesNotHoldTheRun();
 
 private:
@@ -129,7 +138,7 @@ void tst_Outages::serverGoneInTheMiddleOfARunIsBackForTheNextRun()
     QStringList options = { QStringLiteral("--wire-record"), wire };
     if (inClear)
         options << QStringLiteral("--tls") << QStringLiteral("none");
-    OutageStation o(path, options, inClear ? QStringLiteral("off") : QStringLiteral("require"));
+    OutageStation o(path, options, inClear ? EncryptionMode::Off : EncryptionMode::Require);
     QVERIFY(o.started);
     o.loadAndLogIn();
     o.atCover(2, [&] { QVERIFY(frozen ? o.server.freeze() : o.server.kill()); });
@@ -194,6 +203,62 @@ void tst_Outages::outageOverSeveralRunsCostsOneAttemptARun()
     QCOMPARE(o.station.lossReport(), QString());
     QVERIFY(o.link().up);
     QCOMPARE(o.trouble(), QString());
+}
+
+void tst_Outages::linkThatStopsEncryptingIsRefusedAtTheReopen_data()
+{
+    QTest::addColumn<QString>("tls");
+    QTest::addColumn<QString>("words"); // as the start says them (tst_startup: "server cannot encrypt")
+    QTest::newRow("front end without encryption")
+        << QStringLiteral("none")
+        << QStringLiteral("cannot encrypt the link (it answers ENCRYPT_NOT_SUP), and [Database] Encryption = require "
+                          "refuses a link in clear");
+    QTest::newRow("front end encrypting the login only")
+        << QStringLiteral("login-only")
+        << QStringLiteral("encrypts only the login although the station asks for the whole session, and [Database] "
+                          "Encryption = require refuses statements in clear");
+}
+
+// The front end replaced, on the same port, by one that does not encrypt the whole
+// session, while the station waits between runs: FreeTDS refuses the first and opens the
+// second; the station refuses both at the reopen with the start's words, in the window
+// and the log, sends the LIMS nothing meanwhile, keeps trying at its pace, and prints
+// everything once the server encrypts again.
+void tst_Outages::linkThatStopsEncryptingIsRefusedAtTheReopen()
+{
+    QFETCH(QString, tls);
+    QFETCH(QString, words);
+    OutageStation o(m_lims.freshCopy());
+    QVERIFY(o.started);
+    LinkSecurity::judgeEveryOpen(*o.station.f.db, o.station.f.settings);
+    o.loadAndLogIn();
+    QVERIFY(o.server.kill());
+    o.server.options = { QStringLiteral("--tls"), tls };
+    QVERIFY(o.server.restart());
+    const qsizetype received = DemoLims::journal(o.station.path).size();
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    o.station.clickStartStop();
+    o.station.nextScheduledRun();
+    qInstallMessageHandler(previous);
+
+    QVERIFY(o.station.waiting());
+    QVERIFY(o.link().refused);
+    QCOMPARE(o.link().failedReopens, 2);
+    const QString why = QStringLiteral("the server %1 %2").arg(o.server.address(), words);
+    const QString shown = o.station.f.control<QLabel>("lbl_DatabaseTrouble")->toolTip();
+    QVERIFY2(
+        shown.startsWith(QLatin1String("LIMS database link refused since ")) && shown.contains(why), qPrintable(shown));
+    QVERIFY2(
+        g_log.filter(QStringLiteral("the LIMS link is refused: ") + why).size() == 2, qPrintable(g_log.join('\n')));
+    QCOMPARE(DemoLims::journal(o.station.path).size(), received);
+
+    QVERIFY(o.server.kill());
+    o.server.options.clear();
+    QVERIFY(o.server.restart());
+    o.station.nextScheduledRun();
+    QVERIFY(o.station.everythingDistributed());
+    QVERIFY(o.link().up);
 }
 
 // A client whose record date carries a fraction of a second and whose pages do not print:

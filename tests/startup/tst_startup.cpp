@@ -116,6 +116,7 @@ private slots:
     void helpAndVersionNeedNoDisplay();
     void checkNamesWhatIsWrong_data();
     void checkNamesWhatIsWrong();
+    void settingsAreReadStrictly();
 
 private:
     QTemporaryDir m_dir;
@@ -322,8 +323,10 @@ void tst_Startup::checkNamesWhatIsWrong()
         QSettings file(ini, QSettings::IniFormat);
         file.setValue(QStringLiteral("Demo/Database"), lims);
         file.setValue(QStringLiteral("Printing/PdfFolder"), m_dir.filePath(QStringLiteral("prints")));
-        for (const QString &setting : settings)
-            file.setValue(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+        for (const QString &setting : settings) {
+            if (!setting.startsWith(QLatin1String("Test/")))
+                file.setValue(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+        }
     }
     QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (settings.contains(QStringLiteral("Test/ReadableByOthers=true")))
@@ -339,6 +342,34 @@ void tst_Startup::checkNamesWhatIsWrong()
     // Queries only: nothing the check sent changed the LIMS.
     for (const QString &statement : DemoLims::journal(lims).mid(before.size()))
         QVERIFY2(statement.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive), qPrintable(statement));
+}
+
+// A laboratory's settings with the demo written off, a mistyped key and a value that is no
+// number: --check checks the installation and names both; the start refuses the value.
+void tst_Startup::settingsAreReadStrictly()
+{
+    const QString ini = m_dir.filePath(QStringLiteral("strict.ini"));
+    const QByteArray refused = "127.0.0.1," + QByteArray::number(refusedPort());
+    writeFile(ini,
+        "[Database]\nServer=\"" + refused
+            + "\"\nUser=station\nPassword=secret\n[ReportServer]\nAddress=reports.test\n"
+              "[Printing]\nPritner=Office\nJobTimeout=abc\n[Demo]\nEnabled=off\n[Log]\nFile="
+            + m_dir.filePath(QStringLiteral("strict.log")).toUtf8() + "\n");
+    QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString badValue = QStringLiteral(
+        R"([Printing] JobTimeout = "abc" is not accepted: it takes a whole number of seconds above 0)");
+    const Run check = runStation({ QStringLiteral("--check"), QStringLiteral("--config"), ini }, 60000, Screen::None);
+    QVERIFY(check.finished);
+    QCOMPARE(check.exitCode, 1);
+    for (const QString &line :
+        { QStringLiteral(": checking the installation\n"), QStringLiteral("FAILED  settings: ") + badValue,
+            QStringLiteral("WARN    settings: [Printing] Pritner: unknown key; did you mean Printer?") })
+        QVERIFY2(check.output.contains(line), qPrintable(check.output));
+    const Run start = runStation({ QStringLiteral("--config"), ini }, 30000);
+    QVERIFY(start.finished);
+    QCOMPARE(start.exitCode, 1);
+    QVERIFY2(start.errors.contains(QStringLiteral("Settings in %1 cannot be used: %2").arg(ini, badValue)),
+        qPrintable(start.errors));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

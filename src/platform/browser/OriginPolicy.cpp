@@ -42,12 +42,22 @@ bool OriginPolicy::allows(const QUrl &url) const
     return origin == m_reportOrigin || m_extraOrigins.contains(origin);
 }
 
-QString OriginPolicy::refusal(const QUrl &url) const
+bool OriginPolicy::isReportServer(const QUrl &url) const
 {
-    if (allows(url))
+    const QString origin = originOf(url);
+    return !origin.isEmpty() && origin == m_reportOrigin;
+}
+
+QString OriginPolicy::refusal(const QUrl &url, bool mainFrame) const
+{
+    if (mainFrame ? isReportServer(url) : allows(url))
         return {};
     const QString shown = url.toDisplayString(QUrl::RemoveUserInfo).left(200);
     if (originOf(url).isEmpty())
         return QStringLiteral("%1 is not a web address of the report server (%2)").arg(shown, m_reportOrigin);
+    if (allows(url))
+        return QStringLiteral("%1 is of an origin allowed for a page's parts, not for the page: a report page comes "
+                              "from the report server (%2) only")
+            .arg(shown, m_reportOrigin);
     return QStringLiteral("%1 is of another origin than the report server (%2)").arg(shown, m_reportOrigin);
 }

@@ -6,7 +6,9 @@
 
 // The origins (scheme, host and port) the station's browser may reach: the report
 // server's, which is that of the report request, and the few an installation names for
-// its report pages. Everything else is refused, for navigations and for a page's parts.
+// the parts of its report pages. Only the report server's may be the page itself (the
+// main frame, whose elements name the batch); the others only its parts (styles, images,
+// scripts, frames). Everything else is refused, for navigations and for a page's parts.
 class OriginPolicy
 {
 public:
@@ -21,9 +23,13 @@ public:
     void setReportServer(const QUrl &address);
 
     QString reportOrigin() const { return m_reportOrigin; }
+    // A part of a page may come from here.
     bool allows(const QUrl &url) const;
-    // Why the url is refused, for the log; empty when it is allowed.
-    QString refusal(const QUrl &url) const;
+    // The page itself may come from here.
+    bool isReportServer(const QUrl &url) const;
+    // Why the url is refused as a part (mainFrame false) or as the page, for the log;
+    // empty when it is allowed.
+    QString refusal(const QUrl &url, bool mainFrame = false) const;
 
 private:
     QString m_reportOrigin;

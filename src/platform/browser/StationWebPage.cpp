@@ -3,16 +3,46 @@
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
 #include "platform/Log.h"
 
-StationWebPage::StationWebPage(NavigationGuard guard, QObject *parent)
-    : QWebEnginePage(parent)
+StationWebPage::StationWebPage(QWebEngineProfile *profile, NavigationGuard guard, QObject *parent)
+    : QWebEnginePage(profile, parent)
     , m_guard(std::move(guard))
 {
     lockDownSettings();
+    withholdPeerConnections();
     denyRequests();
+}
+
+void StationWebPage::keepWebRtcOffUdp()
+{
+    // Measured with Qt WebEngine 6.4.2: the setting WebRTCPublicInterfacesOnly and the
+    // flag --webrtc-ip-handling-policy leave STUN going out; the forced policy sends none.
+    const QByteArray flag = "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (flags.contains(flag))
+        return;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags.isEmpty() ? flag : flags + ' ' + flag));
+}
+
+// A peer connection reaches a TURN server over TCP (or, without keepWebRtcOffUdp(), any
+// host over UDP) where no guard sees it: report pages need none, so none is offered to
+// the scripts of a document the engine has made. (A script that makes an empty frame and
+// takes the constructor from it at once still gets one: over TCP to a TURN server it
+// names, that is the one way left out.)
+void StationWebPage::withholdPeerConnections()
+{
+    QWebEngineScript script;
+    script.setName(QStringLiteral("hardcopy-no-peer-connections"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(QStringLiteral("delete window.RTCPeerConnection; delete window.webkitRTCPeerConnection;"));
+    scripts().insert(script);
 }
 
 // Every setting that could let a page reach beyond its report server is stated, those

@@ -11,13 +11,20 @@
 // No page dialog stops an unattended station (alerts, confirmations and prompts are
 // logged and dismissed), no window is opened, every permission is denied, and each
 // navigation is put to the guard, which refuses those that leave the allowed origins.
+// WebRTC passes no request the guards could judge: its peer connections are withheld
+// from the page's scripts, and kept off UDP altogether (keepWebRtcOffUdp()).
 class StationWebPage : public QWebEnginePage
 {
 public:
     // Whether a navigation may go on; it logs and records what it refuses.
     using NavigationGuard = std::function<bool(const QUrl &url, bool isMainFrame)>;
 
-    StationWebPage(NavigationGuard guard, QObject *parent);
+    StationWebPage(QWebEngineProfile *profile, NavigationGuard guard, QObject *parent);
+
+    // Before the engine starts (it reads its flags once per process): WebRTC may send
+    // nothing over UDP, so no STUN, TURN or peer packet leaves the station, whatever a
+    // document gets hold of a peer connection.
+    static void keepWebRtcOffUdp();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -29,6 +36,7 @@ protected:
 
 private:
     void lockDownSettings();
+    void withholdPeerConnections();
     void denyRequests();
 
     NavigationGuard m_guard;

@@ -1,6 +1,7 @@
 #include "platform/browser/WebEngineBrowser.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <utility>
@@ -37,10 +38,10 @@
 namespace {
 
 // Collects every element that has an id, as getElementById would find it (the first
-// one in document order), with its value, or its text when it has no value. The time
-// origin tells which navigation produced the document, its address whose document it
-// is. Runs in the application's own script world, so that the page's scripts cannot
-// interfere.
+// one in document order), with its value, or its text when it has no value. The
+// document's age (on the engine's monotonic clock, since its navigation began) tells
+// which navigation produced it, its address whose document it is. Runs in the
+// application's own script world, so that the page's scripts cannot interfere.
 const char kCollectElements[] = R"JS(
 (function () {
     var seen = {};
@@ -53,13 +54,14 @@ const char kCollectElements[] = R"JS(
         seen['#' + e.id] = true;
         pairs.push([e.id, typeof e.value === 'string' ? e.value : e.textContent]);
     }
-    return { elements: pairs, timeOrigin: performance.timeOrigin, url: location.href };
+    return { elements: pairs, age: performance.now(), url: location.href };
 })()
 )JS";
 
 // A document whose navigation started this much before navigate() was called is taken
-// for the page that navigate() replaces (the browser's and this program's clocks are the
-// same wall clock; the slack covers their rounding).
+// for the page that navigate() replaces. Its start is its age subtracted from the steady
+// clock when the answer arrives: a little late, never early, so a document is never
+// taken for older than it is; the slack covers the rounding of its age.
 constexpr double kClockSlackMs = 5.0;
 
 // How long a load's finish that still shows the replaced page waits for the newer load
@@ -131,6 +133,12 @@ QString resourceName(QWebEngineUrlRequestInfo::ResourceType type)
     case Info::ResourceTypeFavicon: return QStringLiteral("icon");
     case Info::ResourceTypeXhr: return QStringLiteral("fetch/XHR");
     case Info::ResourceTypeMedia: return QStringLiteral("media");
+    case Info::ResourceTypeWorker:
+    case Info::ResourceTypeSharedWorker:
+    case Info::ResourceTypeServiceWorker:
+        return QStringLiteral("worker");
+    case Info::ResourceTypeWebSocket:
+        return QStringLiteral("WebSocket");
     default: return QStringLiteral("part (type %1)").arg(int(type));
     }
 }
@@ -152,20 +160,31 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     if (m_options.resolution <= 0)
         m_options.resolution = 300;
 
-    // Every report address is asked for once and its page printed at once. The default
-    // profile keeps its HTTP cache in this process's memory, where every page the station
-    // has seen would stay, some kilobytes a request up to the engine's limit of tens of
+    if (!m_steadyMs) {
+        m_steadyMs = [] {
+            return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now().time_since_epoch())
+                              .count());
+        };
+    }
+    StationWebPage::keepWebRtcOffUdp();
+    // Every report address is asked for once and its page printed at once. A profile
+    // keeps its HTTP cache in this process's memory, where every page the station has
+    // seen would stay, some kilobytes a request up to the engine's limit of tens of
     // megabytes. Set before the first page, as the profile's network is made with it.
-    QWebEngineProfile::defaultProfile()->setHttpCacheType(QWebEngineProfile::NoCache);
+    m_profile = std::make_unique<QWebEngineProfile>();
+    m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    // On the profile, the interceptor sees the requests of workers too; a page's own
+    // would not. The profile does not own it; as the profile's child it goes with it.
+    m_profile->setUrlRequestInterceptor(new OriginInterceptor(
+        [this](const QWebEngineUrlRequestInfo &info) { return guardRequest(info); }, m_profile.get()));
     m_view = new QWebEngineView;
-    auto *page = new StationWebPage([this](const QUrl &url, bool isMainFrame) { return guardNavigation(url, isMainFrame); },
-                                    m_view);
-    // The page does not own its interceptor; as the page's child it goes with the page.
-    page->setUrlRequestInterceptor(
-        new OriginInterceptor([this](const QWebEngineUrlRequestInfo &info) { return guardRequest(info); }, page));
+    auto *page = new StationWebPage(
+        m_profile.get(), [this](const QUrl &url, bool isMainFrame) { return guardNavigation(url, isMainFrame); },
+        m_view);
     m_view->setPage(page);
     QObject *context = m_context.get();
-    connectRefusals(page->profile());
+    connectRefusals(m_profile.get());
 
     m_staleGrace = new QTimer(context);
     m_staleGrace->setSingleShot(true);
@@ -195,6 +214,8 @@ WebEngineBrowser::~WebEngineBrowser()
     // Connections and pending script and rendering callbacks end with the context.
     m_context.reset();
     delete m_view.data();
+    // The page has gone with its view (or with the window that held the view).
+    m_profile.reset();
 }
 
 void WebEngineBrowser::navigate(const QString &url)
@@ -203,7 +224,7 @@ void WebEngineBrowser::navigate(const QString &url)
         throw Failure(Failure::ObjectRequired, QStringLiteral("Object required"));
     m_staleGrace->stop();
     ++m_generation;
-    m_navigatedAtMs = QDateTime::currentMSecsSinceEpoch();
+    m_navigatedAtMs = m_steadyMs();
     m_readyState = 1;
     m_hasDocument = false;
     m_elements.clear();
@@ -299,14 +320,15 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
             elements.insert(idAndValue.at(0).toString(), idAndValue.at(1).toString());
     }
 
-    bool originKnown = false;
-    const double timeOrigin = map.value(QStringLiteral("timeOrigin")).toDouble(&originKnown);
-    const bool olderThanNavigation = originKnown && std::isfinite(timeOrigin)
-                                     && timeOrigin < double(m_navigatedAtMs) - kClockSlackMs;
-    // Nothing of a document of another origin is believed, the engine's error pages
-    // included. When the page asked for was refused, the document shown is an older one
-    // or none: the page never arrived.
-    const bool reportServers = m_origins.allows(QUrl(map.value(QStringLiteral("url")).toString()));
+    bool ageKnown = false;
+    const double age = map.value(QStringLiteral("age")).toDouble(&ageKnown);
+    const bool olderThanNavigation
+        = ageKnown && std::isfinite(age) && double(m_steadyMs()) - age < double(m_navigatedAtMs) - kClockSlackMs;
+    // Nothing of a document not of the report server's origin is believed: not another
+    // origin's, not an allowed origin's (it may hold a page's parts only), not the
+    // engine's error pages. When the page asked for was refused, the document shown is
+    // an older one or none: the page never arrived.
+    const bool reportServers = m_origins.isReportServer(QUrl(map.value(QStringLiteral("url")).toString()));
     if (!reportServers)
         elements.clear();
     if (!m_mainFrameRefusal.isEmpty() && (olderThanNavigation || !reportServers)) {
@@ -336,7 +358,7 @@ void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements,
 
 bool WebEngineBrowser::guardNavigation(const QUrl &url, bool isMainFrame)
 {
-    if (m_origins.allows(url))
+    if (isMainFrame ? m_origins.isReportServer(url) : m_origins.allows(url))
         return true;
     // A frame's empty document belongs to the page that made it.
     if (!isMainFrame && url.scheme() == QLatin1String("about"))
@@ -350,16 +372,17 @@ bool WebEngineBrowser::guardNavigation(const QUrl &url, bool isMainFrame)
 
 bool WebEngineBrowser::guardRequest(const QWebEngineUrlRequestInfo &info)
 {
-    if (m_origins.allows(info.requestUrl()))
+    const bool mainFrame = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame
+        || info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame;
+    if (mainFrame ? m_origins.isReportServer(info.requestUrl()) : m_origins.allows(info.requestUrl()))
         return true;
-    const bool mainFrame = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
     noteRefusal(resourceName(info.resourceType()), info.requestUrl(), mainFrame);
     return false;
 }
 
 void WebEngineBrowser::noteRefusal(const QString &what, const QUrl &url, bool isMainFrame)
 {
-    const QString reason = m_origins.refusal(url);
+    const QString reason = m_origins.refusal(url, isMainFrame);
     if (isMainFrame && m_mainFrameRefusal.isEmpty())
         m_mainFrameRefusal = reason;
     // A page may ask again and again: each address is logged once per report page, and

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QDateTime>
@@ -16,6 +17,7 @@ class QPrinter;
 class QTimer;
 class QVariant;
 class QWebEngineLoadingInfo;
+class QWebEngineProfile;
 class QWebEngineUrlRequestInfo;
 class QWebEngineView;
 
@@ -30,9 +32,10 @@ struct PrintOptions
 // WebBrowser1: Qt WebEngine behind the browser seam.
 //
 // The browser reaches the report server only: the origin of the address navigate() is
-// given, and the further origins of setAllowedOrigins(). Every other navigation and
-// every request for another origin's parts is refused before it leaves the station, and
-// a document of another origin is never read.
+// given, and for a page's parts the further origins of setAllowedOrigins(). Every other
+// navigation and every request of its profile for another origin (the page's, its
+// frames' and its workers', WebSockets included) is refused before it leaves the station,
+// and a document not of the report server's origin is never read.
 //
 // Everything is driven by the view's signals; nothing here waits. The ready state reaches
 // 4 only once the values of the loaded document's elements have been collected, so that
@@ -57,6 +60,9 @@ public:
 
     // Origins a report page may use besides the report server's ("https://cdn.lab.local").
     void setAllowedOrigins(const QStringList &origins) { m_origins.setExtraOrigins(origins); }
+    // The steady clock (milliseconds) that tells a document older than the latest
+    // navigate(); the process's monotonic clock until one is given.
+    void setSteadyClock(std::function<qint64()> steadyMs) { m_steadyMs = std::move(steadyMs); }
 
     // The page setup chosen by the operator, kept in the user's settings (group
     // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
@@ -95,11 +101,15 @@ private:
     PrintOptions m_options;
     // Owns every connection and the timer, so that none of them outlives this object.
     std::unique_ptr<QObject> m_context;
+    // The browser's own profile, off the record: its interceptor judges every request of
+    // it. It outlives the view's page.
+    std::unique_ptr<QWebEngineProfile> m_profile;
     QPointer<QWebEngineView> m_view;
+    std::function<qint64()> m_steadyMs;
     QTimer *m_staleGrace = nullptr;
 
     quint64 m_generation = 0;      // one per navigate()
-    qint64 m_navigatedAtMs = 0;    // wall-clock time of the latest navigate()
+    qint64 m_navigatedAtMs = 0; // steady-clock time of the latest navigate()
     quint64 m_loadPeriods = 0;     // loads the view has started so far
     int m_readyState = 0;
     bool m_hasDocument = false;

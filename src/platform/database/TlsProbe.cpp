@@ -158,43 +158,74 @@ void readPeer(gnutls_session_t session, TlsProbeResult &result)
     gnutls_x509_crt_deinit(crt);
 }
 
+// The handshake's own failure, or of a call that prepares it: what the check reports.
+void handshakeFailed(TlsProbeResult &result, int rc, const Wire &wire)
+{
+    result.outcome = TlsProbeResult::Outcome::HandshakeFailed;
+    result.detail = QString::fromUtf8(gnutls_strerror(rc));
+    if (!wire.error().isEmpty())
+        result.detail += QStringLiteral(" (%1)").arg(wire.error());
+}
+
+// The CA's certificates: their count, or a GnuTLS error below 0.
+int loadTrust(gnutls_certificate_credentials_t credentials, const QString &caFile)
+{
+    if (caFile == QLatin1String("system"))
+        return gnutls_certificate_set_x509_system_trust(credentials);
+    return gnutls_certificate_set_x509_trust_file(credentials, caFile.toLocal8Bit().constData(), GNUTLS_X509_FMT_PEM);
+}
+
+// The verdict on the server's certificate, only from calls that succeeded: a call that
+// fails leaves it unverified, with the call's words.
+void verifyPeer(gnutls_session_t session, const TlsProbeRequest &request, TlsProbeResult &result)
+{
+    const QByteArray name = (request.hostName.isEmpty() ? request.host : request.hostName).toUtf8();
+    unsigned status = 0;
+    const int rc
+        = gnutls_certificate_verify_peers3(session, request.checkHostName ? name.constData() : nullptr, &status);
+    if (rc < 0) {
+        result.verifyError = QString::fromUtf8(gnutls_strerror(rc));
+        return;
+    }
+    result.status = status;
+    result.verified = status == 0;
+}
+
 void shakeHands(Wire &wire, const TlsProbeRequest &request, TlsProbeResult &result)
 {
     gnutls_certificate_credentials_t credentials = nullptr;
-    gnutls_certificate_allocate_credentials(&credentials);
-    if (request.caFile == QLatin1String("system"))
-        result.verifiable = gnutls_certificate_set_x509_system_trust(credentials) > 0;
-    else if (!request.caFile.isEmpty())
-        result.verifiable = gnutls_certificate_set_x509_trust_file(
-                                credentials, request.caFile.toLocal8Bit().constData(), GNUTLS_X509_FMT_PEM)
-            > 0;
-    Handshake handshake { &wire, {}, nullptr };
-    gnutls_init(&handshake.session, GNUTLS_CLIENT);
-    gnutls_set_default_priority(handshake.session);
-    gnutls_credentials_set(handshake.session, GNUTLS_CRD_CERTIFICATE, credentials);
-    gnutls_transport_set_ptr(handshake.session, &handshake);
-    gnutls_transport_set_push_function(handshake.session, &Handshake::push);
-    gnutls_transport_set_pull_function(handshake.session, &Handshake::pull);
-    int rc = 0;
-    do {
-        rc = gnutls_handshake(handshake.session);
-    } while (rc < 0 && !gnutls_error_is_fatal(rc));
+    int rc = gnutls_certificate_allocate_credentials(&credentials);
     if (rc < 0) {
-        result.outcome = TlsProbeResult::Outcome::HandshakeFailed;
-        result.detail = QString::fromUtf8(gnutls_strerror(rc));
-        if (!wire.error().isEmpty())
-            result.detail += QStringLiteral(" (%1)").arg(wire.error());
-    } else {
-        result.tlsVersion = QString::fromUtf8(gnutls_protocol_get_name(gnutls_protocol_get_version(handshake.session)));
-        readPeer(handshake.session, result);
-        if (result.verifiable) {
-            const QByteArray name = (request.hostName.isEmpty() ? request.host : request.hostName).toUtf8();
-            gnutls_certificate_verify_peers3(
-                handshake.session, request.checkHostName ? name.constData() : nullptr, &result.status);
-            result.verified = result.status == 0;
-        }
+        handshakeFailed(result, rc, wire);
+        return;
     }
-    gnutls_deinit(handshake.session);
+    if (!request.caFile.isEmpty())
+        result.verifiable = loadTrust(credentials, request.caFile) > 0;
+    Handshake handshake { &wire, {}, nullptr };
+    rc = gnutls_init(&handshake.session, GNUTLS_CLIENT);
+    if (rc >= 0) {
+        if ((rc = gnutls_set_default_priority(handshake.session)) >= 0
+            && (rc = gnutls_credentials_set(handshake.session, GNUTLS_CRD_CERTIFICATE, credentials)) >= 0) {
+            gnutls_transport_set_ptr(handshake.session, &handshake);
+            gnutls_transport_set_push_function(handshake.session, &Handshake::push);
+            gnutls_transport_set_pull_function(handshake.session, &Handshake::pull);
+            do {
+                rc = gnutls_handshake(handshake.session);
+            } while (rc < 0 && !gnutls_error_is_fatal(rc));
+        }
+        if (rc < 0) {
+            handshakeFailed(result, rc, wire);
+        } else {
+            result.tlsVersion
+                = QString::fromUtf8(gnutls_protocol_get_name(gnutls_protocol_get_version(handshake.session)));
+            readPeer(handshake.session, result);
+            if (result.verifiable)
+                verifyPeer(handshake.session, request, result);
+        }
+        gnutls_deinit(handshake.session);
+    } else {
+        handshakeFailed(result, rc, wire);
+    }
     gnutls_certificate_free_credentials(credentials);
 }
 
@@ -250,7 +281,9 @@ QString certificateProblem(const TlsProbeResult &result, const QString &caFile, 
         problems << QStringLiteral("it is revoked");
     if (status & GNUTLS_CERT_INSECURE_ALGORITHM)
         problems << QStringLiteral("it is signed with an insecure algorithm");
-    if (problems.isEmpty() && status != 0)
+    if (!result.verifyError.isEmpty())
+        problems << QStringLiteral("it could not be verified (%1)").arg(result.verifyError);
+    if (problems.isEmpty())
         problems << QStringLiteral("it does not verify (GnuTLS status 0x%1)").arg(status, 0, 16);
     return problems.join(QStringLiteral("; "));
 }

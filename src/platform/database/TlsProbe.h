@@ -40,8 +40,9 @@ struct TlsProbeResult
     QString detail; // why unreachable, or the handshake's error
     QString tlsVersion; // "TLS1.3"
     bool verifiable = false; // a CA was given and could be read
-    bool verified = false;
+    bool verified = false; // only from a verification that ran: its call succeeded and found nothing
     unsigned status = 0; // GnuTLS's verification status bits
+    QString verifyError; // why the verification itself could not run
     QString peerSubject; // the certificate's subject
     QDateTime peerExpires;
 };

@@ -21,17 +21,6 @@ QString sanitized(const QString &text)
     return out;
 }
 
-// A name in the folder that no file has yet: two pages printed in the same millisecond
-// must not overwrite each other.
-QString unusedPath(const QDir &folder, const QString &fileName)
-{
-    QString path = folder.filePath(fileName);
-    const QString stem = QFileInfo(fileName).completeBaseName();
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = folder.filePath(QStringLiteral("%1-%2.pdf").arg(stem).arg(n));
-    return path;
-}
-
 } // namespace
 
 PdfFolderBackend::PdfFolderBackend(QString folder)
@@ -48,13 +37,16 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
         return failed(QStringLiteral("The print folder %1 cannot be created").arg(shownFolder));
     if (page.pdf.isEmpty())
         return failed(QStringLiteral("The page to print into %1 is empty").arg(shownFolder));
-    const QString path = unusedPath(folder, pdfFileName(QDateTime::currentDateTime(), page.batchId, page.printType));
+    const QString path = folder.filePath(pdfFileName(QDateTime::currentDateTime(), page.batchId, page.printType));
     // A page counts as printed only once the whole file is verifiably on disk: a full
-    // disk can swallow a buffered write and leave an empty file that looks printed.
+    // disk can swallow a buffered write and leave an empty file that looks printed. Two
+    // pages printed in the same millisecond must not overwrite each other: the page takes
+    // a name no file has, in the step that puts it in place.
     FileWriteError error;
-    if (!writeFileDurably(path, page.pdf, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                              | QFileDevice::ReadOther,
-                          &error)) {
+    QString written;
+    if (!writeNewFileDurably(path, page.pdf,
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther,
+            &written, &error)) {
         if (error.diskFull())
             return failed(folderFullTrouble(shownFolder, error.systemText()));
         return failed(QStringLiteral("The PDF file %1 was not written: %2").arg(QDir::toNativeSeparators(path), error.text));
@@ -63,7 +55,7 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
     PrintSpooler::JobReport report;
     report.state = PrintSpooler::JobState::Completed;
     report.queue = shownFolder;
-    report.finalState = QStringLiteral("completed (%1)").arg(QFileInfo(path).fileName());
+    report.finalState = QStringLiteral("completed (%1)").arg(QFileInfo(written).fileName());
     return report;
 }
 

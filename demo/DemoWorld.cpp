@@ -11,6 +11,7 @@
 #include "demo/reports/DemoReportServer.h"
 #include "demo/tds/DemoCertificates.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "platform/StateFolder.h"
 
 namespace {
 

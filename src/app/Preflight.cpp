@@ -27,6 +27,7 @@
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcDrivers.h"
 #include "platform/database/TlsProbe.h"
+#include "platform/StateFolder.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -243,7 +244,7 @@ Preflight::Outcome Preflight::checkPdfFolder(const QString &folder)
 
 Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes)
 {
-    const QString statusFile = settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile;
+    const QString statusFile = settings.statusFile.isEmpty() ? defaultStatusFilePath() : settings.statusFile;
     const std::pair<QString, QString> folders[] = {
         {QStringLiteral("PDF folder"), settings.pdfFolder},
         {QStringLiteral("log"), settings.logFile.isEmpty() ? QString() : QFileInfo(settings.logFile).absolutePath()},

@@ -10,6 +10,7 @@
 #include "console/ResumeRecord.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
+#include "platform/StateFolder.h"
 
 namespace {
 
@@ -93,5 +94,5 @@ Preflight::Outcome Preflight::checkResume(const StationSettings &settings)
     return outcome(QStringLiteral("on: a station started again after a crash, a hang or a power cut takes the "
                                   "operator's session up when it was last alive less than %1 hours ago (record %2)")
                        .arg(settings.resumeWithinHours)
-                       .arg(QDir::toNativeSeparators(ResumeRecord::defaultPath())));
+                       .arg(QDir::toNativeSeparators(defaultResumeFilePath())));
 }

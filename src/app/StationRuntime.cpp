@@ -10,6 +10,7 @@
 #include "monitoring/StationMonitor.h"
 #include "monitoring/Supervision.h"
 #include "platform/Log.h"
+#include "platform/StateFolder.h"
 #include "platform/browser/WebEngineBrowser.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
@@ -48,7 +49,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     if (m_settings.resumeAfterRestart) {
         // A session is taken up only on the host and for the LIMS it was made for.
         const QString installation = m_settings.demo ? QStringLiteral("demo") : m_settings.databaseServer;
-        m_resume = std::make_unique<ResumeRecord>(ResumeRecord::defaultPath(), installation, QHostInfo::localHostName());
+        m_resume = std::make_unique<ResumeRecord>(defaultResumeFilePath(), installation, QHostInfo::localHostName());
         m_resume->setTroubleObserver([this](const QString &text) { m_monitor->setResumeTrouble(text); });
     }
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();

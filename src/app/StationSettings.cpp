@@ -8,20 +8,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 
 #include "app/LinkSecurity.h"
-#include "monitoring/StatusRecord.h"
+#include "platform/StateFolder.h"
 
 namespace {
-
-QString dataDir()
-{
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return base + QStringLiteral("/hardcopy-station");
-}
 
 // Where a key's value goes, and so how it is read: a text (as written, or without the
 // blanks around it), a list, a boolean, a count above 0, or one of a mode's words.
@@ -298,22 +289,12 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.sourceReadableByOthers =
         file.exists() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     s.logFile = defaultLogPath();
-    s.statusFile = StatusRecord::defaultPath();
+    s.statusFile = defaultStatusFilePath();
     s.demoDatabase = defaultDemoDatabasePath();
     const QSettings ini(iniPath, QSettings::IniFormat);
     readAll(ini, s);
     return s;
 }
-
-QString defaultSettingsPath()
-{
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return config + QStringLiteral("/hardcopy-station/hardcopy-station.ini");
-}
-
-QString defaultLogPath() { return dataDir() + QStringLiteral("/hardcopy-station.log"); }
-QString defaultDemoDatabasePath() { return dataDir() + QStringLiteral("/demo-lims.sqlite"); }
-QString defaultDemoPrintFolder() { return dataDir() + QStringLiteral("/demo-prints"); }
 
 QString odbcAttributeValue(const QString &value)
 {

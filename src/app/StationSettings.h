@@ -90,10 +90,6 @@ struct StationSettings
 // Reads every key of the file strictly: each known key once, by the one table of known
 // keys, and every other key noted in unknownKeys.
 StationSettings loadStationSettings(const QString &iniPath);
-QString defaultSettingsPath();
-QString defaultLogPath();
-QString defaultDemoDatabasePath();
-QString defaultDemoPrintFolder();
 
 // The ODBC connection text: "Driver={SQL Server};SERVER=...;UID=...;PWD=...;" with the
 // credentials from the settings, then the encryption attributes (LinkSecurity); with

@@ -8,6 +8,7 @@
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
 #include "platform/Log.h"
+#include "platform/StateFolder.h"
 
 StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clock, QObject *parent)
     : QObject(parent)
@@ -15,7 +16,7 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
           clock, QCoreApplication::applicationVersion(), QCoreApplication::applicationPid(), QHostInfo::localHostName())
     , m_watch(m_activity)
     , m_record(std::make_unique<StatusRecord>(
-          settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile))
+          settings.statusFile.isEmpty() ? defaultStatusFilePath() : settings.statusFile))
 {
     // The life before this one: its counts carry on, and whether it ended by the
     // operator's exit tells a restart from a start.

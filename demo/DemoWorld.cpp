@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/FreeTdsConf.h"
+#include "platform/database/FreeTdsConf.h"
 #include "app/StationSettings.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/lims/DemoDatabase.h"

@@ -15,7 +15,7 @@
 #include <QTextStream>
 #include <QUrl>
 
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 #include "dispatch/DispatchText.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"

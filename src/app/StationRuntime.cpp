@@ -3,7 +3,7 @@
 #include <QHostInfo>
 
 #include "app/Form_HardCopy.h"
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 #include "console/QtOperatorDialogs.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
@@ -55,7 +55,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
-    LinkSecurity::judgeEveryOpen(*m_db, m_settings);
+    m_db->setLinkRule(LinkSecurity::everyOpenRule(m_settings));
     // The database calls are allowed to hold the window's thread: the watch tells them
     // apart from stalls.
     m_monitor->eventLoopWatch().setDriverWaits(

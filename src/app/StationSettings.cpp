@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 #include "platform/StateFolder.h"
 
 namespace {

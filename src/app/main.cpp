@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include "app/Form_HardCopy.h"
-#include "app/FreeTdsConf.h"
+#include "platform/database/FreeTdsConf.h"
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
 #include "app/StationSettings.h"

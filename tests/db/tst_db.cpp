@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 #include "app/Preflight.h"
 #include "app/StationSettings.h"
 #include "common/Fakes.h"

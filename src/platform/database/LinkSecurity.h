@@ -6,7 +6,6 @@
 
 #include "platform/database/DbConnection.h"
 
-class dbModule;
 struct StationSettings;
 struct TlsProbeResult;
 
@@ -63,9 +62,10 @@ public:
         bool refused = false;
     };
     static Verdict judge(const StationSettings &settings, const TlsProbeResult &probe);
-    // Has db judge every link it opens, at the start and at every reopen after an outage:
-    // an opened link the settings refuse is closed again before any statement, and a
-    // failed open whose driver says only that the session could not be set up is told
-    // why. The verdict is logged ("LIMS link: ...", or "the LIMS link is refused: ...").
-    static void judgeEveryOpen(dbModule &db, const StationSettings &settings);
+    // The rule dbModule asks of every link it opens, at the start and at every reopen
+    // after an outage (dbModule::setLinkRule): an opened link the settings refuse is
+    // closed again before any statement, and a failed open whose driver says only that
+    // the session could not be set up is told why. The verdict is logged ("LIMS link:
+    // ...", or "the LIMS link is refused: ...").
+    static LinkRule everyOpenRule(const StationSettings &settings);
 };

@@ -1,4 +1,4 @@
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 
 #include <algorithm>
 
@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 
 #include "app/StationSettings.h"
-#include "db/dbModule.h"
 #include "platform/Log.h"
 #include "platform/database/TlsProbe.h"
 
@@ -246,9 +245,9 @@ LinkSecurity::Verdict LinkSecurity::judge(const StationSettings &settings, const
     return verdict;
 }
 
-void LinkSecurity::judgeEveryOpen(dbModule &db, const StationSettings &settings)
+LinkRule LinkSecurity::everyOpenRule(const StationSettings &settings)
 {
-    db.setLinkRule([settings](bool opened, const QVector<ProviderMessage> &messages, int timeoutMs) {
+    return [settings](bool opened, const QVector<ProviderMessage> &messages, int timeoutMs) {
         // FreeTDS's 20002: the server answered, but the session could not be set up (a
         // refused certificate, or encryption the two sides do not agree on).
         constexpr int kFreeTdsConnectionFailed = 20002;
@@ -266,5 +265,5 @@ void LinkSecurity::judgeEveryOpen(dbModule &db, const StationSettings &settings)
         else if (opened)
             qCInfo(lcDb).noquote() << "LIMS link:" << verdict.line;
         return QString();
-    });
+    };
 }

@@ -1,4 +1,4 @@
-#include "app/FreeTdsConf.h"
+#include "platform/database/FreeTdsConf.h"
 
 #include <memory>
 
@@ -8,7 +8,7 @@
 #include <QMap>
 #include <QTemporaryFile>
 
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 #include "app/StationSettings.h"
 
 namespace {

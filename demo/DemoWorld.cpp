@@ -4,7 +4,7 @@
 #include <QFileInfo>
 
 #include "platform/database/FreeTdsConf.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLims.h"

@@ -14,6 +14,7 @@
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
+#include "platform/database/ConnectionText.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/Failure.h"
@@ -222,7 +223,7 @@ int Form_HardCopy::waitEvents(int maxMilliseconds)
 
 void Form_HardCopy::Form_Load()
 {
-    m_db.dbConnectString = m_settings.connectionTextToOpen();
+    m_db.dbConnectString = connectionTextToOpen(m_settings);
     m_db.Open_Connection(m_db.dbConnectString);
     sServiceState = QStringLiteral("IDLE");
     cmd_View_Click();

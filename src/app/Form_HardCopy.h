@@ -11,7 +11,7 @@
 #include <QWidget>
 
 #include "app/StationSeams.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "platform/database/DbValue.h"
 #include "platform/database/ResultSet.h"
 

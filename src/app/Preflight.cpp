@@ -15,6 +15,7 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include "platform/database/ConnectionText.h"
 #include "platform/database/LinkSecurity.h"
 #include "dispatch/DispatchText.h"
 #if defined(HARDCOPY_HAVE_CUPS)
@@ -148,7 +149,7 @@ Preflight::Outcome Preflight::checkDriver() const
 
 Preflight::Outcome Preflight::checkConnection()
 {
-    const QString text = m_settings.connectionTextToOpen();
+    const QString text = connectionTextToOpen(m_settings);
     const QString shown = withoutPassword(text);
     m_connection->setConnectionTimeout(kTimeoutSeconds);
     m_connection->setCommandTimeout(kTimeoutSeconds);

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "platform/desktop/OperatorDialogs.h"
 
 class Form_HardCopy;

@@ -20,7 +20,7 @@
 #include "platform/database/FreeTdsConf.h"
 #include "app/Preflight.h"
 #include "app/StationRuntime.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "app/UnattendedDemo.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"

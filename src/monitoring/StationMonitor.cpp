@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QHostInfo>
 
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
+#include "settings/StationSettings.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
@@ -26,7 +27,7 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
     if (!settings.metricsFile.isEmpty())
         m_metrics = std::make_unique<MetricsFile>(settings.metricsFile);
     // The whole connection text first: without its password it would still name the login.
-    for (const QString &secret : { settings.connectionTextToOpen(), settings.databasePassword }) {
+    for (const QString &secret : { connectionTextToOpen(settings), settings.databasePassword }) {
         if (!secret.isEmpty())
             m_secrets << secret;
     }

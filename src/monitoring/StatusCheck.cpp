@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/DurableFile.h"
 #include "platform/printing/PdfFolderBackend.h"

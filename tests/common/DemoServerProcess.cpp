@@ -11,7 +11,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
+#include "settings/StationSettings.h"
 #include "demo/tds/DemoTdsServer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "app/Form_HardCopy.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/dbModule.h"
 

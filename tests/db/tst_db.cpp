@@ -3,9 +3,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "platform/database/ConnectionText.h"
 #include "platform/database/LinkSecurity.h"
 #include "app/Preflight.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"
 #include "db/dbModule.h"

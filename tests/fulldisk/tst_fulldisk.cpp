@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StationMonitor.h"

@@ -9,7 +9,7 @@
 #include <QTemporaryFile>
 
 #include "platform/database/LinkSecurity.h"
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ QString FreeTdsConf::path()
 
 bool FreeTdsConf::prepare(const StationSettings &settings, QString *error)
 {
-    if (LinkSecurity::isMicrosoftDriver(settings))
+    if (settings.usesMicrosoftDriver())
         return true;
     ConfFile &c = conf();
     if (!c.file) {

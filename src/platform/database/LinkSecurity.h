@@ -23,7 +23,6 @@ struct TlsProbeResult;
 class LinkSecurity
 {
 public:
-    static bool isMicrosoftDriver(const StationSettings &settings);
     // FreeTDS with a CA: the server is named by the station's freetds.conf section.
     static bool usesFreeTdsSection(const StationSettings &settings);
     // The server attribute of the connection text: "SERVER=<[Database] Server>;", or
@@ -31,8 +30,6 @@ public:
     static QString serverAttribute(const StationSettings &settings);
     // The attributes appended to the connection text after PWD, each with its ";".
     static QString driverAttributes(const StationSettings &settings);
-    // The settings of the link that cannot be used, as missingRequired() lists them.
-    static QStringList settingProblems(const StationSettings &settings);
 
     // The server's host and port from [Database] Server ("host,port", "host" for 1433;
     // a named instance "host\name" has no port of its own: false).

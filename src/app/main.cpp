@@ -18,7 +18,7 @@
 
 #include "app/Form_HardCopy.h"
 #include "platform/database/FreeTdsConf.h"
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 #include "app/StationRuntime.h"
 #include "settings/StationSettings.h"
 #include "app/UnattendedDemo.h"

@@ -5,7 +5,7 @@
 
 #include "platform/database/ConnectionText.h"
 #include "platform/database/LinkSecurity.h"
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 #include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"

@@ -1,7 +1,7 @@
 // --check's word on how the station survives its own end: under its systemd user unit
 // (which starts it again after a crash or a hang), and whether a restart takes the
 // operator's session up with nobody at the login.
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 
 #include <QDir>
 #include <QFileInfo>

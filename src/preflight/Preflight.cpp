@@ -1,4 +1,4 @@
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 
 #include <algorithm>
 #include <functional>

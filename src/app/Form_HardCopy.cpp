@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"

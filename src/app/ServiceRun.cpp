@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"

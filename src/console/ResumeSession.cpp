@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "console/ResumeRecord.h"
 #include "monitoring/StationActivity.h"

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QRadioButton>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "dispatch/DispatchText.h"
 #include "platform/desktop/DataGrid.h"

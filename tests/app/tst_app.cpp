@@ -8,7 +8,7 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "common/StationFixture.h"
 #include "platform/desktop/DataGrid.h"

@@ -177,6 +177,7 @@ private:
     // Minutes the board's holder has been quiet (statusboard/).
     qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
+    // Rows of the reloaded list already requested in this run (dispatch/).
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
     // Tells the monitoring what happened, when the station is watched.

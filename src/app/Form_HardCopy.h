@@ -139,6 +139,25 @@ public:
     int doEvents();
     int waitEvents(int maxMilliseconds);
 
+    // How a wait on the steady clock ended: what it waited for came (Done), its deadline
+    // passed, the window was closed (Closed) or none is open (NoWindow), or it was told to
+    // stop (Stopped).
+    enum class WaitEnd { Done, DeadlinePassed, Closed, NoWindow, Stopped };
+    // What a wait watches besides its deadline. done is asked before every slice, stopped
+    // after every slice, then afterSlice runs (a progress display); each may be empty.
+    struct WaitWatch
+    {
+        std::function<bool()> done = {};
+        std::function<bool()> stopped = {};
+        std::function<void()> afterSlice = {};
+    };
+    // The one wait of the station's procedures: sleeps in the event loop, in slices of at
+    // most a quarter of a second, until the deadline on the steady clock
+    // (Clock::steadyMilliseconds), ending early on what it watches, a closed window or no
+    // open window. A stop click is handled meanwhile like any other event.
+    WaitEnd waitUntil(qint64 deadlineSteadyMs, const WaitWatch &watch);
+    WaitEnd waitUntil(qint64 deadlineSteadyMs);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -27,7 +27,6 @@ namespace {
 // While another application holds the distribution turn, the board is asked again at
 // most once a second so the shared database is not hammered.
 constexpr qint64 kTurnPollMilliseconds = 1000;
-constexpr int kTurnWaitSliceMs = 250;
 // A pass that got the turn and a list with clients but requested none (the turn was lost
 // between the two questions, say) waits this long before the next one, so no path can
 // ask the LIMS again in a tight loop.
@@ -194,21 +193,22 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             Dispatch_Row();
         const bool dispatched = sentListSnapshot(sSkipContactId, sSkipRecDate) != sentBefore;
         statisticsAfterPass(runStart, dispatched);
-        if (!dispatched && !rsWorkList->eof() && waitEvents(kIdlePassPauseMs) == 0)
-            return;
+        if (!dispatched && !rsWorkList->eof()) {
+            const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + kIdlePassPauseMs,
+                { .stopped = [this] { return ui->cmd_Automation->text() != StopServices; } });
+            if (end == WaitEnd::Closed || end == WaitEnd::NoWindow)
+                return;
+        }
     }
 }
 
 bool Form_HardCopy::waitForTurn(std::optional<qint64> &lastRefused)
 {
     if (lastRefused) {
-        const qint64 nextAsk = *lastRefused + kTurnPollMilliseconds;
-        for (qint64 left = nextAsk - m_seams.clock->steadyMilliseconds(); left > 0;
-             left = nextAsk - m_seams.clock->steadyMilliseconds()) {
-            if (waitEvents(int(qMin<qint64>(left, kTurnWaitSliceMs))) == 0
-                || ui->cmd_Automation->text() != StopServices)
-                return false; // the loop test ends the run
-        }
+        const WaitEnd end = waitUntil(*lastRefused + kTurnPollMilliseconds,
+            { .stopped = [this] { return ui->cmd_Automation->text() != StopServices; } });
+        if (end != WaitEnd::DeadlinePassed)
+            return false; // the loop test ends the run
     }
     const qint64 asked = m_seams.clock->steadyMilliseconds();
     const bool holdsTurn = Get_CurrApp_Info(ApplicationName);

@@ -56,7 +56,7 @@ void Form_HardCopy::Request_Report()
 
     ReportRequestValues values;
     values.server = m_settings.reportServer;
-    values.scheme = reportSchemeName(m_settings.reportScheme);
+    values.scheme = m_settings.reportScheme;
     values.labCode = sLabCode;
     values.endUserId = currentField(rsWorkList, QStringLiteral("ENDUSER_ID")).concatText();
     values.contactId = contactId;

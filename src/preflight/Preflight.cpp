@@ -45,7 +45,7 @@ QString boardRowsQuery()
 }
 
 // The report page itself, without the request's query: what the browser will load.
-QString reportPageAddress(const QString &server, const QString &scheme)
+QString reportPageAddress(const QString &server, ReportScheme scheme)
 {
     const QString base = reportRequestBase(server, scheme);
     return base.left(base.indexOf(QLatin1Char('?')));
@@ -214,7 +214,7 @@ Preflight::Outcome Preflight::checkBoardRows()
 
 Preflight::Outcome Preflight::checkReportServer() const
 {
-    const QString address = reportPageAddress(m_settings.reportServer, reportSchemeName(m_settings.reportScheme));
+    const QString address = reportPageAddress(m_settings.reportServer, m_settings.reportScheme);
     QNetworkAccessManager network;
     QNetworkRequest request{QUrl(address)};
     request.setTransferTimeout(kTimeoutSeconds * 1000);

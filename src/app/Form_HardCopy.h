@@ -169,7 +169,15 @@ private:
     // application asked to quit; every waiting loop then finds no open window.
     [[noreturn]] void shutdownStation();
 
-    // Waits of the browser (dispatch/).
+    // The report request's pages and the waits of the browser (dispatch/).
+    struct PageSequence
+    {
+        bool everyPrintSucceeded = true; // every cover page was handed to the spooler
+        bool refusedAway = false;        // a page was sent to another origin: no final page
+    };
+    PageSequence followPageSequence(const QString &url, qint64 navigatedAtMs);
+    bool waitForNextPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs, bool firstPageRead);
+    void showPageSequenceEnded();
     // Steady-clock milliseconds (Clock::steadyMilliseconds) of the first request and of
     // the page's own.
     bool waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs);

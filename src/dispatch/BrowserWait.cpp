@@ -82,25 +82,51 @@ void Form_HardCopy::cmdGo_Click()
 
 void Form_HardCopy::Wait_And_Print(const QString &url)
 {
-    WebBrowser &browser = *m_seams.browser;
     qCInfo(lcReport).noquote() << "report request:" << url;
-    browser.navigate(url);
+    m_seams.browser->navigate(url);
     // The waits below count on the steady clock: a step of the wall clock neither
     // times a page out early nor holds a hung one for an hour.
     const qint64 navigatedAt = m_seams.clock->steadyMilliseconds();
-    qint64 pageRequestedAt = navigatedAt;
-
-    bool ready = false;
     sBatchId.clear();
     bBatchDeleted = false;
     m_printedBatchId.clear();
     m_pageJobs.clear();
 
+    const PageSequence pages = followPageSequence(url, navigatedAt);
+    showPageSequenceEnded();
+
+    bool finalPrinted = false;
+    if (!pages.refusedAway)
+        skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
+    // Only a batch whose pages all were printed may be deleted: every job of the request
+    // must have been reported completed.
+    bool jobsCompleted = false;
+    skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
+    if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted)
+        m_printedBatchId = sBatchId;
+
+    skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
+    skipOnFailure("pausing after printing", [&] { pauseAfterPrint(); });
+
+    if (bManualDispatch) {
+        skipOnFailure("reloading the work list", [&] {
+            ui->pb_BatchStatus->hide();
+            Load_WorkList(sRatingFilter);
+        });
+    }
+}
+
+// The report server's pages from the first one to the final one: a cover page is printed
+// and its samples page asked for, a page without a print type is asked for again, and a
+// load that found no server is repeated after a pause. The final page is left for the
+// caller to print; a page sent to another origin ends the sequence without one.
+Form_HardCopy::PageSequence Form_HardCopy::followPageSequence(const QString &url, qint64 navigatedAtMs)
+{
+    WebBrowser &browser = *m_seams.browser;
+    PageSequence sequence;
+    qint64 pageRequestedAt = navigatedAtMs;
     qint16 pageLoads = 0;
     QString printType;
-    bool everyPrintSucceeded = true;
-    bool firstPageRead = false;
-    bool refusedAway = false;
     int unreachedInARow = 0;
     // The pause before reloading a page whose server was not reached doubles from 1 s up
     // to [ReportServer] RetryPauseCap (20 s): the eleven loads a request may make then
@@ -116,22 +142,12 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     };
 
     for (;;) {
-        if (!firstPageRead) {
-            ready = waitForPage(navigatedAt, pageRequestedAt);
-        } else {
-            try {
-                ready = waitForPage(navigatedAt, pageRequestedAt);
-            } catch (const Failure &failure) {
-                qCWarning(lcReport).noquote() << "page wait failed:" << failure.number() << failure.description();
-                ready = false;
-            }
-        }
+        const bool ready = waitForNextPage(navigatedAtMs, pageRequestedAt, pageLoads > 0);
         pageLoads = checkedInt16(qint64(pageLoads) + 1);
         if (!ready)
             failReportRequest(QStringLiteral("the page did not load"));
         if (pageLoads > kMaxPageLoads)
             failReportRequest(QStringLiteral("no final page after %1 page loads").arg(kMaxPageLoads));
-        firstPageRead = true;
 
         // The report server sent the page elsewhere: it never arrives, and another
         // origin's page is neither read nor printed. Unlike a server that cannot be
@@ -140,8 +156,8 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (const QString refused = browser.refusedReason(); !refused.isEmpty()) {
             qCWarning(lcReport).noquote() << "report page refused:" << refused
                                           << "- nothing more is printed for this client";
-            refusedAway = true;
-            break;
+            sequence.refusedAway = true;
+            return sequence;
         }
 
         // A load that found no server shows the browser's error page, which is not read:
@@ -168,7 +184,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (printType == QLatin1String("COVER")) {
             bool printed = false;
             skipOnFailure("printing the cover page", [&] { printed = Print_Page(sBatchId); });
-            everyPrintSucceeded = everyPrintSucceeded && printed;
+            sequence.everyPrintSucceeded = sequence.everyPrintSucceeded && printed;
             // The samples request replaces the batch request at once.
             navigateFollowUp(batchPageUrl(url, sBatchId));
             navigateFollowUp(samplesPageUrl(url, sBatchId));
@@ -178,9 +194,28 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
             navigateFollowUp(batchPageUrl(url, sBatchId));
             continue;
         }
-        break;
+        return sequence;
     }
+}
 
+// The first page's wait fails as any step of the request does; once a page has been
+// read, a failing wait is a page that did not load.
+bool Form_HardCopy::waitForNextPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs, bool firstPageRead)
+{
+    if (!firstPageRead)
+        return waitForPage(navigatedAtMs, pageRequestedAtMs);
+    try {
+        return waitForPage(navigatedAtMs, pageRequestedAtMs);
+    } catch (const Failure &failure) {
+        qCWarning(lcReport).noquote() << "page wait failed:" << failure.number() << failure.description();
+        return false;
+    }
+}
+
+// The browser is idle and the batch's progress shown, whether the sequence reached its
+// final page or was refused.
+void Form_HardCopy::showPageSequenceEnded()
+{
     skipOnFailure("showing the idle browser", [&] {
         setBarValue(ui->pb_ReadyStatus, ui->pb_ReadyStatus->maximum());
         ui->lbl_ReadyStatus->setText(QStringLiteral("System Idle"));
@@ -191,26 +226,6 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         ui->pb_BatchStatus->show();
         setBarValue(ui->pb_BatchStatus, checkedInt32(qint64(iReportsDone) + iClientReports));
     });
-
-    bool finalPrinted = false;
-    if (!refusedAway)
-        skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
-    // Only a batch whose pages all were printed may be deleted: every job of the request
-    // must have been reported completed.
-    bool jobsCompleted = false;
-    skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
-    if (finalPrinted && everyPrintSucceeded && jobsCompleted)
-        m_printedBatchId = sBatchId;
-
-    skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
-    skipOnFailure("pausing after printing", [&] { pauseAfterPrint(); });
-
-    if (bManualDispatch) {
-        skipOnFailure("reloading the work list", [&] {
-            ui->pb_BatchStatus->hide();
-            Load_WorkList(sRatingFilter);
-        });
-    }
 }
 
 bool Form_HardCopy::Print_Page(const QString &batchId)

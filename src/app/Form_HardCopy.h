@@ -201,7 +201,9 @@ private:
     void stopRequest();
     // Whole seconds until the next run on the steady clock; negative once it is due.
     qint64 secondsToNextRun();
-    // Minutes the board's holder has been quiet (statusboard/).
+    // The board's rows, and minutes the board's holder has been quiet (statusboard/).
+    void readBoardRows(ResultSet &rs, const QString &suffix);
+    void takeTurnFromQuietHolder(const QString &app);
     qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
     // Rows of the reloaded list already requested in this run (dispatch/).

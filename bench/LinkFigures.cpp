@@ -8,13 +8,13 @@
 
 #include <QFileInfo>
 
+#include "app/StationRuntime.h"
 #include "BenchHarness.h"
 #include "FigureGroups.h"
-#include "app/StationRuntime.h"
 #include "demo/lims/DemoLims.h"
 #include "dispatch/DispatchText.h"
-#include "platform/Failure.h"
 #include "platform/database/ConnectionText.h"
+#include "platform/Failure.h"
 #include "platform/database/OdbcConnection.h"
 #include "statusboard/StatusBoardText.h"
 

@@ -4,14 +4,14 @@
 #include <QFileInfo>
 
 #include "platform/database/FreeTdsConf.h"
-#include "settings/StationSettings.h"
+#include "platform/StateFolder.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
 #include "demo/tds/DemoCertificates.h"
 #include "demo/tds/DemoTdsServer.h"
-#include "platform/StateFolder.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "platform/desktop/Controls.h"
+#include "platform/database/ConnectionText.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
-#include "platform/database/ConnectionText.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"

@@ -11,9 +11,9 @@
 #include <QWidget>
 
 #include "app/StationSeams.h"
-#include "settings/StationSettings.h"
 #include "platform/database/DbValue.h"
 #include "platform/database/ResultSet.h"
+#include "settings/StationSettings.h"
 
 class Failure;
 struct ResumeSession;

@@ -8,11 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/browser/WebBrowser.h"

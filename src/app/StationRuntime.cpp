@@ -3,14 +3,13 @@
 #include <QHostInfo>
 
 #include "app/Form_HardCopy.h"
-#include "platform/database/LinkSecurity.h"
 #include "console/QtOperatorDialogs.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/Supervision.h"
+#include "platform/database/LinkSecurity.h"
 #include "platform/Log.h"
-#include "platform/StateFolder.h"
 #include "platform/browser/WebEngineBrowser.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
@@ -19,6 +18,7 @@
 #include "platform/desktop/Timer.h"
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/printing/ThreadedSpooler.h"
+#include "platform/StateFolder.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
 #elif defined(HARDCOPY_HAVE_QTPDF)

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "settings/StationSettings.h"
 #include "platform/desktop/OperatorDialogs.h"
+#include "settings/StationSettings.h"
 
 class Form_HardCopy;
 class DbConnection;

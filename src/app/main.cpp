@@ -18,9 +18,8 @@
 
 #include "app/Form_HardCopy.h"
 #include "platform/database/FreeTdsConf.h"
-#include "preflight/Preflight.h"
 #include "app/StationRuntime.h"
-#include "settings/StationSettings.h"
+#include "preflight/Preflight.h"
 #include "app/UnattendedDemo.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
@@ -36,6 +35,7 @@
 #include "platform/desktop/ServiceManager.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/StateFolder.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

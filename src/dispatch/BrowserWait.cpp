@@ -7,12 +7,12 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"

@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QRadioButton>
 
-#include "platform/desktop/Controls.h"
 #include "app/ServiceText.h"
 #include "dispatch/DispatchText.h"
+#include "platform/desktop/Controls.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"

@@ -4,12 +4,12 @@
 #include <QHostInfo>
 
 #include "platform/database/ConnectionText.h"
-#include "settings/StationSettings.h"
+#include "platform/StateFolder.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
 #include "platform/Log.h"
-#include "platform/StateFolder.h"
+#include "settings/StationSettings.h"
 
 StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clock, QObject *parent)
     : QObject(parent)

@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "settings/StationSettings.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/DurableFile.h"
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/desktop/Clock.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <QThread>
 
 #include "platform/database/ConnectionText.h"
-#include "settings/StationSettings.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include "platform/database/ConnectionText.h"
 #include "platform/database/LinkSecurity.h"
 #include "preflight/Preflight.h"
-#include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"
 #include "db/dbModule.h"
 #include "platform/Failure.h"
 #include "platform/database/TlsProbe.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

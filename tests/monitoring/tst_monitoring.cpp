@@ -22,7 +22,6 @@
 #include <QtTest>
 
 #include "platform/database/ConnectionText.h"
-#include "settings/StationSettings.h"
 #include "common/Fakes.h"
 #include "monitoring/EventLoopWatch.h"
 #include "monitoring/MetricsFile.h"
@@ -31,6 +30,7 @@
 #include "monitoring/StatusRecord.h"
 #include "monitoring/Supervision.h"
 #include "faults/DemoStation.h"
+#include "settings/StationSettings.h"
 
 using Tweak = std::function<void(StationStatus &, const QDateTime &now)>;
 Q_DECLARE_METATYPE(Tweak)

@@ -6,11 +6,11 @@
 #include <QLabel>
 #include <QtTest>
 
-#include "platform/database/LinkSecurity.h"
 #include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
 #include "monitoring/StationActivity.h"
+#include "platform/database/LinkSecurity.h"
 #include "platform/database/OdbcConnection.h"
 #include "tests/faults/DemoStation.h"
 

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "app/StationSettings.h"
 #include "platform/desktop/OperatorDialogs.h"
+#include "settings/StationSettings.h"
 
 class Form_HardCopy;
 class DbConnection;

@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption listOnlyOption(QStringLiteral("worklist-only"),
                                             QStringLiteral("Only the figures of the large work list."));
     const QCommandLineOption onlyOption(QStringLiteral("only"),
-                                        QStringLiteral("Only one figure group: idle, run, worklist, printing or link."),
+                                        QStringLiteral("Only one figure group: idle, run, worklist, printing, link or register."),
                                         QStringLiteral("group"));
     const QCommandLineOption printClientsOption(QStringLiteral("print-clients"),
                                                 QStringLiteral("Clients of the printing run (default 40)."),

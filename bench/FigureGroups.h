@@ -27,6 +27,9 @@ bool measurePrintFigures(BenchHarness &bench);
 // What encrypting the LIMS link costs per client: the same statements encrypted and in
 // clear, on the CPU clock of the thread that runs them.
 bool measureLinkFigures(BenchHarness &bench);
+// What the register costs per client: the window's share, its own work with the disk's
+// syncs, and the bytes it keeps per page.
+bool measureRegisterFigures(BenchHarness &bench);
 
 // Every group, in order. A new group is one line here (and its file).
 inline const std::vector<FigureGroup> &figureGroups()
@@ -37,6 +40,7 @@ inline const std::vector<FigureGroup> &figureGroups()
         { "worklist", &measureWorkListFigures, true },
         { "printing", &measurePrintFigures, true },
         { "link", &measureLinkFigures, true },
+        { "register", &measureRegisterFigures, true },
     };
     return groups;
 }

@@ -1,0 +1,224 @@
+// What the register costs a client: a row for each of its two pages, with the page's
+// document kept, and a row for its batch, each a transaction with synchronous FULL. The
+// register writes on a thread of its own, so the window's thread only queues the rows;
+// the disk's syncs are waited for in the event loop, as the print jobs are.
+#include <ctime>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include "BenchHarness.h"
+#include "FigureGroups.h"
+#include "register/DistributionRegister.h"
+#include "register/ThreadedRegister.h"
+
+namespace {
+
+// The size of a rendered report page (27 KB on average in the printing notes).
+constexpr int kSyntheticPageBytes = 27000;
+
+double cpuMsOfThisThread()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Of that, the time spent in the kernel (writing and syncing).
+double systemMsOfThisThread()
+{
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_stime.tv_sec) * 1e3 + double(usage.ru_stime.tv_usec) / 1e3;
+}
+
+// The pages the station printed into its PDF folder in the groups before; pages of the
+// size of a report page when there are none (--only register).
+std::vector<QByteArray> pagesToKeep(const QString &folder, int count, bool *real)
+{
+    std::vector<QByteArray> pages;
+    for (const QFileInfo &file : QDir(folder).entryInfoList({ QStringLiteral("*.pdf") }, QDir::Files)) {
+        QFile pdf(file.filePath());
+        if (int(pages.size()) < count && pdf.open(QIODevice::ReadOnly))
+            pages.push_back(pdf.readAll());
+    }
+    *real = int(pages.size()) == count;
+    for (int i = 0; int(pages.size()) < count; ++i)
+        pages.push_back(QByteArray("%PDF-1.4 page ") + QByteArray::number(i) + QByteArray(kSyntheticPageBytes, 'x'));
+    return pages;
+}
+
+qint64 bytesOnDisk(const QString &path)
+{
+    struct stat status
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? qint64(status.st_blocks) * 512 : 0;
+}
+
+qint64 folderBytesOnDisk(const QString &folder)
+{
+    qint64 total = 0;
+    for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files))
+        total += bytesOnDisk(file.filePath());
+    return total;
+}
+
+RegisterRow pageRow(int client, const QString &printType)
+{
+    RegisterRow row;
+    row.labCode = QStringLiteral("QVLAB");
+    row.empNum = QStringLiteral("1001");
+    row.clientId = QString::number(500000 + client);
+    row.clientName = QStringLiteral("Bench client %1").arg(client);
+    row.recordDate = QStringLiteral("2026-12-08 00:00:00");
+    row.batchId = QString::number(90000 + client);
+    row.printType = printType;
+    row.reportUrl = QStringLiteral("http://127.0.0.1:8080/report?c=%1").arg(client);
+    row.destination = RegisterRow::Cups;
+    row.queue = QStringLiteral("PDF");
+    row.jobId = client;
+    row.jobState = QStringLiteral("completed");
+    row.outcome = RegisterRow::Printed;
+    return row;
+}
+
+// The two pages of a client's request, registered together once both jobs have ended.
+std::vector<RegisterPage> requestPages(int client, const std::vector<QByteArray> &pages)
+{
+    return { { pageRow(client, QStringLiteral("COVER")), pages[size_t(2 * client)] },
+        { pageRow(client, QStringLiteral("SAMPLES")), pages[size_t(2 * client + 1)] } };
+}
+
+struct Costs
+{
+    std::vector<double> wallMs;
+    std::vector<double> cpuMs;
+    double systemMs = 0; // in all
+};
+
+// The register's own work for each client, on this thread as on the register's.
+bool measureWrites(const RegisterSettings &settings, const std::vector<QByteArray> &pages, Costs *costs, QString *error)
+{
+    DistributionRegister reg(settings);
+    if (!reg.open(DistributionRegister::Mode::Write, error))
+        return false;
+    const double systemBefore = systemMsOfThisThread();
+    for (size_t client = 0; client < pages.size() / 2; ++client) {
+        QElapsedTimer wall;
+        wall.start();
+        const double cpu = cpuMsOfThisThread();
+        RegisterRow batch = pageRow(int(client), QString());
+        batch.outcome = RegisterRow::Deleted;
+        if (!reg.appendPages(requestPages(int(client), pages)).durable || !reg.appendBatch(batch).durable) {
+            *error = QStringLiteral("a row was not written");
+            return false;
+        }
+        costs->cpuMs.push_back(cpuMsOfThisThread() - cpu);
+        costs->wallMs.push_back(double(wall.nsecsElapsed()) / 1e6);
+    }
+    costs->systemMs = systemMsOfThisThread() - systemBefore;
+    return true;
+}
+
+// The window's share with ThreadedRegister: queuing the three rows of each client.
+bool measureQueuing(
+    BenchHarness &b, const RegisterSettings &settings, const std::vector<QByteArray> &pages, std::vector<double> *cpuMs)
+{
+    std::unique_ptr<ThreadedRegister> reg;
+    onMain([&] { reg = std::make_unique<ThreadedRegister>(settings); });
+    ThreadedRegister::Ticket last = 0;
+    for (size_t client = 0; client < pages.size() / 2; ++client) {
+        onMain([&] {
+            const double cpu = cpuMsOfThisThread();
+            reg->recordPages(requestPages(int(client), pages));
+            last = reg->recordBatch(pageRow(int(client), QString()));
+            cpuMs->push_back(cpuMsOfThisThread() - cpu);
+        });
+        // The station waits for its page rows in the event loop before the deletion.
+        b.waitUntil(
+            [&] {
+                bool answered = false;
+                onMain([&] { answered = reg->result(last).has_value(); });
+                return answered;
+            },
+            30000);
+    }
+    bool durable = false;
+    onMain([&] {
+        durable = reg->result(last).value_or(RegisterWrite {}).durable;
+        reg.reset();
+    });
+    return durable;
+}
+
+} // namespace
+
+bool measureRegisterFigures(BenchHarness &b)
+{
+    const int clients = b.options().ownTimeClients;
+    bool realPages = false;
+    const std::vector<QByteArray> pages = pagesToKeep(b.folder() + QStringLiteral("/prints"), 2 * clients, &realPages);
+    RegisterSettings settings;
+    settings.file = b.folder() + QStringLiteral("/register/register.sqlite");
+    QDir(settings.documentsFolder()).removeRecursively();
+    QFile::remove(settings.file);
+
+    Costs costs;
+    QString error;
+    if (!measureWrites(settings, pages, &costs, &error))
+        return b.fail(QStringLiteral("the register could not be written: %1").arg(error));
+    const qint64 databaseBytes = bytesOnDisk(settings.file) + bytesOnDisk(settings.file + QStringLiteral("-wal"));
+    const qint64 keptBytes = folderBytesOnDisk(settings.documentsFolder());
+    std::vector<double> queuedMs;
+    settings.file = b.folder() + QStringLiteral("/register/threaded.sqlite");
+    const bool queued = measureQueuing(b, settings, pages, &queuedMs);
+
+    qint64 pageBytes = 0;
+    for (const QByteArray &page : pages)
+        pageBytes += page.size();
+    Figure window;
+    window.name = QStringLiteral("Register: window's time per client");
+    window.measured = msText(medianOf(queuedMs));
+    window.target = QStringLiteral("<= 2 ms");
+    window.verdict = Figure::judge(queued, medianOf(queuedMs) <= 2.0);
+    window.notes << QStringLiteral("%1 clients: the request's two page rows and the batch row queued to the "
+                                   "register's thread (ThreadedRegister); the window waits for them in the event loop")
+                        .arg(clients);
+    b.addFigure(window);
+
+    Figure own;
+    own.name = QStringLiteral("Register: its own work per client");
+    own.measured = QStringLiteral("%1 CPU, %2 with the syncs")
+                       .arg(msText(medianOf(costs.cpuMs)), msText(medianOf(costs.wallMs)));
+    own.target = QStringLiteral("<= 2 ms CPU");
+    own.verdict = Figure::judge(true, medianOf(costs.cpuMs) <= 2.0);
+    own.notes << QStringLiteral("two documents kept (each written, synced, renamed, its folder synced), the two "
+                                "page rows in one immediate transaction and the batch row in another, synchronous "
+                                "FULL; medians over %1 clients on the disk of %2; of the CPU, %3 per client in the "
+                                "kernel (writing and syncing: the disk's work as the machine does it)")
+                     .arg(clients)
+                     .arg(b.folder(), msText(costs.systemMs / clients));
+    b.addFigure(own);
+
+    Figure kept;
+    kept.name = QStringLiteral("Register: bytes kept per page");
+    kept.measured
+        = QStringLiteral("%1 KB").arg(double(keptBytes + databaseBytes) / 1024.0 / double(pages.size()), 0, 'f', 1);
+    kept.target = QStringLiteral("(reported)");
+    kept.verdict = Figure::judge(true, true);
+    kept.notes << QStringLiteral("%1 pages of %2 KB on average (%3): documents %4 KB on disk, register rows %5 KB "
+                                 "(with its write-ahead log) per page")
+                      .arg(pages.size())
+                      .arg(double(pageBytes) / 1024.0 / double(pages.size()), 0, 'f', 1)
+                      .arg(realPages ? QStringLiteral("pages the station rendered in this benchmark")
+                                     : QStringLiteral("pages of the size of a rendered one"))
+                      .arg(double(keptBytes) / 1024.0 / double(pages.size()), 0, 'f', 1)
+                      .arg(double(databaseBytes) / 1024.0 / double(pages.size()), 0, 'f', 1);
+    b.addFigure(kept);
+    return true;
+}

@@ -1,0 +1,177 @@
+// Reading the register: the look-up, the pages a reprint may send, and the walk along
+// the chain that names the first row that does not match.
+#include "register/DistributionRegister.h"
+
+namespace {
+
+constexpr qint64 kNone = 0;
+
+QString missingRows(qint64 from, qint64 to)
+{
+    return from == to ? QStringLiteral("row %1 is missing").arg(from)
+                      : QStringLiteral("rows %1 to %2 are missing").arg(from).arg(to);
+}
+
+} // namespace
+
+std::vector<RegisterEntry> DistributionRegister::entries(
+    const QString &where, const QVariantList &bindings, QString *error)
+{
+    std::vector<RegisterEntry> found;
+    if (!isOpen()) {
+        *error = QStringLiteral("The register %1 is not open").arg(m_settings.file);
+        return found;
+    }
+    try {
+        QSqlQuery query = m_db.run(QStringLiteral("SELECT %1, d.sha256 IS NOT NULL, COALESCE(d.pruned_utc, '') "
+                                                  "FROM register_rows r LEFT JOIN documents d ON d.sha256 = r.sha256 "
+                                                  "WHERE %2 ORDER BY r.seq")
+                                       .arg(columnList(QStringLiteral("r")), where),
+            bindings);
+        const int documentColumn = int(RegisterRow::fields().size()) + 1;
+        while (query.next()) {
+            RegisterEntry entry { rowFrom(query), {}, query.value(documentColumn + 1).toString() };
+            if (!entry.row.sha256.isEmpty()) {
+                entry.document = !entry.prunedUtc.isEmpty() ? QStringLiteral("pruned")
+                    : query.value(documentColumn).toBool()  ? QStringLiteral("kept")
+                                                            : QStringLiteral("not kept");
+            }
+            found.push_back(std::move(entry));
+        }
+        if (query.lastError().isValid())
+            throw RegisterDatabase::Refused { query.lastError() };
+    } catch (const RegisterDatabase::Refused &refused) {
+        *error = QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused));
+    }
+    return found;
+}
+
+std::vector<RegisterEntry> DistributionRegister::lookup(const RegisterQuery &query, QString *error)
+{
+    QStringList where { QStringLiteral("1 = 1") };
+    QVariantList bindings;
+    if (!query.clientId.isEmpty()) {
+        where << QStringLiteral("r.client_id = ?");
+        bindings << query.clientId;
+    }
+    if (!query.batchId.trimmed().isEmpty()) {
+        where << QStringLiteral("trim(r.batch_id) = ?");
+        bindings << query.batchId.trimmed();
+    }
+    if (query.since.isValid()) {
+        where << QStringLiteral("r.recorded_utc >= ?");
+        bindings << utcText(query.since);
+    }
+    if (query.until.isValid()) {
+        where << QStringLiteral("r.recorded_utc < ?");
+        bindings << utcText(query.until);
+    }
+    return entries(where.join(QStringLiteral(" AND ")), bindings, error);
+}
+
+std::optional<RegisterRow> DistributionRegister::row(qint64 seq, QString *error)
+{
+    std::vector<RegisterEntry> found = entries(QStringLiteral("r.seq = ?"), { seq }, error);
+    if (found.empty())
+        return std::nullopt;
+    return found.front().row;
+}
+
+std::vector<RegisterEntry> DistributionRegister::printedPages(
+    const QString &batchId, const QString &page, QString *error)
+{
+    QString where = QStringLiteral("r.kind = ? AND r.outcome = ? AND trim(r.batch_id) = ?");
+    if (page == QLatin1String("COVER"))
+        where += QStringLiteral(" AND r.print_type = 'COVER'");
+    else if (page == QLatin1String("SAMPLES"))
+        where += QStringLiteral(" AND r.print_type != 'COVER'");
+    const std::vector<RegisterEntry> pages
+        = entries(where, { QString(RegisterRow::Page), QString(RegisterRow::Printed), batchId.trimmed() }, error);
+    // A batch printed in more than one run: its latest cover and its latest final page.
+    std::optional<RegisterEntry> cover;
+    std::optional<RegisterEntry> finalPage;
+    for (const RegisterEntry &entry : pages)
+        (entry.row.printType == QLatin1String("COVER") ? cover : finalPage) = entry;
+    std::vector<RegisterEntry> latest;
+    for (const std::optional<RegisterEntry> &entry : { cover, finalPage }) {
+        if (entry)
+            latest.push_back(*entry);
+    }
+    return latest;
+}
+
+RegisterVerification DistributionRegister::verify(qint64 lastRows)
+{
+    RegisterVerification result;
+    if (!isOpen()) {
+        result.problem = QStringLiteral("The register %1 is not open").arg(m_settings.file);
+        return result;
+    }
+    try {
+        QSqlQuery head = m_db.run(QStringLiteral("SELECT seq, hash FROM register_rows ORDER BY seq DESC LIMIT 1"));
+        if (head.next()) {
+            result.headSeq = head.value(0).toLongLong();
+            result.head = head.value(1).toString();
+        }
+        head.finish();
+        const qint64 from = lastRows > 0 ? std::max<qint64>(1, result.headSeq - lastRows + 1) : 1;
+        // A walk over the last rows trusts the hash of the row before them.
+        QString previous = from == 1
+            ? RegisterRow::noPreviousHash()
+            : m_db.value(QStringLiteral("SELECT hash FROM register_rows WHERE seq = ?"), { from - 1 }).toString();
+        QSqlQuery rows = m_db.run(
+            QStringLiteral("SELECT %1 FROM register_rows WHERE seq >= ? ORDER BY seq").arg(columnList()), { from });
+        qint64 expected = from;
+        while (rows.next() && result.firstBadSeq == kNone) {
+            const RegisterRow row = rowFrom(rows);
+            if (row.seq != expected) {
+                result.firstBadSeq = row.seq;
+                result.problem
+                    = QStringLiteral("row %1 does not match: %2").arg(row.seq).arg(missingRows(expected, row.seq - 1));
+            } else if (row.chainHash(previous) != row.hash) {
+                result.firstBadSeq = row.seq;
+                result.problem = row.seq == 1
+                    ? QStringLiteral("row 1 does not match: its fields were changed after it was written")
+                    : QStringLiteral("row %1 does not match: its fields, or the hash of row %2 before it, were changed "
+                                     "after it was written")
+                          .arg(row.seq)
+                          .arg(row.seq - 1);
+            }
+            previous = row.hash;
+            ++expected;
+            ++result.rowsChecked;
+        }
+        if (rows.lastError().isValid())
+            throw RegisterDatabase::Refused { rows.lastError() };
+    } catch (const RegisterDatabase::Refused &refused) {
+        result.problem = QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused));
+        return result;
+    }
+    result.intact = result.firstBadSeq == kNone;
+    return result;
+}
+
+QStringList DistributionRegister::damagedDocuments(qint64 *checked)
+{
+    QStringList damaged;
+    *checked = 0;
+    QStringList kept;
+    try {
+        QSqlQuery query
+            = m_db.run(QStringLiteral("SELECT sha256 FROM documents WHERE pruned_utc = '' ORDER BY kept_utc"));
+        while (query.next())
+            kept << query.value(0).toString();
+    } catch (const RegisterDatabase::Refused &refused) {
+        return { QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused)) };
+    }
+    for (const QString &sha256 : std::as_const(kept)) {
+        QByteArray pdf;
+        const KeptDocuments::State state = m_documents.read(sha256, &pdf);
+        ++*checked;
+        if (state == KeptDocuments::State::Missing)
+            damaged << QStringLiteral("the document %1 is missing from %2").arg(sha256, m_documents.folder());
+        else if (state == KeptDocuments::State::Altered)
+            damaged << QStringLiteral("the document %1 no longer matches its digest").arg(sha256);
+    }
+    return damaged;
+}

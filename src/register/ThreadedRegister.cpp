@@ -1,0 +1,165 @@
+#include "register/ThreadedRegister.h"
+
+#include <functional>
+
+#include <QFileInfo>
+#include <QObject>
+
+#include "platform/Log.h"
+
+namespace {
+
+// The register's thread ends once the write in hand is done; a write waits at most the
+// busy time-out for another process and then takes a few syncs.
+constexpr unsigned long kStopWaitMs = RegisterDatabase::kBusyTimeoutMs + 10000;
+// Answers kept for the station to read: far more than the pages of one request.
+constexpr int kKeptResults = 1000;
+
+} // namespace
+
+// The thread side: the register itself, opened on its thread.
+class RegisterWorker : public QObject
+{
+public:
+    using Answer = ThreadedRegister::Answer;
+    using Post = std::function<void(ThreadedRegister::Ticket, const Answer &)>;
+
+    RegisterWorker(RegisterSettings settings, Post post)
+        : m_register(std::move(settings))
+        , m_post(std::move(post))
+    {
+    }
+
+    void open()
+    {
+        ensureOpen();
+        m_post(0, m_answer);
+    }
+
+    // Pages, or (with none) the batch row.
+    void write(ThreadedRegister::Ticket ticket, const std::vector<RegisterPage> &pages, const RegisterRow &batch)
+    {
+        RegisterWrite &written = m_answer.write;
+        written = {};
+        if (ensureOpen())
+            written = pages.empty() ? m_register.appendBatch(batch) : m_register.appendPages(pages);
+        else
+            written.error = m_answer.trouble;
+        m_answer.trouble = written.error;
+        if (written.durable) {
+            m_answer.summary.rows = written.seq;
+            m_answer.summary.head = written.hash;
+            const QString &file = m_register.settings().file;
+            m_answer.summary.fileBytes = QFileInfo(file).size() + QFileInfo(file + QStringLiteral("-wal")).size();
+        }
+        m_post(ticket, m_answer);
+    }
+
+    void prune()
+    {
+        QString error;
+        if (ensureOpen() && m_register.prune(&error) >= 0)
+            m_answer.summary = m_register.summary();
+        if (!error.isEmpty())
+            qCWarning(lcReport).noquote() << error;
+        m_post(0, m_answer);
+    }
+
+private:
+    bool ensureOpen()
+    {
+        if (m_register.isOpen())
+            return true;
+        QString error;
+        if (!m_register.open(DistributionRegister::Mode::Write, &error)) {
+            m_answer.trouble
+                = QStringLiteral("The register %1 cannot be written: %2").arg(m_register.settings().file, error);
+            return false;
+        }
+        m_answer.notice = m_register.notice();
+        m_answer.trouble.clear();
+        if (!m_answer.notice.isEmpty())
+            qCWarning(lcReport).noquote() << m_answer.notice;
+        m_answer.summary = m_register.summary();
+        return true;
+    }
+
+    DistributionRegister m_register;
+    Post m_post;
+    Answer m_answer;
+};
+
+ThreadedRegister::ThreadedRegister(RegisterSettings settings)
+    : m_context(std::make_unique<QObject>())
+{
+    QObject *context = m_context.get();
+    auto post = [this, context](Ticket ticket, const Answer &answer) {
+        QMetaObject::invokeMethod(
+            context, [this, ticket, answer] { apply(ticket, answer); }, Qt::QueuedConnection);
+    };
+    m_worker = new RegisterWorker(std::move(settings), post);
+    m_worker->moveToThread(&m_thread);
+    // The worker and its database connection end on their own thread.
+    QObject::connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread.setObjectName(QStringLiteral("register"));
+    m_thread.start();
+    RegisterWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->open(); }, Qt::QueuedConnection);
+}
+
+ThreadedRegister::~ThreadedRegister()
+{
+    m_thread.quit();
+    if (!m_thread.wait(kStopWaitMs)) {
+        // A transaction cut off here never counts: SQLite ignores a log without its commit.
+        qCWarning(lcReport) << "the register's thread did not end in time; it is stopped";
+        m_thread.terminate();
+        m_thread.wait();
+    }
+    m_context.reset();
+}
+
+ThreadedRegister::Ticket ThreadedRegister::recordPages(const std::vector<RegisterPage> &pages)
+{
+    return record(pages, {});
+}
+
+ThreadedRegister::Ticket ThreadedRegister::recordBatch(const RegisterRow &row)
+{
+    return record({}, row);
+}
+
+ThreadedRegister::Ticket ThreadedRegister::record(const std::vector<RegisterPage> &pages, const RegisterRow &batch)
+{
+    const Ticket ticket = ++m_lastTicket;
+    m_results.remove(ticket - kKeptResults);
+    RegisterWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, ticket, pages, batch] { worker->write(ticket, pages, batch); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+void ThreadedRegister::prune()
+{
+    RegisterWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->prune(); }, Qt::QueuedConnection);
+}
+
+std::optional<RegisterWrite> ThreadedRegister::result(Ticket ticket) const
+{
+    const auto found = m_results.constFind(ticket);
+    if (found == m_results.cend())
+        return std::nullopt;
+    return *found;
+}
+
+void ThreadedRegister::apply(Ticket ticket, const Answer &answer)
+{
+    if (answer.trouble != m_answer.trouble && !answer.trouble.isEmpty())
+        qCWarning(lcReport).noquote() << answer.trouble;
+    m_answer = answer;
+    if (ticket != 0)
+        m_results.insert(ticket, answer.write);
+}

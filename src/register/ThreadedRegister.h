@@ -1,0 +1,64 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <QHash>
+#include <QThread>
+
+#include "register/DistributionRegister.h"
+
+class QObject;
+class RegisterWorker;
+
+// The register as the station's print path uses it: every write (a document kept with
+// its synchronous FULL commit, a busy wait for another process's transaction) runs on a
+// thread of its own, so that a slow or full disk never holds the window. Each answer is
+// applied on the calling thread by a queued call, which is itself the event that wakes a
+// wait in the event loop. Writes are made in the order they were asked for. A register
+// that cannot be opened is tried again at the next write. Opening starts at once.
+class ThreadedRegister
+{
+public:
+    using Ticket = int;
+
+    explicit ThreadedRegister(RegisterSettings settings);
+    ~ThreadedRegister();
+
+    // The pages of a request once their jobs have ended, with the documents that were
+    // sent (kept when a row's outcome is RegisterRow::Printed), in one transaction: all
+    // durable, or none written.
+    Ticket recordPages(const std::vector<RegisterPage> &pages);
+    Ticket recordBatch(const RegisterRow &row);
+    // Prunes the kept documents and refreshes the summary (at the end of a run).
+    void prune();
+    // The write's outcome once the register has answered; empty until then.
+    std::optional<RegisterWrite> result(Ticket ticket) const;
+
+    // As of the register's last answer: rows, size and head.
+    RegisterSummary summary() const { return m_answer.summary; }
+    // What opening found (a damaged register moved aside); empty when there was nothing.
+    QString notice() const { return m_answer.notice; }
+    // Why the register could not be written at its last attempt; empty while it can.
+    QString trouble() const { return m_answer.trouble; }
+
+    // What the register's thread tells after each call.
+    struct Answer
+    {
+        RegisterWrite write;
+        RegisterSummary summary;
+        QString notice;
+        QString trouble;
+    };
+
+private:
+    Ticket record(const std::vector<RegisterPage> &pages, const RegisterRow &batch);
+    void apply(Ticket ticket, const Answer &answer);
+
+    std::unique_ptr<QObject> m_context; // receives the worker's answers on this thread
+    QThread m_thread;
+    RegisterWorker *m_worker = nullptr; // lives on m_thread
+    QHash<Ticket, RegisterWrite> m_results;
+    Answer m_answer;
+    Ticket m_lastTicket = 0;
+};

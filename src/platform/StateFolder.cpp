@@ -32,6 +32,10 @@ QString defaultResumeFilePath()
 {
     return stationStateFolder() + QStringLiteral("/resume.json");
 }
+QString defaultRegisterFilePath()
+{
+    return stationStateFolder() + QStringLiteral("/register.sqlite");
+}
 
 QString defaultSettingsPath()
 {

@@ -14,6 +14,8 @@ QString stationStateFolder();
 QString defaultStatusFilePath();
 // $XDG_STATE_HOME/hardcopy-station/resume.json: the operator's session kept for a restart.
 QString defaultResumeFilePath();
+// $XDG_STATE_HOME/hardcopy-station/register.sqlite: the register of what was printed.
+QString defaultRegisterFilePath();
 
 // The settings file: $XDG_CONFIG_HOME/hardcopy-station/hardcopy-station.ini.
 QString defaultSettingsPath();

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "platform/StateFolder.h"
+#include "settings/StationSettings.h"
 
 QString RegisterSettings::documentsFolder() const
 {
@@ -10,7 +10,12 @@ QString RegisterSettings::documentsFolder() const
     return database.absolutePath() + QLatin1Char('/') + database.completeBaseName() + QStringLiteral("-documents");
 }
 
-QString RegisterSettings::defaultFile()
+RegisterSettings RegisterSettings::from(const StationSettings &settings)
 {
-    return stationStateFolder() + QStringLiteral("/register.sqlite");
+    RegisterSettings chosen;
+    if (!settings.registerFile.isEmpty())
+        chosen.file = settings.registerFile;
+    chosen.keepDays = settings.registerKeepDays;
+    chosen.keepMegabytes = settings.registerKeepMegabytes;
+    return chosen;
 }

@@ -59,6 +59,9 @@ const KnownKey kKnownKeys[] = {
     { "Monitoring", "CriticalMinutes", &StationSettings::criticalMinutes, "minutes" },
     { "Station", "ResumeAfterRestart", &StationSettings::resumeAfterRestart },
     { "Station", "ResumeWithinHours", &StationSettings::resumeWithinHours, "hours" },
+    { "Register", "File", &StationSettings::registerFile, nullptr, Blanks::Trimmed },
+    { "Register", "KeepDays", &StationSettings::registerKeepDays, "days" },
+    { "Register", "KeepMegabytes", &StationSettings::registerKeepMegabytes, "megabytes" },
     { "Demo", "Enabled", &StationSettings::demo },
     { "Demo", "Database", &StationSettings::demoDatabase },
     { "Demo", "ReportServer", &StationSettings::demoReportServer },
@@ -311,6 +314,7 @@ StationSettings loadStationSettings(const QString &iniPath)
         file.exists() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     s.logFile = defaultLogPath();
     s.statusFile = defaultStatusFilePath();
+    s.registerFile = defaultRegisterFilePath();
     s.demoDatabase = defaultDemoDatabasePath();
     const QSettings ini(iniPath, QSettings::IniFormat);
     readAll(ini, s);

@@ -58,6 +58,11 @@ struct StationSettings
     bool resumeAfterRestart = false; // [Station] ResumeAfterRestart: resume the services without a login
     int resumeWithinHours = 72; // [Station] ResumeWithinHours: how old the last heartbeat may be for a resume
 
+    // Register: every page printed and batch deleted on record, with the documents sent
+    QString registerFile; // [Register] File; default $XDG_STATE_HOME/hardcopy-station/register.sqlite
+    int registerKeepDays = 90; // [Register] KeepDays: a kept document older than this is pruned
+    int registerKeepMegabytes = 2000; // [Register] KeepMegabytes: beyond this the oldest kept documents are pruned
+
     // Demo mode: the embedded demo LIMS and report server
     bool demo = false;                   // [Demo] Enabled, or --demo
     QString demoDatabase;                // [Demo] Database: the demo LIMS file

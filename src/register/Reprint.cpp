@@ -69,7 +69,7 @@ RegisterRow reprintRow(const RegisterRow &original, const PrintSpooler::JobRepor
     row.queue = job.queue;
     row.jobId = job.jobId;
     row.jobState = job.finalState;
-    row.jobEndedUtc = DistributionRegister::utcText(QDateTime::currentDateTime());
+    row.jobEndedUtc = DistributionRegister::utcText(job.endedAt.isValid() ? job.endedAt : QDateTime::currentDateTime());
     row.pdfFile.clear();
     row.outcome = job.state == PrintSpooler::JobState::Completed ? RegisterRow::Printed : RegisterRow::Failed;
     row.detail = job.reason;

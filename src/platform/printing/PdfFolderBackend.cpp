@@ -55,7 +55,8 @@ PrintSpooler::JobReport PdfFolderBackend::submit(const PrintPage &page)
     PrintSpooler::JobReport report;
     report.state = PrintSpooler::JobState::Completed;
     report.queue = shownFolder;
-    report.finalState = QStringLiteral("completed (%1)").arg(QFileInfo(written).fileName());
+    report.finalState = QStringLiteral("completed");
+    report.file = QFileInfo(written).fileName();
     return report;
 }
 

@@ -6,6 +6,8 @@ QString describeJob(const PrintSpooler::JobReport &report)
                        .arg(report.queue.isEmpty() ? QStringLiteral("(none)") : report.queue)
                        .arg(report.jobId > 0 ? QString::number(report.jobId) : QStringLiteral("(none)"))
                        .arg(report.finalState.isEmpty() ? QStringLiteral("not finished") : report.finalState);
+    if (!report.file.isEmpty())
+        text += QStringLiteral(" (%1)").arg(report.file);
     if (!report.reason.isEmpty())
         text += QStringLiteral(": ") + report.reason;
     return text;

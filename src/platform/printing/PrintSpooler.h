@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // One rendered report page on its way to paper.
@@ -33,6 +34,8 @@ public:
         int jobId = 0; // the print system's job id; 0 when there is none
         QString finalState; // "completed", "canceled", "aborted", "not submitted", ...
         QString reason; // the print system's own words when the page failed
+        QString file; // the file the page was written to (a PDF folder's), when there is one
+        QDateTime endedAt; // when the station learnt that the job had ended; invalid until then
         bool isFinal() const { return state == JobState::Completed || state == JobState::Failed; }
     };
 

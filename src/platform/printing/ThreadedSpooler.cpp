@@ -81,11 +81,15 @@ void ThreadedSpooler::beginRun()
         worker, [worker] { worker->beginRun(); }, Qt::QueuedConnection);
 }
 
-void ThreadedSpooler::apply(Ticket ticket, const JobReport &report, const QString &trouble)
+void ThreadedSpooler::apply(Ticket ticket, const JobReport &update, const QString &trouble)
 {
     if (!m_reports.contains(ticket))
         return;
     const JobReport before = m_reports.value(ticket);
+    JobReport report = update;
+    // The moment the station learnt of the end, as the register records it.
+    if (report.isFinal())
+        report.endedAt = before.isFinal() ? before.endedAt : QDateTime::currentDateTimeUtc();
     m_reports.insert(ticket, report);
     if (trouble != m_trouble) {
         if (trouble.isEmpty())

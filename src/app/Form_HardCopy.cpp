@@ -57,6 +57,7 @@ Form_HardCopy::Form_HardCopy(const StationSeams &seams, dbModule &db, const Stat
     // The LIMS link's trouble has a line of its own, as the printer's has.
     m_db.setClock(m_seams.clock);
     m_db.link().setObserver([this] { showDatabaseTrouble(); });
+    watchRegister(true);
 }
 
 Form_HardCopy::~Form_HardCopy()
@@ -64,6 +65,7 @@ Form_HardCopy::~Form_HardCopy()
     m_seams.timer->setEnabled(false);
     m_seams.timer->setTickHandler({});
     m_db.link().setObserver({});
+    watchRegister(false);
     delete ui;
 }
 
@@ -81,9 +83,8 @@ void Form_HardCopy::showDatabaseTrouble()
 
 void Form_HardCopy::showStationTrouble(const QString &text)
 {
-    QLabel *label = ui->lbl_StationTrouble;
-    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
-    label->setToolTip(text);
+    m_filesTrouble = text;
+    showTroubleOfOwnFiles();
 }
 
 void Form_HardCopy::collectControlArrays()

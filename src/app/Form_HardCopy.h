@@ -16,6 +16,8 @@
 #include "settings/StationSettings.h"
 
 class Failure;
+struct RegisterRow;
+struct RegisterWrite;
 struct ResumeSession;
 class QLabel;
 class QRadioButton;
@@ -157,6 +159,9 @@ public:
     // open window. A stop click is handled meanwhile like any other event.
     WaitEnd waitUntil(qint64 deadlineSteadyMs, const WaitWatch &watch);
     WaitEnd waitUntil(qint64 deadlineSteadyMs);
+    // The operator closed the window during a wait of a report request: the request is
+    // given up, and every frame below unwinds without printing or deleting anything more.
+    [[noreturn]] static void abandonRequest(const char *during);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -188,6 +193,20 @@ private:
     void showDatabaseTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
+    // The register (dispatch/Registering.cpp): the request's pages once their jobs have
+    // ended, durable before the deletion (false: not, and the batch is kept); the batch's
+    // row, deleted or kept and why; its pruning and head at the end of a run; what the
+    // window shows and the monitoring is told of it.
+    struct PageJob;
+    bool registerRequestPages();
+    void registerBatch(const QString &batchId, const QString &outcome, const QString &why);
+    void registerRunEnd();
+    RegisterRow pageRow(const PageJob &page) const;
+    std::optional<RegisterWrite> waitForRegister(int ticket, const char *during);
+    QString keptWhy() const;
+    void showRegister();
+    void watchRegister(bool watch);
+    void showTroubleOfOwnFiles();
 
     // Login pieces (console/).
     void unlockControls();
@@ -246,8 +265,23 @@ private:
     {
         int ticket = 0;      // the spooler's ticket of the page's job
         QString printType;
+        QString batchId;
+        QString url; // the address the page was loaded from
+        QByteArray pdf; // the document handed to the spooler, for the register
     };
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
+    // The work-list row of the request in hand, as the register records it.
+    struct RequestClient
+    {
+        QString id;
+        QString name;
+        QString recordDate;
+    };
+    RequestClient m_requestClient;
+    QString m_pageUrl; // the address the page in hand was asked for
+    QString m_keptWhy; // why the request's batch is kept, when it is not its pages' jobs
+    QString m_keptRowOf; // the batch a kept row was written for in this request
+    QString m_filesTrouble; // what the monitor says of the station's own files
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
     // The last-update text as first read unchanged, and when (steady clock): how long the

@@ -250,6 +250,7 @@ void Form_HardCopy::endRun()
         Set_Refresh_Timer(ServiceName);
     if (ui->chk_Print->isChecked() && !bBatchDeleted)
         Delete_Batch(sBatchId);
+    registerRunEnd();
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);
     // A run that ended before its counters were set (nothing due, the database away)

@@ -19,6 +19,7 @@
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/printing/ThreadedSpooler.h"
 #include "platform/StateFolder.h"
+#include "register/ThreadedRegister.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
 #elif defined(HARDCOPY_HAVE_QTPDF)
@@ -26,7 +27,7 @@
 #endif
 
 StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection,
-                               std::unique_ptr<OperatorDialogs> dialogs)
+    std::unique_ptr<OperatorDialogs> dialogs, bool registering)
     : m_settings(settings)
 {
     pinSystemTimeZone();
@@ -36,6 +37,8 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_browser = std::make_unique<WebEngineBrowser>(printOptions);
     m_browser->setAllowedOrigins(m_settings.allowedOrigins);
     m_spooler = std::make_unique<ThreadedSpooler>(makeSpoolBackend(m_settings), m_settings.jobTimeoutSeconds);
+    if (registering)
+        m_register = std::make_unique<ThreadedRegister>(RegisterSettings::from(m_settings));
     m_messages = std::make_unique<QtMessageBoxes>();
     m_timer = std::make_unique<QtTimer>();
     m_clock = std::make_unique<SystemClock>();
@@ -72,6 +75,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.dialogs = m_dialogs.get();
     seams.activity = &m_monitor->activity();
     seams.resume = m_resume.get();
+    seams.distributionRegister = m_register.get();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
     QObject::connect(m_monitor.get(), &StationMonitor::filesTroubleChanged, m_window.get(),

@@ -20,6 +20,7 @@ class SpoolBackend;
 class StationMonitor;
 class ResumeRecord;
 class Supervision;
+class ThreadedRegister;
 
 // The station on its real seams: the window, the database module over the connection it
 // is given, the WebEngine browser, the Qt timer, clock, message boxes and dialogs. The
@@ -29,8 +30,10 @@ class StationRuntime
 public:
     // `dialogs` answers the operator's questions instead of the real dialogs (an
     // unattended demo); none: the real ones.
+    // registering: false only for the benchmark's comparison of the station without its
+    // register; a station that prints keeps its register.
     StationRuntime(const StationSettings &settings, std::unique_ptr<DbConnection> connection,
-                   std::unique_ptr<OperatorDialogs> dialogs = nullptr);
+        std::unique_ptr<OperatorDialogs> dialogs = nullptr, bool registering = true);
     ~StationRuntime();
 
     Form_HardCopy &window() { return *m_window; }
@@ -53,6 +56,7 @@ private:
     // Declared before the window: the window deletes the browser's view, its child.
     std::unique_ptr<WebEngineBrowser> m_browser;
     std::unique_ptr<PrintSpooler> m_spooler;
+    std::unique_ptr<ThreadedRegister> m_register;
     std::unique_ptr<QtMessageBoxes> m_messages;
     std::unique_ptr<QtTimer> m_timer;
     std::unique_ptr<SystemClock> m_clock;

@@ -10,6 +10,7 @@ class Keyboard;
 class OperatorDialogs;
 class StationActivity;
 class ResumeRecord;
+class ThreadedRegister;
 
 // The seams through which the main window reaches the world. The application passes
 // the real implementations; tests pass fakes. None is owned by the window.
@@ -25,4 +26,7 @@ struct StationSeams
     OperatorDialogs *dialogs = nullptr;
     StationActivity *activity = nullptr; // what IT staff see from afar; none: nobody watches
     ResumeRecord *resume = nullptr; // the session kept for a restart; none: a restart waits for a login
+    // Every page sent and every batch deleted or kept, on record before the deletion;
+    // none: nothing is recorded (the fixtures of tests that are not about it).
+    ThreadedRegister *distributionRegister = nullptr;
 };

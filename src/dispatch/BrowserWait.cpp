@@ -18,6 +18,7 @@
 #include "platform/desktop/MessageBoxes.h"
 #include "platform/printing/PrintSpooler.h"
 #include "platform/browser/WebBrowser.h"
+#include "register/RegisterRow.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {
@@ -34,14 +35,6 @@ const QString kFailedRequestMessage =
     + QStringLiteral("Please confirm your internet connection.  If this problem persists, please contact your "
                      "network administrator");
 
-// The operator closed the window during a wait: the request did not fail, it is given
-// up, and every frame below unwinds without printing or deleting anything more.
-[[noreturn]] void abandonRequest(const char *during)
-{
-    qCInfo(lcReport) << "main window closed during the" << during << "- report request abandoned";
-    throw ShutdownRequested();
-}
-
 // The pause after the n-th load in a row that found no server: 1, 2, 4, 8, 16 s, then the cap.
 int reloadPauseSeconds(int unreachedInARow, int capSeconds)
 {
@@ -55,7 +48,7 @@ void pauseBeforeReload(Form_HardCopy &form, int seconds)
 {
     const qint64 end = form.seams().clock->steadyMilliseconds() + qint64(seconds) * 1000;
     if (form.waitUntil(end) == Form_HardCopy::WaitEnd::Closed)
-        abandonRequest("pause before reloading");
+        Form_HardCopy::abandonRequest("pause before reloading");
 }
 
 // Runs one step of the request after the first page has loaded: a failing step is
@@ -71,6 +64,12 @@ void skipOnFailure(const char *what, Step step)
 }
 
 } // namespace
+
+void Form_HardCopy::abandonRequest(const char *during)
+{
+    qCInfo(lcReport) << "main window closed during the" << during << "- report request abandoned";
+    throw ShutdownRequested();
+}
 
 void Form_HardCopy::cmdGo_Click()
 {
@@ -91,6 +90,9 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     bBatchDeleted = false;
     m_printedBatchId.clear();
     m_pageJobs.clear();
+    m_pageUrl = url;
+    m_keptWhy.clear();
+    m_keptRowOf.clear();
 
     const PageSequence pages = followPageSequence(url, navigatedAt);
     showPageSequenceEnded();
@@ -102,7 +104,11 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     // must have been reported completed.
     bool jobsCompleted = false;
     skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
-    if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted)
+    // No distribution without its record: a page whose row is not durable counts as not
+    // printed.
+    bool registered = false;
+    skipOnFailure("registering the pages", [&] { registered = registerRequestPages(); });
+    if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted && registered)
         m_printedBatchId = sBatchId;
 
     skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
@@ -136,6 +142,7 @@ Form_HardCopy::PageSequence Form_HardCopy::followPageSequence(const QString &url
     const auto navigateFollowUp = [&](const QString &followUp) {
         skipOnFailure("follow-up navigation", [&] {
             qCInfo(lcReport).noquote() << "follow-up request:" << followUp;
+            m_pageUrl = followUp;
             browser.navigate(followUp);
         });
         pageRequestedAt = m_seams.clock->steadyMilliseconds();
@@ -260,7 +267,7 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     // Handed over, the page is printed while the browser goes on to the next page; its
     // job is waited for before the batch may be deleted.
     const QByteArray pdf = browser.renderedPdf();
-    m_pageJobs.push_back({m_seams.spooler->submit({pdf, batchId, printType}), printType});
+    m_pageJobs.push_back({ m_seams.spooler->submit({ pdf, batchId, printType }), printType, batchId, m_pageUrl, pdf });
     qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
                                << "bytes of PDF";
     return true;
@@ -287,6 +294,7 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     if (m_printedBatchId.isEmpty() || trimBlanks(batchId) != trimBlanks(m_printedBatchId)) {
         qCInfo(lcReport).noquote() << "batch" << batchId << "kept: its pages were not all printed";
         report([](StationActivity &activity) { activity.batchKept(); });
+        registerBatch(batchId, RegisterRow::Kept, keptWhy());
         return;
     }
 
@@ -295,6 +303,11 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     m_db.Exec_SQL(sql, true);
     bBatchDeleted = true;
     report([](StationActivity &activity) { activity.batchDeleted(); });
+    // The statement's failures are the database module's; what the row can say is
+    // whether the link was there to send it.
+    registerBatch(batchId, RegisterRow::Deleted,
+        m_db.link().state().up ? QStringLiteral("the deletion was sent to the LIMS")
+                               : QStringLiteral("the LIMS link was down: the deletion was given up"));
     m_printedBatchId.clear();
     // The heartbeat after a deletion goes through the board's own rule: while the board
     // still names this station it is refreshed; when the other application has taken the

@@ -90,6 +90,7 @@ void Form_HardCopy::Request_Report()
         sSkipContactId[iSkipCount] = contactId;
         sSkipRecDate[iSkipCount] = recDate;
         iClientReports = samples.toInt32();
+        m_requestClient = { contactId, currentField(rsWorkList, QStringLiteral("CONTACT_NAME")).concatText(), recDate };
         Navigate_Report(url);
     };
 

@@ -9,9 +9,8 @@
 
 namespace {
 
-// The register's thread ends once the write in hand is done; a write waits at most the
-// busy time-out for another process and then takes a few syncs.
-constexpr unsigned long kStopWaitMs = RegisterDatabase::kBusyTimeoutMs + 10000;
+// The register's thread ends once the writes asked for before are done.
+constexpr unsigned long kStopWaitMs = 2 * ThreadedRegister::kAnswerWithinMs;
 // Answers kept for the station to read: far more than the pages of one request.
 constexpr int kKeptResults = 1000;
 
@@ -55,14 +54,21 @@ public:
         m_post(ticket, m_answer);
     }
 
-    void prune()
+    void prune(ThreadedRegister::Ticket ticket)
     {
         QString error;
-        if (ensureOpen() && m_register.prune(&error) >= 0)
+        RegisterWrite &pruned = m_answer.write;
+        pruned = {};
+        if (ensureOpen() && m_register.prune(&error) >= 0) {
             m_answer.summary = m_register.summary();
+            pruned.durable = m_answer.summary.error.isEmpty();
+            pruned.seq = m_answer.summary.rows;
+            pruned.hash = m_answer.summary.head;
+        }
+        pruned.error = error.isEmpty() ? m_answer.trouble : error;
         if (!error.isEmpty())
             qCWarning(lcReport).noquote() << error;
-        m_post(0, m_answer);
+        m_post(ticket, m_answer);
     }
 
 private:
@@ -110,7 +116,10 @@ ThreadedRegister::ThreadedRegister(RegisterSettings settings)
 
 ThreadedRegister::~ThreadedRegister()
 {
-    m_thread.quit();
+    // Behind the writes asked for before, so that a batch row queued at the end is written.
+    QThread *thread = &m_thread;
+    QMetaObject::invokeMethod(
+        m_worker, [thread] { thread->quit(); }, Qt::QueuedConnection);
     if (!m_thread.wait(kStopWaitMs)) {
         // A transaction cut off here never counts: SQLite ignores a log without its commit.
         qCWarning(lcReport) << "the register's thread did not end in time; it is stopped";
@@ -140,11 +149,14 @@ ThreadedRegister::Ticket ThreadedRegister::record(const std::vector<RegisterPage
     return ticket;
 }
 
-void ThreadedRegister::prune()
+ThreadedRegister::Ticket ThreadedRegister::prune()
 {
+    const Ticket ticket = ++m_lastTicket;
+    m_results.remove(ticket - kKeptResults);
     RegisterWorker *worker = m_worker;
     QMetaObject::invokeMethod(
-        worker, [worker] { worker->prune(); }, Qt::QueuedConnection);
+        worker, [worker, ticket] { worker->prune(ticket); }, Qt::QueuedConnection);
+    return ticket;
 }
 
 std::optional<RegisterWrite> ThreadedRegister::result(Ticket ticket) const
@@ -160,6 +172,10 @@ void ThreadedRegister::apply(Ticket ticket, const Answer &answer)
     if (answer.trouble != m_answer.trouble && !answer.trouble.isEmpty())
         qCWarning(lcReport).noquote() << answer.trouble;
     m_answer = answer;
-    if (ticket != 0)
+    if (ticket != 0) {
         m_results.insert(ticket, answer.write);
+        m_lastAnswered = ticket;
+    }
+    if (m_observer)
+        m_observer();
 }

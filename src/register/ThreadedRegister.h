@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,10 +31,19 @@ public:
     // durable, or none written.
     Ticket recordPages(const std::vector<RegisterPage> &pages);
     Ticket recordBatch(const RegisterRow &row);
-    // Prunes the kept documents and refreshes the summary (at the end of a run).
-    void prune();
+    // Prunes the kept documents and refreshes the summary (at the end of a run); its
+    // result names the head after it.
+    Ticket prune();
     // The write's outcome once the register has answered; empty until then.
     std::optional<RegisterWrite> result(Ticket ticket) const;
+    // Every write asked for has been answered.
+    bool idle() const { return m_lastAnswered == m_lastTicket; }
+    // Told on the calling thread after each answer (the opening's too).
+    void setObserver(std::function<void()> observer) { m_observer = std::move(observer); }
+
+    // How long a write may take: the busy time-out for another process's transaction,
+    // then a few syncs.
+    static constexpr int kAnswerWithinMs = RegisterDatabase::kBusyTimeoutMs + 10000;
 
     // As of the register's last answer: rows, size and head.
     RegisterSummary summary() const { return m_answer.summary; }
@@ -61,4 +71,6 @@ private:
     QHash<Ticket, RegisterWrite> m_results;
     Answer m_answer;
     Ticket m_lastTicket = 0;
+    Ticket m_lastAnswered = 0;
+    std::function<void()> m_observer;
 };

@@ -100,6 +100,17 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_database_longest_wait_seconds", "gauge",
         "Longest single database call (it holds the window's thread) since the station started.",
         seconds(s.longestDatabaseWaitMs));
+    const RegisterStatus &r = s.distributionRegister;
+    m.metric(
+        "hardcopy_register_rows", "gauge", "Rows of the register of what was printed (the head's row number).", r.rows);
+    m.metric(
+        "hardcopy_register_bytes", "gauge", "The register's database with its write-ahead log, in bytes.", r.bytes);
+    m.metric(
+        "hardcopy_register_kept_documents", "gauge", "Documents the register keeps for a reprint.", r.keptDocuments);
+    m.metric("hardcopy_register_kept_bytes", "gauge", "Bytes of the documents the register keeps.", r.keptBytes);
+    m.metric("hardcopy_register_trouble", "gauge",
+        "1 while the register cannot be written: pages then count as not printed and their batches are kept.",
+        r.trouble.isEmpty() ? 0 : 1);
     m.metric("hardcopy_restarts_total", "counter",
         "Starts of the station after a life that did not end by the operator's exit (a crash, a kill, a power "
         "cut, a hang ended by the service manager, a signal).", s.restarts);

@@ -137,6 +137,20 @@ void StationActivity::setPrinterTrouble(const QString &text)
     changed();
 }
 
+void StationActivity::setRegister(const RegisterStatus &state)
+{
+    RegisterStatus next = state;
+    next.known = true;
+    const RegisterStatus &before = m_status.distributionRegister;
+    next.troubleSince = next.trouble.isEmpty() ? QDateTime()
+        : before.trouble.isEmpty()             ? m_clock.now()
+                                               : before.troubleSince;
+    if (next == before)
+        return;
+    m_status.distributionRegister = next;
+    changed();
+}
+
 void StationActivity::setFilesTrouble(const QString &text)
 {
     if (m_status.filesTrouble == text)

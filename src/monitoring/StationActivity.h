@@ -47,6 +47,8 @@ public:
     // The text the window shows below its buttons; empty when the printer prints again.
     // A different text while the trouble lasts keeps the time it began.
     void setPrinterTrouble(const QString &text);
+    // The register's last answer; its trouble keeps the time it began, as the printer's.
+    void setRegister(const RegisterStatus &state);
     void setShutdownPending(bool pending);
     // The station's own files that cannot be written (the log, the metrics file); empty
     // when all are written again. Keeps the time the trouble began, as the printer's.

@@ -31,6 +31,24 @@ struct StationCounts
     friend bool operator==(const StationCounts &, const StationCounts &) = default;
 };
 
+// The register of what the station printed (docs/register.md), as of its last answer.
+struct RegisterStatus
+{
+    bool known = false; // it has answered since the station started
+    qint64 rows = 0;
+    qint64 bytes = 0; // the database with its write-ahead log
+    QString head; // the last row's hash: a register rewritten or cut short contradicts it
+    qint64 keptDocuments = 0;
+    qint64 keptBytes = 0;
+    // What opening it found: a damaged register moved aside and a new one started.
+    QString notice;
+    // Why it cannot be written (pages then count as not printed), and since when.
+    QString trouble;
+    QDateTime troubleSince;
+
+    friend bool operator==(const RegisterStatus &, const RegisterStatus &) = default;
+};
+
 // One station's state as IT staff see it from afar: what the status record holds and the
 // metrics are made of. Times are wall-clock times; an invalid time means "never" or
 // "none".
@@ -86,6 +104,8 @@ struct StationStatus
     bool databaseUp = true;
     QDateTime databaseDownSince;
     QString databaseReason;
+
+    RegisterStatus distributionRegister;
 
     QString printerTrouble; // empty: none
     QDateTime printerTroubleSince;

@@ -89,8 +89,20 @@ qint64 heartbeatAge(const StationStatus &s, const QDateTime &now, const SteadyRe
     return steadyAge ? qMax<qint64>(0, (steady.milliseconds - s.heartbeatSteadyMs) / 1000) : age(s.heartbeat, now);
 }
 
-// What the station is doing, after its problems: its mode, its last run, a resume, and
-// the pages of the day.
+// "register 1234 rows, 2.1 MB, head 1234 5f0c3a9d0e1b2c3d…": enough of the head to
+// compare it with the one the log keeps.
+QString registerText(const RegisterStatus &r)
+{
+    if (!r.known)
+        return {};
+    return QStringLiteral("register %1 rows, %2 MB, head %3")
+        .arg(r.rows)
+        .arg(double(r.bytes) / 1e6, 0, 'f', 1)
+        .arg(r.head.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 %2…").arg(r.rows).arg(r.head.left(16)));
+}
+
+// What the station is doing, after its problems: its mode, its last run, a resume, the
+// pages of the day and its register.
 QStringList summary(const StationStatus &s, const QDateTime &now, const StationCounts &today)
 {
     QStringList parts;
@@ -106,6 +118,8 @@ QStringList summary(const StationStatus &s, const QDateTime &now, const StationC
     if (today.pagesFailed > 0)
         counts += QStringLiteral(", %1 failed").arg(today.pagesFailed);
     parts << counts;
+    if (const QString reg = registerText(s.distributionRegister); !reg.isEmpty())
+        parts << reg;
     return parts;
 }
 
@@ -178,7 +192,8 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
     const QString performance
         = QStringLiteral("pages_printed_today=%1;;;0 pages_failed_today=%2;;;0 batches_kept_today=%3;;;0 "
                          "heartbeat_age=%4s;%5;%6;0 database_down=%7s;%8;%9;0 printer_trouble=%10s;%8;%9;0 "
-                         "restarts=%11c;;;0 resumes=%12c;;;0")
+                         "restarts=%11c;;;0 resumes=%12c;;;0 register_rows=%13;;;0 register_bytes=%14B;;;0 "
+                         "kept_documents=%15;;;0 kept_bytes=%16B;;;0")
               .arg(today.pagesPrinted)
               .arg(today.pagesFailed)
               .arg(today.batchesKept)
@@ -190,7 +205,11 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
               .arg(critical)
               .arg(printerTrouble)
               .arg(s.restarts)
-              .arg(s.resumes);
+              .arg(s.resumes)
+              .arg(s.distributionRegister.rows)
+              .arg(s.distributionRegister.bytes)
+              .arg(s.distributionRegister.keptDocuments)
+              .arg(s.distributionRegister.keptBytes);
     return { findings.state,
         QStringLiteral("HARDCOPY %1 - %2 | %3")
             .arg(stateName(findings.state), parts.join(QStringLiteral("; ")), performance) };
@@ -245,6 +264,16 @@ void StatusCheck::judgeTrouble(const StationStatus &s, const QDateTime &now, qin
         findings.add(since > critical ? Critical : Warning,
             QStringLiteral("%1 for %2").arg(oneLine(s.filesTrouble), duration(since)));
     }
+    // Pages not on record count as not printed: their batches wait as for a printer.
+    const RegisterStatus &reg = s.distributionRegister;
+    if (!reg.trouble.isEmpty()) {
+        const qint64 since = age(reg.troubleSince, now);
+        findings.add(since > critical ? Critical : Warning,
+            QStringLiteral("%1, for %2: batches are kept until it can be written")
+                .arg(oneLine(reg.trouble), duration(since)));
+    }
+    if (!reg.notice.isEmpty())
+        findings.add(Warning, oneLine(reg.notice));
     // An outage of the record itself is over once it is read; it stays in sight for an hour.
     if (!s.recordOutage.isEmpty() && age(s.recordOutageEnded, now) < 3600)
         findings.add(Warning, oneLine(s.recordOutage));

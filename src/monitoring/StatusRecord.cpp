@@ -48,6 +48,32 @@ StationCounts countsFrom(const QJsonObject &object)
     return counts;
 }
 
+// The register's rows, size and head, so that a register rewritten or cut short
+// contradicts a record kept elsewhere.
+QJsonObject registerObject(const RegisterStatus &r)
+{
+    return { { QStringLiteral("known"), r.known }, { QStringLiteral("rows"), r.rows },
+        { QStringLiteral("bytes"), r.bytes }, { QStringLiteral("head"), r.head },
+        { QStringLiteral("keptDocuments"), r.keptDocuments }, { QStringLiteral("keptBytes"), r.keptBytes },
+        { QStringLiteral("notice"), r.notice }, { QStringLiteral("trouble"), r.trouble },
+        { QStringLiteral("troubleSince"), timeValue(r.troubleSince) } };
+}
+
+RegisterStatus registerFrom(const QJsonObject &object)
+{
+    RegisterStatus r;
+    r.known = object.value(QStringLiteral("known")).toBool();
+    r.rows = object.value(QStringLiteral("rows")).toInteger();
+    r.bytes = object.value(QStringLiteral("bytes")).toInteger();
+    r.head = object.value(QStringLiteral("head")).toString();
+    r.keptDocuments = object.value(QStringLiteral("keptDocuments")).toInteger();
+    r.keptBytes = object.value(QStringLiteral("keptBytes")).toInteger();
+    r.notice = object.value(QStringLiteral("notice")).toString();
+    r.trouble = object.value(QStringLiteral("trouble")).toString();
+    r.troubleSince = timeFrom(object.value(QStringLiteral("troubleSince")));
+    return r;
+}
+
 } // namespace
 
 StatusRecord::StatusRecord(QString path)
@@ -94,6 +120,7 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
             QJsonObject { { QStringLiteral("up"), s.databaseUp },
                 { QStringLiteral("downSince"), timeValue(s.databaseDownSince) },
                 { QStringLiteral("reason"), s.databaseReason } } },
+        { QStringLiteral("register"), registerObject(s.distributionRegister) },
         { QStringLiteral("printer"),
             QJsonObject { { QStringLiteral("trouble"), s.printerTrouble },
                 { QStringLiteral("since"), timeValue(s.printerTroubleSince) },
@@ -174,6 +201,7 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.databaseUp = database.value(QStringLiteral("up")).toBool(true);
     s.databaseDownSince = timeFrom(database.value(QStringLiteral("downSince")));
     s.databaseReason = database.value(QStringLiteral("reason")).toString();
+    s.distributionRegister = registerFrom(r.value(QStringLiteral("register")).toObject());
     const QJsonObject printer = r.value(QStringLiteral("printer")).toObject();
     s.printerTrouble = printer.value(QStringLiteral("trouble")).toString();
     s.printerTroubleSince = timeFrom(printer.value(QStringLiteral("since")));

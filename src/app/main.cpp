@@ -1,7 +1,7 @@
 // The HardCopy station: the main window on the real seams. With --demo it runs on the
 // demo world (the demo LIMS answering on SQL Server's wire protocol, the demo report
-// server), printing into a folder of PDF files. --help, --version, --check and --status
-// need no display: they run without the window system.
+// server), printing into a folder of PDF files. --help, --version, --check, --status and
+// the register's commands need no display: they run without the window system.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <QTimer>
 
@@ -35,9 +36,23 @@
 #include "platform/desktop/ServiceManager.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/StateFolder.h"
+#include "register/RegisterCommands.h"
 #include "settings/StationSettings.h"
 
 namespace {
+
+// --register, --verify-register or --reprint, with what they take.
+struct RegisterCommand
+{
+    enum Kind { None, List, Verify, Reprint } kind = None;
+    QString clientId;
+    QString batchId; // --batch, or the batch of --reprint
+    QString since;
+    QString until;
+    bool csv = false;
+    QString page;
+    QString printer;
+};
 
 struct StartOptions
 {
@@ -45,6 +60,7 @@ struct StartOptions
     bool demo = false;
     bool check = false;
     QString unattendedDemo; // where the unattended demo cycle saves its picture of the window
+    RegisterCommand registerCommand;
 };
 
 void describeApplication()
@@ -68,6 +84,24 @@ struct Parser
         parser.addOption(warning);
         parser.addOption(critical);
         parser.addOption(unattendedDemo);
+        parser.addOptions({ listRegister, client, batch, since, until, csv, verifyRegister, reprint, page, printer });
+    }
+
+    RegisterCommand registerCommand() const
+    {
+        RegisterCommand command;
+        command.kind = parser.isSet(reprint) ? RegisterCommand::Reprint
+            : parser.isSet(verifyRegister)   ? RegisterCommand::Verify
+            : parser.isSet(listRegister)     ? RegisterCommand::List
+                                             : RegisterCommand::None;
+        command.clientId = parser.value(client);
+        command.batchId = command.kind == RegisterCommand::Reprint ? parser.value(reprint) : parser.value(batch);
+        command.since = parser.value(since);
+        command.until = parser.value(until);
+        command.csv = parser.isSet(csv);
+        command.page = parser.value(page);
+        command.printer = parser.value(printer);
+        return command;
     }
 
     QCommandLineParser parser;
@@ -98,6 +132,34 @@ struct Parser
         QStringLiteral("With --demo: run one demo cycle with nobody at the window (log in as the demo operator, "
                        "\"Once only\"), save a picture of the window to this file, say where everything is, and end."),
         QStringLiteral("png")};
+    const QCommandLineOption listRegister { QStringLiteral("register"),
+        QStringLiteral("List the register of every page printed and batch deleted or kept, as a table (with --csv: "
+                       "every column, RFC 4180), then its rows and head. Needs no database.") };
+    const QCommandLineOption client { QStringLiteral("client"), QStringLiteral("With --register: the client's id."),
+        QStringLiteral("id") };
+    const QCommandLineOption batch { QStringLiteral("batch"), QStringLiteral("With --register: the batch id."),
+        QStringLiteral("id") };
+    const QCommandLineOption since { QStringLiteral("since"),
+        QStringLiteral("With --register: rows recorded from then on (2026-12-08, 2026-12-08T10:15, or with Z or an "
+                       "offset)."),
+        QStringLiteral("date") };
+    const QCommandLineOption until { QStringLiteral("until"),
+        QStringLiteral("With --register: rows recorded before then (a date alone: to its "
+                       "end)."),
+        QStringLiteral("date") };
+    const QCommandLineOption csv { QStringLiteral("csv"), QStringLiteral("With --register: CSV for a spreadsheet.") };
+    const QCommandLineOption verifyRegister { QStringLiteral("verify-register"),
+        QStringLiteral("Walk the register's hash chain and check every kept document; exit code 1 names the first "
+                       "row that does not match.") };
+    const QCommandLineOption reprint { QStringLiteral("reprint"),
+        QStringLiteral("Print the kept documents of a batch's printed pages again through CUPS and register each; "
+                       "sends nothing to the LIMS."),
+        QStringLiteral("batch") };
+    const QCommandLineOption page { QStringLiteral("page"),
+        QStringLiteral("With --reprint: only the COVER or the SAMPLES page."), QStringLiteral("COVER|SAMPLES") };
+    const QCommandLineOption printer { QStringLiteral("printer"),
+        QStringLiteral("With --reprint: the CUPS queue (default: [Printing] Printer, else CUPS's default)."),
+        QStringLiteral("queue") };
 };
 
 // Whether the command line asks only for something a console can do. A parse error is
@@ -110,8 +172,8 @@ bool needsNoDisplay(int argc, char *argv[])
     Parser p;
     if (!p.parser.parse(arguments))
         return true;
-    return p.parser.isSet(p.check) || p.parser.isSet(p.status) || p.parser.isSet(QStringLiteral("help"))
-        || p.parser.isSet(QStringLiteral("help-all"))
+    return p.parser.isSet(p.check) || p.parser.isSet(p.status) || p.registerCommand().kind != RegisterCommand::None
+        || p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all"))
         || p.parser.isSet(QStringLiteral("version"));
 }
 
@@ -120,8 +182,8 @@ StartOptions parseOptions(const QCoreApplication &app)
 {
     Parser p;
     p.parser.process(app);
-    return {p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check),
-            p.parser.value(p.unattendedDemo)};
+    return { p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check),
+        p.parser.value(p.unattendedDemo), p.registerCommand() };
 }
 
 bool headless()
@@ -194,6 +256,54 @@ int runCheck(const StartOptions &options)
     }
     Preflight preflight(settings, std::make_unique<OdbcConnection>());
     return preflight.run(out);
+}
+
+// The register's look-up, verification and reprint: on the console, exit code 0 or 1.
+int runRegisterCommand(const StartOptions &options)
+{
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+    const StationSettings settings = loadSettings(options);
+    QTextStream out(stdout);
+    for (const QString &problem :
+        settings.badValues.filter(QRegularExpression(QStringLiteral("^\\[(Register|Printing)\\] ")))) {
+        out << "Settings in " << QDir::toNativeSeparators(settings.sourcePath) << " cannot be used: " << problem
+            << Qt::endl;
+        return 1;
+    }
+    const RegisterSettings where = RegisterSettings::from(settings);
+    const RegisterCommand &command = options.registerCommand;
+    if (command.kind == RegisterCommand::Verify)
+        return RegisterCommands::verify(where, out);
+    if (command.kind == RegisterCommand::Reprint) {
+        const QString page = command.page.trimmed().toUpper();
+        if (!page.isEmpty() && page != QLatin1String("COVER") && page != QLatin1String("SAMPLES")) {
+            out << "--page takes COVER or SAMPLES, not \"" << command.page << "\"" << Qt::endl;
+            return 1;
+        }
+        const ReprintRequest request { command.batchId, page,
+            command.printer.isEmpty() ? settings.printer : command.printer, settings.cupsServer,
+            settings.jobTimeoutSeconds };
+        return RegisterCommands::reprint(where, request, out);
+    }
+    RegisterQuery query;
+    query.clientId = command.clientId;
+    query.batchId = command.batchId;
+    const std::pair<const QString &, QDateTime &> dates[]
+        = { { command.since, query.since }, { command.until, query.until } };
+    for (const auto &[text, time] : dates) {
+        if (text.isEmpty())
+            continue;
+        const std::optional<QDateTime> parsed = RegisterCommands::parseDate(text, &time == &query.until);
+        if (!parsed) {
+            out << "--" << (&time == &query.until ? "until" : "since")
+                << " takes a date such as 2026-12-08, 2026-12-08T10:15 or 2026-12-08T10:15:02Z, not \"" << text << "\""
+                << Qt::endl;
+            return 1;
+        }
+        time = *parsed;
+    }
+    return RegisterCommands::list(where, query, command.csv, out);
 }
 
 // --status answers as a monitoring plugin does: one line, and UNKNOWN (exit code 3) for
@@ -351,6 +461,8 @@ int main(int argc, char *argv[])
         if (app.arguments().contains(QStringLiteral("--status")))
             return runStatus(app.arguments());
         const StartOptions options = parseOptions(app);
+        if (options.registerCommand.kind != RegisterCommand::None)
+            return runRegisterCommand(options);
         return runCheck(options);
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -29,6 +29,7 @@
 #include "platform/database/OdbcDrivers.h"
 #include "platform/database/TlsProbe.h"
 #include "platform/StateFolder.h"
+#include "register/RegisterCommands.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -75,6 +76,7 @@ int Preflight::run(QTextStream &out)
         { QStringLiteral("status board"), one([this] { return checkBoardRows(); }) },
         { QStringLiteral("report server"), one([this] { return checkReportServer(); }) },
         { QStringLiteral("printer"), one([this] { return checkPdfFolderOrPrinter(m_settings); }) },
+        { QStringLiteral("register"), one([this] { return checkRegister(m_settings); }) },
         { QStringLiteral("disk space"), one([this] { return checkDiskSpace(m_settings); }) },
         { QStringLiteral("supervision"), one([this] { return checkSupervision(m_settings); }) },
         { QStringLiteral("resume"), one([this] { return checkResume(m_settings); }) },
@@ -247,11 +249,12 @@ Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qi
 {
     const QString statusFile = settings.statusFile.isEmpty() ? defaultStatusFilePath() : settings.statusFile;
     const std::pair<QString, QString> folders[] = {
-        {QStringLiteral("PDF folder"), settings.pdfFolder},
-        {QStringLiteral("log"), settings.logFile.isEmpty() ? QString() : QFileInfo(settings.logFile).absolutePath()},
-        {QStringLiteral("status record"), QFileInfo(statusFile).absolutePath()},
-        {QStringLiteral("metrics file"),
-         settings.metricsFile.isEmpty() ? QString() : QFileInfo(settings.metricsFile).absolutePath()},
+        { QStringLiteral("PDF folder"), settings.pdfFolder },
+        { QStringLiteral("log"), settings.logFile.isEmpty() ? QString() : QFileInfo(settings.logFile).absolutePath() },
+        { QStringLiteral("status record"), QFileInfo(statusFile).absolutePath() },
+        { QStringLiteral("register"), QFileInfo(RegisterSettings::from(settings).file).absolutePath() },
+        { QStringLiteral("metrics file"),
+            settings.metricsFile.isEmpty() ? QString() : QFileInfo(settings.metricsFile).absolutePath() },
     };
     QStringList low;
     QStringList enough;
@@ -272,6 +275,12 @@ Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qi
         return outcome;
     }
     return passed(QStringLiteral("at least %1 bytes free for %2").arg(minFreeBytes).arg(enough.join(QStringLiteral("; "))));
+}
+
+Preflight::Outcome Preflight::checkRegister(const StationSettings &settings)
+{
+    const RegisterCommands::CheckOutcome outcome = RegisterCommands::check(RegisterSettings::from(settings));
+    return outcome.passed ? passed(outcome.text) : failed(outcome.text);
 }
 
 Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &settings)

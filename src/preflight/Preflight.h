@@ -13,8 +13,8 @@ class QTextStream;
 // What `hardcopy-station --check` does for an installer or a monitoring job: it opens no
 // window and checks, in order, what a run needs: the settings, the ODBC driver, the
 // database login, the link's encryption and certificate, the status-board rows, the
-// report web server, the printer (or the PDF folder) and the room on the disks it
-// writes to. One line per check, with the component's own message on failure. It only
+// report web server, the printer (or the PDF folder), the register and the room on the
+// disks it writes to. One line per check, with the component's own message on failure. It only
 // reads: no statement it sends changes the database.
 class Preflight
 {
@@ -40,6 +40,8 @@ public:
     // The PDF folder sink: the folder exists or can be made, and a file can be written there.
     static Outcome checkPdfFolder(const QString &folder);
     static Outcome checkPdfFolderOrPrinter(const StationSettings &settings);
+    // The register opens and its last 1,000 rows verify (no register yet passes).
+    static Outcome checkRegister(const StationSettings &settings);
     // Room on the disks of the folders the station writes to (the PDF folder, its log,
     // the status record, the metrics file): a warning below minFreeBytes each.
     static Outcome checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes = kMinFreeBytes);

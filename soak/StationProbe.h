@@ -30,6 +30,11 @@ public:
 
     StationProbe(qint64 stationPid, QString statusFile);
 
+    // The station's process started again: its memory is read from the new one on, and
+    // its CPU time adds to what the lives before it used.
+    void follow(qint64 stationPid);
+    qint64 pid() const { return m_pid; }
+
     Sample sample(qint64 requests);
     // The station's status record as it wrote it last; nothing while there is none.
     std::optional<StationStatus> record() const;

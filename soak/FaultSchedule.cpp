@@ -17,6 +17,8 @@ struct KindShape
     // A one-off injection keeps its resource for this long, so that it is taken before
     // the next one of its kind is laid.
     qint64 holdMs = 0;
+    // How many faults one of this kind counts for when the kinds laid least are drawn from.
+    int weight = 1;
 };
 
 const KindShape kKinds[] = {
@@ -36,7 +38,8 @@ const KindShape kKinds[] = {
     {FaultKind::StationKilled, 0, 0, 60000},
     {FaultKind::WallClockStepped, 30000, 150000},
     {FaultKind::ReportPageElsewhere, 30000, 120000},
-    {FaultKind::StationHung, 0, 0, 60000},
+    // A hang holds the station for up to the watchdog's interval: laid a third as often.
+    {FaultKind::StationHung, 0, 0, 60000, 3},
 };
 
 // The station's own faults last as long as its supervisor takes to start it again: after
@@ -197,7 +200,7 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
             fault.amount = int(random.bounded(2));
         qint64 &busy = busyUntil[faultResource(chosen.kind)];
         busy = std::max(busy, fault.endMs() + chosen.holdMs);
-        ++laid[chosen.kind];
+        laid[chosen.kind] += chosen.weight;
         faults << fault;
     }
     return faults;

@@ -568,18 +568,25 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     };
     // Growth is judged on what the station holds between runs: during a run its memory
     // swings by megabytes with the pages, results and jobs in hand, which is not growth.
+    // A station started again after a kill or a hang settles as the first one did: each
+    // life is judged after first runs of its own, on a level of its own.
+    const qint64 firstRunsMs = first.at.msecsTo(afterFirstRuns->at);
     MemoryGrowth::Samples total, station;
     HelperGrowth::Samples kinds;
+    QList<qint64> lives;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
         kinds.clear();
+        lives.clear();
         for (const StationProbe::Sample &sample : m_samples) {
-            if (sample.at < afterFirstRuns->at || !alive(sample) || (betweenRunsOnly && !sample.betweenRuns))
+            if (sample.at < afterFirstRuns->at || sample.at < sample.lifeStarted.addMSecs(firstRunsMs)
+                || !alive(sample) || (betweenRunsOnly && !sample.betweenRuns))
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
             kinds << qMakePair(double(sample.requests), sample.kinds);
+            lives << sample.pid;
         }
     };
     collect(true);
@@ -588,17 +595,31 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         collect(false);
     const qint64 requests = last.requests - afterFirstRuns->requests;
     const qsizetype samples = station.size();
-    const double growth = MemoryGrowth::kbPer1000(total);
-    const double ownGrowth = MemoryGrowth::kbPer1000(station);
+    // What the lives judged asked for between their first and last sample: a slope within
+    // lives is worth as much as the requests it spans.
+    QMap<qint64, QPair<double, double>> spans;
+    for (qsizetype i = 0; i < station.size(); ++i) {
+        auto known = spans.find(lives.at(i));
+        if (known == spans.end())
+            spans.insert(lives.at(i), {station.at(i).first, station.at(i).first});
+        else
+            known->second = station.at(i).first;
+    }
+    double judgedRequests = 0;
+    for (const auto &[from, to] : std::as_const(spans))
+        judgedRequests += to - from;
+    const int judgedLives = int(spans.size());
+    const double growth = MemoryGrowth::kbPer1000(total, lives);
+    const double ownGrowth = MemoryGrowth::kbPer1000(station, lives);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
     const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
     const double requestsPerDay = judgedDays > 0 ? double(requests) / judgedDays : 0;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4%5 samples%6); "
-                                            "per day at %7 requests a day: station %8 MB, with helpers %9 MB")
-                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests within %10 lives; %4%5 "
+                                            "samples%6); per day at %7 requests a day: station %8 MB, with helpers %9 MB")
+                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(judgedRequests, 0, 'f', 0)
                                  .arg(MemoryGrowth::judgedOnFloors(samples)
                                           ? QStringLiteral("the least of %1 stretches of ").arg(MemoryGrowth::kStretches)
                                           : QString())
@@ -606,14 +627,15 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                                  .arg(betweenRuns ? QStringLiteral(" between runs") : QString())
                                  .arg(requestsPerDay, 0, 'f', 0)
                                  .arg(ownGrowth * requestsPerDay / 1000 / 1024, 0, 'f', 1)
-                                 .arg(growth * requestsPerDay / 1000 / 1024, 0, 'f', 1),
+                                 .arg(growth * requestsPerDay / 1000 / 1024, 0, 'f', 1)
+                                 .arg(judgedLives),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
                                  .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)
                                  .arg(m_bounds.growthWithHelpersKbPer1000 / 1024, 0, 'f', 0),
                              ownGrowth <= m_bounds.growthKbPer1000 && growth <= m_bounds.growthWithHelpersKbPer1000);
-    if (requests < m_bounds.growthMinRequests) {
+    if (judgedRequests < double(m_bounds.growthMinRequests)) {
         growthLine.verdict = Line::Shown;
-        growthLine.bound += QStringLiteral(" (judged from %1 requests)").arg(m_bounds.growthMinRequests);
+        growthLine.bound += QStringLiteral(" (judged from %1 requests within lives)").arg(m_bounds.growthMinRequests);
     }
     return {
         Line{QStringLiteral("Memory at the start"), memory(first), QString(), Line::Shown},
@@ -623,7 +645,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
              Line::Shown},
         growthLine,
         Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
-             HelperGrowth::text(kinds), QString(), Line::Shown},
+             HelperGrowth::text(kinds, lives), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
              QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
                  .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),

@@ -7,6 +7,7 @@
 
 StationProbe::StationProbe(qint64 stationPid, QString statusFile)
     : m_pid(stationPid)
+    , m_lifeStarted(QDateTime::currentDateTime())
     , m_statusFile(std::move(statusFile))
 {
 }
@@ -14,6 +15,7 @@ StationProbe::StationProbe(qint64 stationPid, QString statusFile)
 void StationProbe::follow(qint64 stationPid)
 {
     m_pid = stationPid;
+    m_lifeStarted = QDateTime::currentDateTime();
     m_lastHelpers.clear();
     m_requestsAtFirstSample = -1;
 }
@@ -22,6 +24,8 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
 {
     Sample sample;
     sample.at = QDateTime::currentDateTime();
+    sample.pid = m_pid;
+    sample.lifeStarted = m_lifeStarted;
     sample.requests = requests;
     sample.stationKb = std::max<qint64>(0, ProcessProbe::residentKb(m_pid));
     const QList<qint64> helpers = ProcessProbe::descendantsOf(m_pid);

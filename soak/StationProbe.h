@@ -18,6 +18,8 @@ public:
     struct Sample
     {
         QDateTime at;
+        qint64 pid = 0; // the station's process, and when the probe began to follow it
+        QDateTime lifeStarted;
         qint64 requests = 0; // report pages asked for so far
         qint64 stationKb = 0;
         qint64 helpersKb = 0;
@@ -41,6 +43,7 @@ public:
 
 private:
     qint64 m_pid;
+    QDateTime m_lifeStarted;
     QString m_statusFile;
     QHash<qint64, double> m_cpu; // the last CPU time read of every process seen
     QList<qint64> m_lastHelpers; // of the last sample, sorted

@@ -132,13 +132,17 @@ DemoTdsServer &BenchHarness::frontEnd()
     return *m_worlds.back()->databaseServer();
 }
 
+void BenchHarness::forEachFrontEnd(const std::function<void(const DemoTdsServer &)> &f) const
+{
+    const std::lock_guard<std::mutex> lock(m_frontEndsLock);
+    for (const DemoTdsServer *server : m_frontEnds)
+        f(*server);
+}
+
 qint64 BenchHarness::frontEndBusyNs() const
 {
     qint64 busy = 0;
-    for (const auto &frontEnd : m_frontEnds) {
-        if (const DemoTdsServer *server = frontEnd.load())
-            busy += server->stats().busyNs;
-    }
+    forEachFrontEnd([&](const DemoTdsServer &server) { busy += server.stats().busyNs; });
     return busy;
 }
 
@@ -187,15 +191,14 @@ std::unique_ptr<QProcess> BenchHarness::startServer(const QString &databasePath,
 bool BenchHarness::startStation(const QString &databasePath, const QString &serverAddress, QString *error,
                                 const QString &printer)
 {
-    if (m_worlds.size() >= m_frontEnds.size()) {
-        *error = QStringLiteral("no room for another front end");
-        return false;
-    }
     StationSettings settings = settingsFor(databasePath, serverAddress, printer);
     auto world = std::make_unique<DemoWorld>();
     if (!world->start(settings, error))
         return false;
-    m_frontEnds[m_worlds.size()] = world->databaseServer();
+    if (const DemoTdsServer *server = world->databaseServer()) {
+        const std::lock_guard<std::mutex> lock(m_frontEndsLock);
+        m_frontEnds.push_back(server);
+    }
     m_worlds.push_back(std::move(world));
     m_current.reset();
     m_current = std::make_unique<StationRuntime>(settings, std::make_unique<OdbcConnection>());
@@ -227,10 +230,7 @@ bool BenchHarness::setUp(QString *error)
     LogRecorder::setSideClock([this] { return frontEndBusyNs(); });
     m_probe.setSideCpu([this] {
         qint64 cpu = 0;
-        for (const auto &frontEnd : m_frontEnds) {
-            if (const DemoTdsServer *server = frontEnd.load())
-                cpu += server->stats().cpuNs;
-        }
+        forEachFrontEnd([&](const DemoTdsServer &server) { cpu += server.stats().cpuNs; });
         return double(cpu) / 1e9;
     });
     DbValue::setGeneralDateFormat(settings.dateFormat, settings.timeFormat);
@@ -253,15 +253,16 @@ void BenchHarness::tearDown()
     LogRecorder::setSideClock({});
     m_probe.setSideCpu({});
     // What the link carried, for the report: sessions encrypted or not, batches in clear.
-    for (auto &frontEnd : m_frontEnds) {
-        if (const DemoTdsServer *server = frontEnd.load()) {
-            const DemoTdsServer::Stats s = server->stats();
-            m_link.encryptedSessions += s.encryptedSessions;
-            m_link.clearSessions += s.clearSessions + s.loginOnlySessions;
-            m_link.batches += s.batches;
-            m_link.clearBatches += s.clearBatches;
-        }
-        frontEnd = nullptr;
+    forEachFrontEnd([this](const DemoTdsServer &server) {
+        const DemoTdsServer::Stats s = server.stats();
+        m_link.encryptedSessions += s.encryptedSessions;
+        m_link.clearSessions += s.clearSessions + s.loginOnlySessions;
+        m_link.batches += s.batches;
+        m_link.clearBatches += s.clearBatches;
+    });
+    {
+        const std::lock_guard<std::mutex> lock(m_frontEndsLock);
+        m_frontEnds.clear();
     }
     m_worlds.clear();
     for (const auto &server : m_servers) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include <QDateTime>
 #include <QList>
@@ -113,6 +113,8 @@ private:
     std::unique_ptr<QProcess> startServer(const QString &databasePath, QString *address, QString *error);
     bool startStation(const QString &databasePath, const QString &serverAddress, QString *error,
                       const QString &printer = {});
+    // Every front end started so far, each station's (from any thread).
+    void forEachFrontEnd(const std::function<void(const DemoTdsServer &)> &f) const;
 
     BenchOptions m_options;
     QString m_folder;
@@ -121,8 +123,10 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_servers;
     ProcessProbe m_probe;
     std::vector<std::unique_ptr<DemoWorld>> m_worlds;
-    // Read by the log's side clock from any thread.
-    std::array<std::atomic<const DemoTdsServer *>, 3> m_frontEnds {};
+    // One for each station a group starts, kept until tearDown(); read by the log's side
+    // clock from any thread.
+    mutable std::mutex m_frontEndsLock;
+    std::vector<const DemoTdsServer *> m_frontEnds;
     std::unique_ptr<StationRuntime> m_current;
     DemoTdsServer::Stats m_link; // summed over the front ends at tearDown()
     QList<Figure> m_figures;

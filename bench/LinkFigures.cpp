@@ -8,12 +8,12 @@
 
 #include <QFileInfo>
 
+#include "app/StationRuntime.h"
 #include "BenchHarness.h"
 #include "FigureGroups.h"
-#include "app/Form_HardCopy.h"
-#include "db/dbModule.h"
 #include "demo/lims/DemoLims.h"
 #include "dispatch/DispatchText.h"
+#include "platform/database/ConnectionText.h"
 #include "platform/Failure.h"
 #include "platform/database/OdbcConnection.h"
 #include "statusboard/StatusBoardText.h"
@@ -73,18 +73,20 @@ bool measureLinkFigures(BenchHarness &b)
             return b.fail(QStringLiteral("the large demo LIMS was not created: %1").arg(error));
     }
     bool started = false;
-    QString text;
+    Variant encrypted;
+    Variant clear;
     onMain([&] {
         started = b.startStationOn(path, &error);
-        if (started)
-            text = b.window().db().dbConnectString;
+        if (!started)
+            return;
+        // The station's own connection text, and the same with the link in clear.
+        StationSettings settings = b.station().settings();
+        encrypted.text = connectionTextToOpen(settings);
+        settings.encryption = EncryptionMode::Off;
+        clear.text = connectionTextToOpen(settings);
     });
     if (!started)
         return b.fail(error);
-    Variant encrypted;
-    Variant clear;
-    encrypted.text = text;
-    clear.text = QString(text).replace(QStringLiteral("Encryption=require;"), QStringLiteral("Encryption=off;"));
     try {
         encrypted.connection.open(encrypted.text);
         clear.connection.open(clear.text);

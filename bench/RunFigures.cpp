@@ -95,6 +95,54 @@ bool ownTime(BenchHarness &b)
     return true;
 }
 
+// The memory along the memory run: a sample every few requests, a step of the notes now
+// and then, and the peak.
+struct AlongTheRun
+{
+    int every = 1;
+    int step = 1;
+    SampleFile samples;
+    QStringList steps;
+    ProcessProbe::Memory peak;
+};
+
+// False when the run stalled.
+bool sampleAlongTheRun(BenchHarness &b, qsizetype started, int requests, AlongTheRun &along)
+{
+    qsizetype cursor = started;
+    for (int done = along.every; done <= requests; done += along.every) {
+        // Waits for the request after the sample's, so that the requests before are complete.
+        int seen = 0;
+        const qsizetype at = LogRecorder::waitFor(
+            cursor,
+            [&seen, every = along.every](const LogLine &line) {
+                if (line.message.startsWith(QLatin1String("report request:")))
+                    ++seen;
+                else if (line.message.startsWith(QLatin1String("run ended:")))
+                    return true;
+                return seen > every;
+            },
+            600000);
+        if (at < 0)
+            return false;
+        cursor = at;
+        const ProcessProbe::Memory now = b.probe().memory();
+        if (now.totalKb() > along.peak.totalKb())
+            along.peak = now;
+        const bool ended = LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:"));
+        // At the run's end the page rests and its renderer is replaced: not a sample of the run.
+        if (!ended)
+            along.samples.take(done, now, b.probe().helperPids());
+        if (done % along.step == 0 || ended)
+            along.steps << QStringLiteral("%1: %2 (station %3, heap %4)")
+                               .arg(done)
+                               .arg(mbText(double(now.totalKb())), mbText(double(now.selfKb)), mbText(heapInUseKb()));
+        if (ended)
+            break;
+    }
+    return true;
+}
+
 bool memoryGrowth(BenchHarness &b)
 {
     const int requests = b.options().memoryRequests;
@@ -110,42 +158,16 @@ bool memoryGrowth(BenchHarness &b)
     if (started < 0)
         return b.fail(QStringLiteral("the run of %1 requests did not start").arg(requests));
 
-    QStringList steps;
-    ProcessProbe::Memory peak = before;
-    const int step = qMax(1, requests / 5);
-    const int every = qMin(kSampleEvery, step);
-    SampleFile samples;
-    qsizetype cursor = started;
-    for (int done = every; done <= requests; done += every) {
-        // Waits for the request after the sample's, so that the requests before are complete.
-        int seen = 0;
-        const qsizetype at = LogRecorder::waitFor(
-            cursor,
-            [&seen, every](const LogLine &line) {
-                if (line.message.startsWith(QLatin1String("report request:")))
-                    ++seen;
-                else if (line.message.startsWith(QLatin1String("run ended:")))
-                    return true;
-                return seen > every;
-            },
-            600000);
-        if (at < 0)
-            return b.fail(QStringLiteral("the run of %1 requests stalled").arg(requests));
-        cursor = at;
-        const ProcessProbe::Memory now = b.probe().memory();
-        if (now.totalKb() > peak.totalKb())
-            peak = now;
-        const bool ended = LogRecorder::lines(at, at + 1).front().message.startsWith(QLatin1String("run ended:"));
-        // At the run's end the page rests and its renderer is replaced: not a sample of the run.
-        if (!ended)
-            samples.take(done, now, b.probe().helperPids());
-        if (done % step == 0 || ended)
-            steps << QStringLiteral("%1: %2 (station %3, heap %4)")
-                         .arg(done)
-                         .arg(mbText(double(now.totalKb())), mbText(double(now.selfKb)), mbText(heapInUseKb()));
-        if (ended)
-            break;
-    }
+    AlongTheRun along;
+    along.peak = before;
+    along.step = qMax(1, requests / 5);
+    along.every = qMin(kSampleEvery, along.step);
+    if (!sampleAlongTheRun(b, started, requests, along))
+        return b.fail(QStringLiteral("the run of %1 requests stalled").arg(requests));
+    const QStringList &steps = along.steps;
+    const ProcessProbe::Memory &peak = along.peak;
+    const SampleFile &samples = along.samples;
+    const int every = along.every;
     const qsizetype ended = b.waitForRunEnd(started, 600000);
     if (ended < 0)
         return b.fail(QStringLiteral("the run of %1 requests did not end").arg(requests));

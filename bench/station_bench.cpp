@@ -49,15 +49,9 @@ bool runFigureGroups(BenchHarness &bench)
     return complete;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The command line (help and unknown options end the program here).
+BenchOptions parseOptions(const QApplication &app)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("HardCopy"));
-    QApplication::setOrganizationName(QStringLiteral("hardcopy-station"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Performance figures of the HardCopy station on the demo world."));
     parser.addHelpOption();
@@ -110,6 +104,19 @@ int main(int argc, char *argv[])
     options.printClients = qMax(2, parser.value(printClientsOption).toInt());
     options.printQueue = parser.value(queueOption);
     options.clearLink = parser.isSet(clearLinkOption);
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("HardCopy"));
+    QApplication::setOrganizationName(QStringLiteral("hardcopy-station"));
+
+    const BenchOptions options = parseOptions(app);
 
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/hardcopy-bench-XXXXXX"));
     folder.setAutoRemove(!options.keepFiles);

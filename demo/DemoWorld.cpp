@@ -3,14 +3,15 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/FreeTdsConf.h"
-#include "app/StationSettings.h"
+#include "platform/database/FreeTdsConf.h"
+#include "platform/StateFolder.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLims.h"
 #include "demo/reports/DemoReportServer.h"
 #include "demo/tds/DemoCertificates.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -41,176 +41,170 @@ int fail(const QString &message)
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The command line: every option, added to the parser as it is made.
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("hardcopy-demo-server"));
+    Options()
+    {
+        parser.setApplicationDescription(QStringLiteral("Demo report web server of the hard-copy station."));
+        parser.addHelpOption();
+        parser.addOptions({ db, port, mode, create, clients, date, time, set, tds, tdsOnly, tdsPort, tdsUser,
+            tdsPasswordFile, tdsPassword, tls, certificate, wireRecord, tlsCert, tlsKey });
+    }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Demo report web server of the hard-copy station."));
-    parser.addHelpOption();
-    const QCommandLineOption dbOption(QStringLiteral("db"), QStringLiteral("The demo LIMS file."), QStringLiteral("path"));
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1 (0: a free one)."),
-                                        QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption modeOption(
-        QStringLiteral("mode"),
-        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms>, elsewhere:<port> or refuse."), QStringLiteral("mode"),
-        QStringLiteral("normal"));
-    const QCommandLineOption createOption(QStringLiteral("create"),
-                                          QStringLiteral("Create the demo LIMS file afresh (replacing it)."));
-    const QCommandLineOption clientsOption(QStringLiteral("clients"),
-                                           QStringLiteral("With --create: this many generated clients instead of "
-                                                          "the standard seed."),
-                                           QStringLiteral("n"));
-    const QCommandLineOption dateOption(QStringLiteral("date-format"),
-                                        QStringLiteral("The station's general date format (default M/d/yyyy)."),
-                                        QStringLiteral("format"));
-    const QCommandLineOption timeOption(QStringLiteral("time-format"),
-                                        QStringLiteral("The station's general time format (default h:mm:ss AP)."),
-                                        QStringLiteral("format"));
-    const QCommandLineOption setOption(QStringLiteral("set"),
-                                       QStringLiteral("Set a status-board row and exit, e.g. "
-                                                      "Zentrab_CurrApp_CA=AUTO_EXPORT; the value \"now\" writes "
-                                                      "the current time. Repeatable."),
-                                       QStringLiteral("parameter=value"));
-    const QCommandLineOption tdsOption(QStringLiteral("tds"),
-                                       QStringLiteral("Also answer as the demo LIMS on SQL Server's wire protocol."));
-    const QCommandLineOption tdsOnlyOption(
-        QStringLiteral("tds-only"), QStringLiteral("Answer only as the demo LIMS on the wire: no report server."));
-    const QCommandLineOption tdsPortOption(QStringLiteral("tds-port"), QStringLiteral("Its port (0: a free one)."),
-                                           QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption tdsUserOption(QStringLiteral("tds-user"), QStringLiteral("The login it accepts."),
-                                           QStringLiteral("user"));
-    const QCommandLineOption tdsPasswordFileOption(QStringLiteral("tds-password-file"),
-                                                   QStringLiteral("A file holding the login's password."),
-                                                   QStringLiteral("path"));
-    const QCommandLineOption tdsPasswordOption(QStringLiteral("tds-password"),
-                                               QStringLiteral("The login's password (visible to other users of the "
-                                                              "machine; prefer --tds-password-file)."),
-                                               QStringLiteral("password"));
-    const QCommandLineOption tlsOption(QStringLiteral("tls"),
+    const QCommandLineOption db { QStringLiteral("db"), QStringLiteral("The demo LIMS file."), QStringLiteral("path") };
+    const QCommandLineOption port { QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1 (0: a free one)."),
+        QStringLiteral("n"), QStringLiteral("0") };
+    const QCommandLineOption mode { QStringLiteral("mode"),
+        QStringLiteral("normal, nofinal, noelement, emptyfirst, slow:<ms>, elsewhere:<port> or refuse."),
+        QStringLiteral("mode"), QStringLiteral("normal") };
+    const QCommandLineOption create { QStringLiteral("create"),
+        QStringLiteral("Create the demo LIMS file afresh (replacing it).") };
+    const QCommandLineOption clients { QStringLiteral("clients"),
+        QStringLiteral("With --create: this many generated clients instead of "
+                       "the standard seed."),
+        QStringLiteral("n") };
+    const QCommandLineOption date { QStringLiteral("date-format"),
+        QStringLiteral("The station's general date format (default M/d/yyyy)."), QStringLiteral("format") };
+    const QCommandLineOption time { QStringLiteral("time-format"),
+        QStringLiteral("The station's general time format (default h:mm:ss AP)."), QStringLiteral("format") };
+    const QCommandLineOption set { QStringLiteral("set"),
+        QStringLiteral("Set a status-board row and exit, e.g. "
+                       "Zentrab_CurrApp_CA=AUTO_EXPORT; the value \"now\" writes "
+                       "the current time. Repeatable."),
+        QStringLiteral("parameter=value") };
+    const QCommandLineOption tds { QStringLiteral("tds"),
+        QStringLiteral("Also answer as the demo LIMS on SQL Server's wire protocol.") };
+    const QCommandLineOption tdsOnly { QStringLiteral("tds-only"),
+        QStringLiteral("Answer only as the demo LIMS on the wire: no report server.") };
+    const QCommandLineOption tdsPort { QStringLiteral("tds-port"), QStringLiteral("Its port (0: a free one)."),
+        QStringLiteral("n"), QStringLiteral("0") };
+    const QCommandLineOption tdsUser { QStringLiteral("tds-user"), QStringLiteral("The login it accepts."),
+        QStringLiteral("user") };
+    const QCommandLineOption tdsPasswordFile { QStringLiteral("tds-password-file"),
+        QStringLiteral("A file holding the login's password."), QStringLiteral("path") };
+    const QCommandLineOption tdsPassword { QStringLiteral("tds-password"),
+        QStringLiteral("The login's password (visible to other users of the "
+                       "machine; prefer --tds-password-file)."),
+        QStringLiteral("password") };
+    const QCommandLineOption tls { QStringLiteral("tls"),
         QStringLiteral("The wire front end's encryption: offer, force, none or "
                        "login-only."),
-        QStringLiteral("setting"), QStringLiteral("offer"));
-    const QCommandLineOption certificateOption(
-        QStringLiteral("tls-certificate"),
+        QStringLiteral("setting"), QStringLiteral("offer") };
+    const QCommandLineOption certificate { QStringLiteral("tls-certificate"),
         QStringLiteral("The certificate it presents: good, unknown-ca, wrong-host or expired."),
-        QStringLiteral("kind"), QStringLiteral("good"));
-    const QCommandLineOption wireRecordOption(QStringLiteral("wire-record"),
-                                              QStringLiteral("Append every byte its connections carry to this file."),
-                                              QStringLiteral("path"));
-    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
-                                           QStringLiteral("Answer over HTTPS with this PEM certificate."),
-                                           QStringLiteral("path"));
-    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"), QStringLiteral("Its PEM private key."),
-                                          QStringLiteral("path"));
-    parser.addOptions({ dbOption, portOption, modeOption, createOption, clientsOption, dateOption, timeOption,
-        setOption, tdsOption, tdsOnlyOption, tdsPortOption, tdsUserOption, tdsPasswordFileOption, tdsPasswordOption,
-        tlsOption, certificateOption, wireRecordOption, tlsCertOption, tlsKeyOption });
-    parser.process(app);
+        QStringLiteral("kind"), QStringLiteral("good") };
+    const QCommandLineOption wireRecord { QStringLiteral("wire-record"),
+        QStringLiteral("Append every byte its connections carry to this file."), QStringLiteral("path") };
+    const QCommandLineOption tlsCert { QStringLiteral("tls-cert"),
+        QStringLiteral("Answer over HTTPS with this PEM certificate."), QStringLiteral("path") };
+    const QCommandLineOption tlsKey { QStringLiteral("tls-key"), QStringLiteral("Its PEM private key."),
+        QStringLiteral("path") };
+};
 
-    if (!parser.isSet(dbOption))
-        return fail(QStringLiteral("--db PATH is required."));
-    const QString path = parser.value(dbOption);
-    if (parser.isSet(dateOption) || parser.isSet(timeOption)) {
-        DbValue::setGeneralDateFormat(parser.isSet(dateOption) ? parser.value(dateOption) : DbValue::generalDatePart(),
-                                      parser.isSet(timeOption) ? parser.value(timeOption) : DbValue::generalTimePart());
-    }
-
-    QString error;
-    if (parser.isSet(createOption)) {
-        DemoLims::CreateOptions options;
-        if (parser.isSet(clientsOption)) {
-            bool ok = false;
-            options.clients = parser.value(clientsOption).toInt(&ok);
-            if (!ok || options.clients < 0)
-                return fail(QStringLiteral("--clients takes a number of clients."));
+// The demo LIMS file, made afresh with --create or opened (and seeded when new).
+bool prepareDatabase(const Options &o, const QString &path, QString *error)
+{
+    if (!o.parser.isSet(o.create))
+        return DemoLims::ensureDatabase(path, error);
+    DemoLims::CreateOptions options;
+    if (o.parser.isSet(o.clients)) {
+        bool ok = false;
+        options.clients = o.parser.value(o.clients).toInt(&ok);
+        if (!ok || options.clients < 0) {
+            *error = QStringLiteral("--clients takes a number of clients.");
+            return false;
         }
-        if (!DemoLims::createDatabase(path, options, &error))
-            return fail(error);
-    } else if (!DemoLims::ensureDatabase(path, &error)) {
-        return fail(error);
     }
+    return DemoLims::createDatabase(path, options, error);
+}
 
-    // Lets a person play the other application on the status board.
-    if (parser.isSet(setOption)) {
-        for (const QString &assignment : parser.values(setOption)) {
-            const qsizetype equals = assignment.indexOf(QLatin1Char('='));
-            if (equals <= 0)
-                return fail(QStringLiteral("--set takes parameter=value."));
-            const QString parameter = assignment.left(equals);
-            QString value = assignment.mid(equals + 1);
-            if (value == QLatin1String("now"))
-                value = DemoLims::boardTimestamp(QDateTime::currentDateTime());
-            if (!DemoLims::setBoardRow(path, parameter, value))
-                return fail(QStringLiteral("cannot set %1.").arg(parameter));
-            std::printf("%s = %s\n", qPrintable(parameter), qPrintable(value));
-        }
-        return 0;
+// --set: lets a person play the other application on the status board. The exit code.
+int setBoardRows(const Options &o, const QString &path)
+{
+    for (const QString &assignment : o.parser.values(o.set)) {
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return fail(QStringLiteral("--set takes parameter=value."));
+        const QString parameter = assignment.left(equals);
+        QString value = assignment.mid(equals + 1);
+        if (value == QLatin1String("now"))
+            value = DemoLims::boardTimestamp(QDateTime::currentDateTime());
+        if (!DemoLims::setBoardRow(path, parameter, value))
+            return fail(QStringLiteral("cannot set %1.").arg(parameter));
+        std::printf("%s = %s\n", qPrintable(parameter), qPrintable(value));
     }
+    return 0;
+}
 
+// The wire front end with its login, encryption and certificate, listening; null, with
+// the reason, when it cannot be.
+std::unique_ptr<DemoTdsServer> startWireFrontEnd(const Options &o, const QString &path, QString *error)
+{
+    const auto refuse = [error](const QString &why) {
+        *error = why;
+        return nullptr;
+    };
+    QString password = o.parser.value(o.tdsPassword);
+    if (o.parser.isSet(o.tdsPasswordFile)) {
+        QFile file(o.parser.value(o.tdsPasswordFile));
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(QStringLiteral("cannot read %1.").arg(file.fileName()));
+        password = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
+    }
     bool portOk = false;
-    const uint port = parser.value(portOption).toUInt(&portOk);
-    if (!portOk || port > 65535)
-        return fail(QStringLiteral("--port takes a port number."));
-
-    std::unique_ptr<DemoTdsServer> tds;
-    const bool tdsOnly = parser.isSet(tdsOnlyOption);
-    if (parser.isSet(tdsOption) || tdsOnly) {
-        QString password = parser.value(tdsPasswordOption);
-        if (parser.isSet(tdsPasswordFileOption)) {
-            QFile file(parser.value(tdsPasswordFileOption));
-            if (!file.open(QIODevice::ReadOnly))
-                return fail(QStringLiteral("cannot read %1.").arg(file.fileName()));
-            password = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
-        }
-        const uint tdsPort = parser.value(tdsPortOption).toUInt(&portOk);
-        if (!parser.isSet(tdsUserOption) || password.isEmpty())
-            return fail(QStringLiteral("--tds needs --tds-user and a password (--tds-password-file or --tds-password)."));
-        if (!portOk || tdsPort > 65535)
-            return fail(QStringLiteral("--tds-port takes a port number."));
-        tds = std::make_unique<DemoTdsServer>(path, parser.value(tdsUserOption), password);
-        TdsServerEncryption encryption {};
-        DemoCertificates::Kind kind {};
-        if (!DemoTdsServer::encryptionFromName(parser.value(tlsOption), &encryption))
-            return fail(QStringLiteral("--tls takes offer, force, none or login-only."));
-        if (!DemoCertificates::kindFromName(parser.value(certificateOption), &kind))
-            return fail(QStringLiteral("--tls-certificate takes good, unknown-ca, wrong-host or expired."));
-        if (encryption != TdsServerEncryption::Unsupported) {
-            const QString folder = DemoCertificates::folderFor(path);
-            if (!DemoCertificates::ensure(folder, &error) || !tds->useCertificate(folder, kind, &error))
-                return fail(error);
-        }
-        tds->setEncryption(encryption);
-        if (parser.isSet(wireRecordOption) && !tds->recordWire(parser.value(wireRecordOption)))
-            return fail(QStringLiteral("cannot write %1.").arg(parser.value(wireRecordOption)));
-        if (!tds->start(quint16(tdsPort)))
-            return fail(QStringLiteral("cannot listen on 127.0.0.1,%1.").arg(tdsPort));
-        std::printf("tds listening on %s\n", qPrintable(tds->serverAddress()));
-        std::fflush(stdout);
+    const uint tdsPort = o.parser.value(o.tdsPort).toUInt(&portOk);
+    if (!o.parser.isSet(o.tdsUser) || password.isEmpty())
+        return refuse(QStringLiteral("--tds needs --tds-user and a password (--tds-password-file or --tds-password)."));
+    if (!portOk || tdsPort > 65535)
+        return refuse(QStringLiteral("--tds-port takes a port number."));
+    auto tds = std::make_unique<DemoTdsServer>(path, o.parser.value(o.tdsUser), password);
+    TdsServerEncryption encryption {};
+    DemoCertificates::Kind kind {};
+    if (!DemoTdsServer::encryptionFromName(o.parser.value(o.tls), &encryption))
+        return refuse(QStringLiteral("--tls takes offer, force, none or login-only."));
+    if (!DemoCertificates::kindFromName(o.parser.value(o.certificate), &kind))
+        return refuse(QStringLiteral("--tls-certificate takes good, unknown-ca, wrong-host or expired."));
+    if (encryption != TdsServerEncryption::Unsupported) {
+        const QString folder = DemoCertificates::folderFor(path);
+        if (!DemoCertificates::ensure(folder, error) || !tds->useCertificate(folder, kind, error))
+            return nullptr;
     }
-    if (tdsOnly)
-        return app.exec();
+    tds->setEncryption(encryption);
+    if (o.parser.isSet(o.wireRecord) && !tds->recordWire(o.parser.value(o.wireRecord)))
+        return refuse(QStringLiteral("cannot write %1.").arg(o.parser.value(o.wireRecord)));
+    if (!tds->start(quint16(tdsPort)))
+        return refuse(QStringLiteral("cannot listen on 127.0.0.1,%1.").arg(tdsPort));
+    return tds;
+}
 
-    DemoReportServer server(path);
-    const QString mode = parser.value(modeOption);
+// The report server in its mode (HTTPS with --tls-cert), listening, or with --mode refuse
+// closed again at once; its line printed. False, with the reason, when it cannot be.
+bool startReportServer(DemoReportServer &server, const Options &o, uint port, QString *error)
+{
+    const QString mode = o.parser.value(o.mode);
     const bool refuse = mode == QLatin1String("refuse");
-    if (!refuse && !server.setMode(mode))
-        return fail(QStringLiteral("unknown mode %1.").arg(mode));
-    if (parser.isSet(tlsCertOption)) {
-        QFile cert(parser.value(tlsCertOption));
-        QFile key(parser.value(tlsKeyOption));
-        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("--tls-cert and --tls-key must name readable PEM files."));
+    if (!refuse && !server.setMode(mode)) {
+        *error = QStringLiteral("unknown mode %1.").arg(mode);
+        return false;
+    }
+    if (o.parser.isSet(o.tlsCert)) {
+        QFile cert(o.parser.value(o.tlsCert));
+        QFile key(o.parser.value(o.tlsKey));
+        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("--tls-cert and --tls-key must name readable PEM files.");
+            return false;
+        }
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setLocalCertificate(QSslCertificate(&cert));
         tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
         server.setTls(tls);
     }
-    if (!server.start(quint16(port)))
-        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1.").arg(port));
+    if (!server.start(quint16(port))) {
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1.").arg(port);
+        return false;
+    }
     if (refuse) {
         server.stop();
         std::printf("refusing on %s\n", qPrintable(server.address()));
@@ -218,5 +212,50 @@ int main(int argc, char *argv[])
         std::printf("listening on %s\n", qPrintable(server.address()));
     }
     std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("hardcopy-demo-server"));
+    Options o;
+    o.parser.process(app);
+
+    if (!o.parser.isSet(o.db))
+        return fail(QStringLiteral("--db PATH is required."));
+    const QString path = o.parser.value(o.db);
+    if (o.parser.isSet(o.date) || o.parser.isSet(o.time)) {
+        DbValue::setGeneralDateFormat(o.parser.isSet(o.date) ? o.parser.value(o.date) : DbValue::generalDatePart(),
+            o.parser.isSet(o.time) ? o.parser.value(o.time) : DbValue::generalTimePart());
+    }
+    QString error;
+    if (!prepareDatabase(o, path, &error))
+        return fail(error);
+    if (o.parser.isSet(o.set))
+        return setBoardRows(o, path);
+
+    bool portOk = false;
+    const uint port = o.parser.value(o.port).toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return fail(QStringLiteral("--port takes a port number."));
+
+    std::unique_ptr<DemoTdsServer> tds;
+    const bool tdsOnly = o.parser.isSet(o.tdsOnly);
+    if (o.parser.isSet(o.tds) || tdsOnly) {
+        tds = startWireFrontEnd(o, path, &error);
+        if (!tds)
+            return fail(error);
+        std::printf("tds listening on %s\n", qPrintable(tds->serverAddress()));
+        std::fflush(stdout);
+    }
+    if (tdsOnly)
+        return app.exec();
+
+    DemoReportServer server(path);
+    if (!startReportServer(server, o, port, &error))
+        return fail(error);
     return app.exec();
 }

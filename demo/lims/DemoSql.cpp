@@ -204,6 +204,45 @@ bool isBlank(QChar c)
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
 }
 
+// The value of a string literal whose text starts at start (after its opening quote),
+// doubled quotes made single; the position after its closing quote.
+qsizetype readString(const QString &text, qsizetype start, QString *value)
+{
+    const qsizetype n = text.size();
+    qsizetype j = start;
+    while (j < n) {
+        if (text.at(j) == QLatin1Char('\'')) {
+            if (j + 1 < n && text.at(j + 1) == QLatin1Char('\'')) {
+                *value += QLatin1Char('\'');
+                j += 2;
+                continue;
+            }
+            return j + 1;
+        }
+        *value += text.at(j);
+        ++j;
+    }
+    throw Error::unclosedQuote(*value);
+}
+
+// Where the number that starts at i ends: digits, and a fraction.
+qsizetype numberEnd(const QString &text, qsizetype i)
+{
+    const qsizetype n = text.size();
+    qsizetype j = i;
+    while (j < n && text.at(j).isDigit())
+        ++j;
+    if (j < n && text.at(j) == QLatin1Char('.')) {
+        ++j;
+        while (j < n && text.at(j).isDigit())
+            ++j;
+    }
+    // "17abc" is not a number followed by a name for the server either.
+    if (j < n && isWordStart(text.at(j)))
+        throw Error::syntaxNear(text.mid(i, j - i + 1));
+    return j;
+}
+
 QVector<Token> tokenise(const QString &text)
 {
     QVector<Token> tokens;
@@ -219,28 +258,8 @@ QVector<Token> tokenise(const QString &text)
         const bool national = (c == QLatin1Char('N') || c == QLatin1Char('n')) && i + 1 < n
             && text.at(i + 1) == QLatin1Char('\'');
         if (c == QLatin1Char('\'') || national) {
-            qsizetype j = national ? i + 2 : i + 1;
-            QString value;
-            bool closed = false;
-            while (j < n) {
-                if (text.at(j) == QLatin1Char('\'')) {
-                    if (j + 1 < n && text.at(j + 1) == QLatin1Char('\'')) {
-                        value += QLatin1Char('\'');
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++j;
-                    break;
-                }
-                value += text.at(j);
-                ++j;
-            }
-            if (!closed)
-                throw Error::unclosedQuote(value);
             token.kind = Token::Kind::String;
-            token.text = value;
-            i = j;
+            i = readString(text, national ? i + 2 : i + 1, &token.text);
         } else if (c == QLatin1Char('@')) {
             qsizetype j = i + 1;
             while (j < n && isWordChar(text.at(j)))
@@ -267,17 +286,7 @@ QVector<Token> tokenise(const QString &text)
             token.text = text.mid(i + 1, close - i - 1);
             i = close + 1;
         } else if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < n && text.at(i + 1).isDigit())) {
-            qsizetype j = i;
-            while (j < n && text.at(j).isDigit())
-                ++j;
-            if (j < n && text.at(j) == QLatin1Char('.')) {
-                ++j;
-                while (j < n && text.at(j).isDigit())
-                    ++j;
-            }
-            // "17abc" is not a number followed by a name for the server either.
-            if (j < n && isWordStart(text.at(j)))
-                throw Error::syntaxNear(text.mid(i, j - i + 1));
+            const qsizetype j = numberEnd(text, i);
             token.kind = Token::Kind::Number;
             token.text = text.mid(i, j - i);
             i = j;

@@ -1,5 +1,7 @@
 #include "app/Form_HardCopy.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -10,11 +12,12 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/Controls.h"
+#include "platform/database/ConnectionText.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -28,6 +31,9 @@ namespace {
 
 constexpr int kTimerDesignInterval = 210;
 constexpr int kExitCodeFailedRequest = 2;
+// The waits sleep in the event loop for at most this long, so that their progress display,
+// their deadline and what they watch are looked at a few times a second.
+constexpr int kWaitSliceMs = 250;
 
 } // namespace
 
@@ -220,9 +226,34 @@ int Form_HardCopy::waitEvents(int maxMilliseconds)
     return open;
 }
 
+Form_HardCopy::WaitEnd Form_HardCopy::waitUntil(qint64 deadlineSteadyMs, const WaitWatch &watch)
+{
+    for (;;) {
+        if (watch.done && watch.done())
+            return WaitEnd::Done;
+        const qint64 left = deadlineSteadyMs - m_seams.clock->steadyMilliseconds();
+        if (left <= 0)
+            return WaitEnd::DeadlinePassed;
+        const int openWindows = waitEvents(int(std::min<qint64>(kWaitSliceMs, left)));
+        if (isUnloaded())
+            return WaitEnd::Closed;
+        if (openWindows == 0)
+            return WaitEnd::NoWindow;
+        if (watch.stopped && watch.stopped())
+            return WaitEnd::Stopped;
+        if (watch.afterSlice)
+            watch.afterSlice();
+    }
+}
+
+Form_HardCopy::WaitEnd Form_HardCopy::waitUntil(qint64 deadlineSteadyMs)
+{
+    return waitUntil(deadlineSteadyMs, WaitWatch {});
+}
+
 void Form_HardCopy::Form_Load()
 {
-    m_db.dbConnectString = m_settings.connectionTextToOpen();
+    m_db.dbConnectString = connectionTextToOpen(m_settings);
     m_db.Open_Connection(m_db.dbConnectString);
     sServiceState = QStringLiteral("IDLE");
     cmd_View_Click();

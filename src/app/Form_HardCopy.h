@@ -11,9 +11,9 @@
 #include <QWidget>
 
 #include "app/StationSeams.h"
-#include "app/StationSettings.h"
 #include "platform/database/DbValue.h"
 #include "platform/database/ResultSet.h"
+#include "settings/StationSettings.h"
 
 class Failure;
 struct ResumeSession;
@@ -139,6 +139,25 @@ public:
     int doEvents();
     int waitEvents(int maxMilliseconds);
 
+    // How a wait on the steady clock ended: what it waited for came (Done), its deadline
+    // passed, the window was closed (Closed) or none is open (NoWindow), or it was told to
+    // stop (Stopped).
+    enum class WaitEnd { Done, DeadlinePassed, Closed, NoWindow, Stopped };
+    // What a wait watches besides its deadline. done is asked before every slice, stopped
+    // after every slice, then afterSlice runs (a progress display); each may be empty.
+    struct WaitWatch
+    {
+        std::function<bool()> done = {};
+        std::function<bool()> stopped = {};
+        std::function<void()> afterSlice = {};
+    };
+    // The one wait of the station's procedures: sleeps in the event loop, in slices of at
+    // most a quarter of a second, until the deadline on the steady clock
+    // (Clock::steadyMilliseconds), ending early on what it watches, a closed window or no
+    // open window. A stop click is handled meanwhile like any other event.
+    WaitEnd waitUntil(qint64 deadlineSteadyMs, const WaitWatch &watch);
+    WaitEnd waitUntil(qint64 deadlineSteadyMs);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -150,7 +169,15 @@ private:
     // application asked to quit; every waiting loop then finds no open window.
     [[noreturn]] void shutdownStation();
 
-    // Waits of the browser (dispatch/).
+    // The report request's pages and the waits of the browser (dispatch/).
+    struct PageSequence
+    {
+        bool everyPrintSucceeded = true; // every cover page was handed to the spooler
+        bool refusedAway = false;        // a page was sent to another origin: no final page
+    };
+    PageSequence followPageSequence(const QString &url, qint64 navigatedAtMs);
+    bool waitForNextPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs, bool firstPageRead);
+    void showPageSequenceEnded();
     // Steady-clock milliseconds (Clock::steadyMilliseconds) of the first request and of
     // the page's own.
     bool waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs);
@@ -174,9 +201,12 @@ private:
     void stopRequest();
     // Whole seconds until the next run on the steady clock; negative once it is due.
     qint64 secondsToNextRun();
-    // Minutes the board's holder has been quiet (statusboard/).
+    // The board's rows, and minutes the board's holder has been quiet (statusboard/).
+    void readBoardRows(ResultSet &rs, const QString &suffix);
+    void takeTurnFromQuietHolder(const QString &app);
     qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
+    // Rows of the reloaded list already requested in this run (dispatch/).
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
     // Tells the monitoring what happened, when the station is watched.

@@ -8,12 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
-#include "dispatch/DispatchText.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/browser/WebBrowser.h"
@@ -28,7 +27,6 @@ namespace {
 // While another application holds the distribution turn, the board is asked again at
 // most once a second so the shared database is not hammered.
 constexpr qint64 kTurnPollMilliseconds = 1000;
-constexpr int kTurnWaitSliceMs = 250;
 // A pass that got the turn and a list with clients but requested none (the turn was lost
 // between the two questions, say) waits this long before the next one, so no path can
 // ask the LIMS again in a tight loop.
@@ -195,47 +193,22 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             Dispatch_Row();
         const bool dispatched = sentListSnapshot(sSkipContactId, sSkipRecDate) != sentBefore;
         statisticsAfterPass(runStart, dispatched);
-        if (!dispatched && !rsWorkList->eof() && waitEvents(kIdlePassPauseMs) == 0)
-            return;
-    }
-}
-
-// The reloaded list can offer again a client already requested in this run: one whose
-// batch was kept (its pages did not print) and whose exclusion clause does not match
-// the stored record date (a date kept with a fraction of a second, whose text shows
-// whole seconds). Such rows are passed over, so that the other due clients are still
-// served and the run ends when nothing new is left, instead of asking the LIMS for the
-// same list again and again.
-void Form_HardCopy::passOverRowsAlreadySent()
-{
-    while (!rsWorkList->eof()) {
-        const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
-        const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
-        bool sent = false;
-        for (qsizetype i = 0; i < sSkipContactId.size() && i < sSkipRecDate.size() && !sent; ++i)
-            sent = sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate;
-        if (!sent)
-            return;
-        const QString key = contactId + QChar(0x1F) + recDate;
-        if (!m_reofferedInRun.contains(key)) {
-            m_reofferedInRun.insert(key);
-            qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
-                                    << "is listed again after its request in this run; passed over until the next run";
+        if (!dispatched && !rsWorkList->eof()) {
+            const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + kIdlePassPauseMs,
+                { .stopped = [this] { return ui->cmd_Automation->text() != StopServices; } });
+            if (end == WaitEnd::Closed || end == WaitEnd::NoWindow)
+                return;
         }
-        rsWorkList->moveNext();
     }
 }
 
 bool Form_HardCopy::waitForTurn(std::optional<qint64> &lastRefused)
 {
     if (lastRefused) {
-        const qint64 nextAsk = *lastRefused + kTurnPollMilliseconds;
-        for (qint64 left = nextAsk - m_seams.clock->steadyMilliseconds(); left > 0;
-             left = nextAsk - m_seams.clock->steadyMilliseconds()) {
-            if (waitEvents(int(qMin<qint64>(left, kTurnWaitSliceMs))) == 0
-                || ui->cmd_Automation->text() != StopServices)
-                return false; // the loop test ends the run
-        }
+        const WaitEnd end = waitUntil(*lastRefused + kTurnPollMilliseconds,
+            { .stopped = [this] { return ui->cmd_Automation->text() != StopServices; } });
+        if (end != WaitEnd::DeadlinePassed)
+            return false; // the loop test ends the run
     }
     const qint64 asked = m_seams.clock->steadyMilliseconds();
     const bool holdsTurn = Get_CurrApp_Info(ApplicationName);

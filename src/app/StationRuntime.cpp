@@ -3,13 +3,15 @@
 #include <QHostInfo>
 
 #include "app/Form_HardCopy.h"
-#include "app/LinkSecurity.h"
 #include "console/QtOperatorDialogs.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/Supervision.h"
+#include "platform/database/LinkSecurity.h"
 #include "platform/Log.h"
+#include "platform/browser/OriginPolicy.h"
+#include "platform/browser/StationWebPage.h"
 #include "platform/browser/WebEngineBrowser.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
@@ -18,6 +20,7 @@
 #include "platform/desktop/Timer.h"
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/printing/ThreadedSpooler.h"
+#include "platform/StateFolder.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
 #elif defined(HARDCOPY_HAVE_QTPDF)
@@ -48,13 +51,13 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     if (m_settings.resumeAfterRestart) {
         // A session is taken up only on the host and for the LIMS it was made for.
         const QString installation = m_settings.demo ? QStringLiteral("demo") : m_settings.databaseServer;
-        m_resume = std::make_unique<ResumeRecord>(ResumeRecord::defaultPath(), installation, QHostInfo::localHostName());
+        m_resume = std::make_unique<ResumeRecord>(defaultResumeFilePath(), installation, QHostInfo::localHostName());
         m_resume->setTroubleObserver([this](const QString &text) { m_monitor->setResumeTrouble(text); });
     }
     m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<QtOperatorDialogs>();
     m_events = std::make_unique<QtEventProcessor>([this] { return m_window ? m_window->openWindowCount() : 0; });
     m_db = std::make_unique<dbModule>(std::move(connection), *m_messages);
-    LinkSecurity::judgeEveryOpen(*m_db, m_settings);
+    m_db->setLinkRule(LinkSecurity::everyOpenRule(m_settings));
     // The database calls are allowed to hold the window's thread: the watch tells them
     // apart from stalls.
     m_monitor->eventLoopWatch().setDriverWaits(
@@ -82,6 +85,15 @@ StationRuntime::~StationRuntime()
     m_window.reset();
     m_supervision.reset();
     m_monitor.reset();
+}
+
+void StationRuntime::confineBrowserNetwork(const StationSettings &settings)
+{
+    QStringList reachable { OriginPolicy::hostAndPort(
+        QUrl(reportSchemeName(settings.reportScheme) + QStringLiteral("://") + settings.reportServer)) };
+    for (const QString &origin : settings.allowedOrigins)
+        reachable << OriginPolicy::hostAndPort(QUrl(origin));
+    StationWebPage::confineNetworkTo(reachable);
 }
 
 std::unique_ptr<SpoolBackend> StationRuntime::makeSpoolBackend(const StationSettings &settings)

@@ -17,10 +17,9 @@
 #include <QTimer>
 
 #include "app/Form_HardCopy.h"
-#include "app/FreeTdsConf.h"
-#include "app/Preflight.h"
+#include "platform/database/FreeTdsConf.h"
 #include "app/StationRuntime.h"
-#include "app/StationSettings.h"
+#include "preflight/Preflight.h"
 #include "app/UnattendedDemo.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
@@ -36,6 +35,7 @@
 #include "platform/desktop/ServiceManager.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/StateFolder.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -214,77 +214,83 @@ int runStatus(const QStringList &arguments)
     return result.state;
 }
 
-int runStation(const StartOptions &options)
+// The start's first lines in the log: where the settings came from, and what in them
+// wants looking after.
+void logStart(const StationSettings &settings)
 {
-    StationSettings settings = loadSettings(options);
-    applyDefaultLogRules();
-    installFileLog(settings.logFile);
     qCInfo(lcRun).noquote() << "station starting; settings" << settings.sourcePath << (settings.demo ? "(demo)" : "");
     if (const QString warning = settings.exposureWarning(); !warning.isEmpty())
         qCWarning(lcRun).noquote() << warning;
-
     for (const QString &unknown : std::as_const(settings.unknownKeys))
         qCWarning(lcRun).noquote() << "settings:" << unknown;
+}
+
+// Why the settings cannot start the station; empty when they can.
+QString settingsProblem(const StationSettings &settings)
+{
     if (const QStringList unusable = settings.unusable(); !unusable.isEmpty()) {
-        return startupFailure(
-            QStringLiteral("Settings in %1 cannot be used: %2")
-                .arg(QDir::toNativeSeparators(settings.sourcePath), unusable.join(QStringLiteral("; "))));
+        return QStringLiteral("Settings in %1 cannot be used: %2")
+            .arg(QDir::toNativeSeparators(settings.sourcePath), unusable.join(QStringLiteral("; ")));
     }
     const QStringList missing = settings.missingRequired();
     if (!missing.isEmpty()) {
-        return startupFailure(QStringLiteral("Required settings are missing in %1: %2")
-                                  .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", "))));
+        return QStringLiteral("Required settings are missing in %1: %2")
+            .arg(QDir::toNativeSeparators(settings.sourcePath), missing.join(QStringLiteral(", ")));
     }
+    return {};
+}
 
-    // Two stations on one state folder would print the same batches.
-    InstanceLock lock(stationStateFolder());
-    if (const InstanceLock::Outcome taken = lock.take(); taken == InstanceLock::HeldByAnother) {
-        return startupFailure(QStringLiteral("Another station runs already for this user (%1): only one may "
-                                             "print from %2")
-                                  .arg(lock.reason(), QDir::toNativeSeparators(stationStateFolder())),
-                              false);
-    } else if (taken == InstanceLock::NotPossible) {
+// Two stations on one state folder would print the same batches: why this one may not
+// start, or empty when it holds the lock (or no lock can be had, which is logged).
+QString lockProblem(InstanceLock &lock)
+{
+    const InstanceLock::Outcome taken = lock.take();
+    if (taken == InstanceLock::HeldByAnother) {
+        return QStringLiteral("Another station runs already for this user (%1): only one may print from %2")
+            .arg(lock.reason(), QDir::toNativeSeparators(stationStateFolder()));
+    }
+    if (taken == InstanceLock::NotPossible)
         qCWarning(lcRun).noquote() << "no lock against a second station:" << lock.reason();
-    }
+    return {};
+}
 
-    // The demo runs the production database path too: its LIMS answers on the wire.
-    DemoWorld demo;
-    if (settings.demo) {
-        QString error;
-        if (!demo.start(settings, &error))
-            return startupFailure(error);
-    }
+// The database path the station opens: the demo world's (its LIMS answers on the wire),
+// or FreeTDS with the station's freetds.conf, without which FreeTDS does not check the
+// server's certificate. Empty, or why it cannot be had.
+QString prepareDatabasePath(DemoWorld &demo, StationSettings &settings)
+{
+    QString error;
+    if (settings.demo ? !demo.start(settings, &error) : !FreeTdsConf::prepare(settings, &error))
+        return error;
+    return {};
+}
 
-    // FreeTDS checks the server's certificate only with a freetds.conf (the demo world
-    // writes its own).
-    if (!settings.demo) {
-        QString error;
-        if (!FreeTdsConf::prepare(settings, &error))
-            return startupFailure(error);
-    }
-
-    const bool unattended = settings.demo && !options.unattendedDemo.isEmpty();
-    StationRuntime station(settings, std::make_unique<OdbcConnection>(),
-                           unattended ? UnattendedDemo::demoOperator(DemoLims::kPasswordMainLab) : nullptr);
-    Form_HardCopy &form = station.window();
-    Supervision &supervision = station.supervision();
-    const std::optional<ResumeSession> resume = sessionToResume(station);
-    const bool personExpected = !ServiceManager::supervised() && !resume;
-    supervision.starting(QStringLiteral("opening the LIMS database link"));
+// Form_Load opens the LIMS link: empty, or the failure's words for the start-up failure.
+QString openLimsLink(StationRuntime &station)
+{
     try {
-        form.Form_Load();
+        station.window().Form_Load();
     } catch (const Failure &failure) {
         // The link is judged at every open (LinkSecurity): the driver says "connection
         // failed" for a refused certificate and a server that cannot encrypt alike, and
         // opens a link that encrypts the login only.
         const QString why = station.db().linkRefusal();
         if (failure.number() == dbModule::kLinkRefused)
-            return startupFailure(QStringLiteral("The database connection is refused:\n%1").arg(why), personExpected);
-        return startupFailure(QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
-                                  .arg(failure.number())
-                                  .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why),
-                              personExpected);
+            return QStringLiteral("The database connection is refused:\n%1").arg(why);
+        return QStringLiteral("The database connection cannot be opened (error %1):\n%2%3")
+            .arg(failure.number())
+            .arg(failure.description(), why.isEmpty() ? QString() : QStringLiteral("\n") + why);
     }
+    return {};
+}
+
+// The station at work: monitored, ready for its service manager, ended by a signal as
+// Exit ends it, its session taken up or its operator awaited, until its event loop ends.
+int serve(StationRuntime &station, const std::optional<ResumeSession> &resume, const StartOptions &options,
+    bool unattended)
+{
+    Form_HardCopy &form = station.window();
+    Supervision &supervision = station.supervision();
     station.monitor().start();
     supervision.ready();
     // The session's end, a reboot or the service manager's stop: ended as Exit ends the
@@ -307,6 +313,33 @@ int runStation(const StartOptions &options)
     station.monitor().stationEnded(form.endReason());
     qCInfo(lcRun) << "station ended with exit code" << exitCode;
     return exitCode;
+}
+
+int runStation(const StartOptions &options)
+{
+    StationSettings settings = loadSettings(options);
+    applyDefaultLogRules();
+    installFileLog(settings.logFile);
+    logStart(settings);
+    if (const QString problem = settingsProblem(settings); !problem.isEmpty())
+        return startupFailure(problem);
+    InstanceLock lock(stationStateFolder());
+    if (const QString problem = lockProblem(lock); !problem.isEmpty())
+        return startupFailure(problem, false);
+    DemoWorld demo;
+    if (const QString problem = prepareDatabasePath(demo, settings); !problem.isEmpty())
+        return startupFailure(problem);
+    StationRuntime::confineBrowserNetwork(settings);
+
+    const bool unattended = settings.demo && !options.unattendedDemo.isEmpty();
+    StationRuntime station(settings, std::make_unique<OdbcConnection>(),
+                           unattended ? UnattendedDemo::demoOperator(DemoLims::kPasswordMainLab) : nullptr);
+    const std::optional<ResumeSession> resume = sessionToResume(station);
+    const bool personExpected = !ServiceManager::supervised() && !resume;
+    station.supervision().starting(QStringLiteral("opening the LIMS database link"));
+    if (const QString problem = openLimsLink(station); !problem.isEmpty())
+        return startupFailure(problem, personExpected);
+    return serve(station, resume, options, unattended);
 }
 
 } // namespace

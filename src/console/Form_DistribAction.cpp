@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 #include "ui_Form_DistribAction.h"
 
 Form_DistribAction::Form_DistribAction(QWidget *parent)

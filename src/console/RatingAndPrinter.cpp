@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/browser/WebBrowser.h"

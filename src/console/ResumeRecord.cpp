@@ -10,7 +10,6 @@
 #include <QJsonObject>
 
 #include "platform/DurableFile.h"
-#include "platform/StateFolder.h"
 
 namespace {
 
@@ -35,11 +34,6 @@ ResumeRecord::ResumeRecord(QString path, QString installation, QString host)
     , m_installation(std::move(installation))
     , m_host(std::move(host))
 {
-}
-
-QString ResumeRecord::defaultPath()
-{
-    return stationStateFolder() + QStringLiteral("/resume.json");
 }
 
 QByteArray ResumeRecord::toJson(const ResumeSession &s, const QDateTime &written) const

@@ -34,7 +34,6 @@ public:
     // another, or on another host, is not taken up.
     ResumeRecord(QString path, QString installation, QString host);
 
-    static QString defaultPath();
     const QString &path() const { return m_path; }
 
     // What the record found at start says: the session to take up, or why not (one line

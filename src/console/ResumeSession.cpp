@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "console/ResumeRecord.h"
 #include "monitoring/StationActivity.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/Clock.h"

@@ -49,12 +49,9 @@ public:
     DatabaseLink &link() { return m_link; }
     const DatabaseLink &link() const { return m_link; }
     void setClock(const Clock *clock) { m_link.setClock(clock); }
-    // What the station makes of a link it opened (opened = true), or of an open that failed
-    // with these driver messages: the words of a refusal, or empty. Asked after every open,
-    // the start's and each reopen's; it may ask the server itself, within timeoutMs. A
-    // refused link is closed before any statement is sent on it, and counts as a failed
-    // open with the rule's words.
-    using LinkRule = std::function<QString(bool opened, const QVector<ProviderMessage> &driverMessages, int timeoutMs)>;
+    // The rule for every link opened (LinkRule), asked after every open, the start's and
+    // each reopen's. A refused link is closed before any statement is sent on it, and
+    // counts as a failed open with the rule's words.
     void setLinkRule(LinkRule rule) { m_linkRule = std::move(rule); }
     // The rule's words on the last open; empty when it refused nothing.
     const QString &linkRefusal() const { return m_linkRefusal; }

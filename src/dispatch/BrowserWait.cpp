@@ -7,12 +7,12 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
+#include "platform/desktop/Controls.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
@@ -22,20 +22,11 @@
 
 namespace {
 
-// The waits sleep in the event loop for at most this long, so that the progress display
-// and the time-outs are looked at a few times a second.
-constexpr int kPollMilliseconds = 250;
-constexpr int kDefaultPageLoadTimeout = 120;
-constexpr int kDefaultJobTimeout = 120;
 // The spooler cancels a job at the job time-out and then confirms that it is gone; the
 // wait for the jobs gives it this much longer before it stops waiting.
 constexpr int kCancelGraceSeconds = 15;
 constexpr qint16 kMaxPageLoads = 10;
 constexpr int kReadyStateComplete = 4;
-// The pause before reloading a page whose server was not reached doubles from 1 s up to
-// this: the eleven loads a request may make then span about two minutes (131 s of pauses),
-// so a report server restarted within that time costs a delay instead of the station.
-constexpr int kDefaultRetryPauseCap = 20;
 
 const QString kFailedRequestMessage =
     QStringLiteral("Attempts to contact Quorviks WebServer failed.  This application will be shutdown.")
@@ -62,15 +53,9 @@ int reloadPauseSeconds(int unreachedInARow, int capSeconds)
 // request goes on, a closed window gives the request up.
 void pauseBeforeReload(Form_HardCopy &form, int seconds)
 {
-    const Clock &clock = *form.seams().clock;
-    const qint64 end = clock.steadyMilliseconds() + qint64(seconds) * 1000;
-    for (qint64 left = end - clock.steadyMilliseconds(); left > 0; left = end - clock.steadyMilliseconds()) {
-        const int openWindows = form.waitEvents(int(std::min<qint64>(kPollMilliseconds, left)));
-        if (form.isUnloaded())
-            abandonRequest("pause before reloading");
-        if (openWindows == 0)
-            return;
-    }
+    const qint64 end = form.seams().clock->steadyMilliseconds() + qint64(seconds) * 1000;
+    if (form.waitUntil(end) == Form_HardCopy::WaitEnd::Closed)
+        abandonRequest("pause before reloading");
 }
 
 // Runs one step of the request after the first page has loaded: a failing step is
@@ -97,27 +82,57 @@ void Form_HardCopy::cmdGo_Click()
 
 void Form_HardCopy::Wait_And_Print(const QString &url)
 {
-    WebBrowser &browser = *m_seams.browser;
     qCInfo(lcReport).noquote() << "report request:" << url;
-    browser.navigate(url);
+    m_seams.browser->navigate(url);
     // The waits below count on the steady clock: a step of the wall clock neither
     // times a page out early nor holds a hung one for an hour.
     const qint64 navigatedAt = m_seams.clock->steadyMilliseconds();
-    qint64 pageRequestedAt = navigatedAt;
-
-    bool ready = false;
     sBatchId.clear();
     bBatchDeleted = false;
     m_printedBatchId.clear();
     m_pageJobs.clear();
 
+    const PageSequence pages = followPageSequence(url, navigatedAt);
+    showPageSequenceEnded();
+
+    bool finalPrinted = false;
+    if (!pages.refusedAway)
+        skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
+    // Only a batch whose pages all were printed may be deleted: every job of the request
+    // must have been reported completed.
+    bool jobsCompleted = false;
+    skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
+    if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted)
+        m_printedBatchId = sBatchId;
+
+    skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
+    skipOnFailure("pausing after printing", [&] { pauseAfterPrint(); });
+
+    if (bManualDispatch) {
+        skipOnFailure("reloading the work list", [&] {
+            ui->pb_BatchStatus->hide();
+            Load_WorkList(sRatingFilter);
+        });
+    }
+}
+
+// The report server's pages from the first one to the final one: a cover page is printed
+// and its samples page asked for, a page without a print type is asked for again, and a
+// load that found no server is repeated after a pause. The final page is left for the
+// caller to print; a page sent to another origin ends the sequence without one.
+Form_HardCopy::PageSequence Form_HardCopy::followPageSequence(const QString &url, qint64 navigatedAtMs)
+{
+    WebBrowser &browser = *m_seams.browser;
+    PageSequence sequence;
+    qint64 pageRequestedAt = navigatedAtMs;
     qint16 pageLoads = 0;
     QString printType;
-    bool everyPrintSucceeded = true;
-    bool firstPageRead = false;
-    bool refusedAway = false;
     int unreachedInARow = 0;
-    const int pauseCap = m_settings.retryPauseCapSeconds > 0 ? m_settings.retryPauseCapSeconds : kDefaultRetryPauseCap;
+    // The pause before reloading a page whose server was not reached doubles from 1 s up
+    // to [ReportServer] RetryPauseCap (20 s): the eleven loads a request may make then
+    // span about two minutes (131 s of pauses), so a report server restarted within that
+    // time costs a delay instead of the station.
+    const int pauseCap = m_settings.retryPauseCapSeconds;
     const auto navigateFollowUp = [&](const QString &followUp) {
         skipOnFailure("follow-up navigation", [&] {
             qCInfo(lcReport).noquote() << "follow-up request:" << followUp;
@@ -127,22 +142,12 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     };
 
     for (;;) {
-        if (!firstPageRead) {
-            ready = waitForPage(navigatedAt, pageRequestedAt);
-        } else {
-            try {
-                ready = waitForPage(navigatedAt, pageRequestedAt);
-            } catch (const Failure &failure) {
-                qCWarning(lcReport).noquote() << "page wait failed:" << failure.number() << failure.description();
-                ready = false;
-            }
-        }
+        const bool ready = waitForNextPage(navigatedAtMs, pageRequestedAt, pageLoads > 0);
         pageLoads = checkedInt16(qint64(pageLoads) + 1);
         if (!ready)
             failReportRequest(QStringLiteral("the page did not load"));
         if (pageLoads > kMaxPageLoads)
             failReportRequest(QStringLiteral("no final page after %1 page loads").arg(kMaxPageLoads));
-        firstPageRead = true;
 
         // The report server sent the page elsewhere: it never arrives, and another
         // origin's page is neither read nor printed. Unlike a server that cannot be
@@ -151,8 +156,8 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (const QString refused = browser.refusedReason(); !refused.isEmpty()) {
             qCWarning(lcReport).noquote() << "report page refused:" << refused
                                           << "- nothing more is printed for this client";
-            refusedAway = true;
-            break;
+            sequence.refusedAway = true;
+            return sequence;
         }
 
         // A load that found no server shows the browser's error page, which is not read:
@@ -179,7 +184,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         if (printType == QLatin1String("COVER")) {
             bool printed = false;
             skipOnFailure("printing the cover page", [&] { printed = Print_Page(sBatchId); });
-            everyPrintSucceeded = everyPrintSucceeded && printed;
+            sequence.everyPrintSucceeded = sequence.everyPrintSucceeded && printed;
             // The samples request replaces the batch request at once.
             navigateFollowUp(batchPageUrl(url, sBatchId));
             navigateFollowUp(samplesPageUrl(url, sBatchId));
@@ -189,9 +194,28 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
             navigateFollowUp(batchPageUrl(url, sBatchId));
             continue;
         }
-        break;
+        return sequence;
     }
+}
 
+// The first page's wait fails as any step of the request does; once a page has been
+// read, a failing wait is a page that did not load.
+bool Form_HardCopy::waitForNextPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs, bool firstPageRead)
+{
+    if (!firstPageRead)
+        return waitForPage(navigatedAtMs, pageRequestedAtMs);
+    try {
+        return waitForPage(navigatedAtMs, pageRequestedAtMs);
+    } catch (const Failure &failure) {
+        qCWarning(lcReport).noquote() << "page wait failed:" << failure.number() << failure.description();
+        return false;
+    }
+}
+
+// The browser is idle and the batch's progress shown, whether the sequence reached its
+// final page or was refused.
+void Form_HardCopy::showPageSequenceEnded()
+{
     skipOnFailure("showing the idle browser", [&] {
         setBarValue(ui->pb_ReadyStatus, ui->pb_ReadyStatus->maximum());
         ui->lbl_ReadyStatus->setText(QStringLiteral("System Idle"));
@@ -202,26 +226,6 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
         ui->pb_BatchStatus->show();
         setBarValue(ui->pb_BatchStatus, checkedInt32(qint64(iReportsDone) + iClientReports));
     });
-
-    bool finalPrinted = false;
-    if (!refusedAway)
-        skipOnFailure("printing the final page", [&] { finalPrinted = Print_Page(sBatchId); });
-    // Only a batch whose pages all were printed may be deleted: every job of the request
-    // must have been reported completed.
-    bool jobsCompleted = false;
-    skipOnFailure("waiting for the print jobs", [&] { jobsCompleted = waitForPrintJobs(); });
-    if (finalPrinted && everyPrintSucceeded && jobsCompleted)
-        m_printedBatchId = sBatchId;
-
-    skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
-    skipOnFailure("pausing after printing", [&] { pauseAfterPrint(); });
-
-    if (bManualDispatch) {
-        skipOnFailure("reloading the work list", [&] {
-            ui->pb_BatchStatus->hide();
-            Load_WorkList(sRatingFilter);
-        });
-    }
 }
 
 bool Form_HardCopy::Print_Page(const QString &batchId)
@@ -310,24 +314,24 @@ bool Form_HardCopy::waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs)
     ui->pb_ReadyStatus->show();
     setBarValue(ui->pb_ReadyStatus, 0);
 
-    const int timeoutSeconds =
-        m_settings.pageLoadTimeoutSeconds > 0 ? m_settings.pageLoadTimeoutSeconds : kDefaultPageLoadTimeout;
-    for (;;) {
-        const bool loaded = browser.readyState() == kReadyStateComplete;
-        const int openWindows = loaded ? doEvents() : waitEvents(kPollMilliseconds);
-        if (loaded || openWindows == 0 || isUnloaded())
-            break;
-        const qint64 now = m_seams.clock->steadyMilliseconds();
-        if ((now - navigatedAtMs) / 1000 % 5 == 0)
+    const int timeoutSeconds = m_settings.pageLoadTimeoutSeconds;
+    const auto loaded = [&] { return browser.readyState() == kReadyStateComplete; };
+    const auto showProgress = [&] {
+        if ((m_seams.clock->steadyMilliseconds() - navigatedAtMs) / 1000 % 5 == 0)
             setBarValue(ui->pb_ReadyStatus, browser.readyState());
-        if (now - pageRequestedAtMs >= qint64(timeoutSeconds) * 1000) {
-            qCWarning(lcReport) << "the page did not finish loading within" << timeoutSeconds << "seconds";
-            return false;
-        }
+    };
+    const WaitEnd end
+        = waitUntil(pageRequestedAtMs + qint64(timeoutSeconds) * 1000, { .done = loaded, .afterSlice = showProgress });
+    if (end == WaitEnd::DeadlinePassed) {
+        qCWarning(lcReport) << "the page did not finish loading within" << timeoutSeconds << "seconds";
+        return false;
     }
+    // The loaded page's own events (its last script callbacks) are handled before it is read.
+    if (end == WaitEnd::Done)
+        doEvents();
     if (isUnloaded())
         abandonRequest("page wait");
-    return browser.readyState() == kReadyStateComplete;
+    return loaded();
 }
 
 // Waits until the page has been rendered, so that the station neither navigates away
@@ -335,21 +339,14 @@ bool Form_HardCopy::waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs)
 bool Form_HardCopy::waitForRender()
 {
     WebBrowser &browser = *m_seams.browser;
-    const int timeoutSeconds =
-        m_settings.pageLoadTimeoutSeconds > 0 ? m_settings.pageLoadTimeoutSeconds : kDefaultPageLoadTimeout;
-    const qint64 started = m_seams.clock->steadyMilliseconds();
-    while (browser.renderState() == WebBrowser::RenderState::Rendering) {
-        const int openWindows = waitEvents(kPollMilliseconds);
-        if (isUnloaded())
-            abandonRequest("print");
-        if (openWindows == 0)
-            return false;
-        if (m_seams.clock->steadyMilliseconds() - started >= qint64(timeoutSeconds) * 1000) {
-            qCWarning(lcReport) << "the page was not rendered within" << timeoutSeconds << "seconds";
-            return false;
-        }
-    }
-    return browser.renderState() == WebBrowser::RenderState::Rendered;
+    const int timeoutSeconds = m_settings.pageLoadTimeoutSeconds;
+    const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + qint64(timeoutSeconds) * 1000,
+        { .done = [&] { return browser.renderState() != WebBrowser::RenderState::Rendering; } });
+    if (end == WaitEnd::Closed)
+        abandonRequest("print");
+    if (end == WaitEnd::DeadlinePassed)
+        qCWarning(lcReport) << "the page was not rendered within" << timeoutSeconds << "seconds";
+    return end == WaitEnd::Done && browser.renderState() == WebBrowser::RenderState::Rendered;
 }
 
 // Waits (in the event loop: every change of a job wakes it) until every job of the
@@ -363,19 +360,13 @@ bool Form_HardCopy::waitForPrintJobs()
         return std::all_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
                            [&](const PageJob &page) { return spooler.report(page.ticket).isFinal(); });
     };
-    const int jobTimeout = m_settings.jobTimeoutSeconds > 0 ? m_settings.jobTimeoutSeconds : kDefaultJobTimeout;
-    const qint64 started = m_seams.clock->steadyMilliseconds();
-    while (!allEnded()) {
-        const int openWindows = waitEvents(kPollMilliseconds);
-        if (isUnloaded())
-            abandonRequest("print job wait");
-        if (openWindows == 0)
-            break;
-        if (m_seams.clock->steadyMilliseconds() - started >= qint64(jobTimeout + kCancelGraceSeconds) * 1000) {
-            qCWarning(lcReport) << "the print jobs did not end within" << jobTimeout + kCancelGraceSeconds << "seconds";
-            break;
-        }
-    }
+    const int limitSeconds = m_settings.jobTimeoutSeconds + kCancelGraceSeconds;
+    const WaitEnd end
+        = waitUntil(m_seams.clock->steadyMilliseconds() + qint64(limitSeconds) * 1000, { .done = allEnded });
+    if (end == WaitEnd::Closed)
+        abandonRequest("print job wait");
+    if (end == WaitEnd::DeadlinePassed)
+        qCWarning(lcReport) << "the print jobs did not end within" << limitSeconds << "seconds";
 
     bool allPrinted = true;
     for (const PageJob &page : std::as_const(m_pageJobs)) {
@@ -407,15 +398,8 @@ void Form_HardCopy::pauseAfterPrint()
 {
     const qint32 reports = DbValue::fromText(lblStatsValue[4]->text()).toInt32();
     const qint64 end = m_seams.clock->steadyMilliseconds() + qint64(roundHalfEven(reports * 0.4)) * 1000;
-    qint64 now = m_seams.clock->steadyMilliseconds();
-    while (now < end) {
-        const int openWindows = waitEvents(int(qMin<qint64>(kPollMilliseconds, end - now)));
-        if (isUnloaded())
-            abandonRequest("pause after printing");
-        if (openWindows == 0)
-            return;
-        now = m_seams.clock->steadyMilliseconds();
-    }
+    if (waitUntil(end) == WaitEnd::Closed)
+        abandonRequest("pause after printing");
 }
 
 void Form_HardCopy::failReportRequest(const QString &reason)

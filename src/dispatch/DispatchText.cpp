@@ -88,9 +88,9 @@ ReportRating reportRating(const QString &optionTag)
     return codes;
 }
 
-QString reportRequestBase(const QString &server, const QString &scheme)
+QString reportRequestBase(const QString &server, ReportScheme scheme)
 {
-    return scheme + QStringLiteral("://") + server
+    return reportSchemeName(scheme) + QStringLiteral("://") + server
         + QStringLiteral("/CommonFiles/reports/RPT_LBX_Distrib.asp?wui=") + QStringLiteral("KOVANE_40527");
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/database/DbValue.h"
 #include "platform/database/ResultSet.h"
+#include "settings/StationSettings.h"
 
 // The statements and the report request URL of report dispatch, built from plain values
 // so that they can be checked without a window. Every value that lands inside a quoted
@@ -47,7 +48,7 @@ ReportRating reportRating(const QString &optionTag);
 struct ReportRequestValues
 {
     QString server;      // the report web server's address
-    QString scheme = QStringLiteral("http"); // or "https"
+    ReportScheme scheme = ReportScheme::Http; // [ReportServer] Scheme
     QString labCode;
     QString endUserId;   // as read; trailing blanks and "&" are dealt with here
     QString contactId;
@@ -57,7 +58,7 @@ struct ReportRequestValues
     QString frequency;   // the text of the frequency list
     bool print = false;  // the print switch
 };
-QString reportRequestBase(const QString &server, const QString &scheme = QStringLiteral("http"));
+QString reportRequestBase(const QString &server, ReportScheme scheme = ReportScheme::Http);
 // A value as it goes into the report request address.
 QString urlValue(const QString &value);
 QString reportRequestUrl(const ReportRequestValues &values);

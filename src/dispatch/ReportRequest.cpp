@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QRadioButton>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "dispatch/DispatchText.h"
+#include "platform/desktop/Controls.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
@@ -17,6 +17,41 @@ namespace {
 // The address box shows the latest addresses only: every request adds one, and a station
 // that runs for months would otherwise keep every address it ever asked for.
 constexpr int kKeptAddresses = 100;
+
+// The rating and custom codes of the request, from the rating options that are checked.
+ReportRating checkedRatingCodes(const Form_HardCopy &form)
+{
+    ReportRating codes;
+    for (QRadioButton *option : form.opt_FilterRating) {
+        if (option->isChecked()) {
+            const ReportRating selected = reportRating(tagOf(option));
+            if (selected.rating != 0)
+                codes.rating = selected.rating;
+            if (selected.custom != 0)
+                codes.custom = selected.custom;
+        }
+    }
+    return codes;
+}
+
+// The request address's values: the settings' server, the session, the current row of
+// the work list and the controls.
+ReportRequestValues requestValues(Form_HardCopy &form, const ReportRating &codes, const QString &contactId,
+    const QString &recDate)
+{
+    ReportRequestValues values;
+    values.server = form.settings().reportServer;
+    values.scheme = form.settings().reportScheme;
+    values.labCode = form.sLabCode;
+    values.endUserId = currentField(form.rsWorkList, QStringLiteral("ENDUSER_ID")).concatText();
+    values.contactId = contactId;
+    values.empNum = form.sEmpNum;
+    values.recDate = recDate;
+    values.codes = codes;
+    values.frequency = form.ui->cbo_Freq_HardCopy->currentText();
+    values.print = form.ui->chk_Print->checkState() == Qt::Checked;
+    return values;
+}
 
 } // namespace
 
@@ -37,35 +72,14 @@ void Form_HardCopy::Request_Report()
     }
     iClientReports = 0;
 
-    ReportRating codes;
-    for (QRadioButton *option : opt_FilterRating) {
-        if (option->isChecked()) {
-            const ReportRating selected = reportRating(tagOf(option));
-            if (selected.rating != 0)
-                codes.rating = selected.rating;
-            if (selected.custom != 0)
-                codes.custom = selected.custom;
-        }
-    }
-
+    const ReportRating codes = checkedRatingCodes(*this);
     const DbValue samples = currentField(rsWorkList, QStringLiteral("SAMPLES"));
     lblStatsValue[4]->setText(samples.toText());
 
     const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
     const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
 
-    ReportRequestValues values;
-    values.server = m_settings.reportServer;
-    values.scheme = reportSchemeName(m_settings.reportScheme);
-    values.labCode = sLabCode;
-    values.endUserId = currentField(rsWorkList, QStringLiteral("ENDUSER_ID")).concatText();
-    values.contactId = contactId;
-    values.empNum = sEmpNum;
-    values.recDate = recDate;
-    values.codes = codes;
-    values.frequency = ui->cbo_Freq_HardCopy->currentText();
-    values.print = ui->chk_Print->checkState() == Qt::Checked;
-    const QString url = reportRequestUrl(values);
+    const QString url = reportRequestUrl(requestValues(*this, codes, contactId, recDate));
 
     // Remembers the row as sent in this run and requests it. The sent list is cut down to
     // this row when anything fails on the way (an empty list fails at once), and the

@@ -54,3 +54,29 @@ void Form_HardCopy::Load_WorkList(const QString &ratingFilter)
     }
     grid->refresh();
 }
+
+// The reloaded list can offer again a client already requested in this run: one whose
+// batch was kept (its pages did not print) and whose exclusion clause does not match
+// the stored record date (a date kept with a fraction of a second, whose text shows
+// whole seconds). Such rows are passed over, so that the other due clients are still
+// served and the run ends when nothing new is left, instead of asking the LIMS for the
+// same list again and again.
+void Form_HardCopy::passOverRowsAlreadySent()
+{
+    while (!rsWorkList->eof()) {
+        const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
+        const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
+        bool sent = false;
+        for (qsizetype i = 0; i < sSkipContactId.size() && i < sSkipRecDate.size() && !sent; ++i)
+            sent = sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate;
+        if (!sent)
+            return;
+        const QString key = contactId + QChar(0x1F) + recDate;
+        if (!m_reofferedInRun.contains(key)) {
+            m_reofferedInRun.insert(key);
+            qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
+                                    << "is listed again after its request in this run; passed over until the next run";
+        }
+        rsWorkList->moveNext();
+    }
+}

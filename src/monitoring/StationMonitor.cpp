@@ -3,11 +3,13 @@
 #include <QCoreApplication>
 #include <QHostInfo>
 
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
+#include "platform/StateFolder.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
 #include "platform/Log.h"
+#include "settings/StationSettings.h"
 
 StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clock, QObject *parent)
     : QObject(parent)
@@ -15,7 +17,7 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
           clock, QCoreApplication::applicationVersion(), QCoreApplication::applicationPid(), QHostInfo::localHostName())
     , m_watch(m_activity)
     , m_record(std::make_unique<StatusRecord>(
-          settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile))
+          settings.statusFile.isEmpty() ? defaultStatusFilePath() : settings.statusFile))
 {
     // The life before this one: its counts carry on, and whether it ended by the
     // operator's exit tells a restart from a start.
@@ -25,7 +27,7 @@ StationMonitor::StationMonitor(const StationSettings &settings, const Clock &clo
     if (!settings.metricsFile.isEmpty())
         m_metrics = std::make_unique<MetricsFile>(settings.metricsFile);
     // The whole connection text first: without its password it would still name the login.
-    for (const QString &secret : { settings.connectionTextToOpen(), settings.databasePassword }) {
+    for (const QString &secret : { connectionTextToOpen(settings), settings.databasePassword }) {
         if (!secret.isEmpty())
             m_secrets << secret;
     }

@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "app/StationSettings.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/DurableFile.h"
 #include "platform/printing/PdfFolderBackend.h"
 #include "platform/desktop/Clock.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -80,6 +80,35 @@ QString lastRunText(const StationStatus &s, const QDateTime &now)
     return text;
 }
 
+// The heartbeat's age on the steady clock when the record was written in this boot, else
+// on the wall clock.
+qint64 heartbeatAge(const StationStatus &s, const QDateTime &now, const SteadyReading &steady)
+{
+    const bool steadyAge
+        = s.heartbeatSteadyMs >= 0 && steady.milliseconds >= 0 && !s.bootId.isEmpty() && s.bootId == steady.bootId;
+    return steadyAge ? qMax<qint64>(0, (steady.milliseconds - s.heartbeatSteadyMs) / 1000) : age(s.heartbeat, now);
+}
+
+// What the station is doing, after its problems: its mode, its last run, a resume, and
+// the pages of the day.
+QStringList summary(const StationStatus &s, const QDateTime &now, const StationCounts &today)
+{
+    QStringList parts;
+    const QString lab = s.labCode.isEmpty() ? QString() : oneLine(s.labCode) + QLatin1Char(' ');
+    parts << lab + modeText(s, now);
+    if (const QString run = lastRunText(s, now); !run.isEmpty())
+        parts << run;
+    if (s.resumedAt.isValid() && !s.ended) {
+        parts << QStringLiteral("resumed after a restart at %1 (employee %2, logged in %3)")
+                     .arg(at(s.resumedAt, now), oneLine(s.resumedEmployee), at(s.resumedLoginAt, now));
+    }
+    QString counts = QStringLiteral("%1 pages printed today").arg(today.pagesPrinted);
+    if (today.pagesFailed > 0)
+        counts += QStringLiteral(", %1 failed").arg(today.pagesFailed);
+    parts << counts;
+    return parts;
+}
+
 bool minutesFrom(const QString &text, int *minutes)
 {
     bool ok = false;
@@ -117,84 +146,35 @@ StatusCheck::Result StatusCheck::unknown(const QString &why)
     return { Unknown, QStringLiteral("HARDCOPY UNKNOWN - ") + oneLine(why) };
 }
 
+// What the check found wrong, and the state it comes to.
+struct StatusCheck::Findings
+{
+    State state = Ok;
+    QStringList problems;
+    void add(State level, const QString &text)
+    {
+        state = qMax(state, level);
+        problems << text;
+    }
+};
+
 StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &now, const SteadyReading &steady) const
 {
     const qint64 warning = qint64(m_thresholds.warningMinutes) * 60;
     const qint64 critical = qint64(m_thresholds.criticalMinutes) * 60;
-    const bool steadyAge
-        = s.heartbeatSteadyMs >= 0 && steady.milliseconds >= 0 && !s.bootId.isEmpty() && s.bootId == steady.bootId;
-    const qint64 heartbeatAge
-        = steadyAge ? qMax<qint64>(0, (steady.milliseconds - s.heartbeatSteadyMs) / 1000) : age(s.heartbeat, now);
+    const qint64 heartbeat = heartbeatAge(s, now, steady);
     const qint64 databaseDown = s.databaseUp ? 0 : age(s.databaseDownSince, now);
     const qint64 printerTrouble = s.printerTrouble.isEmpty() ? 0 : age(s.printerTroubleSince, now);
     // A station that wrote its record yesterday has printed nothing today.
     const StationCounts today = s.today == now.toLocalTime().date() ? s.countsToday : StationCounts();
 
-    State state = Ok;
-    QStringList problems;
-    const auto problem = [&](State level, const QString &text) {
-        state = qMax(state, level);
-        problems << text;
-    };
-
-    // A station that is not there any more says nothing else that still holds.
-    if (s.ended)
-        problem(Critical, QStringLiteral("the station ended at %1").arg(at(s.heartbeat, now)));
-    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds && recordDiskFull())
-        problem(Critical,
-            QStringLiteral("the status record has not been written for %1: its disk is full (%2 bytes free)")
-                .arg(duration(heartbeatAge))
-                .arg(m_recordDiskFreeBytes));
-    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds)
-        problem(Critical, QStringLiteral("no heartbeat for %1 (station gone or hung)").arg(duration(heartbeatAge)));
-    else if (heartbeatAge > m_thresholds.heartbeatWarningSeconds)
-        problem(Warning, QStringLiteral("no heartbeat for %1").arg(duration(heartbeatAge)));
-
-    if (s.shutdownPending) {
-        problem(Critical,
-            QStringLiteral("the report server could not be reached: the failure message is shown and the "
-                           "station shuts down once it is acknowledged"));
-    }
-    if (databaseDown > warning) {
-        QString text = QStringLiteral("database unreachable for %1").arg(duration(databaseDown));
-        if (!s.databaseReason.isEmpty())
-            text += QStringLiteral(" (%1)").arg(oneLine(s.databaseReason));
-        problem(databaseDown > critical ? Critical : Warning, text);
-    }
-    if (printerTrouble > warning) {
-        QString text = PdfFolderBackend::isFolderFullTrouble(s.printerTrouble)
-            ? QStringLiteral("PDF folder full for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble))
-            : QStringLiteral("printer trouble for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble));
-        if (s.batchesWaiting > 0)
-            text += QStringLiteral(", %1 batches waiting").arg(s.batchesWaiting);
-        // Trouble while nothing is due to print costs nothing yet.
-        problem(printerTrouble > critical && s.batchesWaiting > 0 ? Critical : Warning, text);
-    }
-    if (!s.filesTrouble.isEmpty()) {
-        const qint64 since = age(s.filesTroubleSince, now);
-        problem(since > critical ? Critical : Warning,
-            QStringLiteral("%1 for %2").arg(oneLine(s.filesTrouble), duration(since)));
-    }
-    // An outage of the record itself is over once it is read; it stays in sight for an hour.
-    if (!s.recordOutage.isEmpty() && age(s.recordOutageEnded, now) < 3600)
-        problem(Warning, oneLine(s.recordOutage));
+    Findings findings;
+    judgeHeartbeat(s, heartbeat, now, findings);
+    judgeTrouble(s, now, databaseDown, printerTrouble, findings);
     if (s.mode == StationMode::Stopped && !s.ended)
-        state = qMax(state, Warning);
+        findings.state = qMax(findings.state, Warning);
 
-    QStringList parts = problems;
-    const QString lab = s.labCode.isEmpty() ? QString() : oneLine(s.labCode) + QLatin1Char(' ');
-    parts << lab + modeText(s, now);
-    if (const QString run = lastRunText(s, now); !run.isEmpty())
-        parts << run;
-    if (s.resumedAt.isValid() && !s.ended) {
-        parts << QStringLiteral("resumed after a restart at %1 (employee %2, logged in %3)")
-                     .arg(at(s.resumedAt, now), oneLine(s.resumedEmployee), at(s.resumedLoginAt, now));
-    }
-    QString counts = QStringLiteral("%1 pages printed today").arg(today.pagesPrinted);
-    if (today.pagesFailed > 0)
-        counts += QStringLiteral(", %1 failed").arg(today.pagesFailed);
-    parts << counts;
-
+    const QStringList parts = findings.problems + summary(s, now, today);
     const QString performance
         = QStringLiteral("pages_printed_today=%1;;;0 pages_failed_today=%2;;;0 batches_kept_today=%3;;;0 "
                          "heartbeat_age=%4s;%5;%6;0 database_down=%7s;%8;%9;0 printer_trouble=%10s;%8;%9;0 "
@@ -202,7 +182,7 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
               .arg(today.pagesPrinted)
               .arg(today.pagesFailed)
               .arg(today.batchesKept)
-              .arg(heartbeatAge)
+              .arg(heartbeat)
               .arg(m_thresholds.heartbeatWarningSeconds)
               .arg(m_thresholds.heartbeatCriticalSeconds)
               .arg(databaseDown)
@@ -211,8 +191,63 @@ StatusCheck::Result StatusCheck::check(const StationStatus &s, const QDateTime &
               .arg(printerTrouble)
               .arg(s.restarts)
               .arg(s.resumes);
-    return { state,
-        QStringLiteral("HARDCOPY %1 - %2 | %3").arg(stateName(state), parts.join(QStringLiteral("; ")), performance) };
+    return { findings.state,
+        QStringLiteral("HARDCOPY %1 - %2 | %3")
+            .arg(stateName(findings.state), parts.join(QStringLiteral("; ")), performance) };
+}
+
+// A station that is not there any more says nothing else that still holds.
+void StatusCheck::judgeHeartbeat(
+    const StationStatus &s, qint64 heartbeatAge, const QDateTime &now, Findings &findings) const
+{
+    if (s.ended)
+        findings.add(Critical, QStringLiteral("the station ended at %1").arg(at(s.heartbeat, now)));
+    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds && recordDiskFull())
+        findings.add(Critical,
+            QStringLiteral("the status record has not been written for %1: its disk is full (%2 bytes free)")
+                .arg(duration(heartbeatAge))
+                .arg(m_recordDiskFreeBytes));
+    else if (heartbeatAge > m_thresholds.heartbeatCriticalSeconds)
+        findings.add(Critical, QStringLiteral("no heartbeat for %1 (station gone or hung)").arg(duration(heartbeatAge)));
+    else if (heartbeatAge > m_thresholds.heartbeatWarningSeconds)
+        findings.add(Warning, QStringLiteral("no heartbeat for %1").arg(duration(heartbeatAge)));
+}
+
+// The trouble the station reported: a shutdown waiting, the database, the printer, its
+// own files and an outage of the record itself.
+void StatusCheck::judgeTrouble(const StationStatus &s, const QDateTime &now, qint64 databaseDown,
+    qint64 printerTrouble, Findings &findings) const
+{
+    const qint64 warning = qint64(m_thresholds.warningMinutes) * 60;
+    const qint64 critical = qint64(m_thresholds.criticalMinutes) * 60;
+    if (s.shutdownPending) {
+        findings.add(Critical,
+            QStringLiteral("the report server could not be reached: the failure message is shown and the "
+                           "station shuts down once it is acknowledged"));
+    }
+    if (databaseDown > warning) {
+        QString text = QStringLiteral("database unreachable for %1").arg(duration(databaseDown));
+        if (!s.databaseReason.isEmpty())
+            text += QStringLiteral(" (%1)").arg(oneLine(s.databaseReason));
+        findings.add(databaseDown > critical ? Critical : Warning, text);
+    }
+    if (printerTrouble > warning) {
+        QString text = PdfFolderBackend::isFolderFullTrouble(s.printerTrouble)
+            ? QStringLiteral("PDF folder full for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble))
+            : QStringLiteral("printer trouble for %1: %2").arg(duration(printerTrouble), oneLine(s.printerTrouble));
+        if (s.batchesWaiting > 0)
+            text += QStringLiteral(", %1 batches waiting").arg(s.batchesWaiting);
+        // Trouble while nothing is due to print costs nothing yet.
+        findings.add(printerTrouble > critical && s.batchesWaiting > 0 ? Critical : Warning, text);
+    }
+    if (!s.filesTrouble.isEmpty()) {
+        const qint64 since = age(s.filesTroubleSince, now);
+        findings.add(since > critical ? Critical : Warning,
+            QStringLiteral("%1 for %2").arg(oneLine(s.filesTrouble), duration(since)));
+    }
+    // An outage of the record itself is over once it is read; it stays in sight for an hour.
+    if (!s.recordOutage.isEmpty() && age(s.recordOutageEnded, now) < 3600)
+        findings.add(Warning, oneLine(s.recordOutage));
 }
 
 StatusCheck::Result StatusCheck::forStation(const QString &settingsPath, bool settingsNamed, const QString &warning,

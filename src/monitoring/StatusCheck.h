@@ -68,6 +68,10 @@ public:
     void setRecordDiskFreeBytes(qint64 bytes) { m_recordDiskFreeBytes = bytes; }
 
 private:
+    struct Findings;
+    void judgeHeartbeat(const StationStatus &s, qint64 heartbeatAge, const QDateTime &now, Findings &findings) const;
+    void judgeTrouble(const StationStatus &s, const QDateTime &now, qint64 databaseDown, qint64 printerTrouble,
+        Findings &findings) const;
     // Less room than one record needs.
     bool recordDiskFull() const { return m_recordDiskFreeBytes >= 0 && m_recordDiskFreeBytes < kRecordRoomBytes; }
     static constexpr qint64 kRecordRoomBytes = 64 * 1024;

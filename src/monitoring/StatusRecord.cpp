@@ -7,7 +7,6 @@
 #include <QJsonObject>
 
 #include "platform/DurableFile.h"
-#include "platform/StateFolder.h"
 
 namespace {
 
@@ -54,11 +53,6 @@ StationCounts countsFrom(const QJsonObject &object)
 StatusRecord::StatusRecord(QString path)
     : m_path(std::move(path))
 {
-}
-
-QString StatusRecord::defaultPath()
-{
-    return stationStateFolder() + QStringLiteral("/status.json");
 }
 
 QByteArray StatusRecord::toJson(const StationStatus &s)

@@ -23,8 +23,6 @@ public:
 
     static QByteArray toJson(const StationStatus &status);
     static std::optional<StationStatus> fromJson(const QByteArray &json, QString *error = nullptr);
-    // $XDG_STATE_HOME/hardcopy-station/status.json, XDG_STATE_HOME defaulting to ~/.local/state.
-    static QString defaultPath();
 
 private:
     QString m_path;

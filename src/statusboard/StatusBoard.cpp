@@ -72,46 +72,8 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
 
         ResultSetPtr rs = m_db.Get_Recordset(boardQueryStatement(suffix), true);
         if (!rs->eof()) {
-            const QString currAppName = boardTrimBlanks(BoardParameter::CurrApp + suffix);
-            const QString lastPingName = boardTrimBlanks(BoardParameter::LastPing + suffix);
-            const QString lastUpdName = boardTrimBlanks(BoardParameter::LastUpd + suffix);
-            const QString delayName = boardTrimBlanks(BoardParameter::Delay + suffix);
-            const QString freqName = boardTrimBlanks(BoardParameter::Freq + suffix);
-            for (; !rs->eof(); rs->moveNext()) {
-                const DbValue parameter = rs->field(QStringLiteral("PARAMETER"));
-                if (parameter.isNull())
-                    continue;
-                const QString name = boardTrimBlanks(parameter.toText());
-                const DbValue value = rs->field(QStringLiteral("VALUE"));
-                if (name == currAppName) {
-                    sCurrApp = boardRightTrimBlanks(value.toText());
-                } else if (name == lastPingName) {
-                    m_lastPingAt = storedMoment(value);
-                    sLastPing = timeOfDay(m_lastPingAt);
-                } else if (name == lastUpdName) {
-                    m_lastUpdAt = storedMoment(value);
-                    sLastUpd = timeOfDay(m_lastUpdAt);
-                } else if (name == delayName) {
-                    sDelay = boardRightTrimBlanks(value.toText());
-                } else if (name == freqName) {
-                    sFreq = boardRightTrimBlanks(value.toText());
-                }
-            }
-
-            // The age is measured on the full stored date and time: a holder that went
-            // quiet yesterday, or just before midnight, is taken over once the delay is up.
-            if (m_lastUpdAt.isValid()) {
-                const qint64 age = lastUpdateAge();
-                if (age >= delayMinutes(sDelay)) {
-                    if (sCurrApp != app) {
-                        qCWarning(lcBoard).noquote()
-                            << app << "takes the distribution role over from"
-                            << (sCurrApp.isEmpty() ? QStringLiteral("(nobody)") : sCurrApp)
-                            << "- its last update is" << age << "minutes old, the delay is" << sDelay;
-                    }
-                    sCurrApp = app;
-                }
-            }
+            readBoardRows(*rs, suffix);
+            takeTurnFromQuietHolder(app);
             rs->close();
         }
     }
@@ -123,6 +85,53 @@ bool Form_HardCopy::Get_CurrApp_Info(const std::optional<QString> &callingApp)
     qCDebug(lcBoard).noquote() << app << "refused its turn: the board names" << sCurrApp << "last update" << sLastUpd
                                << "delay" << sDelay;
     return false;
+}
+
+// The board's rows of this region, each into the window state that holds it.
+void Form_HardCopy::readBoardRows(ResultSet &rs, const QString &suffix)
+{
+    const QString currAppName = boardTrimBlanks(BoardParameter::CurrApp + suffix);
+    const QString lastPingName = boardTrimBlanks(BoardParameter::LastPing + suffix);
+    const QString lastUpdName = boardTrimBlanks(BoardParameter::LastUpd + suffix);
+    const QString delayName = boardTrimBlanks(BoardParameter::Delay + suffix);
+    const QString freqName = boardTrimBlanks(BoardParameter::Freq + suffix);
+    for (; !rs.eof(); rs.moveNext()) {
+        const DbValue parameter = rs.field(QStringLiteral("PARAMETER"));
+        if (parameter.isNull())
+            continue;
+        const QString name = boardTrimBlanks(parameter.toText());
+        const DbValue value = rs.field(QStringLiteral("VALUE"));
+        if (name == currAppName) {
+            sCurrApp = boardRightTrimBlanks(value.toText());
+        } else if (name == lastPingName) {
+            m_lastPingAt = storedMoment(value);
+            sLastPing = timeOfDay(m_lastPingAt);
+        } else if (name == lastUpdName) {
+            m_lastUpdAt = storedMoment(value);
+            sLastUpd = timeOfDay(m_lastUpdAt);
+        } else if (name == delayName) {
+            sDelay = boardRightTrimBlanks(value.toText());
+        } else if (name == freqName) {
+            sFreq = boardRightTrimBlanks(value.toText());
+        }
+    }
+}
+
+// The age is measured on the full stored date and time: a holder that went quiet
+// yesterday, or just before midnight, is taken over once the delay is up.
+void Form_HardCopy::takeTurnFromQuietHolder(const QString &app)
+{
+    if (!m_lastUpdAt.isValid())
+        return;
+    const qint64 age = lastUpdateAge();
+    if (age < delayMinutes(sDelay))
+        return;
+    if (sCurrApp != app) {
+        qCWarning(lcBoard).noquote() << app << "takes the distribution role over from"
+                                     << (sCurrApp.isEmpty() ? QStringLiteral("(nobody)") : sCurrApp)
+                                     << "- its last update is" << age << "minutes old, the delay is" << sDelay;
+    }
+    sCurrApp = app;
 }
 
 // A stamp ahead of this station's clock (the clocks went back, or the holder's clock

@@ -8,9 +8,9 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "app/Controls.h"
 #include "app/ServiceText.h"
 #include "common/StationFixture.h"
+#include "platform/desktop/Controls.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/desktop/ShapeLamp.h"

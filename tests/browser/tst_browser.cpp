@@ -102,7 +102,7 @@ void tst_Browser::initTestCase()
 
 void tst_Browser::init()
 {
-    WebEngineBrowser::forgetPageLayout();
+    PageSetup::forgetPageLayout();
     m_server.handler = [](const QByteArray &target) {
         PageServer::Reply reply;
         const QString path = QString::fromUtf8(target);
@@ -444,16 +444,16 @@ void tst_Browser::pageLayoutIsSavedInUserSettingsAndUsedByNextPrint()
     // The choice lives in the user's settings, apart from the installation settings.
     const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     QVERIFY2(QSettings().fileName().startsWith(configHome), qPrintable(QSettings().fileName()));
-    QVERIFY(!WebEngineBrowser::savedPageLayout().isValid());
+    QVERIFY(!PageSetup::savedPageLayout().isValid());
 
     const QPageLayout chosen(QPageSize(QPageSize::A5), QPageLayout::Landscape, QMarginsF(12, 8, 12, 8),
                              QPageLayout::Millimeter);
-    WebEngineBrowser::savePageLayout(chosen);
-    QVERIFY(WebEngineBrowser::savedPageLayout().isEquivalentTo(chosen));
+    PageSetup::savePageLayout(chosen);
+    QVERIFY(PageSetup::savedPageLayout().isEquivalentTo(chosen));
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    WebEngineBrowser::applyPageSetup(printer, 300);
+    PageSetup::applyPageSetup(printer, 300);
     QCOMPARE(printer.resolution(), 300);
     QVERIFY(printer.pageLayout().isEquivalentTo(chosen));
 
@@ -468,9 +468,9 @@ void tst_Browser::pageLayoutIsSavedInUserSettingsAndUsedByNextPrint()
              qPrintable(QStringLiteral("%1 x %2").arg(page.width()).arg(page.height())));
 
     // Without a choice, PDF pages are A4 portrait.
-    WebEngineBrowser::forgetPageLayout();
-    QVERIFY(WebEngineBrowser::pdfPageLayout().pageSize().isEquivalentTo(QPageSize(QPageSize::A4)));
-    QCOMPARE(WebEngineBrowser::pdfPageLayout().orientation(), QPageLayout::Portrait);
+    PageSetup::forgetPageLayout();
+    QVERIFY(PageSetup::pdfPageLayout().pageSize().isEquivalentTo(QPageSize(QPageSize::A4)));
+    QCOMPARE(PageSetup::pdfPageLayout().orientation(), QPageLayout::Portrait);
 }
 
 void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted_data()
@@ -480,7 +480,7 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted_data()
     QTest::addColumn<bool>("savedAfter");
     QTest::addColumn<QPageLayout>("expectedShown");
 
-    const QPageLayout pdfDefault = WebEngineBrowser::pdfPageLayout();
+    const QPageLayout pdfDefault = PageSetup::pdfPageLayout();
     const QPageLayout letterLandscape(QPageSize(QPageSize::Letter), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
                                       QPageLayout::Millimeter);
     QTest::newRow("accepted, nothing chosen before") << true << false << true << pdfDefault;
@@ -496,7 +496,7 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
     QFETCH(QPageLayout, expectedShown);
 
     if (chosenBefore)
-        WebEngineBrowser::savePageLayout(expectedShown);
+        PageSetup::savePageLayout(expectedShown);
     PrintOptions options;
     options.pdfFolder = m_temp.filePath(QStringLiteral("setup"));
     WebEngineBrowser browser(options);
@@ -530,7 +530,7 @@ void tst_Browser::pageSetupDialogSavesOnlyWhenAccepted()
     QCOMPARE(owner, browser.widget()->window());
     QCOMPARE(shown.orientation(), expectedShown.orientation());
     QVERIFY(shown.pageSize().isEquivalentTo(expectedShown.pageSize()));
-    const QPageLayout saved = WebEngineBrowser::savedPageLayout();
+    const QPageLayout saved = PageSetup::savedPageLayout();
     QCOMPARE(saved.isValid(), savedAfter);
     if (savedAfter) {
         QCOMPARE(saved.orientation(), expectedShown.orientation());

@@ -11,8 +11,9 @@
 #include <QRegularExpression>
 #include <QThread>
 
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "app/Form_HardCopy.h"
-#include "app/StationSettings.h"
 #include "common/Fakes.h"
 #include "db/dbModule.h"
+#include "settings/StationSettings.h"
 
 // A main window wired to fakes: the scripted database (or any connection the test
 // passes, such as the demo LIMS), a fake browser, clock, timer, message boxes, events,

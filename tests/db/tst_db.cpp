@@ -3,14 +3,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/LinkSecurity.h"
-#include "app/Preflight.h"
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
+#include "platform/database/LinkSecurity.h"
+#include "preflight/Preflight.h"
 #include "common/Fakes.h"
 #include "db/SqlText.h"
 #include "db/dbModule.h"
 #include "platform/Failure.h"
 #include "platform/database/TlsProbe.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

@@ -358,7 +358,7 @@ void tst_Dispatch::httpsReportServerChangesOnlyTheScheme()
 {
     ReportRequestValues values;
     values.server = QStringLiteral("reports.test");
-    values.scheme = QStringLiteral("https");
+    values.scheme = ReportScheme::Https;
     values.labCode = QStringLiteral("AB");
     QVERIFY(reportRequestUrl(values).startsWith(QStringLiteral("https") + kBase.mid(4) + QStringLiteral("&labCode=AB&")));
 }

@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/StationSettings.h"
 #include "common/Fakes.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StationMonitor.h"
@@ -19,6 +18,7 @@
 #include "platform/DurableFile.h"
 #include "platform/Log.h"
 #include "platform/printing/PdfFolderBackend.h"
+#include "settings/StationSettings.h"
 
 namespace {
 

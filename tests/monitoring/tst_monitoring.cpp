@@ -21,7 +21,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/StationSettings.h"
+#include "platform/database/ConnectionText.h"
 #include "common/Fakes.h"
 #include "monitoring/EventLoopWatch.h"
 #include "monitoring/MetricsFile.h"
@@ -30,6 +30,7 @@
 #include "monitoring/StatusRecord.h"
 #include "monitoring/Supervision.h"
 #include "faults/DemoStation.h"
+#include "settings/StationSettings.h"
 
 using Tweak = std::function<void(StationStatus &, const QDateTime &now)>;
 Q_DECLARE_METATYPE(Tweak)
@@ -363,7 +364,7 @@ void tst_Monitoring::monitorKeepsTheRecordCurrentWithoutSecrets()
     activity.pagePrinted();
     activity.setDatabaseLink(false, clock.now(),
         QStringLiteral("cannot open %1: [FreeTDS] Unable to connect (password %2)")
-            .arg(settings.connectionTextToOpen(), settings.databasePassword));
+            .arg(connectionTextToOpen(settings), settings.databasePassword));
     monitor.start();
 
     StatusRecord record(settings.statusFile);

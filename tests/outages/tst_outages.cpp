@@ -6,11 +6,11 @@
 #include <QLabel>
 #include <QtTest>
 
-#include "app/LinkSecurity.h"
 #include "common/DemoServerProcess.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
 #include "monitoring/StationActivity.h"
+#include "platform/database/LinkSecurity.h"
 #include "platform/database/OdbcConnection.h"
 #include "tests/faults/DemoStation.h"
 
@@ -230,7 +230,7 @@ void tst_Outages::linkThatStopsEncryptingIsRefusedAtTheReopen()
     QFETCH(QString, words);
     OutageStation o(m_lims.freshCopy());
     QVERIFY(o.started);
-    LinkSecurity::judgeEveryOpen(*o.station.f.db, o.station.f.settings);
+    o.station.f.db->setLinkRule(LinkSecurity::everyOpenRule(o.station.f.settings));
     o.loadAndLogIn();
     QVERIFY(o.server.kill());
     o.server.options = { QStringLiteral("--tls"), tls };

@@ -14,6 +14,7 @@
 #include "demo/DemoWorld.h"
 #include "demo/tds/DemoTdsServer.h"
 #include "dispatch/DispatchText.h"
+#include "platform/database/ConnectionText.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/database/OdbcConnection.h"
 #include "statusboard/StatusBoardText.h"

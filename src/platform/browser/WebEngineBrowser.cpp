@@ -1,25 +1,16 @@
+// WebEngineBrowser: the view on its own profile, and the load of a report page, which
+// reaches ready state 4 once the document's element values are collected. Its guard,
+// printing and rest between runs are in WebEngineGuard.cpp, WebEnginePrinting.cpp and
+// WebEngineRest.cpp.
 #include "platform/browser/WebEngineBrowser.h"
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <utility>
 
-#include <QCoreApplication>
-#include <QMarginsF>
-#include <QEventLoop>
 #include <QObject>
-#include <QPageSetupDialog>
-#include <QPageSize>
-#include <QPrinter>
-#include <QMessageBox>
-#include <QSettings>
-#include <QThread>
 #include <QTimer>
 #include <QVariant>
-#include <QWebEngineCertificateError>
-#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -28,10 +19,8 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
-#include "platform/DurableFile.h"
 #include "platform/Failure.h"
 #include "platform/Log.h"
-#include "platform/ProcessHeap.h"
 #include "platform/browser/OriginInterceptor.h"
 #include "platform/browser/StationWebPage.h"
 
@@ -68,12 +57,6 @@ constexpr double kClockSlackMs = 5.0;
 // to begin before the replaced page is accepted as the result (a response without a
 // document of its own, such as "204 No Content", leaves the old page in place).
 constexpr int kStaleGraceMs = 1000;
-
-const QString kSettingsGroup = QStringLiteral("PageSetup");
-
-// A rest whose page loads have not both finished by then is given up, so that a
-// navigation waiting for it is never held for longer.
-constexpr int kRestLimitMs = 3000;
 
 // The browser's own numbers of the failures that have words of their own in the log.
 constexpr int kConnectionRefused = -102;
@@ -119,38 +102,6 @@ QString whyUnreached(const QWebEngineLoadingInfo &info)
     return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
 }
 
-// What a page asked for, as the log names it.
-QString resourceName(QWebEngineUrlRequestInfo::ResourceType type)
-{
-    using Info = QWebEngineUrlRequestInfo;
-    switch (type) {
-    case Info::ResourceTypeMainFrame: return QStringLiteral("page");
-    case Info::ResourceTypeSubFrame: return QStringLiteral("frame");
-    case Info::ResourceTypeStylesheet: return QStringLiteral("style sheet");
-    case Info::ResourceTypeScript: return QStringLiteral("script");
-    case Info::ResourceTypeImage: return QStringLiteral("image");
-    case Info::ResourceTypeFontResource: return QStringLiteral("font");
-    case Info::ResourceTypeFavicon: return QStringLiteral("icon");
-    case Info::ResourceTypeXhr: return QStringLiteral("fetch/XHR");
-    case Info::ResourceTypeMedia: return QStringLiteral("media");
-    case Info::ResourceTypeWorker:
-    case Info::ResourceTypeSharedWorker:
-    case Info::ResourceTypeServiceWorker:
-        return QStringLiteral("worker");
-    case Info::ResourceTypeWebSocket:
-        return QStringLiteral("WebSocket");
-    default: return QStringLiteral("part (type %1)").arg(int(type));
-    }
-}
-
-// How long the page setup waits for the print system to make its printer.
-constexpr int kPrinterAnswerMs = 5000;
-
-QString orientationName(QPageLayout::Orientation orientation)
-{
-    return orientation == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
-}
-
 } // namespace
 
 WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
@@ -192,10 +143,7 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     QObject::connect(m_staleGrace, &QTimer::timeout, context,
                      [this] { completeDocument(m_staleElements, m_staleUnreachable); });
 
-    m_restLimit = new QTimer(context);
-    m_restLimit->setSingleShot(true);
-    m_restLimit->setInterval(kRestLimitMs);
-    QObject::connect(m_restLimit, &QTimer::timeout, context, [this] { endRest(); });
+    prepareRest(context);
 
     QObject::connect(page, &QWebEnginePage::loadStarted, context, [this] { onLoadStarted(); });
     QObject::connect(page, &QWebEnginePage::loadProgress, context, [this](int progress) { onLoadProgress(progress); });
@@ -356,69 +304,6 @@ void WebEngineBrowser::completeDocument(const QHash<QString, QString> &elements,
     m_readyState = 4;
 }
 
-bool WebEngineBrowser::guardNavigation(const QUrl &url, bool isMainFrame)
-{
-    if (isMainFrame ? m_origins.isReportServer(url) : m_origins.allows(url))
-        return true;
-    // A frame's empty document belongs to the page that made it.
-    if (!isMainFrame && url.scheme() == QLatin1String("about"))
-        return true;
-    // The station's own empty page between runs, and its reload when the page is woken.
-    if (isMainFrame && m_rest != Rest::None && url == QUrl(QStringLiteral("about:blank")))
-        return true;
-    noteRefusal(isMainFrame ? QStringLiteral("navigation") : QStringLiteral("frame navigation"), url, isMainFrame);
-    return false;
-}
-
-bool WebEngineBrowser::guardRequest(const QWebEngineUrlRequestInfo &info)
-{
-    const bool mainFrame = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame
-        || info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame;
-    if (mainFrame ? m_origins.isReportServer(info.requestUrl()) : m_origins.allows(info.requestUrl()))
-        return true;
-    noteRefusal(resourceName(info.resourceType()), info.requestUrl(), mainFrame);
-    return false;
-}
-
-void WebEngineBrowser::noteRefusal(const QString &what, const QUrl &url, bool isMainFrame)
-{
-    const QString reason = m_origins.refusal(url, isMainFrame);
-    if (isMainFrame && m_mainFrameRefusal.isEmpty())
-        m_mainFrameRefusal = reason;
-    // A page may ask again and again: each address is logged once per report page, and
-    // a page's flood of addresses only so far.
-    constexpr qsizetype kLoggedAddresses = 20;
-    const QString address = url.toString(QUrl::RemoveUserInfo);
-    if (m_refusalsLogged.contains(address) || m_refusalsLogged.size() > kLoggedAddresses)
-        return;
-    m_refusalsLogged << address;
-    if (m_refusalsLogged.size() > kLoggedAddresses)
-        qCWarning(lcReport).noquote() << "further refusals of this page are not logged | page:" << m_pageUrl;
-    else
-        qCWarning(lcReport).noquote() << "refused" << what << ":" << reason << "| page:" << m_pageUrl;
-}
-
-// What the engine asks of the profile and the page beyond navigations: a download is
-// cancelled, a certificate error refused, both logged with the engine's words.
-void WebEngineBrowser::connectRefusals(QWebEngineProfile *profile)
-{
-    QObject *context = m_context.get();
-    QWebEnginePage *page = m_view->page();
-    QObject::connect(profile, &QWebEngineProfile::downloadRequested, context,
-                     [page](QWebEngineDownloadRequest *download) {
-                         if (download->page() != page)
-                             return;
-                         qCWarning(lcReport).noquote() << "download cancelled:" << download->url().toString();
-                         download->cancel();
-                     });
-    QObject::connect(page, &QWebEnginePage::certificateError, context, [](const QWebEngineCertificateError &error) {
-        qCWarning(lcReport).noquote() << "certificate refused:" << error.url().toString() << "-"
-                                      << error.description();
-        QWebEngineCertificateError refused = error;
-        refused.rejectCertificate();
-    });
-}
-
 void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
 {
     if (m_rest != Rest::None)
@@ -434,239 +319,7 @@ void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
         finishRender({}, QStringLiteral("The page's renderer ended during printing"));
 }
 
-void WebEngineBrowser::renderPdf()
-{
-    if (m_rendering) {
-        // The running rendering reports its own result when it ends.
-        m_renderError = QStringLiteral("A page is still being rendered");
-        qCWarning(lcReport).noquote() << "rendering refused:" << m_renderError << "| page:" << m_pageUrl;
-        m_renderState = RenderState::Failed;
-        return;
-    }
-    m_renderedPdf.clear();
-    m_renderError.clear();
-    if (!m_view) {
-        finishRender({}, QStringLiteral("The browser has no page to print"));
-        return;
-    }
-    m_rendering = true;
-    m_renderState = RenderState::Rendering;
-    const quint64 job = ++m_renderJobs;
-    QPointer<QObject> alive = m_context.get();
-    m_view->printToPdf(
-        [this, alive, job](const QByteArray &pdf) {
-            if (alive)
-                onRendered(job, pdf);
-        },
-        pdfPageLayout());
-}
-
-void WebEngineBrowser::onRendered(quint64 job, const QByteArray &pdf)
-{
-    if (!m_rendering || job != m_renderJobs)
-        return;
-    finishRender(pdf, pdf.isEmpty() ? QStringLiteral("The browser could not render the page") : QString());
-}
-
-void WebEngineBrowser::finishRender(const QByteArray &pdf, const QString &error)
-{
-    m_rendering = false;
-    m_renderedPdf = pdf;
-    m_renderError = error;
-    m_renderState = error.isEmpty() ? RenderState::Rendered : RenderState::Failed;
-    if (error.isEmpty())
-        qCDebug(lcReport).noquote() << "rendered page" << m_pageUrl << "as" << pdf.size() << "bytes of PDF";
-    else
-        qCWarning(lcReport).noquote() << "rendering page" << m_pageUrl << "failed:" << error;
-}
-
-void WebEngineBrowser::pageSetup()
-{
-    std::shared_ptr<QPrinter> printer = makePdfPrinter();
-    if (!printer) {
-        qCWarning(lcConsole) << "page setup not opened: the print system did not answer";
-        return;
-    }
-    printer->setPageLayout(pdfPageLayout());
-    QPageSetupDialog dialog(printer.get(), m_view ? m_view->window() : nullptr);
-    dialog.setWindowModality(Qt::ApplicationModal);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    QString error;
-    if (!savePageLayout(printer->pageLayout(), &error)) {
-        qCWarning(lcConsole).noquote() << "page setup not saved:" << error;
-        QMessageBox::warning(m_view ? m_view->window() : nullptr, QCoreApplication::applicationName(),
-                             QStringLiteral("The page setup could not be saved; the pages keep the previous one.\n\n%1")
-                                 .arg(error));
-        return;
-    }
-    qCInfo(lcConsole).noquote() << "page setup saved:" << printer->pageLayout().pageSize().name()
-                                << orientationName(printer->pageLayout().orientation());
-}
-
-std::shared_ptr<QPrinter> WebEngineBrowser::makePdfPrinter()
-{
-    // Making a QPrinter asks the print system for its default printer, which blocks while
-    // a print server does not answer: it is made on a thread of its own while this one
-    // goes on serving events. The page setup works on a PDF printer, whose paper list
-    // needs no print server; every page is a PDF in the chosen layout whatever the queue.
-    auto made = std::make_shared<std::shared_ptr<QPrinter>>();
-    auto done = std::make_shared<std::atomic_bool>(false);
-    QThread *maker = QThread::create([made, done] {
-        auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        *made = printer;
-        *done = true;
-    });
-    QEventLoop loop;
-    QObject::connect(maker, &QThread::finished, &loop, &QEventLoop::quit);
-    QObject::connect(maker, &QThread::finished, maker, &QObject::deleteLater);
-    QTimer::singleShot(kPrinterAnswerMs, &loop, &QEventLoop::quit);
-    maker->start();
-    loop.exec();
-    // A printer still being made is left to its thread, which ends by itself.
-    return *done ? *made : nullptr;
-}
-
 QWidget *WebEngineBrowser::widget()
 {
     return m_view.data();
-}
-
-// Between runs the page's renderer holds what the pages it showed left behind, and gives
-// back only part of it: over a day its floor rises. A renderer started afresh for the next
-// run holds only the engine's own. The engine wakes a discarded page by loading its last
-// address again, so the page is first emptied: waking it asks the report server for
-// nothing. The page is woken at once, so that the next navigate() finds it as after any
-// load. What the seam answers (the ready state, the last page's elements) stays as it was.
-void WebEngineBrowser::rest()
-{
-    if (!m_view || m_rest != Rest::None || m_rendering || (m_generation > 0 && m_readyState < 4))
-        return;
-    m_rest = Rest::Blanking;
-    m_restLimit->start();
-    m_view->load(QUrl(QStringLiteral("about:blank")));
-}
-
-void WebEngineBrowser::onRestLoaded()
-{
-    QWebEnginePage *page = m_view->page();
-    if (m_rest == Rest::Waking || page->url() != QUrl(QStringLiteral("about:blank"))) {
-        endRest();
-        return;
-    }
-    // Only a page out of sight can be discarded; it is shown again as it was.
-    const bool visible = page->isVisible();
-    const qint64 renderer = page->renderProcessPid();
-    m_rest = Rest::Waking;
-    page->setVisible(false);
-    page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
-    page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
-    page->setVisible(visible);
-    qCDebug(lcReport) << "page emptied between runs; its renderer" << renderer << "discarded";
-}
-
-void WebEngineBrowser::endRest()
-{
-    m_restLimit->stop();
-    m_rest = Rest::None;
-    if (m_urlAfterRest.isEmpty()) {
-        // The old renderer's host side is freed by now, and with it what the run's pages,
-        // results and jobs held in this process.
-        const long long given = ProcessHeap::giveBackFreed();
-        qCDebug(lcReport) << "between runs the heap gave back" << given / 1024 << "KiB";
-        return;
-    }
-    const QString url = std::exchange(m_urlAfterRest, QString());
-    m_view->history()->clear();
-    m_view->load(QUrl::fromUserInput(url));
-}
-
-bool WebEngineBrowser::savePageLayout(const QPageLayout &layout, QString *error)
-{
-    if (!layout.isValid())
-        return false;
-    // The settings file is replaced only by a whole new one: a full disk leaves the old
-    // page setup, never an empty file.
-    FileWriteError failure;
-    const bool saved = saveSettingsDurably(QSettings().fileName(), [&layout](QSettings &settings) {
-        settings.beginGroup(kSettingsGroup);
-        const QPageSize size = layout.pageSize();
-        const QSizeF points = size.definitionSize();
-        settings.setValue(QStringLiteral("pageSizeId"), int(size.id()));
-        settings.setValue(QStringLiteral("pageSizeName"), size.name());
-        settings.setValue(QStringLiteral("pageWidth"), points.width());
-        settings.setValue(QStringLiteral("pageHeight"), points.height());
-        settings.setValue(QStringLiteral("pageSizeUnits"), int(size.definitionUnits()));
-        settings.setValue(QStringLiteral("orientation"), orientationName(layout.orientation()));
-        settings.setValue(QStringLiteral("marginUnits"), int(layout.units()));
-        const QMarginsF margins = layout.margins();
-        settings.setValue(QStringLiteral("marginLeft"), margins.left());
-        settings.setValue(QStringLiteral("marginTop"), margins.top());
-        settings.setValue(QStringLiteral("marginRight"), margins.right());
-        settings.setValue(QStringLiteral("marginBottom"), margins.bottom());
-        settings.endGroup();
-    }, &failure);
-    if (!saved && error)
-        *error = failure.text;
-    return saved;
-}
-
-QPageLayout WebEngineBrowser::savedPageLayout()
-{
-    QSettings settings;
-    settings.beginGroup(kSettingsGroup);
-    if (!settings.contains(QStringLiteral("pageSizeId")))
-        return {};
-    const auto id = QPageSize::PageSizeId(settings.value(QStringLiteral("pageSizeId")).toInt());
-    QPageSize size;
-    if (id != QPageSize::Custom && id >= QPageSize::PageSizeId(0) && id <= QPageSize::LastPageSize) {
-        size = QPageSize(id);
-    } else {
-        const QSizeF definition(settings.value(QStringLiteral("pageWidth")).toDouble(),
-                                settings.value(QStringLiteral("pageHeight")).toDouble());
-        const auto units = QPageSize::Unit(settings.value(QStringLiteral("pageSizeUnits")).toInt());
-        size = QPageSize(definition, units, settings.value(QStringLiteral("pageSizeName")).toString());
-    }
-    const QPageLayout::Orientation orientation =
-        settings.value(QStringLiteral("orientation")).toString() == QStringLiteral("Landscape") ? QPageLayout::Landscape
-                                                                                                : QPageLayout::Portrait;
-    const auto units = QPageLayout::Unit(settings.value(QStringLiteral("marginUnits")).toInt());
-    const QMarginsF margins(settings.value(QStringLiteral("marginLeft")).toDouble(),
-                            settings.value(QStringLiteral("marginTop")).toDouble(),
-                            settings.value(QStringLiteral("marginRight")).toDouble(),
-                            settings.value(QStringLiteral("marginBottom")).toDouble());
-    if (!size.isValid())
-        return {};
-    return QPageLayout(size, orientation, margins, units);
-}
-
-void WebEngineBrowser::forgetPageLayout()
-{
-    FileWriteError failure;
-    if (!saveSettingsDurably(QSettings().fileName(), [](QSettings &settings) { settings.remove(kSettingsGroup); },
-                             &failure))
-        qCWarning(lcConsole).noquote() << "page setup not reset:" << failure.text;
-}
-
-void WebEngineBrowser::applyPageSetup(QPrinter &printer, int resolution)
-{
-    printer.setResolution(resolution > 0 ? resolution : 300);
-    const QPageLayout layout = savedPageLayout();
-    if (!layout.isValid())
-        return;
-    // A printer refuses margins below its hardware minimum; it then keeps its own.
-    if (!printer.setPageLayout(layout)) {
-        printer.setPageSize(layout.pageSize());
-        printer.setPageOrientation(layout.orientation());
-    }
-}
-
-QPageLayout WebEngineBrowser::pdfPageLayout()
-{
-    const QPageLayout layout = savedPageLayout();
-    if (layout.isValid())
-        return layout;
-    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
-                       QPageLayout::Millimeter);
 }

@@ -5,11 +5,11 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QPageLayout>
 #include <QPointer>
 #include <QString>
 
 #include "platform/browser/OriginPolicy.h"
+#include "platform/browser/PageSetup.h"
 #include "platform/browser/WebBrowser.h"
 
 class QObject;
@@ -20,14 +20,6 @@ class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class QWebEngineUrlRequestInfo;
 class QWebEngineView;
-
-// Where the printed pages go, so that the page setup offers that printer's paper.
-struct PrintOptions
-{
-    QString printerName;   // empty: the system's default printer
-    QString pdfFolder;     // when set: pages go into this folder, any paper size will do
-    int resolution = 300;  // dpi of the page setup's printer
-};
 
 // WebBrowser1: Qt WebEngine behind the browser seam.
 //
@@ -64,21 +56,8 @@ public:
     // navigate(); the process's monotonic clock until one is given.
     void setSteadyClock(std::function<qint64()> steadyMs) { m_steadyMs = std::move(steadyMs); }
 
-    // The page setup chosen by the operator, kept in the user's settings (group
-    // "PageSetup"), so that it outlives the program. savedPageLayout() is invalid when
-    // nothing has been chosen yet. savePageLayout() replaces the settings file only by a
-    // whole new one; false, with the reason in *error, when it could not.
-    static bool savePageLayout(const QPageLayout &layout, QString *error = nullptr);
-    static QPageLayout savedPageLayout();
-    static void forgetPageLayout();
-
-    // Prepares a printer for a report page: the saved page setup and the resolution.
-    static void applyPageSetup(QPrinter &printer, int resolution);
-    // The layout of the rendered pages: the saved page setup, else A4 portrait with 10 mm
-    // margins.
-    static QPageLayout pdfPageLayout();
-
 private:
+    // The load (WebEngineBrowser.cpp).
     void onLoadStarted();
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
@@ -86,14 +65,17 @@ private:
     void onCollected(quint64 generation, quint64 loadPeriod, const QVariant &result);
     void completeDocument(const QHash<QString, QString> &elements, const QString &unreachable,
                           const QString &refused = {});
+    void onRenderProcessTerminated(int exitCode);
+    // The guard (WebEngineGuard.cpp).
     bool guardNavigation(const QUrl &url, bool isMainFrame);
     bool guardRequest(const QWebEngineUrlRequestInfo &info);
     void noteRefusal(const QString &what, const QUrl &url, bool isMainFrame);
-    void connectRefusals(class QWebEngineProfile *profile);
-    void onRenderProcessTerminated(int exitCode);
+    void connectRefusals(QWebEngineProfile *profile);
+    // The rest between runs (WebEngineRest.cpp).
+    void prepareRest(QObject *context);
     void onRestLoaded();
     void endRest();
-
+    // Printing (WebEnginePrinting.cpp).
     static std::shared_ptr<QPrinter> makePdfPrinter();
     void onRendered(quint64 job, const QByteArray &pdf);
     void finishRender(const QByteArray &pdf, const QString &error);

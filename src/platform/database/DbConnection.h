@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QVector>
 
@@ -21,6 +23,11 @@ constexpr qint32 kProviderErrorNumber = -2147467259;
 
 // True when the messages say that the connection itself is gone (SQLSTATE class 08).
 bool isConnectionBroken(const QVector<ProviderMessage> &messages);
+
+// What the station makes of a link it opened (opened = true), or of an open that failed
+// with these driver messages: the words of a refusal, or empty. It may ask the server
+// itself, within timeoutMs.
+using LinkRule = std::function<QString(bool opened, const QVector<ProviderMessage> &driverMessages, int timeoutMs)>;
 
 // The database client seam: one connection that runs SQL text and hands back
 // client-side result sets. Its message collection describes the last operation.

@@ -25,7 +25,7 @@ constexpr qint64 kGiveUpSlackMs = 60000;
 
 SpoolWorker::SpoolWorker(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds, Post post)
     : m_backend(std::move(backend))
-    , m_timeoutMs(qint64(jobTimeoutSeconds > 0 ? jobTimeoutSeconds : 120) * 1000)
+    , m_timeoutMs(qint64(jobTimeoutSeconds) * 1000)
     , m_post(std::move(post))
     , m_timer(new QTimer(this))
 {

@@ -22,6 +22,7 @@ class SpoolWorker;
 class ThreadedSpooler : public PrintSpooler
 {
 public:
+    // jobTimeoutSeconds: [Printing] JobTimeout, above 0 as the settings read it.
     ThreadedSpooler(std::unique_ptr<SpoolBackend> backend, int jobTimeoutSeconds);
     ~ThreadedSpooler() override;
 

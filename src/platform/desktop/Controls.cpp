@@ -1,4 +1,4 @@
-#include "app/Controls.h"
+#include "platform/desktop/Controls.h"
 
 #include <cmath>
 #include <limits>

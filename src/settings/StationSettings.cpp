@@ -1,4 +1,4 @@
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 
 #include <algorithm>
 #include <numeric>
@@ -8,20 +8,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 
-#include "app/LinkSecurity.h"
-#include "monitoring/StatusRecord.h"
+#include "platform/StateFolder.h"
 
 namespace {
-
-QString dataDir()
-{
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return base + QStringLiteral("/hardcopy-station");
-}
 
 // Where a key's value goes, and so how it is read: a text (as written, or without the
 // blanks around it), a list, a boolean, a count above 0, or one of a mode's words.
@@ -224,6 +214,28 @@ QString unknownKeyText(const QString &section, const QString &key)
         : QStringLiteral("%1: unknown section; did you mean [%2]?").arg(shown, meant);
 }
 
+// The link's settings that cannot be used together, as badValues words them.
+QStringList linkProblems(const StationSettings &settings)
+{
+    QStringList problems;
+    if (!settings.caFile.isEmpty() && settings.caFile != QLatin1String("system")
+        && !QFileInfo(settings.caFile).isReadable())
+        problems << QStringLiteral("[Database] CaFile = a readable PEM file or system (%1 cannot be read)")
+                        .arg(settings.caFile);
+    static const QRegularExpression own(QStringLiteral("(^|;)\\s*(Encryption|Encrypt|TrustServerCertificate)\\s*="),
+        QRegularExpression::CaseInsensitiveOption);
+    if (own.match(settings.connectionOptions).hasMatch())
+        problems << QStringLiteral("[Database] ExtraOptions without Encryption, Encrypt or TrustServerCertificate "
+                                   "([Database] Encryption and CaFile set them)");
+    // FreeTDS checks the certificate for the host it connects to and takes no other name.
+    if (!settings.usesMicrosoftDriver() && !settings.hostNameInCertificate.isEmpty())
+        problems << QStringLiteral("[Database] HostNameInCertificate = \"%1\" is not accepted: FreeTDS checks the "
+                                   "certificate for the host of [Database] Server and takes no other name (the key is "
+                                   "for Microsoft's driver)")
+                        .arg(settings.hostNameInCertificate);
+    return problems;
+}
+
 void readAll(const QSettings &ini, StationSettings &s)
 {
     QStringList unknown = ini.allKeys();
@@ -268,14 +280,14 @@ QStringList StationSettings::missingRequired() const
     return missing;
 }
 
-QStringList StationSettings::unusable() const
+bool StationSettings::usesMicrosoftDriver() const
 {
-    return badValues + LinkSecurity::settingProblems(*this);
+    return odbcDriver.contains(QLatin1String("ODBC Driver"), Qt::CaseInsensitive);
 }
 
-QString StationSettings::connectionTextToOpen() const
+QStringList StationSettings::unusable() const
 {
-    return connectionText.isEmpty() ? buildConnectionText(*this) : connectionText;
+    return badValues + linkProblems(*this);
 }
 
 QString StationSettings::exposureWarning() const
@@ -298,46 +310,9 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.sourceReadableByOthers =
         file.exists() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     s.logFile = defaultLogPath();
-    s.statusFile = StatusRecord::defaultPath();
+    s.statusFile = defaultStatusFilePath();
     s.demoDatabase = defaultDemoDatabasePath();
     const QSettings ini(iniPath, QSettings::IniFormat);
     readAll(ini, s);
     return s;
-}
-
-QString defaultSettingsPath()
-{
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return config + QStringLiteral("/hardcopy-station/hardcopy-station.ini");
-}
-
-QString defaultLogPath() { return dataDir() + QStringLiteral("/hardcopy-station.log"); }
-QString defaultDemoDatabasePath() { return dataDir() + QStringLiteral("/demo-lims.sqlite"); }
-QString defaultDemoPrintFolder() { return dataDir() + QStringLiteral("/demo-prints"); }
-
-QString odbcAttributeValue(const QString &value)
-{
-    const bool needsBraces = value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{'))
-        || value.contains(QLatin1Char('}')) || value != value.trimmed();
-    if (!needsBraces)
-        return value;
-    QString escaped = value;
-    escaped.replace(QLatin1Char('}'), QLatin1String("}}"));
-    return QLatin1Char('{') + escaped + QLatin1Char('}');
-}
-
-QString buildConnectionText(const StationSettings &settings)
-{
-    QString text = QStringLiteral("Driver={") + settings.odbcDriver + QStringLiteral("};")
-        + LinkSecurity::serverAttribute(settings)
-        + QStringLiteral("UID=") + odbcAttributeValue(settings.databaseUser) + QStringLiteral(";")
-        + QStringLiteral("PWD=") + odbcAttributeValue(settings.databasePassword) + QStringLiteral(";")
-        + LinkSecurity::driverAttributes(settings);
-    QString extra = settings.connectionOptions.trimmed();
-    if (!extra.isEmpty()) {
-        if (!extra.endsWith(QLatin1Char(';')))
-            extra += QLatin1Char(';');
-        text += extra;
-    }
-    return text;
 }

@@ -1,4 +1,4 @@
-#include "app/FreeTdsConf.h"
+#include "platform/database/FreeTdsConf.h"
 
 #include <memory>
 
@@ -8,8 +8,8 @@
 #include <QMap>
 #include <QTemporaryFile>
 
-#include "app/LinkSecurity.h"
-#include "app/StationSettings.h"
+#include "platform/database/LinkSecurity.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ QString FreeTdsConf::path()
 
 bool FreeTdsConf::prepare(const StationSettings &settings, QString *error)
 {
-    if (LinkSecurity::isMicrosoftDriver(settings))
+    if (settings.usesMicrosoftDriver())
         return true;
     ConfFile &c = conf();
     if (!c.file) {

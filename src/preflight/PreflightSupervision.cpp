@@ -1,7 +1,7 @@
 // --check's word on how the station survives its own end: under its systemd user unit
 // (which starts it again after a crash or a hang), and whether a restart takes the
 // operator's session up with nobody at the login.
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,6 +10,7 @@
 #include "console/ResumeRecord.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/Clock.h"
+#include "platform/StateFolder.h"
 
 namespace {
 
@@ -93,5 +94,5 @@ Preflight::Outcome Preflight::checkResume(const StationSettings &settings)
     return outcome(QStringLiteral("on: a station started again after a crash, a hang or a power cut takes the "
                                   "operator's session up when it was last alive less than %1 hours ago (record %2)")
                        .arg(settings.resumeWithinHours)
-                       .arg(QDir::toNativeSeparators(ResumeRecord::defaultPath())));
+                       .arg(QDir::toNativeSeparators(defaultResumeFilePath())));
 }

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-// [Database] Encryption, the link's protection (see LinkSecurity): require (the whole
+// [Database] Encryption, the link's protection: require (the whole
 // session encrypted or no connection), request (encrypted when the server offers it) or
 // off.
 enum class EncryptionMode { Require, Request, Off };
@@ -71,16 +71,16 @@ struct StationSettings
     QStringList badValues;
     QStringList unknownKeys;
     bool sourceReadableByOthers = false; // the file's permissions let other users read it
-    // The connection text the start-up opens; built from the settings when empty.
+    // The connection text the start-up opens; built from the settings when empty
+    // (connectionTextToOpen).
     QString connectionText;
 
-    // The connection text the start-up opens: connectionText, else built from the settings.
-    QString connectionTextToOpen() const;
-
+    // [Database] Driver names Microsoft's ODBC Driver for SQL Server, not FreeTDS.
+    bool usesMicrosoftDriver() const;
     // The names of required settings that are missing ("[Database] Server", ...).
     QStringList missingRequired() const;
     // The settings whose value cannot be used: badValues, and the link's settings that do
-    // not go together (LinkSecurity).
+    // not go together.
     QStringList unusable() const;
     // What to tell IT staff when other users can read the settings file (empty when they
     // cannot): it may hold the database password.
@@ -90,14 +90,3 @@ struct StationSettings
 // Reads every key of the file strictly: each known key once, by the one table of known
 // keys, and every other key noted in unknownKeys.
 StationSettings loadStationSettings(const QString &iniPath);
-QString defaultSettingsPath();
-QString defaultLogPath();
-QString defaultDemoDatabasePath();
-QString defaultDemoPrintFolder();
-
-// The ODBC connection text: "Driver={SQL Server};SERVER=...;UID=...;PWD=...;" with the
-// credentials from the settings, then the encryption attributes (LinkSecurity); with
-// FreeTDS and a CA, SERVERNAME= names the station's freetds.conf section instead. A value that would break the attribute list (a
-// semicolon, a brace) is enclosed in braces as ODBC defines.
-QString buildConnectionText(const StationSettings &settings);
-QString odbcAttributeValue(const QString &value);

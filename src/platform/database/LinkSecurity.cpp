@@ -1,14 +1,12 @@
-#include "app/LinkSecurity.h"
+#include "platform/database/LinkSecurity.h"
 
 #include <algorithm>
 
-#include <QFileInfo>
-#include <QRegularExpression>
 
-#include "app/StationSettings.h"
-#include "db/dbModule.h"
 #include "platform/Log.h"
+#include "platform/database/ConnectionText.h"
 #include "platform/database/TlsProbe.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -27,7 +25,7 @@ QString verifiedText(const StationSettings &settings, const QString &host)
                                                                        : settings.caFile);
     text += settings.checkHostName ? QStringLiteral(" for the host %1").arg(host)
                                    : QStringLiteral(" (its host name is not checked: [Database] CheckHostName = no)");
-    if (LinkSecurity::isMicrosoftDriver(settings) && settings.caFile != QLatin1String("system"))
+    if (settings.usesMicrosoftDriver() && settings.caFile != QLatin1String("system"))
         text += QStringLiteral("; Microsoft's driver verifies against the system's trust store only: install %1 there "
                                "(update-ca-certificates)")
                     .arg(settings.caFile);
@@ -39,20 +37,15 @@ QString hostOf(const StationSettings &settings)
     QString host;
     quint16 port = 0;
     LinkSecurity::serverEndpoint(settings.databaseServer, &host, &port);
-    const bool ownName = LinkSecurity::isMicrosoftDriver(settings) && !settings.hostNameInCertificate.isEmpty();
+    const bool ownName = settings.usesMicrosoftDriver() && !settings.hostNameInCertificate.isEmpty();
     return ownName ? settings.hostNameInCertificate : host;
 }
 
 } // namespace
 
-bool LinkSecurity::isMicrosoftDriver(const StationSettings &settings)
-{
-    return settings.odbcDriver.contains(QLatin1String("ODBC Driver"), Qt::CaseInsensitive);
-}
-
 bool LinkSecurity::usesFreeTdsSection(const StationSettings &settings)
 {
-    return !isMicrosoftDriver(settings) && !settings.caFile.isEmpty();
+    return !settings.usesMicrosoftDriver() && !settings.caFile.isEmpty();
 }
 
 QString LinkSecurity::serverAttribute(const StationSettings &settings)
@@ -81,7 +74,7 @@ void LinkSecurity::serverParts(const QString &server, QString *host, QString *po
 
 QString LinkSecurity::driverAttributes(const StationSettings &settings)
 {
-    if (!isMicrosoftDriver(settings))
+    if (!settings.usesMicrosoftDriver())
         return QStringLiteral("Encryption=%1;").arg(encryptionModeName(settings.encryption));
     // Microsoft's driver encrypts the login whenever the server can; "no" leaves the
     // rest to the server's own setting.
@@ -92,27 +85,6 @@ QString LinkSecurity::driverAttributes(const StationSettings &settings)
     if (!settings.hostNameInCertificate.isEmpty())
         text += QStringLiteral("HostNameInCertificate=%1;").arg(odbcAttributeValue(settings.hostNameInCertificate));
     return text;
-}
-
-QStringList LinkSecurity::settingProblems(const StationSettings &settings)
-{
-    QStringList problems;
-    if (!settings.caFile.isEmpty() && settings.caFile != QLatin1String("system")
-        && !QFileInfo(settings.caFile).isReadable())
-        problems << QStringLiteral("[Database] CaFile = a readable PEM file or system (%1 cannot be read)")
-                        .arg(settings.caFile);
-    static const QRegularExpression own(QStringLiteral("(^|;)\\s*(Encryption|Encrypt|TrustServerCertificate)\\s*="),
-        QRegularExpression::CaseInsensitiveOption);
-    if (own.match(settings.connectionOptions).hasMatch())
-        problems << QStringLiteral("[Database] ExtraOptions without Encryption, Encrypt or TrustServerCertificate "
-                                   "([Database] Encryption and CaFile set them)");
-    // FreeTDS checks the certificate for the host it connects to and takes no other name.
-    if (!isMicrosoftDriver(settings) && !settings.hostNameInCertificate.isEmpty())
-        problems << QStringLiteral("[Database] HostNameInCertificate = \"%1\" is not accepted: FreeTDS checks the "
-                                   "certificate for the host of [Database] Server and takes no other name (the key is "
-                                   "for Microsoft's driver)")
-                        .arg(settings.hostNameInCertificate);
-    return problems;
 }
 
 bool LinkSecurity::serverEndpoint(const QString &server, QString *host, quint16 *port)
@@ -246,9 +218,9 @@ LinkSecurity::Verdict LinkSecurity::judge(const StationSettings &settings, const
     return verdict;
 }
 
-void LinkSecurity::judgeEveryOpen(dbModule &db, const StationSettings &settings)
+LinkRule LinkSecurity::everyOpenRule(const StationSettings &settings)
 {
-    db.setLinkRule([settings](bool opened, const QVector<ProviderMessage> &messages, int timeoutMs) {
+    return [settings](bool opened, const QVector<ProviderMessage> &messages, int timeoutMs) {
         // FreeTDS's 20002: the server answered, but the session could not be set up (a
         // refused certificate, or encryption the two sides do not agree on).
         constexpr int kFreeTdsConnectionFailed = 20002;
@@ -266,5 +238,5 @@ void LinkSecurity::judgeEveryOpen(dbModule &db, const StationSettings &settings)
         else if (opened)
             qCInfo(lcDb).noquote() << "LIMS link:" << verdict.line;
         return QString();
-    });
+    };
 }

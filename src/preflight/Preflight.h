@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVector>
 
-#include "app/StationSettings.h"
+#include "settings/StationSettings.h"
 
 class DbConnection;
 class QTextStream;

@@ -6,7 +6,6 @@
 
 #include "platform/database/DbConnection.h"
 
-class dbModule;
 struct StationSettings;
 struct TlsProbeResult;
 
@@ -24,7 +23,6 @@ struct TlsProbeResult;
 class LinkSecurity
 {
 public:
-    static bool isMicrosoftDriver(const StationSettings &settings);
     // FreeTDS with a CA: the server is named by the station's freetds.conf section.
     static bool usesFreeTdsSection(const StationSettings &settings);
     // The server attribute of the connection text: "SERVER=<[Database] Server>;", or
@@ -32,8 +30,6 @@ public:
     static QString serverAttribute(const StationSettings &settings);
     // The attributes appended to the connection text after PWD, each with its ";".
     static QString driverAttributes(const StationSettings &settings);
-    // The settings of the link that cannot be used, as missingRequired() lists them.
-    static QStringList settingProblems(const StationSettings &settings);
 
     // The server's host and port from [Database] Server ("host,port", "host" for 1433;
     // a named instance "host\name" has no port of its own: false).
@@ -63,9 +59,10 @@ public:
         bool refused = false;
     };
     static Verdict judge(const StationSettings &settings, const TlsProbeResult &probe);
-    // Has db judge every link it opens, at the start and at every reopen after an outage:
-    // an opened link the settings refuse is closed again before any statement, and a
-    // failed open whose driver says only that the session could not be set up is told
-    // why. The verdict is logged ("LIMS link: ...", or "the LIMS link is refused: ...").
-    static void judgeEveryOpen(dbModule &db, const StationSettings &settings);
+    // The rule dbModule asks of every link it opens, at the start and at every reopen
+    // after an outage (dbModule::setLinkRule): an opened link the settings refuse is
+    // closed again before any statement, and a failed open whose driver says only that
+    // the session could not be set up is told why. The verdict is logged ("LIMS link:
+    // ...", or "the LIMS link is refused: ...").
+    static LinkRule everyOpenRule(const StationSettings &settings);
 };

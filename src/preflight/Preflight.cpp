@@ -1,4 +1,4 @@
-#include "app/Preflight.h"
+#include "preflight/Preflight.h"
 
 #include <algorithm>
 #include <functional>
@@ -15,7 +15,8 @@
 #include <QTextStream>
 #include <QUrl>
 
-#include "app/LinkSecurity.h"
+#include "platform/database/ConnectionText.h"
+#include "platform/database/LinkSecurity.h"
 #include "dispatch/DispatchText.h"
 #if defined(HARDCOPY_HAVE_CUPS)
 #include "platform/printing/CupsBackend.h"
@@ -27,6 +28,7 @@
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcDrivers.h"
 #include "platform/database/TlsProbe.h"
+#include "platform/StateFolder.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -43,7 +45,7 @@ QString boardRowsQuery()
 }
 
 // The report page itself, without the request's query: what the browser will load.
-QString reportPageAddress(const QString &server, const QString &scheme)
+QString reportPageAddress(const QString &server, ReportScheme scheme)
 {
     const QString base = reportRequestBase(server, scheme);
     return base.left(base.indexOf(QLatin1Char('?')));
@@ -147,7 +149,7 @@ Preflight::Outcome Preflight::checkDriver() const
 
 Preflight::Outcome Preflight::checkConnection()
 {
-    const QString text = m_settings.connectionTextToOpen();
+    const QString text = connectionTextToOpen(m_settings);
     const QString shown = withoutPassword(text);
     m_connection->setConnectionTimeout(kTimeoutSeconds);
     m_connection->setCommandTimeout(kTimeoutSeconds);
@@ -212,7 +214,7 @@ Preflight::Outcome Preflight::checkBoardRows()
 
 Preflight::Outcome Preflight::checkReportServer() const
 {
-    const QString address = reportPageAddress(m_settings.reportServer, reportSchemeName(m_settings.reportScheme));
+    const QString address = reportPageAddress(m_settings.reportServer, m_settings.reportScheme);
     QNetworkAccessManager network;
     QNetworkRequest request{QUrl(address)};
     request.setTransferTimeout(kTimeoutSeconds * 1000);
@@ -243,7 +245,7 @@ Preflight::Outcome Preflight::checkPdfFolder(const QString &folder)
 
 Preflight::Outcome Preflight::checkDiskSpace(const StationSettings &settings, qint64 minFreeBytes)
 {
-    const QString statusFile = settings.statusFile.isEmpty() ? StatusRecord::defaultPath() : settings.statusFile;
+    const QString statusFile = settings.statusFile.isEmpty() ? defaultStatusFilePath() : settings.statusFile;
     const std::pair<QString, QString> folders[] = {
         {QStringLiteral("PDF folder"), settings.pdfFolder},
         {QStringLiteral("log"), settings.logFile.isEmpty() ? QString() : QFileInfo(settings.logFile).absolutePath()},

@@ -54,7 +54,7 @@ struct ScheduleShape
     int pageTimeoutSeconds = 120; // the station's: a slow report server stays well within it
     // The station's supervisor (its unit): no keep-alive within the watchdog's interval
     // ends it, and it is started again after the pause.
-    qint64 watchdogMs = 180000;
+    qint64 watchdogMs = 300000;
     qint64 restartMs = 15000;
 };
 

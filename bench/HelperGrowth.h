@@ -13,6 +13,7 @@ namespace HelperGrowth {
 
 using Samples = QList<QPair<double, HelperMemory::Breakdown>>; // (requests made, memory)
 
-QString text(const Samples &samples);
+// lives (empty: one life) names the life of each sample, as MemoryGrowth takes them.
+QString text(const Samples &samples, const QList<qint64> &lives = {});
 
 } // namespace HelperGrowth

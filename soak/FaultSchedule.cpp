@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <vector>
 
 #include <QRandomGenerator>
 
@@ -16,11 +17,13 @@ struct KindShape
     // A one-off injection keeps its resource for this long, so that it is taken before
     // the next one of its kind is laid.
     qint64 holdMs = 0;
+    // How many faults one of this kind counts for when the kinds laid least are drawn from.
+    int weight = 1;
 };
 
 const KindShape kKinds[] = {
     {FaultKind::DatabaseKilled, 3000, 120000},
-    {FaultKind::DatabaseFrozen, 5000, 50000},
+    {FaultKind::DatabaseFrozen, 5000, 150000},
     {FaultKind::LinkCut, 0, 0, 30000},
     {FaultKind::StatementTimeout, 0, 0, 60000},
     {FaultKind::QueueRejecting, 10000, 90000},
@@ -31,18 +34,24 @@ const KindShape kKinds[] = {
     {FaultKind::ReportServerDown, 2000, 20000},
     {FaultKind::OtherApplication, 30000, 120000},
     {FaultKind::StateDiskFull, 20000, 90000},
-    {FaultKind::StationKilled, 2000, 10000},
+    // A station started again takes a minute to be at work: its start, its first run.
+    {FaultKind::StationKilled, 0, 0, 60000},
     {FaultKind::WallClockStepped, 30000, 150000},
     {FaultKind::ReportPageElsewhere, 30000, 120000},
+    // A hang holds the station for up to the watchdog's interval: laid a third as often.
+    {FaultKind::StationHung, 0, 0, 60000, 3},
 };
 
-// A station started again logs its operator in, which needs the LIMS: no database fault
-// is laid while it is down.
-QList<FaultResource> resourcesNeeded(FaultKind kind)
+// The station's own faults last as long as its supervisor takes to start it again: after
+// a kill the unit's pause; after a hang the watchdog's interval at most, then the pause.
+KindShape fitted(const KindShape &kind, const ScheduleShape &shape)
 {
-    if (kind == FaultKind::StationKilled)
-        return {FaultResource::Station, FaultResource::DatabaseProcess, FaultResource::DatabaseStatements};
-    return {faultResource(kind)};
+    KindShape fitted = kind;
+    if (kind.kind == FaultKind::StationKilled)
+        fitted.minMs = fitted.maxMs = shape.restartMs;
+    else if (kind.kind == FaultKind::StationHung)
+        fitted.minMs = fitted.maxMs = shape.watchdogMs + shape.restartMs;
+    return fitted;
 }
 
 // Under libfaketime (which a clock step needs) the engine's renderer crashes on report
@@ -86,6 +95,7 @@ QString faultName(FaultKind kind)
     case FaultKind::StationKilled: return QStringLiteral("station killed");
     case FaultKind::WallClockStepped: return QStringLiteral("wall clock stepped");
     case FaultKind::ReportPageElsewhere: return QStringLiteral("report page reaches elsewhere");
+    case FaultKind::StationHung: return QStringLiteral("station hung");
     }
     return {};
 }
@@ -104,9 +114,10 @@ FaultResource faultResource(FaultKind kind)
     case FaultKind::ReportServerSlow:
     case FaultKind::ReportServerDown:
     case FaultKind::ReportPageElsewhere: return FaultResource::ReportServer;
-    // A station started again on a full disk could not log its operator in.
-    case FaultKind::StateDiskFull:
-    case FaultKind::StationKilled: return FaultResource::Station;
+    // A station started again on a full disk takes its operator's session up all the same.
+    case FaultKind::StateDiskFull: return FaultResource::StateDisk;
+    case FaultKind::StationKilled:
+    case FaultKind::StationHung: return FaultResource::Station;
     case FaultKind::OtherApplication:
     // The station reads the board's stamps on its wall clock: a step and the other
     // application's turn are laid apart, so that each one's recovery is judged alone.
@@ -129,6 +140,10 @@ QString faultText(const Fault &fault)
             .arg(qAbs(fault.amount) / 3600)
             .arg(fault.amount < 0 ? QStringLiteral("back") : QStringLiteral("forward"))
             .arg(fault.durationMs / 1000);
+    case FaultKind::StationKilled:
+        return fault.amount == 1 ? QStringLiteral("%1 with its helpers at once (a power cut)").arg(name)
+                                 : QStringLiteral("%1 (its process alone)").arg(name);
+    case FaultKind::StationHung: return QStringLiteral("%1 (SIGSTOP) until its watchdog ends it").arg(name);
     default: return QStringLiteral("%1 for %2 s").arg(name).arg(fault.durationMs / 1000);
     }
 }
@@ -143,6 +158,9 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
     const qint64 meanGap = std::max<qint64>(5000, std::min(shape.meanGapMs, window / 4));
     std::map<FaultResource, qint64> busyUntil;
     std::map<FaultKind, int> laid;
+    std::vector<KindShape> kinds;
+    for (const KindShape &kind : kKinds)
+        kinds.push_back(fitted(kind, shape));
     QList<Fault> faults;
     qint64 at = shape.warmUpMs;
     while (true) {
@@ -152,12 +170,10 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
             break;
         std::vector<const KindShape *> candidates;
         int fewest = INT_MAX;
-        for (const KindShape &shapeOf : kKinds) {
+        for (const KindShape &shapeOf : kinds) {
             if (excludedBy(shapeOf.kind, laid))
                 continue;
-            const auto busy = [&](FaultResource resource) { return busyUntil[resource] > at; };
-            const QList<FaultResource> needs = resourcesNeeded(shapeOf.kind);
-            if (std::any_of(needs.begin(), needs.end(), busy) || at + shapeOf.minMs > lastEnd)
+            if (busyUntil[faultResource(shapeOf.kind)] > at || at + shapeOf.minMs > lastEnd)
                 continue;
             const int count = laid[shapeOf.kind];
             if (count < fewest)
@@ -180,9 +196,11 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
             fault.amount = random.bounded(2) == 0 ? -3600 : 3600;
         else if (chosen.kind == FaultKind::ReportServerSlow)
             fault.amount = int(between(random, 2000, std::min<qint64>(8000, shape.pageTimeoutSeconds * 1000 / 4)));
-        for (const FaultResource resource : resourcesNeeded(chosen.kind))
-            busyUntil[resource] = std::max(busyUntil[resource], fault.endMs() + chosen.holdMs);
-        ++laid[chosen.kind];
+        else if (chosen.kind == FaultKind::StationKilled)
+            fault.amount = int(random.bounded(2));
+        qint64 &busy = busyUntil[faultResource(chosen.kind)];
+        busy = std::max(busy, fault.endMs() + chosen.holdMs);
+        laid[chosen.kind] += chosen.weight;
         faults << fault;
     }
     return faults;

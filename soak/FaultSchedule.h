@@ -18,14 +18,15 @@ enum class FaultKind {
     ReportServerDown, // the report server killed, started again on its port seconds later
     OtherApplication, // the other application takes the distribution turn for a while
     StateDiskFull,    // the disk of the station's log, status record and metrics fills up, then empties
-    StationKilled,    // SIGKILL, as a power cut would end it; started and logged in again later
+    StationKilled,    // SIGKILL (with its helpers: a power cut); its supervisor starts it again
     WallClockStepped, // the station's wall clock set an hour back or forward, then right again
     ReportPageElsewhere, // the report pages reach for a server of the soak's own, and redirect there
+    StationHung,      // SIGSTOP until its supervisor's watchdog ends it and starts it again
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different
 // resources may.
-enum class FaultResource { DatabaseProcess, DatabaseStatements, Printer, ReportServer, StatusBoard, Station };
+enum class FaultResource { DatabaseProcess, DatabaseStatements, Printer, ReportServer, StatusBoard, Station, StateDisk };
 
 struct Fault
 {
@@ -33,7 +34,8 @@ struct Fault
     qint64 startMs = 0;    // from the soak's start
     qint64 durationMs = 0; // how long the condition lasts (0: a one-off injection)
     int amount = 0;        // statements to time out; the report server's delay per page in ms;
-                           // the wall clock's step in seconds
+                           // the wall clock's step in seconds; 1: the station killed with its
+                           // helpers at once (a power cut)
 
     qint64 endMs() const { return startMs + durationMs; }
 };
@@ -50,6 +52,10 @@ struct ScheduleShape
     qint64 quietMs = 150000; // no fault at the end: at least two refresh periods
     qint64 meanGapMs = 45000; // between fault starts, on average
     int pageTimeoutSeconds = 120; // the station's: a slow report server stays well within it
+    // The station's supervisor (its unit): no keep-alive within the watchdog's interval
+    // ends it, and it is started again after the pause.
+    qint64 watchdogMs = 300000;
+    qint64 restartMs = 15000;
 };
 
 // Faults in start order. Every fault ends before the quiet stretch begins.

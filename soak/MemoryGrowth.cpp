@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QMap>
+
 namespace MemoryGrowth {
 
 bool judgedOnFloors(qsizetype samples)
@@ -9,34 +11,80 @@ bool judgedOnFloors(qsizetype samples)
     return samples >= kStretches * kLeastPerStretch;
 }
 
+namespace {
+
+struct Point
+{
+    double requests;
+    double kb;
+    qint64 life;
+};
+
+// The least sample of each stretch, or every sample when there are too few. A life is
+// cut into stretches of its own, as long as the stretches of one life would be (a life too
+// short for one is one stretch), so that each floor comes back to a collection.
+QList<Point> floorPoints(const Samples &samples, const QList<qint64> &lives)
+{
+    const auto lifeOf = [&lives](qsizetype i) { return lives.isEmpty() ? 0 : lives.at(i); };
+    QList<Point> points;
+    if (!judgedOnFloors(samples.size())) {
+        for (qsizetype i = 0; i < samples.size(); ++i)
+            points << Point{samples.at(i).first, samples.at(i).second, lifeOf(i)};
+        return points;
+    }
+    const double stretchLength = double(samples.size()) / double(kStretches);
+    for (qsizetype begin = 0; begin < samples.size();) {
+        qsizetype end = begin;
+        while (end < samples.size() && lifeOf(end) == lifeOf(begin))
+            ++end;
+        const qsizetype count = end - begin;
+        const qsizetype stretches = std::max<qsizetype>(1, qsizetype(double(count) / stretchLength + 0.5));
+        for (qsizetype stretch = 0; stretch < stretches; ++stretch) {
+            const auto from = samples.begin() + begin + count * stretch / stretches;
+            const auto to = samples.begin() + begin + count * (stretch + 1) / stretches;
+            const auto least
+                = std::min_element(from, to, [](const auto &a, const auto &b) { return a.second < b.second; });
+            points << Point{least->first, least->second, lifeOf(begin)};
+        }
+        begin = end;
+    }
+    return points;
+}
+
+} // namespace
+
 Samples floors(const Samples &samples)
 {
-    if (!judgedOnFloors(samples.size()))
-        return samples;
     Samples least;
-    for (qsizetype i = 0; i < kStretches; ++i) {
-        const auto from = samples.begin() + samples.size() * i / kStretches;
-        const auto to = samples.begin() + samples.size() * (i + 1) / kStretches;
-        least << *std::min_element(from, to, [](const auto &a, const auto &b) { return a.second < b.second; });
-    }
+    for (const Point &point : floorPoints(samples, {}))
+        least << qMakePair(point.requests, point.kb);
     return least;
 }
 
-double kbPer1000(const Samples &samples)
+double kbPer1000(const Samples &samples, const QList<qint64> &lives)
 {
-    const Samples points = floors(samples);
+    const QList<Point> points = floorPoints(samples, lives);
     if (points.size() < 3)
         return 0;
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (const auto &[x, y] : points) {
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
+    // Each life's mean is its level; the slope is fitted to what varies within lives.
+    QMap<qint64, Point> means;
+    QMap<qint64, int> counts;
+    for (const Point &point : points) {
+        means[point.life].requests += point.requests;
+        means[point.life].kb += point.kb;
+        ++counts[point.life];
     }
-    const double n = double(points.size());
-    const double d = n * sxx - sx * sx;
-    return d == 0 ? 0 : 1000 * (n * sxy - sx * sy) / d;
+    for (auto it = means.begin(); it != means.end(); ++it) {
+        it->requests /= counts.value(it.key());
+        it->kb /= counts.value(it.key());
+    }
+    double sxx = 0, sxy = 0;
+    for (const Point &point : points) {
+        const Point &mean = means[point.life];
+        sxx += (point.requests - mean.requests) * (point.requests - mean.requests);
+        sxy += (point.requests - mean.requests) * (point.kb - mean.kb);
+    }
+    return sxx == 0 ? 0 : 1000 * sxy / sxx;
 }
 
 } // namespace MemoryGrowth

@@ -7,7 +7,10 @@
 // kB resident). The browser engine collects its garbage when it chooses, so between two
 // collections its helpers hold tens of MB that the next one frees; what a leak raises is
 // the floor they come back to. Growth is therefore the least squares slope through the
-// least memory of each of a number of consecutive stretches of samples.
+// least memory of each of a number of consecutive stretches of samples. A process started
+// again (a crash, a kill) begins at a level of its own: samples of several lives give
+// each life its own floor in a stretch and its own level, and one slope for all, so that
+// the step from one life to the next is not taken for growth.
 namespace MemoryGrowth {
 
 using Samples = QList<QPair<double, double>>;
@@ -19,6 +22,7 @@ bool judgedOnFloors(qsizetype samples);
 // The least sample of each stretch, or all samples when there are too few for stretches.
 Samples floors(const Samples &samples);
 // Least squares slope of kB over requests, times 1,000; 0 with fewer than three samples.
-double kbPer1000(const Samples &samples);
+// lives (empty: one life) names the life of each sample.
+double kbPer1000(const Samples &samples, const QList<qint64> &lives = {});
 
 } // namespace MemoryGrowth

@@ -228,21 +228,84 @@ QList<PromiseBook::Line> PromiseBook::responsivenessLines() const
     return {
         judged(QStringLiteral("Alive and answering: longest stall of the window's thread, database calls apart"),
                stall < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(stall) / 1000, 0, 'f', 2),
-               QStringLiteral("<= %1 s").arg(double(m_bounds.stallMs) / 1000),
-               m_stationGone.isEmpty() && stall >= 0 && stall <= m_bounds.stallMs),
+               QStringLiteral("<= %1 s").arg(double(m_bounds.stallMs) / 1000), stall >= 0 && stall <= m_bounds.stallMs),
         judged(QStringLiteral("Alive and answering: longest database call (synchronous by design)"),
                wait < 0 ? QStringLiteral("not reported") : QStringLiteral("%1 s").arg(double(wait) / 1000, 0, 'f', 1),
                QStringLiteral("<= %1 s").arg(double(m_bounds.databaseWaitMs) / 1000),
                wait >= 0 && wait <= m_bounds.databaseWaitMs),
-        judged(QStringLiteral("Alive: the station's process ran to the end"),
-               m_stationGone.isEmpty() ? QStringLiteral("ran") : m_stationGone, QStringLiteral("runs"),
-               m_stationGone.isEmpty()),
     };
 }
 
-// When the last of the fed clients had its report page printed; nothing while one of them
-// had none.
-std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient> &fed) const
+void PromiseBook::noteLifeEnded(const QString &cause, bool byDesign)
+{
+    if (byDesign)
+        ++m_lifeEnds[cause];
+    else
+        m_unexpectedEnds << cause;
+}
+
+void PromiseBook::noteLives(int restartedReady, int resumed)
+{
+    m_restartedReady = restartedReady;
+    m_resumed = resumed;
+}
+
+void PromiseBook::noteWatchdogExpiry(bool inHang, const QString &text)
+{
+    if (inHang)
+        ++m_expiriesInHangs;
+    else
+        m_expiriesOutside << text;
+}
+
+void PromiseBook::noteKeepAliveGap(qint64 ms)
+{
+    m_longestKeepAliveGapMs = std::max(m_longestKeepAliveGapMs, ms);
+}
+
+// The station's lives under its supervisor: how each ended, whether those started again
+// took the session up, whether its watchdog was starved by anything but a hang.
+QList<PromiseBook::Line> PromiseBook::supervisionLines() const
+{
+    QStringList ends;
+    int lives = 0;
+    for (auto it = m_lifeEnds.cbegin(); it != m_lifeEnds.cend(); ++it) {
+        ends << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
+        lives += it.value();
+    }
+    Line alive = judged(QStringLiteral("Alive: the station's process ended only by a fault laid on it or its supervisor"),
+                        QStringLiteral("%1 ends by design%2; %3 otherwise")
+                            .arg(lives)
+                            .arg(ends.isEmpty() ? QString() : QStringLiteral(" (") + ends.join(QStringLiteral(", ")) + QLatin1Char(')'))
+                            .arg(m_unexpectedEnds.size()),
+                        QStringLiteral("no other end"), m_unexpectedEnds.isEmpty());
+    if (!m_unexpectedEnds.isEmpty())
+        alive.figure += QStringLiteral(": ") + m_unexpectedEnds.mid(0, 5).join(QStringLiteral("; "));
+    Line watchdog = judged(QStringLiteral("Supervised: watchdog expiries outside \"station hung\""),
+                           QStringLiteral("%1 (%2 in hangs); longest between two keep-alives outside hangs %3 s")
+                               .arg(m_expiriesOutside.size())
+                               .arg(m_expiriesInHangs)
+                               .arg(double(std::max<qint64>(0, m_longestKeepAliveGapMs)) / 1000, 0, 'f', 0),
+                           QStringLiteral("0; keep-alives within the watchdog's %1 s").arg(m_watchdogMs / 1000),
+                           m_expiriesOutside.isEmpty() && m_longestKeepAliveGapMs <= m_watchdogMs);
+    if (!m_expiriesOutside.isEmpty())
+        watchdog.figure += QStringLiteral(": ") + m_expiriesOutside.mid(0, 5).join(QStringLiteral("; "));
+    Line problems = judged(QStringLiteral("The soak laid and lifted every fault as scheduled (no \"SOAK PROBLEM\")"),
+                           QString::number(m_soakProblems.size()), QStringLiteral("none"), m_soakProblems.isEmpty());
+    if (!m_soakProblems.isEmpty())
+        problems.figure += QStringLiteral(": ") + m_soakProblems.mid(0, 3).join(QStringLiteral("; "));
+    return {
+        alive,
+        judged(QStringLiteral("Resumed: lives started again by the supervisor that took the session up, nobody at the "
+                              "keyboard"),
+               QStringLiteral("%1 of %2").arg(m_resumed).arg(m_restartedReady), QStringLiteral("all"),
+               m_resumed >= m_restartedReady),
+        watchdog,
+        problems,
+    };
+}
+
+QHash<qint64, QDateTime> PromiseBook::firstReportPrints() const
 {
     QHash<qint64, QDateTime> firstReport;
     for (const PrintJob &job : m_cups.jobs()) {
@@ -253,6 +316,14 @@ std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient
         if (known == firstReport.constEnd() || job.completedAt < *known)
             firstReport.insert(contact, job.completedAt);
     }
+    return firstReport;
+}
+
+// When the last of the fed clients had its report page printed; nothing while one of them
+// had none.
+std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient> &fed) const
+{
+    const QHash<qint64, QDateTime> firstReport = firstReportPrints();
     QDateTime last;
     for (const FedClient &client : fed) {
         const auto printed = firstReport.constFind(client.contactId);
@@ -262,6 +333,56 @@ std::optional<QDateTime> PromiseBook::everyClientPrintedAt(const QList<FedClient
             last = *printed;
     }
     return last;
+}
+
+// The station's own faults end its process, and a start that meets the LIMS away ends
+// too: these stop its services by design. Through every other fault it stays in service,
+// printing or waiting to.
+bool PromiseBook::stopsServicesByDesign(FaultKind kind)
+{
+    const FaultResource resource = faultResource(kind);
+    return resource == FaultResource::Station || resource == FaultResource::DatabaseProcess
+        || resource == FaultResource::DatabaseStatements;
+}
+
+// Every stretch the station was out of service while a client was due (fed, its report
+// page not yet printed) is judged on its longest part outside the faults that stop its
+// services by design: a part that another such fault interrupts is judged all the same.
+PromiseBook::Line PromiseBook::inServiceLine(const QList<LaidFault> &faults, const QList<FedClient> &fed,
+                                             const QList<ServiceWatch::Stretch> &outOfService)
+{
+    QList<ServiceWatch::Span> covered;
+    for (const LaidFault &fault : faults) {
+        const QDateTime end = fault.over.isValid() ? fault.over : fault.ended;
+        if (fault.began.isValid() && end.isValid() && stopsServicesByDesign(fault.fault.kind))
+            covered << qMakePair(fault.began, end);
+    }
+    const QHash<qint64, QDateTime> printed = firstReportPrints();
+    qint64 longest = 0;
+    int judgedStretches = 0;
+    QString which = QStringLiteral("never out of service outside such faults");
+    for (const ServiceWatch::Stretch &stretch : outOfService) {
+        const bool due = std::any_of(fed.begin(), fed.end(), [&](const FedClient &client) {
+            const QDateTime at = printed.value(client.contactId);
+            return client.at < stretch.end && (!at.isValid() || at > stretch.begin);
+        });
+        if (!due)
+            continue;
+        ++judgedStretches;
+        QDateTime from;
+        const qint64 ms = ServiceWatch::longestUncovered(stretch, covered, &from);
+        if (ms > longest) {
+            longest = ms;
+            which = QStringLiteral("from %1, out of service since %2: %3")
+                        .arg(clock(from), clock(stretch.begin), stretch.why);
+        }
+    }
+    return judged(QStringLiteral("In service: longest out of service while clients were due, outside the faults that "
+                                 "stop its services by design (its own, the LIMS's)"),
+                  QStringLiteral("%1 s (%2; %3 stretches out of service with clients due)")
+                      .arg(longest / 1000).arg(which).arg(judgedStretches),
+                  QStringLiteral("<= %1 s after the last such fault").arg(m_bounds.outOfServiceMs / 1000),
+                  longest <= m_bounds.outOfServiceMs);
 }
 
 // Faults that overlap make one stretch of trouble; the station is judged on how soon it
@@ -302,15 +423,27 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults, cons
         const auto next = std::lower_bound(printed.begin(), printed.end(), endSecond);
         // CUPS keeps a job's end to the second: one in the stretch's last second is after it.
         const qint64 ms = next == printed.end() ? -1 : std::max<qint64>(0, stretch.end.msecsTo(*next));
+        // A stretch that ends after the last client due was printed leaves nothing to print.
+        const bool nothingLeft = allPrinted && *allPrinted <= stretch.end;
         // A station that another fault hits before it printed again is judged on that
-        // stretch instead.
+        // stretch too, and on the time it had before it: a station that printed nothing
+        // in longer than the bound broke its promise whatever came next.
         if (i + 1 < stretches.size() && (ms < 0 || stretch.end.addMSecs(ms) > stretches.at(i + 1).begin)) {
-            m_recoveries << QStringLiteral("%1: the next fault began %2 s later, before anything printed")
-                                .arg(name).arg(stretch.end.secsTo(stretches.at(i + 1).begin));
+            const qint64 free = stretch.end.msecsTo(stretches.at(i + 1).begin);
+            if (free <= m_bounds.recoveryMs || nothingLeft) {
+                m_recoveries << QStringLiteral("%1: the next fault began %2 s later, before anything printed")
+                                    .arg(name).arg(free / 1000);
+                continue;
+            }
+            m_recoveries << QStringLiteral("%1: nothing printed in the %2 s before the next fault began")
+                                .arg(name).arg(free / 1000);
+            if (free > longest && !never) {
+                longest = free;
+                which = QStringLiteral("nothing printed before the next fault, after ") + name;
+            }
             continue;
         }
-        // A stretch that ends after the last client due was printed leaves nothing to print.
-        if (ms < 0 && allPrinted && *allPrinted <= stretch.end) {
+        if (ms < 0 && nothingLeft) {
             m_recoveries << QStringLiteral("%1: nothing was left to print (every client fed was printed by %2)")
                                 .arg(name, clock(*allPrinted));
             continue;
@@ -340,10 +473,11 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
     QStringList accepted;
     QStringList unexplained;
     int repeatedCovers = 0;
-    // The client in hand when the station was killed: printed, not yet deleted.
+    // The client in hand when the station was killed, or hung until its watchdog ended
+    // it: printed, not yet deleted.
     const auto killedSoonAfter = [&faults](const QDateTime &at) {
         return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
-            return fault.fault.kind == FaultKind::StationKilled && fault.began.isValid()
+            return faultResource(fault.fault.kind) == FaultResource::Station && fault.began.isValid()
                 && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
         });
     };
@@ -421,8 +555,10 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const StationProbe::Sample &last = m_samples.last();
     const StationProbe::Sample *afterFirstRuns = &last;
     const StationProbe::Sample *peak = &first;
+    // A sample between two lives of the station finds no process: it is no figure.
+    const auto alive = [](const StationProbe::Sample &sample) { return sample.stationKb > 0; };
     for (const StationProbe::Sample &sample : m_samples) {
-        if (afterFirstRuns == &last && m_firstRunsEnd.isValid() && sample.at >= m_firstRunsEnd)
+        if (afterFirstRuns == &last && m_firstRunsEnd.isValid() && sample.at >= m_firstRunsEnd && alive(sample))
             afterFirstRuns = &sample;
         if (sample.totalKb() > peak->totalKb())
             peak = &sample;
@@ -432,18 +568,25 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     };
     // Growth is judged on what the station holds between runs: during a run its memory
     // swings by megabytes with the pages, results and jobs in hand, which is not growth.
+    // A station started again after a kill or a hang settles as the first one did: each
+    // life is judged after first runs of its own, on a level of its own.
+    const qint64 firstRunsMs = first.at.msecsTo(afterFirstRuns->at);
     MemoryGrowth::Samples total, station;
     HelperGrowth::Samples kinds;
+    QList<qint64> lives;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
         kinds.clear();
+        lives.clear();
         for (const StationProbe::Sample &sample : m_samples) {
-            if (sample.at < afterFirstRuns->at || (betweenRunsOnly && !sample.betweenRuns))
+            if (sample.at < afterFirstRuns->at || sample.at < sample.lifeStarted.addMSecs(firstRunsMs)
+                || !alive(sample) || (betweenRunsOnly && !sample.betweenRuns))
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
             kinds << qMakePair(double(sample.requests), sample.kinds);
+            lives << sample.pid;
         }
     };
     collect(true);
@@ -452,17 +595,31 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         collect(false);
     const qint64 requests = last.requests - afterFirstRuns->requests;
     const qsizetype samples = station.size();
-    const double growth = MemoryGrowth::kbPer1000(total);
-    const double ownGrowth = MemoryGrowth::kbPer1000(station);
+    // What the lives judged asked for between their first and last sample: a slope within
+    // lives is worth as much as the requests it spans.
+    QMap<qint64, QPair<double, double>> spans;
+    for (qsizetype i = 0; i < station.size(); ++i) {
+        auto known = spans.find(lives.at(i));
+        if (known == spans.end())
+            spans.insert(lives.at(i), {station.at(i).first, station.at(i).first});
+        else
+            known->second = station.at(i).first;
+    }
+    double judgedRequests = 0;
+    for (const auto &[from, to] : std::as_const(spans))
+        judgedRequests += to - from;
+    const int judgedLives = int(spans.size());
+    const double growth = MemoryGrowth::kbPer1000(total, lives);
+    const double ownGrowth = MemoryGrowth::kbPer1000(station, lives);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
     const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
     const double requestsPerDay = judgedDays > 0 ? double(requests) / judgedDays : 0;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests; %4%5 samples%6); "
-                                            "per day at %7 requests a day: station %8 MB, with helpers %9 MB")
-                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(requests)
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests within %10 lives; %4%5 "
+                                            "samples%6); per day at %7 requests a day: station %8 MB, with helpers %9 MB")
+                                 .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(judgedRequests, 0, 'f', 0)
                                  .arg(MemoryGrowth::judgedOnFloors(samples)
                                           ? QStringLiteral("the least of %1 stretches of ").arg(MemoryGrowth::kStretches)
                                           : QString())
@@ -470,14 +627,15 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                                  .arg(betweenRuns ? QStringLiteral(" between runs") : QString())
                                  .arg(requestsPerDay, 0, 'f', 0)
                                  .arg(ownGrowth * requestsPerDay / 1000 / 1024, 0, 'f', 1)
-                                 .arg(growth * requestsPerDay / 1000 / 1024, 0, 'f', 1),
+                                 .arg(growth * requestsPerDay / 1000 / 1024, 0, 'f', 1)
+                                 .arg(judgedLives),
                              QStringLiteral("station <= %1 MB, with helpers <= %2 MB")
                                  .arg(m_bounds.growthKbPer1000 / 1024, 0, 'f', 0)
                                  .arg(m_bounds.growthWithHelpersKbPer1000 / 1024, 0, 'f', 0),
                              ownGrowth <= m_bounds.growthKbPer1000 && growth <= m_bounds.growthWithHelpersKbPer1000);
-    if (requests < m_bounds.growthMinRequests) {
+    if (judgedRequests < double(m_bounds.growthMinRequests)) {
         growthLine.verdict = Line::Shown;
-        growthLine.bound += QStringLiteral(" (judged from %1 requests)").arg(m_bounds.growthMinRequests);
+        growthLine.bound += QStringLiteral(" (judged from %1 requests within lives)").arg(m_bounds.growthMinRequests);
     }
     return {
         Line{QStringLiteral("Memory at the start"), memory(first), QString(), Line::Shown},
@@ -487,7 +645,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
              Line::Shown},
         growthLine,
         Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
-             HelperGrowth::text(kinds), QString(), Line::Shown},
+             HelperGrowth::text(kinds, lives), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
              QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
                  .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),
@@ -496,11 +654,12 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
 }
 
 QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QList<FedClient> &fed,
-                                             const QDateTime &quietStart, const QList<LaidFault> &faults)
+                                             const QDateTime &quietStart, const QList<LaidFault> &faults,
+                                             const QList<ServiceWatch::Stretch> &outOfService)
 {
     m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
-    m_lines << loadLines() << responsivenessLines() << recoveryLine(faults, fed) << duplicateLines(faults)
-            << resourceLines();
+    m_lines << loadLines() << responsivenessLines() << supervisionLines() << inServiceLine(faults, fed, outOfService)
+            << recoveryLine(faults, fed) << duplicateLines(faults) << resourceLines();
     m_lines << elsewhereLines();
     return m_lines;
 }

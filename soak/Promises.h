@@ -3,13 +3,16 @@
 #include <optional>
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include "Evidence.h"
 #include "FaultSchedule.h"
+#include "ServiceWatch.h"
 #include "StationProbe.h"
 
 // A fault as it was laid: when it began and ended on the soak's clock, and from when on
@@ -40,6 +43,9 @@ struct PromiseBounds
     qint64 stallMs = 2000;           // the window's thread, apart from database calls
     qint64 databaseWaitMs = 42000;   // twice the statement time-out of 20 s, and 2 s of slack
     qint64 recoveryMs = 180000;      // three refresh periods
+    // Out of service while clients are due, outside the faults that stop printing by
+    // design: two refresh periods from the last of those faults.
+    qint64 outOfServiceMs = 120000;
     // Per 1,000 report requests, on the floors of the memory held between runs
     // (MemoryGrowth.h): the station's process (a leak of 9 KB a request would be 9 MB), and
     // with its browser helpers, whose garbage collections leave some MB of spread.
@@ -67,13 +73,27 @@ public:
     QStringList checkDeletions();
     QStringList noteRecord(const std::optional<StationStatus> &record);
     void noteSample(const StationProbe::Sample &sample) { m_samples << sample; }
-    void noteStationGone(const QString &why) { m_stationGone = why; }
+    // How a life of the station ended: a cause by design (a fault laid on it, its
+    // supervisor) is counted, any other breaks a promise.
+    void noteLifeEnded(const QString &cause, bool byDesign);
+    // Every life the supervisor started after the first that came to be ready, and those
+    // of them that took the operator's session up again.
+    void noteLives(int restartedReady, int resumed);
+    // The supervisor's watchdog ended the station; only a hang may starve it.
+    void noteWatchdogExpiry(bool inHang, const QString &text);
+    // The time between two keep-alives of one life, no hang in between.
+    void noteKeepAliveGap(qint64 ms);
+    void noteWatchdogMs(qint64 ms) { m_watchdogMs = ms; }
+    // A fault the soak could not lay or lift as scheduled.
+    void noteSoakProblem(const QString &text) { m_soakProblems << text; }
     void setFirstRunsEnd(const QDateTime &when) { m_firstRunsEnd = when; }
     // Connections the server elsewhere received, before finish().
     void noteElsewhere(int connections) { m_elsewhereConnections = connections; }
 
     QList<Line> finish(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart,
-                       const QList<LaidFault> &faults);
+                       const QList<LaidFault> &faults, const QList<ServiceWatch::Stretch> &outOfService);
+    // The faults during which a station is not expected to be in service.
+    static bool stopsServicesByDesign(FaultKind kind);
     bool allKept() const;
     // How soon the station printed again after each stretch of trouble, after finish().
     const QStringList &recoveries() const { return m_recoveries; }
@@ -84,6 +104,11 @@ private:
     QList<Line> loadLines() const;
     QList<Line> responsivenessLines() const;
     Line recoveryLine(const QList<LaidFault> &faults, const QList<FedClient> &fed);
+    Line inServiceLine(const QList<LaidFault> &faults, const QList<FedClient> &fed,
+                       const QList<ServiceWatch::Stretch> &outOfService);
+    QList<Line> supervisionLines() const;
+    // When each client's first report page printed.
+    QHash<qint64, QDateTime> firstReportPrints() const;
     std::optional<QDateTime> everyClientPrintedAt(const QList<FedClient> &fed) const;
     QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
     QList<Line> resourceLines() const;
@@ -100,7 +125,15 @@ private:
     // The longest over every life of the station: one started again counts afresh.
     qint64 m_longestStallMs = -1;
     qint64 m_longestDatabaseWaitMs = -1;
-    QString m_stationGone;
+    QMap<QString, int> m_lifeEnds; // by cause, those by design
+    QStringList m_unexpectedEnds;
+    int m_restartedReady = 0;
+    int m_resumed = 0;
+    int m_expiriesInHangs = 0;
+    QStringList m_expiriesOutside;
+    qint64 m_longestKeepAliveGapMs = -1;
+    qint64 m_watchdogMs = 0;
+    QStringList m_soakProblems;
     QList<StationProbe::Sample> m_samples;
     QDateTime m_firstRunsEnd;
     int m_elsewhereConnections = 0;

@@ -18,6 +18,20 @@
 namespace {
 
 constexpr qint64 kEvidenceEveryMs = 5000;
+// How long after its supervisor was due to start the station again the soak waits before
+// it says that it did not.
+constexpr qint64 kStationBackSlackMs = 60000;
+
+bool isStationFault(FaultKind kind)
+{
+    return faultResource(kind) == FaultResource::Station;
+}
+
+bool isDatabaseFault(FaultKind kind)
+{
+    return faultResource(kind) == FaultResource::DatabaseProcess
+        || faultResource(kind) == FaultResource::DatabaseStatements;
+}
 
 QString elapsedText(qint64 ms)
 {
@@ -55,6 +69,8 @@ QString laneName(FaultResource resource)
         return QStringLiteral("status board");
     case FaultResource::Station:
         return QStringLiteral("station");
+    case FaultResource::StateDisk:
+        return QStringLiteral("state disk");
     }
     return QString();
 }
@@ -100,6 +116,15 @@ bool SoakRun::start()
         say(QStringLiteral("a soak needs at least %1 minutes").arg(double(m_shape.quietMs + 90000) / 60000));
         return false;
     }
+    QString error;
+    const std::optional<UnitTimes> unit = UnitTimes::read(QStringLiteral(HARDCOPY_UNIT_FILE), &error);
+    if (!unit) {
+        say(QStringLiteral("the soak could not start: ") + error);
+        return false;
+    }
+    m_unit = *unit;
+    m_shape.watchdogMs = m_unit.watchdogMs;
+    m_shape.restartMs = m_unit.restartMs;
     const QList<Fault> schedule = drawFaultSchedule(m_options.seed, m_shape);
     say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4, "
                        "memory sampled every %5 s")
@@ -112,12 +137,15 @@ bool SoakRun::start()
     m_world = std::make_unique<SoakWorld>(m_options.display, m_options.seed);
     if (m_options.keepFiles)
         m_world->keepFiles();
-    QString error;
     say(QStringLiteral("starting the LIMS's front end, the report server, cupsd and the station in %1")
             .arg(m_world->folder()));
     const bool stepsTheClock = std::any_of(schedule.begin(), schedule.end(),
         [](const Fault &fault) { return fault.kind == FaultKind::WallClockStepped; });
-    if (!m_world->start(stepsTheClock, &error)) {
+    say(QStringLiteral("the station's supervisor plays its unit: watchdog %1 s, started again %2 s after a failure, "
+                       "a start ready within %3 s, SIGKILL %4 s after the watchdog's SIGABRT")
+            .arg(m_unit.watchdogMs / 1000).arg(m_unit.restartMs / 1000).arg(m_unit.startTimeoutMs / 1000)
+            .arg(m_unit.abortTimeoutMs / 1000));
+    if (!m_world->start(stepsTheClock, m_unit, &error)) {
         say(QStringLiteral("the soak could not start: ") + error);
         return false;
     }
@@ -129,9 +157,91 @@ bool SoakRun::start()
     m_probe = std::make_unique<StationProbe>(m_world->stationPid(), m_world->station().statusFile());
     m_book = std::make_unique<PromiseBook>(*m_lims, *m_cups, PromiseBounds());
     m_book->setFirstRunsEnd(m_start.addMSecs(std::min<qint64>(300000, m_shape.totalMs / 4)));
-    say(QStringLiteral("the station is logged in and runs every minute; pid %1").arg(m_world->stationPid()));
+    m_book->noteWatchdogMs(m_unit.watchdogMs);
+    superviseWith(m_world->supervisor());
+    say(QStringLiteral("the station is logged in and runs every minute; pid %1; the keyboard is not touched again")
+            .arg(m_world->stationPid()));
     m_timer.start();
     return true;
+}
+
+void SoakRun::superviseWith(StationSupervisor &supervisor)
+{
+    connect(&supervisor, &StationSupervisor::started, this, [this](qint64 pid) {
+        m_probe->follow(pid);
+        say(QStringLiteral("its supervisor started the station again; pid %1").arg(pid));
+    });
+    connect(&supervisor, &StationSupervisor::ended, this, &SoakRun::lifeEnded);
+    connect(&supervisor, &StationSupervisor::watchdogExpired, this, [this](qint64 pid, const QDateTime &last) {
+        const QDateTime now = QDateTime::currentDateTime();
+        const LaidFault *fault = stationFaultAt(now);
+        const bool inHang = fault && fault->fault.kind == FaultKind::StationHung;
+        const QString text = QStringLiteral("no keep-alive from pid %1 for %2 s at %3")
+                                 .arg(pid).arg(last.secsTo(now)).arg(now.toString(QStringLiteral("HH:mm:ss")));
+        m_book->noteWatchdogExpiry(inHang, text);
+        say((inHang ? QStringLiteral("the watchdog ends the hung station: ") : QStringLiteral("BROKEN: the watchdog "
+                                                                                           "ends the station: "))
+            + text);
+    });
+    connect(&supervisor, &StationSupervisor::keptAlive, this, [this](const QDateTime &previous, const QDateTime &at) {
+        if (!laidDuring([](FaultKind kind) { return kind == FaultKind::StationHung; }, previous, at))
+            m_book->noteKeepAliveGap(previous.msecsTo(at));
+    });
+}
+
+// Every end of a life is accounted for: a fault laid on the station, its supervisor
+// ending a hang, or a start that met the LIMS away (which ends it by design); any other
+// end breaks a promise.
+void SoakRun::lifeEnded(const StationSupervisor::Life &life)
+{
+    const LaidFault *onStation = stationFaultAt(life.ended);
+    QString cause;
+    if (onStation && onStation->fault.kind == FaultKind::StationKilled)
+        cause = onStation->fault.amount == 1 ? QStringLiteral("killed with its helpers") : QStringLiteral("killed");
+    else if (onStation && !life.endedBy.isEmpty())
+        cause = QStringLiteral("ended by its %1 in a hang").arg(life.endedBy);
+    else if (!life.ready.isValid() && (life.how == QLatin1String("exit code 1") || !life.endedBy.isEmpty())
+             && laidDuring(isDatabaseFault, life.started, life.ended))
+        cause = QStringLiteral("starts that met the LIMS away");
+    const bool byDesign = !cause.isEmpty();
+    const QString how = life.how + (life.endedBy.isEmpty() ? QString() : QStringLiteral(", by its ") + life.endedBy);
+    say(QStringLiteral("%1the station's process %2 ended: %3%4")
+            .arg(byDesign ? QString() : QStringLiteral("BROKEN: "))
+            .arg(life.pid)
+            .arg(how)
+            .arg(life.failed ? QStringLiteral("; its supervisor starts it again in %1 s").arg(m_unit.restartMs / 1000)
+                             : QStringLiteral("; its supervisor leaves it ended")));
+    m_book->noteLifeEnded(byDesign ? cause
+                                   : QStringLiteral("pid %1 at %2 (%3)")
+                                         .arg(life.pid)
+                                         .arg(life.ended.toString(QStringLiteral("HH:mm:ss")), how),
+                          byDesign);
+}
+
+bool SoakRun::laidDuring(const std::function<bool(FaultKind)> &kind, const QDateTime &from, const QDateTime &to) const
+{
+    const QDateTime until = to.isValid() ? to : from;
+    return std::any_of(m_faults.begin(), m_faults.end(), [&](const LaidFault &laid) {
+        const QDateTime over = laid.over.isValid() ? laid.over : laid.ended;
+        return kind(laid.fault.kind) && laid.began.isValid() && laid.began <= until
+            && (!over.isValid() || over >= from);
+    });
+}
+
+const LaidFault *SoakRun::stationFaultAt(const QDateTime &at) const
+{
+    for (const LaidFault &laid : m_faults) {
+        if (isStationFault(laid.fault.kind) && laid.began.isValid() && laid.began <= at
+            && (!laid.ended.isValid() || laid.ended >= at))
+            return &laid;
+    }
+    return nullptr;
+}
+
+void SoakRun::soakProblem(const QString &text)
+{
+    m_book->noteSoakProblem(text);
+    say(QStringLiteral("SOAK PROBLEM: ") + text);
 }
 
 void SoakRun::tick()
@@ -141,12 +251,6 @@ void SoakRun::tick()
         return;
     m_inTick = true;
     const qint64 elapsed = m_start.msecsTo(QDateTime::currentDateTime());
-    if (!m_world->stationRunning() && !m_world->stationKilledOnPurpose()) {
-        m_book->noteStationGone(QStringLiteral("ended at %1").arg(elapsedText(elapsed)));
-        say(QStringLiteral("BROKEN: the station's process ended"));
-        finish();
-        return;
-    }
     layFaults(elapsed);
     beginQuiet(elapsed);
     feed(elapsed);
@@ -171,19 +275,21 @@ void SoakRun::layFaults(qint64 elapsedMs)
         QString error;
         if (!laid.began.isValid() && laid.fault.startMs <= elapsedMs) {
             laid.began = QDateTime::currentDateTime();
-            say(QStringLiteral("fault begins: ") + faultText(laid.fault));
+            say(QStringLiteral("fault begins: %1%2")
+                    .arg(faultText(laid.fault),
+                         isStationFault(laid.fault.kind) ? QStringLiteral("; pid %1").arg(m_world->stationPid())
+                                                         : QString()));
             if (!m_world->begin(laid.fault, &error))
-                say(QStringLiteral("SOAK PROBLEM: ") + error);
+                soakProblem(error);
+        }
+        if (isStationFault(laid.fault.kind)) {
+            followStationFault(laid, elapsedMs);
+            continue;
         }
         if (laid.began.isValid() && !laid.ended.isValid() && laid.fault.endMs() <= elapsedMs) {
-            const bool ended = m_world->end(laid.fault, &error);
-            if (!ended)
-                say(QStringLiteral("SOAK PROBLEM: ") + error);
+            if (!m_world->end(laid.fault, &error))
+                soakProblem(error);
             laid.ended = QDateTime::currentDateTime();
-            if (laid.fault.kind == FaultKind::StationKilled && ended) {
-                m_probe = std::make_unique<StationProbe>(m_world->stationPid(), m_world->station().statusFile());
-                say(QStringLiteral("the station is started and logged in again; pid %1").arg(m_world->stationPid()));
-            }
             if (laid.fault.kind == FaultKind::OtherApplication)
                 laid.over = std::max(laid.ended, m_world->otherApplicationLapses());
             else if (laid.fault.durationMs > 0)
@@ -204,6 +310,24 @@ void SoakRun::layFaults(qint64 elapsedMs)
             say(QStringLiteral("fault taken: %1, over at %2")
                     .arg(faultName(laid.fault.kind), laid.over.toString(QStringLiteral("HH:mm:ss"))));
         }
+    }
+}
+
+void SoakRun::followStationFault(LaidFault &laid, qint64 elapsedMs)
+{
+    if (!laid.began.isValid() || laid.ended.isValid())
+        return;
+    const QDateTime back = m_world->supervisor().startedAfter(laid.began);
+    if (back.isValid()) {
+        laid.ended = laid.over = back;
+        say(QStringLiteral("fault ends: %1: its supervisor started it again %2 s after the fault began")
+                .arg(faultName(laid.fault.kind))
+                .arg(laid.began.secsTo(back)));
+    } else if (elapsedMs > laid.fault.endMs() + kStationBackSlackMs) {
+        laid.ended = laid.over = QDateTime::currentDateTime();
+        soakProblem(QStringLiteral("%1: its supervisor had not started the station again %2 s after the fault began")
+                        .arg(faultName(laid.fault.kind))
+                        .arg(laid.began.secsTo(laid.ended)));
     }
 }
 
@@ -241,10 +365,20 @@ void SoakRun::readEvidence()
     if (!m_lims->readOn(&error))
         say(QStringLiteral("the LIMS file could not be read: ") + error);
     m_cups->readOn(&error); // cupsd may be one of the faults
+    const std::optional<StationStatus> record = m_probe->record();
     QStringList broken = m_book->checkDeletions();
-    broken << m_book->noteRecord(m_probe->record());
+    broken << m_book->noteRecord(record);
     for (const QString &problem : broken)
         say(QStringLiteral("BROKEN: ") + problem);
+    // Whether the station is in service, from its own words: the record and the line it
+    // sends its supervisor.
+    const QDateTime now = QDateTime::currentDateTime();
+    const StationSupervisor::Life *life = m_world->supervisor().current();
+    m_service.noteRecord(record, life ? life->pid : 0, now);
+    if (life && life->statusAt.isValid())
+        m_service.noteStatusLine(life->status, life->pid, life->statusAt);
+    if (const QString change = m_service.observe(now, life ? life->pid : 0); !change.isEmpty())
+        say(change);
 }
 
 // Every sample is also written to samples.csv in the soak's folder, for a closer look at
@@ -302,6 +436,8 @@ void SoakRun::writeEvents() const
             row("fault", laneName(faultResource(laid.fault.kind)), faultName(laid.fault.kind), laid.began,
                 laid.over.isValid() ? laid.over : laid.ended);
     }
+    for (const ServiceWatch::Stretch &stretch : m_service.stretches(QDateTime::currentDateTime()))
+        row("fault", QStringLiteral("service"), QStringLiteral("out of service"), stretch.begin, stretch.end);
     for (const PrintJob &job : m_cups->jobs()) {
         if (job.completed())
             row("print", QStringLiteral("printer"), job.printType, job.completedAt, {});
@@ -312,6 +448,7 @@ void SoakRun::finish()
 {
     m_done = true;
     m_timer.stop();
+    m_world->supervisor().stop();
     // Faults still laid (the station ended early) are lifted, so the evidence can be read.
     for (LaidFault &laid : m_faults) {
         QString error;
@@ -322,13 +459,18 @@ void SoakRun::finish()
     }
     // A change the station reported in its last second reaches the record after the
     // monitor's settling time of a second.
-    if (m_world->stationRunning())
+    if (m_world->stationPid() != 0)
         QThread::sleep(1);
     readEvidence();
     takeSample();
     m_book->noteElsewhere(m_world->elsewhereConnections());
+    const QList<StationSupervisor::Life> &lives = m_world->supervisor().lives();
+    const auto readyAgain = std::count_if(lives.begin() + std::min<qsizetype>(1, lives.size()), lives.end(),
+                                          [](const StationSupervisor::Life &life) { return life.ready.isValid(); });
+    m_book->noteLives(int(readyAgain), m_service.resumedLives());
     const QList<PromiseBook::Line> lines
-        = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults);
+        = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults,
+                         m_service.stretches(QDateTime::currentDateTime()));
     std::printf("\nSoak: %g min, seed %u, %lld faults laid, %lld clients fed, %lld report requests; %s\n\n",
                 m_options.minutes, m_options.seed, qlonglong(m_faults.size()), qlonglong(m_fed.size()),
                 qlonglong(m_lims->reportRequests()), qPrintable(machine()));

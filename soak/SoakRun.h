@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QDateTime>
@@ -11,7 +12,9 @@
 #include "Evidence.h"
 #include "FaultSchedule.h"
 #include "Promises.h"
+#include "ServiceWatch.h"
 #include "StationProbe.h"
+#include "StationSupervisor.h"
 
 class SoakWorld;
 
@@ -49,6 +52,14 @@ signals:
 private:
     void tick();
     void layFaults(qint64 elapsedMs);
+    // The station's own faults are over once its supervisor started it again.
+    void followStationFault(LaidFault &laid, qint64 elapsedMs);
+    void superviseWith(StationSupervisor &supervisor);
+    void lifeEnded(const StationSupervisor::Life &life);
+    // A fault matching `kind` was laid during [from, to] (to invalid: from alone).
+    bool laidDuring(const std::function<bool(FaultKind)> &kind, const QDateTime &from, const QDateTime &to) const;
+    const LaidFault *stationFaultAt(const QDateTime &at) const;
+    void soakProblem(const QString &text);
     void beginQuiet(qint64 elapsedMs);
     void feed(qint64 elapsedMs);
     void readEvidence();
@@ -64,6 +75,8 @@ private:
     std::unique_ptr<CupsLedger> m_cups;
     std::unique_ptr<StationProbe> m_probe;
     std::unique_ptr<PromiseBook> m_book;
+    ServiceWatch m_service;
+    UnitTimes m_unit;
     QRandomGenerator m_random;
     QList<LaidFault> m_faults;
     QList<FedClient> m_fed;

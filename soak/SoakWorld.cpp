@@ -1,5 +1,7 @@
 #include "SoakWorld.h"
 
+#include <csignal>
+
 #include <unistd.h>
 
 #include <QDir>
@@ -9,6 +11,7 @@
 #include <QProcess>
 
 #include "ElsewhereServer.h"
+#include "ProcessProbe.h"
 #include "ReportServerProcess.h"
 #include "common/DemoServerProcess.h"
 #include "common/PrivateCups.h"
@@ -31,11 +34,15 @@ SoakWorld::SoakWorld(const QString &display, quint32 seed)
 
 SoakWorld::~SoakWorld()
 {
-    // The station first, so that it does not log the servers' going as faults; its state
-    // disk is unmounted before its folder is removed.
+    // The station first, so that it does not log the servers' going as faults, and
+    // nothing starts it again; its state disk is unmounted before its folder is removed.
+    m_supervisor.reset();
     if (!m_stateDisk.isEmpty()) {
         m_station->station.kill();
         m_station->waitForExit(30000);
+        // A kept folder keeps what was on the disk too: the station's log, its records.
+        if (m_keepFiles)
+            QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), m_stateDisk, m_stateDisk + QStringLiteral("-kept")});
         QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_stateDisk});
     }
     m_station.reset();
@@ -43,6 +50,7 @@ SoakWorld::~SoakWorld()
 
 void SoakWorld::keepFiles()
 {
+    m_keepFiles = true;
     m_station->keepFiles();
 }
 
@@ -58,12 +66,8 @@ QString SoakWorld::limsPath() const
 
 qint64 SoakWorld::stationPid() const
 {
-    return m_station->station.processId();
-}
-
-bool SoakWorld::stationRunning() const
-{
-    return m_station->running();
+    const StationSupervisor::Life *life = m_supervisor ? m_supervisor->current() : nullptr;
+    return life ? life->pid : 0;
 }
 
 bool SoakWorld::startCups(QString *error)
@@ -81,7 +85,7 @@ bool SoakWorld::startCups(QString *error)
     return true;
 }
 
-bool SoakWorld::start(bool fakeWallClock, QString *error)
+bool SoakWorld::start(bool fakeWallClock, const UnitTimes &unit, QString *error)
 {
     if (!m_station->isValid() || !m_station->createLims(0)) {
         *error = QStringLiteral("the demo LIMS file could not be made");
@@ -121,29 +125,39 @@ bool SoakWorld::start(bool fakeWallClock, QString *error)
         *error = QStringLiteral("libfaketime is not installed (Debian: faketime)");
         return false;
     }
-    return startStation(error);
+    return startSupervised(unit, error);
 }
 
-bool SoakWorld::startStation(QString *error)
+// The operator logs in by the keyboard once, at the first start: every later start is
+// its supervisor's, with nobody at the keyboard.
+bool SoakWorld::startSupervised(const UnitTimes &unit, QString *error)
 {
-    StationProcess &s = *m_station;
+    m_supervisor = std::make_unique<StationSupervisor>(*m_station, unit, [this] { return startStation(); });
+    if (!m_supervisor->listen(m_station->folder() + QStringLiteral("/notify"), error))
+        return false;
+    if (!m_supervisor->startFirst()) {
+        *error = QStringLiteral("the station did not start");
+        return false;
+    }
+    if (!m_station->loginAndStart()) {
+        *error = QStringLiteral("the operator could not log in and start the services; the station's log: ")
+            + m_station->log().right(1500);
+        return false;
+    }
+    return true;
+}
+
+bool SoakWorld::startStation()
+{
     QMap<QString, QString> settings = {
         {QStringLiteral("Printing/Printer"), kQueue},
         {QStringLiteral("Printing/CupsServer"), m_cups->socketPath()},
         {QStringLiteral("Printing/JobTimeout"), QString::number(kJobTimeoutSeconds)},
+        {QStringLiteral("Station/ResumeAfterRestart"), QStringLiteral("true")},
     };
     if (!m_stateDisk.isEmpty())
         settings.insert(QStringLiteral("Monitoring/MetricsFile"), m_stateDisk + QStringLiteral("/hardcopy.prom"));
-    if (!s.startStation(settings)) {
-        *error = QStringLiteral("the station did not start");
-        return false;
-    }
-    if (!s.loginAndStart()) {
-        *error = QStringLiteral("the operator could not log in and start the services; the station's log: ")
-            + s.log().right(1500);
-        return false;
-    }
-    return true;
+    return m_station->startStation(settings);
 }
 
 // The status record is found under XDG_STATE_HOME, the station's folder's "state": the
@@ -206,10 +220,11 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         keepOtherApplicationsTurn();
         break;
     case FaultKind::StateDiskFull: done = fillStateDisk(true); break;
-    case FaultKind::StationKilled:
-        m_stationKilled = true;
-        m_station->station.kill();
-        done = m_station->waitForExit(30000);
+    case FaultKind::StationKilled: killStation(fault.amount == 1); done = true; break;
+    case FaultKind::StationHung:
+        // A station down between two starts has no event loop to hang: nothing is laid.
+        m_hungPid = stationPid();
+        done = m_hungPid == 0 || ::kill(pid_t(m_hungPid), SIGSTOP) == 0;
         break;
     case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(fault.amount); break;
     }
@@ -241,20 +256,30 @@ bool SoakWorld::end(const Fault &fault, QString *error)
     case FaultKind::ReportPageElsewhere: done = m_reports->restart(QStringLiteral("normal")); break;
     case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
     case FaultKind::StateDiskFull: done = fillStateDisk(false) || m_stateDisk.isEmpty(); break;
-    case FaultKind::StationKilled: {
-        // Started again and logged in by the keyboard, as the operator would.
-        QString why;
-        done = startStation(&why);
-        m_stationKilled = false;
-        if (!done)
-            *error = why;
+    case FaultKind::StationKilled: break; // its supervisor starts it again
+    case FaultKind::StationHung:
+        // Its watchdog ends it; one still held when the soak ends is let go.
+        if (m_hungPid != 0 && m_hungPid == stationPid())
+            ::kill(pid_t(m_hungPid), SIGCONT);
+        m_hungPid = 0;
         break;
-    }
     case FaultKind::WallClockStepped: done = m_station->setWallClockOffset(0); break; // the step back
     }
     if (!done && error->isEmpty())
         *error = QStringLiteral("could not end: ") + faultText(fault);
     return done;
+}
+
+// A crash or the out-of-memory killer ends the station's process alone, and its browser
+// engine's helpers follow it; a power cut ends them all at once.
+void SoakWorld::killStation(bool withHelpers)
+{
+    const qint64 pid = stationPid();
+    if (pid == 0)
+        return;
+    const QList<qint64> helpers = withHelpers ? ProcessProbe::descendantsOf(pid) : QList<qint64>();
+    for (const qint64 process : QList<qint64>{pid} + helpers)
+        ::kill(pid_t(process), SIGKILL);
 }
 
 int SoakWorld::elsewhereConnections() const

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "FaultSchedule.h"
+#include "StationSupervisor.h"
 
 class DemoServerProcess;
 class ElsewhereServer;
@@ -17,8 +18,10 @@ class StationProcess;
 // Everything the soaked station works with, each a process of its own: the demo LIMS's
 // wire front end, the demo report server, a private cupsd with a queue whose backend
 // writes files (and can be made to report an empty paper tray), and the station's own
-// executable on an X display, logged in and started as an operator would. The world
-// lays the faults of the schedule on these and lets new clients fall due.
+// executable on an X display, under its supervisor (the soak's play of its systemd unit),
+// logged in and started once by the keyboard as an operator would, and resuming that
+// session by itself whenever its supervisor starts it again. The world lays the faults
+// of the schedule on these and lets new clients fall due.
 class SoakWorld
 {
 public:
@@ -30,20 +33,20 @@ public:
     SoakWorld(const QString &display, quint32 seed);
     ~SoakWorld();
 
-    // Starts the servers, the printer and the station, and logs in; false with a reason.
-    // fakeWallClock: the station runs under libfaketime, so that its wall clock can be
-    // stepped (only a schedule that steps it asks for that).
-    bool start(bool fakeWallClock, QString *error);
+    // Starts the servers, the printer and the station under its supervisor playing the
+    // unit, and logs in; false with a reason. fakeWallClock: the station runs under
+    // libfaketime, so that its wall clock can be stepped (only a schedule that steps it
+    // asks for that).
+    bool start(bool fakeWallClock, const UnitTimes &unit, QString *error);
     void keepFiles();
     QString folder() const;
 
     StationProcess &station() { return *m_station; }
+    StationSupervisor &supervisor() { return *m_supervisor; }
     PrivateCups &cups() { return *m_cups; }
     QString limsPath() const;
+    // The process of the station's life now; 0 while none runs.
     qint64 stationPid() const;
-    bool stationRunning() const;
-    // The soak itself killed the station and has not started it again yet.
-    bool stationKilledOnPurpose() const { return m_stationKilled; }
 
     bool begin(const Fault &fault, QString *error);
     bool end(const Fault &fault, QString *error);
@@ -72,7 +75,9 @@ private:
     // their own, which the soak can fill (root only; without it that fault is not laid).
     bool mountStateDisk();
     bool fillStateDisk(bool full);
-    bool startStation(QString *error);
+    bool startSupervised(const UnitTimes &unit, QString *error);
+    bool startStation();
+    void killStation(bool withHelpers);
     bool setBoard(const QString &parameter, const QString &value);
 
     QRandomGenerator m_random;
@@ -81,9 +86,11 @@ private:
     std::unique_ptr<ReportServerProcess> m_reports;
     std::unique_ptr<PrivateCups> m_cups;
     std::unique_ptr<ElsewhereServer> m_elsewhere;
+    std::unique_ptr<StationSupervisor> m_supervisor;
     qint64 m_nextContactId = 600001;
     QDateTime m_otherAppUpdated;
     QList<qint64> m_firstClients;
     QString m_stateDisk;
-    bool m_stationKilled = false;
+    bool m_keepFiles = false;
+    qint64 m_hungPid = 0; // stopped by the soak, until its supervisor ends it
 };

@@ -7,14 +7,25 @@
 
 StationProbe::StationProbe(qint64 stationPid, QString statusFile)
     : m_pid(stationPid)
+    , m_lifeStarted(QDateTime::currentDateTime())
     , m_statusFile(std::move(statusFile))
 {
+}
+
+void StationProbe::follow(qint64 stationPid)
+{
+    m_pid = stationPid;
+    m_lifeStarted = QDateTime::currentDateTime();
+    m_lastHelpers.clear();
+    m_requestsAtFirstSample = -1;
 }
 
 StationProbe::Sample StationProbe::sample(qint64 requests)
 {
     Sample sample;
     sample.at = QDateTime::currentDateTime();
+    sample.pid = m_pid;
+    sample.lifeStarted = m_lifeStarted;
     sample.requests = requests;
     sample.stationKb = std::max<qint64>(0, ProcessProbe::residentKb(m_pid));
     const QList<qint64> helpers = ProcessProbe::descendantsOf(m_pid);
@@ -46,7 +57,10 @@ StationProbe::Sample StationProbe::sample(qint64 requests)
     if (m_requestsAtFirstSample < 0)
         m_requestsAtFirstSample = requests;
     const bool hasRun = requests > m_requestsAtFirstSample; // the count of requests only grows
-    sample.betweenRuns = status && status->mode == StationMode::Waiting && sameHelpers && hasRun;
+    // A record of this life, of a process that is there: between two lives the station's
+    // memory is nothing, and no floor.
+    sample.betweenRuns = status && status->processId == m_pid && sample.stationKb > 0
+        && status->mode == StationMode::Waiting && sameHelpers && hasRun;
     return sample;
 }
 

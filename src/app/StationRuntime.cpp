@@ -10,6 +10,8 @@
 #include "monitoring/Supervision.h"
 #include "platform/database/LinkSecurity.h"
 #include "platform/Log.h"
+#include "platform/browser/OriginPolicy.h"
+#include "platform/browser/StationWebPage.h"
 #include "platform/browser/WebEngineBrowser.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/EventProcessor.h"
@@ -87,6 +89,15 @@ StationRuntime::~StationRuntime()
     m_window.reset();
     m_supervision.reset();
     m_monitor.reset();
+}
+
+void StationRuntime::confineBrowserNetwork(const StationSettings &settings)
+{
+    QStringList reachable { OriginPolicy::hostAndPort(
+        QUrl(reportSchemeName(settings.reportScheme) + QStringLiteral("://") + settings.reportServer)) };
+    for (const QString &origin : settings.allowedOrigins)
+        reachable << OriginPolicy::hostAndPort(QUrl(origin));
+    StationWebPage::confineNetworkTo(reachable);
 }
 
 std::unique_ptr<SpoolBackend> StationRuntime::makeSpoolBackend(const StationSettings &settings)

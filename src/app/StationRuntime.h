@@ -44,6 +44,10 @@ public:
     // Where the settings send the pages: the PDF folder when one is set, else the printer
     // through CUPS or, where there is no CUPS, through the Qt printer path.
     static std::unique_ptr<SpoolBackend> makeSpoolBackend(const StationSettings &settings);
+    // Once per process, before the first runtime: the browser's engine may connect to the
+    // report server and the origins allowed for a page's parts, and nowhere else, whatever
+    // its pages do. (A process that runs several stations, as the benchmarks do, leaves it.)
+    static void confineBrowserNetwork(const StationSettings &settings);
     dbModule &db() { return *m_db; }
     // The session kept for a restart; none when [Station] ResumeAfterRestart is off.
     ResumeRecord *resumeRecord() { return m_resume.get(); }

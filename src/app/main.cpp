@@ -439,6 +439,7 @@ int runStation(const StartOptions &options)
     DemoWorld demo;
     if (const QString problem = prepareDatabasePath(demo, settings); !problem.isEmpty())
         return startupFailure(problem);
+    StationRuntime::confineBrowserNetwork(settings);
 
     const bool unattended = settings.demo && !options.unattendedDemo.isEmpty();
     StationRuntime station(settings, std::make_unique<OdbcConnection>(),

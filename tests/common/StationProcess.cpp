@@ -108,7 +108,7 @@ bool StationProcess::startServer(const QString &mode, bool outsideLims, quint16 
 
 void StationProcess::setProcessEnvironmentExtra(const QMap<QString, QString> &variables)
 {
-    m_environmentExtra = variables;
+    m_environmentExtra.insert(variables);
 }
 
 bool StationProcess::useFakeWallClock()
@@ -190,8 +190,12 @@ bool StationProcess::startStation(QMap<QString, QString> settings)
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.webenginecontext.info=false"));
     if (geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-    for (auto it = m_environmentExtra.cbegin(); it != m_environmentExtra.cend(); ++it)
-        env.insert(it.key(), it.value());
+    for (auto it = m_environmentExtra.cbegin(); it != m_environmentExtra.cend(); ++it) {
+        if (it.value().isNull())
+            env.remove(it.key());
+        else
+            env.insert(it.key(), it.value());
+    }
     station.setProcessEnvironment(env);
     station.setProcessChannelMode(QProcess::MergedChannels);
     const QString output = m_dir.filePath(QStringLiteral("station.out"));

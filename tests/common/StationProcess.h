@@ -41,8 +41,8 @@ public:
     // free one.
     bool startServer(const QString &mode = QStringLiteral("normal"), bool outsideLims = false, quint16 port = 0);
 
-    // Variables added to (or replacing) the station's environment at the next
-    // startStation().
+    // Variables added to (or replacing) the station's environment from the next
+    // startStation() on; one with a null value is taken out of it.
     void setProcessEnvironmentExtra(const QMap<QString, QString> &variables);
 
     // The station's wall clock under libfaketime, offset by a file that

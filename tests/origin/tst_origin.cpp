@@ -11,10 +11,13 @@
 #include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUdpSocket>
 
 #include "PageServer.h"
 #include "platform/Failure.h"
+#include "platform/browser/StationWebPage.h"
 #include "platform/browser/WebEngineBrowser.h"
 
 namespace {
@@ -59,6 +62,8 @@ private:
     QString m_page; // added to what the report server answers
     QUdpSocket m_elsewhereUdp; // a STUN or TURN server on the second server's host
     int m_datagrams = 0;
+    QTcpServer m_turn; // a TURN server over TCP on a host the engine was not confined to
+    int m_turnConnections = 0;
 };
 
 void tst_Origin::initTestCase()
@@ -79,6 +84,13 @@ void tst_Origin::initTestCase()
         return reply;
     };
     QVERIFY(m_elsewhereUdp.bind(QHostAddress::LocalHost));
+    QVERIFY(m_turn.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+    connect(&m_turn, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_turn.nextPendingConnection()) {
+            ++m_turnConnections;
+            socket->deleteLater();
+        }
+    });
     connect(&m_elsewhereUdp, &QUdpSocket::readyRead, this, [this] {
         for (; m_elsewhereUdp.hasPendingDatagrams(); ++m_datagrams)
             m_elsewhereUdp.receiveDatagram();
@@ -123,6 +135,15 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave_data()
                                "pc.createOffer().then(o => pc.setLocalDescription(o)).then(() => "
                                "setTimeout(() => fetch('/offer-made'), 1000))</script>"
                             << "/offer-made" << QString();
+    // Over TCP to a TURN server the page names, through the constructor of an empty frame:
+    // only the engine's confinement to the report server's host stops it.
+    QTest::newRow("WebRTC relay over TCP") << "<iframe id='f'></iframe><script>var pc = new f.contentWindow."
+                                              "RTCPeerConnection({iceServers: [{urls: 'turn:127.0.0.2:TURN?transport=tcp', "
+                                              "username: 'u', credential: 'p'}], iceTransportPolicy: 'relay'}); "
+                                              "pc.createDataChannel('d'); pc.createOffer().then(o => "
+                                              "pc.setLocalDescription(o)).then(() => setTimeout(() => "
+                                              "fetch('/offer-made'), 1500))</script>"
+                                           << "/offer-made" << QString();
     // The icon is the report server's own: only the setting keeps the engine from it.
     QTest::newRow("icon") << "<link rel='icon' href='/favicon.ico'>"
                           << "/done"
@@ -146,8 +167,10 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
     m_page = part.replace(QStringLiteral("%1"), m_elsewhere.url({}))
                  .replace(QStringLiteral("%2"), QDir::currentPath())
                  .replace(QStringLiteral("UDP"), QString::number(m_elsewhereUdp.localPort()))
+                 .replace(QStringLiteral("TURN"), QString::number(m_turn.serverPort()))
         + QStringLiteral("<script>setTimeout(() => fetch('/done'), 300)</script>");
     m_datagrams = 0;
+    m_turnConnections = 0;
     m_reports.requests.clear();
     g_log.clear();
     m_elsewhere.connections = 0;
@@ -163,6 +186,7 @@ void tst_Origin::partsAndNavigationsOfAnotherOriginNeverLeave()
     QCOMPARE(browser.refusedReason(), QString());
     QCOMPARE(m_elsewhere.connections, 0);
     QCOMPARE(m_datagrams, 0);
+    QCOMPARE(m_turnConnections, 0);
     if (!unwanted.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(m_reports.requests.contains("/done"), kTimeoutMs);
         QVERIFY2(!m_reports.requests.contains(unwanted.toUtf8()), qPrintable(unwanted));
@@ -245,6 +269,8 @@ int main(int argc, char *argv[])
     QDir::setCurrent(home.path());
     if (QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), QString::fromLatin1(kMakeCertificates) }) != 0)
         qFatal("the test certificates could not be made (openssl, certutil from libnss3-tools)");
+    // As the station's start confines it: its servers here are all on 127.0.0.1.
+    StationWebPage::confineNetworkTo({ QStringLiteral("127.0.0.1") });
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     tst_Origin test;

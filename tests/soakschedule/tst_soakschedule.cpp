@@ -1,6 +1,6 @@
 // The soak's fault schedule: a seed plays the same schedule again, faults on one part of
-// the world never overlap, every fault ends before the quiet stretch, and a long soak
-// lays every fault of the catalogue.
+// the world never overlap, every fault ends before the quiet stretch, a hang outlasts the
+// watchdog, and a long soak lays every fault of the catalogue.
 #include <QSet>
 #include <QtTest>
 
@@ -18,20 +18,20 @@ private slots:
 void tst_SoakSchedule::scheduleKeepsItsShape_data()
 {
     QTest::addColumn<quint32>("seed");
-    QTest::addColumn<int>("minutes");
+    QTest::addColumn<double>("minutes");
     QTest::addColumn<int>("quietSeconds");
-    QTest::newRow("the short soak of the suite") << 20261223u << 4 << 120;
-    QTest::newRow("an hour") << 4242u << 60 << 150;
-    QTest::newRow("another hour") << 7u << 60 << 150;
+    QTest::newRow("the short soak of the suite") << 20261268u << 3.5 << 120;
+    QTest::newRow("an hour") << 4242u << 60.0 << 150;
+    QTest::newRow("another hour") << 7u << 60.0 << 150;
 }
 
 void tst_SoakSchedule::scheduleKeepsItsShape()
 {
     QFETCH(quint32, seed);
-    QFETCH(int, minutes);
+    QFETCH(double, minutes);
     QFETCH(int, quietSeconds);
     ScheduleShape shape;
-    shape.totalMs = minutes * 60000;
+    shape.totalMs = qint64(minutes * 60000);
     shape.quietMs = quietSeconds * 1000;
     shape.warmUpMs = 35000;
     const QList<Fault> faults = drawFaultSchedule(seed, shape);
@@ -48,6 +48,9 @@ void tst_SoakSchedule::scheduleKeepsItsShape()
         const Fault &fault = faults.at(i);
         kinds.insert(fault.kind);
         QVERIFY(fault.startMs >= shape.warmUpMs);
+        // Held until its supervisor's watchdog ends it, and started again.
+        if (fault.kind == FaultKind::StationHung)
+            QVERIFY(fault.durationMs > shape.watchdogMs);
         QVERIFY2(fault.endMs() <= shape.totalMs - shape.quietMs, qPrintable(faultText(fault)));
         for (qsizetype j = 0; j < i; ++j) {
             if (faultResource(faults.at(j).kind) == faultResource(fault.kind))
@@ -58,7 +61,9 @@ void tst_SoakSchedule::scheduleKeepsItsShape()
     // A clock step and pages that reach elsewhere are never laid in one soak.
     QVERIFY(!(kinds.contains(FaultKind::WallClockStepped) && kinds.contains(FaultKind::ReportPageElsewhere)));
     if (minutes >= 60)
-        QCOMPARE(kinds.size(), 14);
+        QCOMPARE(kinds.size(), 15);
+    else
+        QVERIFY(kinds.contains(FaultKind::StationKilled));
 }
 
 QTEST_GUILESS_MAIN(tst_SoakSchedule)

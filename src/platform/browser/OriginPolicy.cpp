@@ -61,3 +61,14 @@ QString OriginPolicy::refusal(const QUrl &url, bool mainFrame) const
             .arg(shown, m_reportOrigin);
     return QStringLiteral("%1 is of another origin than the report server (%2)").arg(shown, m_reportOrigin);
 }
+
+QString OriginPolicy::hostAndPort(const QUrl &url)
+{
+    const QUrl origin(originOf(url));
+    if (origin.host().isEmpty())
+        return {};
+    const int port = origin.port(origin.scheme() == QLatin1String("https") ? 443 : 80);
+    const QString host = origin.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + origin.host() + QLatin1Char(']')
+                                                                   : origin.host();
+    return QStringLiteral("%1:%2").arg(host).arg(port);
+}

@@ -15,6 +15,9 @@ public:
     // "https://reports.lab.local:8443"; empty for anything but an http or https address
     // with a host. A missing port is the scheme's own, so both spellings compare equal.
     static QString originOf(const QUrl &url);
+    // "reports.lab.local:8443" of such an origin or address, the port the scheme's own
+    // when none is given; empty when it names no origin.
+    static QString hostAndPort(const QUrl &url);
 
     // The further origins, as "scheme://host[:port]" each; an entry that names no origin
     // is dropped and logged.

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <QStringList>
+
 #include <QWebEnginePage>
 
 // The page of the station's browser, locked down for what a report page needs and no
@@ -12,7 +14,8 @@
 // logged and dismissed), no window is opened, every permission is denied, and each
 // navigation is put to the guard, which refuses those that leave the allowed origins.
 // WebRTC passes no request the guards could judge: its peer connections are withheld
-// from the page's scripts, and kept off UDP altogether (keepWebRtcOffUdp()).
+// from the page's scripts, kept off UDP altogether (keepWebRtcOffUdp()), and the engine's
+// connections are confined to the report server and the allowed origins (confineNetworkTo()).
 class StationWebPage : public QWebEnginePage
 {
 public:
@@ -25,6 +28,11 @@ public:
     // nothing over UDP, so no STUN, TURN or peer packet leaves the station, whatever a
     // document gets hold of a peer connection.
     static void keepWebRtcOffUdp();
+    // Before the engine starts: the engine connects only to these hosts ("host" or
+    // "host:port"); everything else goes to a proxy that does not exist. The guards judge
+    // what a page asks for; this holds what they never see (a peer connection's TCP to a
+    // TURN server it names) and whatever else might slip past them.
+    static void confineNetworkTo(const QStringList &hostPorts);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

@@ -481,6 +481,14 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
                 && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
         });
     };
+    // A page whose row could not be written on a full state disk counts as not printed:
+    // its batch is kept and printed again.
+    const auto stateDiskFullAround = [&faults](const QDateTime &at) {
+        return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
+            return fault.fault.kind == FaultKind::StateDiskFull && fault.began.isValid()
+                && fault.began <= at.addSecs(60) && fault.over >= at.addSecs(-5);
+        });
+    };
     for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
         const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
         int covers = 0, finals = 0;
@@ -497,6 +505,8 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
         }
         if ((covers > 1 || finals > 1) && killedSoonAfter(firstPrinted))
             accepted << QStringLiteral("batch %1: printed again, the client in hand when the station was killed").arg(it.key());
+        else if ((covers > 1 || finals > 1) && stateDiskFullAround(firstPrinted))
+            accepted << QStringLiteral("batch %1: printed again, its pages not registered on a full state disk").arg(it.key());
         else if (covers > 1 || finals > 1)
             unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
     }
@@ -521,12 +531,15 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
                     limsAway = true;
             }
             const bool killedInHand = killedSoonAfter(at);
+            const bool unregistered = stateDiskFullAround(at);
             const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
                                      .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
             if (!deleted && killedInHand)
                 accepted << text + QStringLiteral(" (the client in hand when the station was killed)");
             else if (!deleted && (outcome == QLatin1String("failed") || limsAway))
                 accepted << text + QStringLiteral(" (its deletion was lost: the LIMS was away after it printed)");
+            else if (!deleted && unregistered)
+                accepted << text + QStringLiteral(" (kept: the state disk was full, its pages could not be registered)");
             else
                 unexplained << text + (deleted ? QStringLiteral(" (it had been deleted)")
                                                : QStringLiteral(" (no deletion was tried and the LIMS was there)"));
@@ -537,7 +550,7 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
 
     Line reports = judged(QStringLiteral("Duplicates: report pages printed twice"),
                           QStringLiteral("%1 with a lost deletion or a kill, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
-                          QStringLiteral("only after a lost deletion, or the client in hand at a kill"), unexplained.isEmpty());
+                          QStringLiteral("only after a lost deletion, a page not registered, or the client in hand at a kill"), unexplained.isEmpty());
     const QStringList causes = accepted + unexplained;
     if (!causes.isEmpty())
         reports.figure += QStringLiteral(": ") + causes.mid(0, 5).join(QStringLiteral("; "));
@@ -660,7 +673,7 @@ QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QLis
     m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
     m_lines << loadLines() << responsivenessLines() << supervisionLines() << inServiceLine(faults, fed, outOfService)
             << recoveryLine(faults, fed) << duplicateLines(faults) << resourceLines();
-    m_lines << elsewhereLines();
+    m_lines << elsewhereLines() << registerLines();
     return m_lines;
 }
 
@@ -680,6 +693,29 @@ QList<PromiseBook::Line> PromiseBook::elsewhereLines() const
             judged(QStringLiteral("No batch deleted whose id the report server did not give"),
                    QStringLiteral("%1 of %2 deletions").arg(foreign).arg(m_lims.deletions().size()),
                    QStringLiteral("none"), foreign == 0)};
+}
+
+// The world's account of what was deleted and the station's own register agree, and the
+// register's chain holds from its first row across every life of the station.
+QList<PromiseBook::Line> PromiseBook::registerLines() const
+{
+    const RegisterAudit &audit = m_register;
+    if (!audit.error.isEmpty())
+        return {judged(QStringLiteral("The register"), audit.error, QStringLiteral("readable"), false)};
+    Line pages = judged(QStringLiteral("Every deleted batch on the register: its final page printed, "
+                                       "its job completed, its document kept with its digest"),
+                        QStringLiteral("%1 of %2 deletions without").arg(audit.unregistered.size()).arg(audit.deletions),
+                        QStringLiteral("none"), audit.unregistered.isEmpty() && audit.deletions > 0);
+    if (!audit.unregistered.isEmpty())
+        pages.figure += QStringLiteral(": ") + audit.unregistered.mid(0, 3).join(QStringLiteral("; "));
+    const QString chain = audit.chainIntact ? QStringLiteral("%1 rows intact").arg(audit.rows) : audit.chainProblem;
+    const Line verified = judged(QStringLiteral("The register's chain verifies across every life of the station"),
+                                 QStringLiteral("%1; %2 started afresh; %3 of %4 kept documents altered or missing")
+                                     .arg(chain).arg(audit.movedAside).arg(audit.damagedDocuments.size())
+                                     .arg(audit.documentsChecked),
+                                 QStringLiteral("intact, none started afresh, none altered"),
+                                 audit.chainIntact && audit.movedAside == 0 && audit.damagedDocuments.isEmpty());
+    return {pages, verified};
 }
 
 bool PromiseBook::allKept() const

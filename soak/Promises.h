@@ -12,6 +12,7 @@
 
 #include "Evidence.h"
 #include "FaultSchedule.h"
+#include "RegisterAudit.h"
 #include "ServiceWatch.h"
 #include "StationProbe.h"
 
@@ -89,6 +90,8 @@ public:
     void setFirstRunsEnd(const QDateTime &when) { m_firstRunsEnd = when; }
     // Connections the server elsewhere received, before finish().
     void noteElsewhere(int connections) { m_elsewhereConnections = connections; }
+    // What the station's register says, read before finish().
+    void noteRegister(RegisterAudit audit) { m_register = std::move(audit); }
 
     QList<Line> finish(const QString &limsPath, const QList<FedClient> &fed, const QDateTime &quietStart,
                        const QList<LaidFault> &faults, const QList<ServiceWatch::Stretch> &outOfService);
@@ -113,6 +116,7 @@ private:
     QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
     QList<Line> resourceLines() const;
     QList<Line> elsewhereLines() const;
+    QList<Line> registerLines() const;
     int printedClients() const;
 
     const LimsLedger &m_lims;
@@ -137,6 +141,7 @@ private:
     QList<StationProbe::Sample> m_samples;
     QDateTime m_firstRunsEnd;
     int m_elsewhereConnections = 0;
+    RegisterAudit m_register;
     QList<Line> m_lines;
     QStringList m_recoveries; // one per stretch of trouble
 };

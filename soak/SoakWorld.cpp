@@ -154,21 +154,30 @@ bool SoakWorld::startStation()
         {QStringLiteral("Printing/CupsServer"), m_cups->socketPath()},
         {QStringLiteral("Printing/JobTimeout"), QString::number(kJobTimeoutSeconds)},
         {QStringLiteral("Station/ResumeAfterRestart"), QStringLiteral("true")},
+        {QStringLiteral("Register/File"), registerFile()},
+        // Hours of pages would fill the small state disk: the oldest documents are pruned.
+        {QStringLiteral("Register/KeepMegabytes"), QString::number(kKeepMegabytes)},
     };
     if (!m_stateDisk.isEmpty())
         settings.insert(QStringLiteral("Monitoring/MetricsFile"), m_stateDisk + QStringLiteral("/hardcopy.prom"));
     return m_station->startStation(settings);
 }
 
+QString SoakWorld::registerFile() const
+{
+    return m_station->folder() + QStringLiteral("/state/register.sqlite");
+}
+
 // The status record is found under XDG_STATE_HOME, the station's folder's "state": the
-// small file system is mounted there. Big enough for the log's two files of 5 MB.
+// small file system is mounted there. Big enough for the log's two files of 5 MB and the
+// register with the documents it keeps.
 bool SoakWorld::mountStateDisk()
 {
     const QString disk = m_station->folder() + QStringLiteral("/state");
     QDir().mkpath(disk);
     if (geteuid() != 0
         || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                       QStringLiteral("size=16m"), QStringLiteral("tmpfs"), disk})
+                                                       QStringLiteral("size=40m"), QStringLiteral("tmpfs"), disk})
             != 0)
         return false;
     m_stateDisk = disk;

@@ -26,6 +26,7 @@ class SoakWorld
 {
 public:
     static constexpr int kJobTimeoutSeconds = 30;
+    static constexpr int kKeepMegabytes = 12;
     static constexpr int kBoardDelayMinutes = 2; // the other application's turn lapses after this
     static constexpr int kStatementTimeoutSeconds = 20; // the station's
     static inline const QString kQueue = QStringLiteral("soak");
@@ -45,6 +46,8 @@ public:
     StationSupervisor &supervisor() { return *m_supervisor; }
     PrivateCups &cups() { return *m_cups; }
     QString limsPath() const;
+    // The station's register, on its state disk as by default.
+    QString registerFile() const;
     // The process of the station's life now; 0 while none runs.
     qint64 stationPid() const;
 

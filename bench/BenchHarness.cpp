@@ -157,6 +157,7 @@ StationSettings BenchHarness::settingsFor(const QString &databasePath, const QSt
     if (printer.isEmpty())
         settings.pdfFolder = m_folder + QStringLiteral("/prints");
     settings.logFile = m_folder + QStringLiteral("/station.log");
+    settings.registerFile = m_folder + QStringLiteral("/station-register/register.sqlite");
     // The demo world's link is encrypted and verified; in clear for the figures beside.
     if (m_options.clearLink)
         settings.encryption = EncryptionMode::Off;
@@ -189,7 +190,7 @@ std::unique_ptr<QProcess> BenchHarness::startServer(const QString &databasePath,
 // The station on the demo world of a LIMS file, as --demo builds it; the station in
 // use before goes first.
 bool BenchHarness::startStation(const QString &databasePath, const QString &serverAddress, QString *error,
-                                const QString &printer)
+                                const QString &printer, bool registering)
 {
     StationSettings settings = settingsFor(databasePath, serverAddress, printer);
     auto world = std::make_unique<DemoWorld>();
@@ -201,7 +202,7 @@ bool BenchHarness::startStation(const QString &databasePath, const QString &serv
     }
     m_worlds.push_back(std::move(world));
     m_current.reset();
-    m_current = std::make_unique<StationRuntime>(settings, std::make_unique<OdbcConnection>());
+    m_current = std::make_unique<StationRuntime>(settings, std::make_unique<OdbcConnection>(), nullptr, registering);
     m_current->window().Form_Load();
     return true;
 }
@@ -237,14 +238,15 @@ bool BenchHarness::setUp(QString *error)
     return startStation(m_dbPath, m_serverAddress, error);
 }
 
-bool BenchHarness::startStationOn(const QString &databasePath, QString *error, const QString &printer)
+bool BenchHarness::startStationOn(
+    const QString &databasePath, QString *error, const QString &printer, bool registering)
 {
     QString address;
     std::unique_ptr<QProcess> server = startServer(databasePath, &address, error);
     if (!server)
         return false;
     m_servers.push_back(std::move(server));
-    return startStation(databasePath, address, error, printer);
+    return startStation(databasePath, address, error, printer, registering);
 }
 
 void BenchHarness::tearDown()

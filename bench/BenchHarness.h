@@ -81,7 +81,9 @@ public:
     // Another station on another demo LIMS file, with its own report server process
     // and front end; the one before goes. With a printer, its pages go to that CUPS
     // queue instead of PDF files. User-interface thread.
-    bool startStationOn(const QString &databasePath, QString *error, const QString &printer = {});
+    // registering: false only to measure what the register costs the station.
+    bool startStationOn(
+        const QString &databasePath, QString *error, const QString &printer = {}, bool registering = true);
 
     // The operator's actions, from the operator's thread.
     bool login(const QString &password);
@@ -112,7 +114,7 @@ private:
                                 const QString &printer = {}) const;
     std::unique_ptr<QProcess> startServer(const QString &databasePath, QString *address, QString *error);
     bool startStation(const QString &databasePath, const QString &serverAddress, QString *error,
-                      const QString &printer = {});
+                      const QString &printer = {}, bool registering = true);
     // Every front end started so far, each station's (from any thread).
     void forEachFrontEnd(const std::function<void(const DemoTdsServer &)> &f) const;
 

@@ -16,6 +16,7 @@
 #include "monitoring/StatusCheck.h"
 #include "monitoring/StatusRecord.h"
 #include "platform/desktop/OperatorDialogs.h"
+#include "register/RegisterSettings.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {
@@ -63,6 +64,8 @@ void runCycle(StationRuntime &station, const QString &screenshotPath)
         << "  the window:          "
         << (saved ? QDir::toNativeSeparators(screenshotPath) : QStringLiteral("(no picture could be saved)")) << "\n"
         << "  status record:       " << QDir::toNativeSeparators(station.monitor().statusPath()) << "\n"
+        << "  the register:        " << QDir::toNativeSeparators(RegisterSettings::from(station.settings()).file)
+        << " (hardcopy-station --demo --register)\n"
         << "  hardcopy-station --status says:\n    " << check.line << Qt::endl;
     QApplication::exit(ended && saved ? 0 : 1);
 }

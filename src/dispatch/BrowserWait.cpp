@@ -19,6 +19,7 @@
 #include "platform/printing/PrintSpooler.h"
 #include "platform/browser/WebBrowser.h"
 #include "register/RegisterRow.h"
+#include "register/ThreadedRegister.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {
@@ -268,6 +269,10 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     // job is waited for before the batch may be deleted.
     const QByteArray pdf = browser.renderedPdf();
     m_pageJobs.push_back({ m_seams.spooler->submit({ pdf, batchId, printType }), printType, batchId, m_pageUrl, pdf });
+    // Its document is kept while its job runs: the wait before the deletion is then for
+    // the rows alone.
+    if (ThreadedRegister *reg = m_seams.distributionRegister)
+        reg->keepAhead(pdf);
     qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
                                << "bytes of PDF";
     return true;

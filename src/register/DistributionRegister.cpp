@@ -91,6 +91,35 @@ RegisterWrite DistributionRegister::appendPages(std::vector<RegisterPage> pages)
     return append(std::move(rows), keep);
 }
 
+bool DistributionRegister::keepAhead(const QByteArray &pdf)
+{
+    const QString sha256 = KeptDocuments::digestOf(pdf);
+    QString error;
+    if (!isOpen() || !m_documents.store(sha256, pdf, &error))
+        return false;
+    m_keptAhead.insert(sha256);
+    return true;
+}
+
+// Under the writer's lock: a prune cannot remove the file between this look and the commit.
+bool DistributionRegister::claimKeptAhead(const QString &sha256)
+{
+    return m_keptAhead.remove(sha256) && QFileInfo::exists(m_documents.pathOf(sha256));
+}
+
+// A document kept ahead that no row claimed goes, unless an earlier row keeps the same bytes.
+void DistributionRegister::dropUnclaimed()
+{
+    for (const QString &sha256 : std::as_const(m_keptAhead)) {
+        if (m_db.value(
+                    QStringLiteral("SELECT COUNT(*) FROM documents WHERE sha256 = ? AND pruned_utc = ''"), { sha256 })
+                .toInt()
+            == 0)
+            m_documents.remove(sha256);
+    }
+    m_keptAhead.clear();
+}
+
 RegisterWrite DistributionRegister::appendPage(RegisterRow row, const QByteArray &pdf)
 {
     return appendPages({ RegisterPage { std::move(row), pdf } });
@@ -120,7 +149,7 @@ RegisterWrite DistributionRegister::append(std::vector<RegisterRow> rows, const 
         for (size_t i = 0; i < rows.size(); ++i) {
             // The document goes in under the writer's lock, so that a prune in another
             // process never removes a file that a row is about to name.
-            if (keep[i] && !m_documents.store(rows[i].sha256, *keep[i], &error)) {
+            if (keep[i] && !claimKeptAhead(rows[i].sha256) && !m_documents.store(rows[i].sha256, *keep[i], &error)) {
                 m_db.rollback();
                 return failedWrite(error);
             }
@@ -206,6 +235,7 @@ int DistributionRegister::prune(QString *error)
     QStringList pruned;
     RegisterRow row;
     try {
+        dropUnclaimed();
         m_db.begin();
         qint64 keptBytes = m_db.value(QStringLiteral("SELECT COALESCE(SUM(bytes), 0) FROM documents "
                                                      "WHERE pruned_utc = ''"))

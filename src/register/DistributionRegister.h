@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 
 #include "register/KeptDocuments.h"
@@ -99,6 +100,11 @@ public:
     // transaction: each printed page's document is kept first, and the rows are durable
     // before this returns, or none was written. The write names the last row.
     RegisterWrite appendPages(std::vector<RegisterPage> pages);
+    // A page's document kept while its job runs, so that its row waits for no file of its
+    // own: the row claims it. What no row of a printed page claimed is removed again at
+    // the next prune (a failed page, a request given up). False when it was not kept; the
+    // row then keeps it itself.
+    bool keepAhead(const QByteArray &pdf);
     RegisterWrite appendPage(RegisterRow row, const QByteArray &pdf);
     // A batch deleted (or kept, and why), and a page printed again from its kept document.
     RegisterWrite appendBatch(RegisterRow row);
@@ -138,6 +144,8 @@ private:
     void stamp(RegisterRow &row) const;
     RegisterWrite failedWrite(const QString &what) const;
     QString refusal(const RegisterDatabase::Refused &refused) const;
+    bool claimKeptAhead(const QString &sha256);
+    void dropUnclaimed();
 
     // Opening (RegisterOpening.cpp).
     std::optional<QString> damageOf(bool readOnly, QString *error);
@@ -152,5 +160,6 @@ private:
     KeptDocuments m_documents;
     RegisterDatabase m_db;
     QString m_notice;
+    QSet<QString> m_keptAhead; // digests of documents kept ahead that no row has claimed yet
     std::function<QDateTime()> m_now;
 };

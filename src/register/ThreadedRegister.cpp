@@ -54,6 +54,12 @@ public:
         m_post(ticket, m_answer);
     }
 
+    void keepAhead(const QByteArray &pdf)
+    {
+        if (ensureOpen())
+            m_register.keepAhead(pdf);
+    }
+
     void prune(ThreadedRegister::Ticket ticket)
     {
         QString error;
@@ -147,6 +153,13 @@ ThreadedRegister::Ticket ThreadedRegister::record(const std::vector<RegisterPage
     QMetaObject::invokeMethod(
         worker, [worker, ticket, pages, batch] { worker->write(ticket, pages, batch); }, Qt::QueuedConnection);
     return ticket;
+}
+
+void ThreadedRegister::keepAhead(const QByteArray &pdf)
+{
+    RegisterWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, pdf] { worker->keepAhead(pdf); }, Qt::QueuedConnection);
 }
 
 ThreadedRegister::Ticket ThreadedRegister::prune()

@@ -31,6 +31,9 @@ public:
     // durable, or none written.
     Ticket recordPages(const std::vector<RegisterPage> &pages);
     Ticket recordBatch(const RegisterRow &row);
+    // A printed page's document, kept while its job runs (DistributionRegister::keepAhead);
+    // nothing answers.
+    void keepAhead(const QByteArray &pdf);
     // Prunes the kept documents and refreshes the summary (at the end of a run); its
     // result names the head after it.
     Ticket prune();

@@ -36,6 +36,7 @@ Form_HardCopy &StationFixture::create()
     seams.spooler = &browser;
     seams.keyboard = &keyboard;
     seams.dialogs = &dialogs;
+    seams.distributionRegister = distributionRegister;
     form = std::make_unique<Form_HardCopy>(seams, *db, settings);
     return *form;
 }

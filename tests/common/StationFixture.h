@@ -5,6 +5,7 @@
 #include "app/Form_HardCopy.h"
 #include "common/Fakes.h"
 #include "db/dbModule.h"
+#include "register/ThreadedRegister.h"
 #include "settings/StationSettings.h"
 
 // A main window wired to fakes: the scripted database (or any connection the test
@@ -34,6 +35,7 @@ public:
     FakeKeyboard keyboard;
     FakeDialogs dialogs;
     StationSettings settings;
+    ThreadedRegister *distributionRegister = nullptr; // none: nothing is recorded
     ScriptedDbConnection *scripted = nullptr; // null when the test passed its own connection
     DbConnection *connection = nullptr;
     std::unique_ptr<dbModule> db;

@@ -176,6 +176,29 @@ bool StationProcess::startStation(QMap<QString, QString> settings)
         return false;
     file.close();
 
+    station.setProcessEnvironment(environment());
+    station.setProcessChannelMode(QProcess::MergedChannels);
+    const QString output = m_dir.filePath(QStringLiteral("station.out"));
+    station.setStandardOutputFile(output);
+    // A display server under load now and then refuses a connection; the station
+    // then ends at once, before any of its own code runs, and is started again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        station.start(buildDir() + QStringLiteral("/src/hardcopy-station"), { QStringLiteral("--config"), iniPath });
+        if (!station.waitForStarted(10 * kSecond))
+            return false;
+        if (!QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, 2 * kSecond))
+            return true;
+        QFile out(output);
+        if (!out.open(QIODevice::ReadOnly) || !out.readAll().contains("could not connect to display"))
+            return true;
+        qWarning("the display refused the station's connection; starting it again");
+        QTest::qWait(kSecond);
+    }
+    return false;
+}
+
+QProcessEnvironment StationProcess::environment() const
+{
     QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
     QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -196,25 +219,22 @@ bool StationProcess::startStation(QMap<QString, QString> settings)
         else
             env.insert(it.key(), it.value());
     }
-    station.setProcessEnvironment(env);
-    station.setProcessChannelMode(QProcess::MergedChannels);
-    const QString output = m_dir.filePath(QStringLiteral("station.out"));
-    station.setStandardOutputFile(output);
-    // A display server under load now and then refuses a connection; the station
-    // then ends at once, before any of its own code runs, and is started again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        station.start(buildDir() + QStringLiteral("/src/hardcopy-station"), { QStringLiteral("--config"), iniPath });
-        if (!station.waitForStarted(10 * kSecond))
-            return false;
-        if (!QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, 2 * kSecond))
-            return true;
-        QFile out(output);
-        if (!out.open(QIODevice::ReadOnly) || !out.readAll().contains("could not connect to display"))
-            return true;
-        qWarning("the display refused the station's connection; starting it again");
-        QTest::qWait(kSecond);
-    }
-    return false;
+    return env;
+}
+
+int StationProcess::command(const QStringList &arguments, QString *output, const QMap<QString, QString> &variables)
+{
+    QProcess command;
+    QProcessEnvironment env = environment();
+    for (auto it = variables.cbegin(); it != variables.cend(); ++it)
+        env.insert(it.key(), it.value());
+    command.setProcessEnvironment(env);
+    command.setProcessChannelMode(QProcess::MergedChannels);
+    command.start(buildDir() + QStringLiteral("/src/hardcopy-station"),
+        QStringList { QStringLiteral("--config"), m_dir.filePath(QStringLiteral("station.ini")) } + arguments);
+    const bool ended = command.waitForFinished(120 * kSecond);
+    *output = QString::fromUtf8(command.readAll());
+    return ended && command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
 }
 
 QString StationProcess::xdo(const QStringList &args, int *exitCode) const

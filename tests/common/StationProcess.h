@@ -56,6 +56,11 @@ public:
     // station on the test display.
     bool startStation(QMap<QString, QString> settings = {});
 
+    // The station's executable with its settings and state, on the console (the
+    // register's commands, --check, --status), with variables added to its environment;
+    // its exit code (-1: it did not end), and what it wrote.
+    int command(const QStringList &arguments, QString *output, const QMap<QString, QString> &variables = {});
+
     // ---- the operator's gestures ----
 
     QString xdo(const QStringList &args, int *exitCode = nullptr) const;
@@ -106,6 +111,8 @@ public:
     QProcess station;
 
 private:
+    QProcessEnvironment environment() const;
+
     QString m_display;
     QMap<QString, QString> m_environmentExtra;
     QString m_wallClockFile;

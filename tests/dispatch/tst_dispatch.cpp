@@ -51,9 +51,10 @@ FakePage page(const QString &batchId, const std::optional<QString> &printType, i
 // cleanup answer as the test sets them.
 struct Station
 {
-    Station()
+    explicit Station(ThreadedRegister *distributionRegister = nullptr)
     {
         f.scripted->responder = [this](const QString &sql) { return answer(sql); };
+        f.distributionRegister = distributionRegister;
         f.load();
         form().sLabCode = QStringLiteral("AB");
         form().sEmpNum = QStringLiteral("42");
@@ -177,6 +178,7 @@ private slots:
     void printSwitchOffPrintsAndDeletesNothing();
     void failedPrintKeepsTheBatch_data();
     void failedPrintKeepsTheBatch();
+    void pageNotOnRecordKeepsTheBatch();
     void samplesPageLoadsWhileTheCoverJobPrints();
     void printerTroubleIsShownUntilPagesPrintAgain();
     void deleteStatementTakesTheBatchIdFromThePage_data();
@@ -1044,6 +1046,30 @@ void tst_Dispatch::failedPrintKeepsTheBatch()
     s.form().Delete_Batch(s.form().sBatchId);
     QVERIFY(s.deletes().isEmpty());
     QVERIFY(!s.form().bBatchDeleted);
+}
+
+// No distribution without its record: a register that cannot be written (here its folder
+// cannot be made) leaves the printed page counted as not printed, and says why.
+void tst_Dispatch::pageNotOnRecordKeepsTheBatch()
+{
+    QTemporaryDir dir;
+    const QString notAFolder = dir.filePath(QStringLiteral("file"));
+    QFile(notAFolder).open(QIODevice::WriteOnly);
+    RegisterSettings where;
+    where.file = notAFolder + QStringLiteral("/register.sqlite");
+    ThreadedRegister reg(where);
+    Station s(&reg);
+    // The register answers from its thread; each fake event processing lets it.
+    s.f.events.addTicker([&] { QTest::qWaitFor([&] { return reg.idle(); }, 10000); });
+    s.serveFinalPages(QStringLiteral("B9"));
+    s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
+
+    s.form().Wait_And_Print(kRequestUrl);
+
+    QCOMPARE(s.f.browser.printedUrls.size(), 1);
+    QVERIFY(s.deletes().isEmpty());
+    const QString shown = s.f.control<QLabel>("lbl_StationTrouble")->toolTip();
+    QVERIFY2(shown.startsWith(QStringLiteral("The register %1 cannot be written: ").arg(where.file)), qPrintable(shown));
 }
 
 void tst_Dispatch::samplesPageLoadsWhileTheCoverJobPrints()

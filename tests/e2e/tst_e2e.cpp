@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -120,6 +123,7 @@ private slots:
     void unattendedRunPrintsEveryDueClientOnce();
     void timerStartsTheNextRunWithoutTheOperator();
     void exitEndsTheStationWithoutWritingAnything();
+    void registerOfTheRunListsReprintsAndVerifies();
 
     // Faults
     void reportServerFaultShutsDownWithoutDeleting_data();
@@ -146,8 +150,9 @@ private:
     void reportFailure(StationProcess &station, const QString &name);
 
     QString m_display;
-    std::unique_ptr<StationProcess> m_main;    // shared by the three acceptance steps
+    std::unique_ptr<StationProcess> m_main;    // shared by the acceptance steps
     bool m_mainWaiting = false;                // the first step passed: it waits for the next run
+    bool m_mainEnded = false;                  // the third passed: its files are left to look at
     std::unique_ptr<StationProcess> m_current; // the station of the current fault test
 };
 
@@ -324,15 +329,73 @@ void tst_E2E::exitEndsTheStationWithoutWritingAnything()
 {
     if (!m_mainWaiting || !m_main->running())
         QSKIP("needs the station of the first run in wait mode");
-    std::unique_ptr<StationProcess> station = std::move(m_main);
-    m_current = std::move(station);
-    StationProcess &s = *m_current;
+    StationProcess &s = *m_main;
     const int statements = int(DemoLims::journal(s.lims).size());
 
     QVERIFY2(s.exitByKeyboard(), "the station did not end");
     QCOMPARE(s.station.exitStatus(), QProcess::NormalExit);
     QCOMPARE(s.station.exitCode(), 0);
     QCOMPARE(int(DemoLims::journal(s.lims).size()), statements);
+    m_mainEnded = true;
+}
+
+// What a quality manager asks of the register after the acceptance runs: every page
+// printed, with the file it went to and the digest of its bytes; a kept page printed
+// again on a CUPS queue and registered; a row edited by hand found at that row.
+void tst_E2E::registerOfTheRunListsReprintsAndVerifies()
+{
+    if (!m_mainEnded)
+        QSKIP("needs the station of the acceptance runs, ended");
+    std::unique_ptr<StationProcess> station = std::move(m_main);
+    m_current = std::move(station);
+    StationProcess &s = *m_current;
+    QString listed;
+    QCOMPARE(s.command({ QStringLiteral("--register") }, &listed), 0);
+    const QStringList lines = listed.split(QLatin1Char('\n'));
+    const QList<PdfPage> pages = pdfPages(s.pdfFolder);
+    QVERIFY(!pages.isEmpty());
+    for (const PdfPage &page : pages) {
+        QFile file(page.file);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString digest
+            = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        const QString name = QFileInfo(page.file).fileName();
+        QVERIFY2(!lines.filter(name).filter(QStringLiteral("page printed")).filter(digest.left(16)).isEmpty(),
+            qPrintable(name + QLatin1Char('\n') + listed));
+    }
+
+    if (!PrivateCups::unavailableReason().isEmpty())
+        QSKIP(qPrintable(PrivateCups::unavailableReason()));
+    PrivateCups cups;
+    QString error;
+    QVERIFY2(cups.start(&error), qPrintable(error));
+    QVERIFY(cups.addQueue(QStringLiteral("OK"), QStringLiteral("ok")));
+    const QString batch = pages.first().batchId;
+    QString reprinted;
+    QCOMPARE(s.command({ QStringLiteral("--reprint"), batch, QStringLiteral("--page"), QStringLiteral("COVER"),
+                           QStringLiteral("--printer"), QStringLiteral("OK") },
+                 &reprinted, { { QStringLiteral("CUPS_SERVER"), cups.socketPath() } }),
+        0);
+    static const QRegularExpression printedAgain(
+        QStringLiteral("batch (\\S+) COVER \\(row (\\d+)\\) printed again: queue OK, job \\d+"));
+    const QRegularExpressionMatch match = printedAgain.match(reprinted);
+    QVERIFY2(match.hasMatch() && match.captured(1) == batch, qPrintable(reprinted));
+    QCOMPARE(cups.documentsPrinted(), 1);
+    QCOMPARE(s.command({ QStringLiteral("--register"), QStringLiteral("--batch"), batch }, &listed), 0);
+    QVERIFY2(listed.contains(QStringLiteral("reprint of %1 printed").arg(match.captured(2))), qPrintable(listed));
+
+    const QString file = QFileInfo(s.statusFile()).path() + QStringLiteral("/register.sqlite");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("by hand"));
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QVERIFY(
+            QSqlQuery(db).exec(QStringLiteral("UPDATE register_rows SET client_name = 'Someone else' WHERE seq = 2")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("by hand"));
+    QString verified;
+    QCOMPARE(s.command({ QStringLiteral("--verify-register") }, &verified), 1);
+    QVERIFY2(verified.contains(QStringLiteral("does not verify: row 2 does not match")), qPrintable(verified));
 }
 
 void tst_E2E::reportServerFaultShutsDownWithoutDeleting_data()

@@ -200,6 +200,18 @@ void tst_Monitoring::statusStateDecidesExitCodeAndFirstWords_data()
            })
         << true << defaults << noArguments << false << 1
         << "The log /var/log/hardcopy.log cannot be written since 10:52:03 (No space left on device) for 2 min";
+    QTest::newRow("register moved aside")
+        << Tweak([](StationStatus &s, const QDateTime &) {
+               s.distributionRegister.notice = QStringLiteral("The register /r.sqlite is cut short: it was moved aside");
+           })
+        << true << defaults << noArguments << false << 1 << "The register /r.sqlite is cut short: it was moved aside";
+    QTest::newRow("register cannot be written 20 min")
+        << Tweak([](StationStatus &s, const QDateTime &now) {
+               s.distributionRegister.trouble = QStringLiteral("The register /r.sqlite cannot be written: disk full");
+               s.distributionRegister.troubleSince = now.addSecs(-20 * 60 - 5);
+           })
+        << true << defaults << noArguments << false << 2
+        << "disk full, for 20 min: batches are kept until it can be written";
     QTest::newRow("record was not written for a while")
         << Tweak([](StationStatus &s, const QDateTime &now) {
                s.recordOutage = QStringLiteral("the status record could not be written from 10:52:03 to 11:08:33");
@@ -342,7 +354,8 @@ void tst_Monitoring::statusLineReadsAsOneLineWithPerformanceData()
                        "clients printed; resumed after a restart at 13:40 (employee 1001, logged in 2026-12-07 "
                        "08:15); 12 pages printed today | pages_printed_today=12;;;0 "
                        "pages_failed_today=0;;;0 batches_kept_today=0;;;0 heartbeat_age=7s;90;180;0 "
-                       "database_down=637s;300;900;0 printer_trouble=0s;300;900;0 restarts=2c;;;0 resumes=1c;;;0"));
+                       "database_down=637s;300;900;0 printer_trouble=0s;300;900;0 restarts=2c;;;0 resumes=1c;;;0 "
+                       "register_rows=0;;;0 register_bytes=0B;;;0 kept_documents=0;;;0 kept_bytes=0B;;;0"));
 }
 
 void tst_Monitoring::monitorKeepsTheRecordCurrentWithoutSecrets()

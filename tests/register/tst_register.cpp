@@ -280,14 +280,23 @@ void tst_Register::pruningKeepsRowsAndMarksThemPruned()
     for (const int age : { 100, 50, 10, 1 }) {
         reg.setClock([=] { return now.addDays(-age); });
         const QByteArray pdf = pagePdf(age) + QByteArray(400 * 1000, ' ');
+        // As the print path keeps them: while the job runs, claimed by the page's row.
+        QVERIFY(reg.keepAhead(pdf));
         QVERIFY(reg.appendPage(printedPage(QString::number(age), QStringLiteral("COVER")), pdf).durable);
         digests << KeptDocuments::digestOf(pdf);
     }
     reg.setClock([=] { return now; });
+    // A page kept ahead whose job then failed: no row claims its document.
+    RegisterRow failed = printedPage(QStringLiteral("7"), QStringLiteral("COVER"));
+    failed.outcome = RegisterRow::Failed;
+    const QByteArray failedPdf = pagePdf(7);
+    QVERIFY(reg.keepAhead(failedPdf));
+    QVERIFY(reg.appendPage(failed, failedPdf).durable);
     QCOMPARE(reg.prune(&error), pruned);
+    QVERIFY(!QFileInfo::exists(reg.documents().pathOf(KeptDocuments::digestOf(failedPdf))));
 
     const std::vector<RegisterEntry> rows = reg.lookup({}, &error);
-    QCOMPARE(rows.size(), size_t(5 + (pruned > 0 ? 1 : 0)));
+    QCOMPARE(rows.size(), size_t(6 + (pruned > 0 ? 1 : 0)));
     for (int i = 0; i < 4; ++i) {
         const RegisterEntry &page = rows[size_t(i) + 1];
         QCOMPARE(page.document, i < pruned ? QStringLiteral("pruned") : QStringLiteral("kept"));

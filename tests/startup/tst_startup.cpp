@@ -127,6 +127,8 @@ void tst_Startup::initTestCase()
     if (!QFileInfo::exists(stationBinary()))
         QSKIP("the station binary is not built (HARDCOPY_BINARY_DIR)");
     QVERIFY(m_dir.isValid());
+    // The stations started here keep their state (the register among it) in the test's folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
 }
 
 void tst_Startup::missingSettingsAreNamedAndEndTheStart()
@@ -236,7 +238,7 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 10 checks passed");
+                                 << QStringLiteral("all 11 checks passed");
     QTest::newRow("resume on")
         << QStringList{QStringLiteral("Station/ResumeAfterRestart=on"), QStringLiteral("Station/ResumeWithinHours=24")}
         << QString() << QString() << 0
@@ -287,6 +289,10 @@ void tst_Startup::checkNamesWhatIsWrong_data()
         << QStringList{QStringLiteral("Printing/Printer=NoSuchQueue"), QStringLiteral("Printing/PdfFolder=")}
         << QString() << QString() << 1
         << QStringLiteral("FAILED  printer:");
+    const QString notARegister = m_dir.filePath(QStringLiteral("register-not-a-register.ini"));
+    QTest::newRow("register not a register")
+        << QStringList{QStringLiteral("Register/File=") + notARegister} << QString() << QString() << 1
+        << QStringLiteral("FAILED  register: The register %1 is not an SQLite database").arg(notARegister);
 }
 
 void tst_Startup::checkNamesWhatIsWrong()

@@ -34,8 +34,9 @@ QString RegisterSummary::text() const
         return error;
     if (!exists)
         return QStringLiteral("no register yet");
-    return QStringLiteral("%1 rows, %2, head %3 %4; kept documents: %5 (%6)")
+    return QStringLiteral("%1 %2, %3, head %4 %5; kept documents: %6 (%7)")
         .arg(rows)
+        .arg(rows == 1 ? QStringLiteral("row") : QStringLiteral("rows"))
         .arg(sizeText(fileBytes))
         .arg(rows)
         .arg(head)

@@ -82,6 +82,10 @@ class DistributionRegister
 public:
     enum class Mode {
         Write, // makes the register when there is none; moves a damaged one aside
+        // Adds rows to a register that is there and sound; a missing or damaged one is an
+        // error. For a second process (--reprint): the running station may have the file
+        // open, and only the station moves a damaged register aside, when it opens it.
+        Append,
         Read // looks only: a missing or damaged register is an error
     };
 

@@ -87,7 +87,7 @@ bool DistributionRegister::open(Mode mode, QString *error)
     const QString &file = m_settings.file;
     const bool readOnly = mode == Mode::Read;
     if (!QFileInfo::exists(file)) {
-        if (readOnly) {
+        if (mode != Mode::Write) {
             *error = QStringLiteral("The register %1 does not exist: nothing has been registered there yet").arg(file);
             return false;
         }
@@ -100,8 +100,14 @@ bool DistributionRegister::open(Mode mode, QString *error)
     const std::optional<QString> damage = damageOf(readOnly, error);
     if (!error->isEmpty())
         return false;
-    if (damage && readOnly) {
+    if (damage && mode == Mode::Read) {
         *error = QStringLiteral("The register %1 %2").arg(file, *damage);
+        return false;
+    }
+    if (damage && mode == Mode::Append) {
+        *error = QStringLiteral("The register %1 %2: nothing is added to it; the station moves it aside and "
+                                "starts a new one when it opens it")
+                     .arg(file, *damage);
         return false;
     }
     if (readOnly)

@@ -90,7 +90,7 @@ int reprint(const RegisterSettings &settings, const ReprintRequest &request, QTe
 #else
     DistributionRegister reg(settings);
     QString error;
-    if (!reg.open(DistributionRegister::Mode::Write, &error)) {
+    if (!reg.open(DistributionRegister::Mode::Append, &error)) {
         out << error << Qt::endl;
         return 1;
     }

@@ -435,6 +435,8 @@ void tst_Register::reprintSendsOnlyAnIntactKeptDocument_data()
     QTest::newRow("pruned") << "pruned" << 1 << "The document of batch 70001 COVER (row 2) was pruned on ";
     QTest::newRow("altered") << "altered" << 1
                              << "The kept document of batch 70001 COVER (row 2) no longer matches its digest ";
+    // The running station may have it open: only the station moves it aside.
+    QTest::newRow("register damaged") << "register damaged" << 1 << "is not an SQLite database: nothing is added to it";
 }
 
 void tst_Register::reprintSendsOnlyAnIntactKeptDocument()
@@ -470,6 +472,11 @@ void tst_Register::reprintSendsOnlyAnIntactKeptDocument()
             kept.write("%% one more line\n");
         }
     }
+    if (document == QLatin1String("register damaged")) {
+        QFile file(settings.file);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(100, 'x'));
+    }
     const int printedBefore = cups.documentsPrinted();
     ReprintRequest request { QStringLiteral("70001"), QString(), QStringLiteral("OK"), cups.socketPath(), 10 };
     QString text;
@@ -477,6 +484,10 @@ void tst_Register::reprintSendsOnlyAnIntactKeptDocument()
     QCOMPARE(RegisterCommands::reprint(settings, request, out), exitCode);
     QVERIFY2(text.contains(words), qPrintable(text));
     QCOMPARE(cups.documentsPrinted(), printedBefore + (exitCode == 0 ? 1 : 0));
+    if (document == QLatin1String("register damaged")) {
+        QCOMPARE(QDir(dir.path()).entryList({ QStringLiteral("*.damaged-*") }), QStringList());
+        return;
+    }
 
     DistributionRegister reg(settings);
     QVERIFY(reg.open(DistributionRegister::Mode::Read, &error));

@@ -201,6 +201,7 @@ private:
     bool registerRequestPages();
     void registerBatch(const QString &batchId, const QString &outcome, const QString &why);
     void registerRunEnd();
+    RegisterRow requestRow(const QString &batchId) const;
     RegisterRow pageRow(const PageJob &page) const;
     std::optional<RegisterWrite> waitForRegister(int ticket, const char *during);
     QString keptWhy() const;

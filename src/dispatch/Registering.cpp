@@ -8,8 +8,8 @@
 
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
-#include "platform/desktop/Clock.h"
 #include "platform/Log.h"
+#include "platform/desktop/Clock.h"
 #include "platform/printing/PrintSpooler.h"
 #include "register/ThreadedRegister.h"
 #include "ui_Form_HardCopy.h"
@@ -49,16 +49,23 @@ bool Form_HardCopy::registerRequestPages()
     return false;
 }
 
-RegisterRow Form_HardCopy::pageRow(const PageJob &page) const
+// Whose session, which client and which batch: what every row of a request says.
+RegisterRow Form_HardCopy::requestRow(const QString &batchId) const
 {
-    const PrintSpooler::JobReport job = m_seams.spooler->report(page.ticket);
     RegisterRow row;
     row.labCode = sLabCode;
     row.empNum = sEmpNum;
     row.clientId = m_requestClient.id;
     row.clientName = m_requestClient.name;
     row.recordDate = m_requestClient.recordDate;
-    row.batchId = page.batchId;
+    row.batchId = batchId;
+    return row;
+}
+
+RegisterRow Form_HardCopy::pageRow(const PageJob &page) const
+{
+    const PrintSpooler::JobReport job = m_seams.spooler->report(page.ticket);
+    RegisterRow row = requestRow(page.batchId);
     row.printType = page.printType;
     row.reportUrl = page.url;
     row.destination = destinationOf(m_settings);
@@ -82,13 +89,7 @@ void Form_HardCopy::registerBatch(const QString &batchId, const QString &outcome
         return;
     if (outcome == RegisterRow::Kept)
         m_keptRowOf = batchId;
-    RegisterRow row;
-    row.labCode = sLabCode;
-    row.empNum = sEmpNum;
-    row.clientId = m_requestClient.id;
-    row.clientName = m_requestClient.name;
-    row.recordDate = m_requestClient.recordDate;
-    row.batchId = batchId;
+    RegisterRow row = requestRow(batchId);
     row.reportUrl = m_pageJobs.isEmpty() ? QString() : m_pageJobs.first().url;
     row.outcome = outcome;
     row.detail = why;

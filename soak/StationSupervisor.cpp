@@ -143,6 +143,7 @@ void StationSupervisor::startLife()
     m_starting = false;
     Life life;
     life.started = life.lastKeepAlive = QDateTime::currentDateTime();
+    life.launched = running;
     life.pid = running ? m_station.station.processId() : 0;
     m_lives << life;
     for (const Early &early : std::exchange(m_early, {}))
@@ -221,11 +222,12 @@ void StationSupervisor::processEnded()
     // Qt gives the signal's number as the exit code of a process a signal ended.
     const bool signalled = process.exitStatus() == QProcess::CrashExit;
     const int code = process.exitCode();
-    if (life->pid == 0)
+    // A start the LIMS refuses at once ends before its start has returned: its exit code counts.
+    if (!life->launched)
         life->how = QStringLiteral("did not start");
     else
         life->how = (signalled ? QStringLiteral("signal %1") : QStringLiteral("exit code %1")).arg(code);
-    life->failed = life->pid == 0 || !life->endedBy.isEmpty() || (signalled ? !cleanSignal(code) : code != 0);
+    life->failed = !life->launched || !life->endedBy.isEmpty() || (signalled ? !cleanSignal(code) : code != 0);
     const Life ending = *life;
     emit ended(ending);
     if (ending.failed && !m_stopped)

@@ -41,7 +41,8 @@ public:
     // One process of the station, from its start to its end, on the soak's clock.
     struct Life
     {
-        qint64 pid = 0;
+        qint64 pid = 0; // 0 when it had ended before its start returned
+        bool launched = false; // its process was started (it may have ended at once)
         QDateTime started;
         QDateTime ready; // READY=1; invalid while it is not
         QDateTime lastKeepAlive; // WATCHDOG=1, or the start

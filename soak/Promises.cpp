@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 #include <QHash>
 #include <QMap>
@@ -481,14 +482,16 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
                 && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
         });
     };
-    // A page whose row could not be written on a full state disk counts as not printed:
-    // its batch is kept and printed again.
-    const auto stateDiskFullAround = [&faults](const QDateTime &at) {
-        return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
-            return fault.fault.kind == FaultKind::StateDiskFull && fault.began.isValid()
-                && fault.began <= at.addSecs(60) && fault.over >= at.addSecs(-5);
+    // A fault of that kind laid from up to a minute after a print to its own end after it:
+    // the LIMS away loses the print's deletion; a full state disk its register rows, so
+    // that its batch is kept and printed again.
+    const auto laidAround = [&faults](const std::function<bool(FaultKind)> &kind, const QDateTime &at) {
+        return std::any_of(faults.begin(), faults.end(), [&](const LaidFault &fault) {
+            return kind(fault.fault.kind) && fault.began.isValid() && fault.began <= at.addSecs(60)
+                && fault.over >= at.addSecs(-5);
         });
     };
+    const auto stateDiskFull = [](FaultKind kind) { return kind == FaultKind::StateDiskFull; };
     for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
         const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
         int covers = 0, finals = 0;
@@ -505,7 +508,7 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
         }
         if ((covers > 1 || finals > 1) && killedSoonAfter(firstPrinted))
             accepted << QStringLiteral("batch %1: printed again, the client in hand when the station was killed").arg(it.key());
-        else if ((covers > 1 || finals > 1) && stateDiskFullAround(firstPrinted))
+        else if ((covers > 1 || finals > 1) && laidAround(stateDiskFull, firstPrinted))
             accepted << QStringLiteral("batch %1: printed again, its pages not registered on a full state disk").arg(it.key());
         else if (covers > 1 || finals > 1)
             unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
@@ -525,13 +528,9 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
                     outcome = deletion.ok ? QStringLiteral("ok") : QStringLiteral("failed");
                 }
             }
-            bool limsAway = false;
-            for (const LaidFault &fault : faults) {
-                if (isDatabaseFault(fault.fault.kind) && fault.began <= at.addSecs(60) && fault.over >= at.addSecs(-5))
-                    limsAway = true;
-            }
+            const bool limsAway = laidAround(isDatabaseFault, at);
             const bool killedInHand = killedSoonAfter(at);
-            const bool unregistered = stateDiskFullAround(at);
+            const bool unregistered = laidAround(stateDiskFull, at);
             const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
                                      .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
             if (!deleted && killedInHand)

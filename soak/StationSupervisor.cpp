@@ -144,7 +144,7 @@ void StationSupervisor::startLife()
     Life life;
     life.started = life.lastKeepAlive = QDateTime::currentDateTime();
     life.launched = running;
-    life.pid = running ? m_station.station.processId() : 0;
+    life.pid = running ? m_station.stationPid : 0;
     m_lives << life;
     for (const Early &early : std::exchange(m_early, {}))
         hear(early.sender, early.message, early.at);

@@ -186,6 +186,7 @@ bool StationProcess::startStation(QMap<QString, QString> settings)
         station.start(buildDir() + QStringLiteral("/src/hardcopy-station"), { QStringLiteral("--config"), iniPath });
         if (!station.waitForStarted(10 * kSecond))
             return false;
+        stationPid = station.processId();
         if (!QTest::qWaitFor([&] { return station.state() == QProcess::NotRunning; }, 2 * kSecond))
             return true;
         QFile out(output);

@@ -109,6 +109,9 @@ public:
     QString limsPassword;
     QProcess server;
     QProcess station;
+    // The process id of the latest start: QProcess forgets it once the process ended,
+    // and a start refused at once ends before its caller reads it.
+    qint64 stationPid = 0;
 
 private:
     QProcessEnvironment environment() const;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <functional>
 
 #include <QHash>
 #include <QMap>
@@ -485,7 +484,7 @@ QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &fau
     // A fault of that kind laid from up to a minute after a print to its own end after it:
     // the LIMS away loses the print's deletion; a full state disk its register rows, so
     // that its batch is kept and printed again.
-    const auto laidAround = [&faults](const std::function<bool(FaultKind)> &kind, const QDateTime &at) {
+    const auto laidAround = [&faults](auto kind, const QDateTime &at) {
         return std::any_of(faults.begin(), faults.end(), [&](const LaidFault &fault) {
             return kind(fault.fault.kind) && fault.began.isValid() && fault.began <= at.addSecs(60)
                 && fault.over >= at.addSecs(-5);

@@ -1,6 +1,9 @@
 #include "demo/reports/DemoHttpWorker.h"
 
+#include <QHostAddress>
 #include <QHttpServerRequest>
+#include <QSslServer>
+#include <QTcpServer>
 #include <QThread>
 #include <QUrl>
 
@@ -57,7 +60,68 @@ DemoDatabase *DemoHttpWorker::database(QString *error)
     return m_db.get();
 }
 
+quint16 DemoHttpWorker::listenOnLoopback(quint16 port, const QSslConfiguration &tls)
+{
+    QTcpServer *server = nullptr;
+    if (tls.localCertificate().isNull()) {
+        server = new QTcpServer(this);
+    } else {
+        auto *sslServer = new QSslServer(this);
+        sslServer->setSslConfiguration(tls);
+        server = sslServer;
+    }
+    if (!server->listen(QHostAddress::LocalHost, port)) {
+        delete server;
+        return 0;
+    }
+    bind(server);
+    return server->serverPort();
+}
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
 bool DemoHttpWorker::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    QHttpServerResponder responder = makeResponder(request, socket);
+    send(responder, answerFor(request));
+    return true;
+}
+
+void DemoHttpWorker::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
+}
+#else
+bool DemoHttpWorker::handleRequest(const QHttpServerRequest &request, QHttpServerResponder &responder)
+{
+    send(responder, answerFor(request));
+    return true;
+}
+
+void DemoHttpWorker::missingHandler(const QHttpServerRequest &, QHttpServerResponder &responder)
+{
+    responder.write(QHttpServerResponder::StatusCode::NotFound);
+}
+#endif
+
+void DemoHttpWorker::send(QHttpServerResponder &responder, const Answer &answer)
+{
+    if (answer.location.isEmpty()) {
+        responder.write(answer.body, answer.mimeType, answer.status);
+        return;
+    }
+    // Qt 6.8 takes the headers as QHttpHeaders, Qt 6.4 as a list of pairs.
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+    responder.write(answer.body, {{"Content-Type", answer.mimeType}, {"Location", answer.location}},
+                    QHttpServerResponder::StatusCode::Found);
+#else
+    QHttpHeaders headers;
+    headers.append(QHttpHeaders::WellKnownHeader::ContentType, answer.mimeType);
+    headers.append(QHttpHeaders::WellKnownHeader::Location, answer.location);
+    responder.write(answer.body, headers, QHttpServerResponder::StatusCode::Found);
+#endif
+}
+
+DemoHttpWorker::Answer DemoHttpWorker::answerFor(const QHttpServerRequest &request)
 {
     const QUrl url = request.url();
     const QString path = url.path();
@@ -94,13 +158,7 @@ bool DemoHttpWorker::handleRequest(const QHttpServerRequest &request, QTcpSocket
         answer.status = QHttpServerResponder::StatusCode::NotFound;
         answer.body = render(page);
     }
-    QHttpServerResponder responder = makeResponder(request, socket);
-    if (!answer.location.isEmpty())
-        responder.write(answer.body, {{"Content-Type", answer.mimeType}, {"Location", answer.location}},
-                        QHttpServerResponder::StatusCode::Found);
-    else
-        responder.write(answer.body, answer.mimeType, answer.status);
-    return true;
+    return answer;
 }
 
 // Kept in the demo LIMS file as well, for a test or a person in another process.
@@ -116,11 +174,6 @@ void DemoHttpWorker::recordRequest(const QString &url)
     } catch (const DemoSql::Error &failure) {
         qCWarning(lcDemo).noquote() << "request not recorded in the demo LIMS:" << failure.message();
     }
-}
-
-void DemoHttpWorker::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
 }
 
 DemoHttpWorker::Answer DemoHttpWorker::reportPage(const QHash<QString, QString> &query, const Mode &mode)

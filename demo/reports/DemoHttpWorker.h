@@ -5,6 +5,7 @@
 #include <QAbstractHttpServer>
 #include <QHttpServerResponder>
 #include <QMutex>
+#include <QSslConfiguration>
 #include <QStringList>
 
 #include "demo/reports/DemoReportPages.h"
@@ -29,9 +30,19 @@ public:
     DemoHttpWorker(const QString &databasePath, std::shared_ptr<DemoServerState> state);
     ~DemoHttpWorker() override;
 
+    // Listens on the loopback address (over TLS when the configuration has a certificate)
+    // and serves what arrives there. Returns the port; 0 when it cannot listen.
+    quint16 listenOnLoopback(quint16 port, const QSslConfiguration &tls);
+
 protected:
+    // Qt 6.5 handed the responder to these, where Qt 6.4 hands the socket.
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+#else
+    bool handleRequest(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
+    void missingHandler(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
+#endif
 
 private:
     struct Answer
@@ -42,6 +53,8 @@ private:
         QByteArray location; // set: a redirect there
     };
 
+    Answer answerFor(const QHttpServerRequest &request);
+    static void send(QHttpServerResponder &responder, const Answer &answer);
     Answer reportPage(const QHash<QString, QString> &query, const DemoReportPages::Mode &mode);
     Answer modePage(const QHash<QString, QString> &query);
     Answer requestsPage();

@@ -1,6 +1,5 @@
 #include "demo/reports/DemoReportServer.h"
 
-#include <QHostAddress>
 #include <QMetaObject>
 
 #include "demo/lims/DemoDatabase.h"
@@ -25,11 +24,8 @@ bool DemoReportServer::start(quint16 port)
         return true;
     auto *worker = new DemoHttpWorker(m_path, m_state);
     const QSslConfiguration tls = m_tls;
-    const quint16 listening = m_thread.start(worker, [worker, port, tls] {
-        if (!tls.localCertificate().isNull())
-            worker->sslSetup(tls);
-        return worker->listen(QHostAddress::LocalHost, port);
-    });
+    const quint16 listening =
+        m_thread.start(worker, [worker, port, tls] { return worker->listenOnLoopback(port, tls); });
     if (listening == 0) {
         qCWarning(lcDemo) << "demo report server cannot listen on port" << port;
         return false;

@@ -32,6 +32,7 @@
 #include "platform/desktop/InstanceLock.h"
 #include "platform/desktop/ServiceManager.h"
 #include "platform/desktop/TerminationSignals.h"
+#include "platform/desktop/WindowSystem.h"
 #include "settings/StationSettings.h"
 
 namespace {
@@ -170,12 +171,14 @@ int serve(
     return exitCode;
 }
 
-int runStation(const StartOptions &options)
+int runStation(const StartOptions &options, const QString &windowSystem)
 {
     StationSettings settings = loadSettings(options);
     applyDefaultLogRules();
     installFileLog(settings.logFile);
     logStart(settings);
+    if (!windowSystem.isEmpty())
+        qCInfo(lcRun).noquote() << windowSystem;
     if (const QString problem = settingsProblem(settings); !problem.isEmpty())
         return startupFailure(problem);
     InstanceLock lock(stationStateFolder());
@@ -211,7 +214,8 @@ int main(int argc, char *argv[])
             return ConsoleCommands::registerCommand(options);
         return ConsoleCommands::check(options);
     }
+    const QString windowSystem = WindowSystem::chooseForSession();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    return runStation(parseOptions(app));
+    return runStation(parseOptions(app), windowSystem);
 }

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcessEnvironment>
 #include <QSet>
 #include <QTemporaryFile>
 #include <QTextStream>
@@ -28,6 +29,7 @@
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcDrivers.h"
 #include "platform/database/TlsProbe.h"
+#include "platform/desktop/WindowSystem.h"
 #include "platform/StateFolder.h"
 #include "register/RegisterCommands.h"
 #include "statusboard/StatusBoardText.h"
@@ -80,6 +82,7 @@ int Preflight::run(QTextStream &out)
         { QStringLiteral("disk space"), one([this] { return checkDiskSpace(m_settings); }) },
         { QStringLiteral("supervision"), one([this] { return checkSupervision(m_settings); }) },
         { QStringLiteral("resume"), one([this] { return checkResume(m_settings); }) },
+        { QStringLiteral("desktop"), one([] { return checkDesktop(); }) },
     };
     int failures = 0;
     int warnings = 0;
@@ -101,6 +104,14 @@ int Preflight::run(QTextStream &out)
     else
         out << failures << " of " << checks.size() << " checks failed" << Qt::endl;
     return failures == 0 ? 0 : 1;
+}
+
+Preflight::Outcome Preflight::checkDesktop()
+{
+    const WindowSystem::Verdict verdict = WindowSystem::describe(QProcessEnvironment::systemEnvironment());
+    Outcome outcome { true, verdict.text };
+    outcome.warning = verdict.warning;
+    return outcome;
 }
 
 QString Preflight::line(const QString &check, const Outcome &outcome)

@@ -50,6 +50,8 @@ public:
     // is installed and enabled, when none runs), and whether a restart takes the session up.
     static Outcome checkSupervision(const StationSettings &settings);
     static Outcome checkResume(const StationSettings &settings);
+    // The window system of this session, and whether the keyboard methods can send keys there.
+    static Outcome checkDesktop();
 
     // A few busy runs' worth of pages (11 to 30 KB each), log lines and records.
     static constexpr qint64 kMinFreeBytes = 64LL * 1024 * 1024;

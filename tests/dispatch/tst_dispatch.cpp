@@ -1060,7 +1060,7 @@ void tst_Dispatch::pageNotOnRecordKeepsTheBatch()
     ThreadedRegister reg(where);
     Station s(&reg);
     // The register answers from its thread; each fake event processing lets it.
-    s.f.events.addTicker([&] { QTest::qWaitFor([&] { return reg.idle(); }, 10000); });
+    s.f.events.addTicker([&] { (void)QTest::qWaitFor([&] { return reg.idle(); }, 10000); });
     s.serveFinalPages(QStringLiteral("B9"));
     s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
 

@@ -5,6 +5,7 @@
 #include "common/StationFixture.h"
 #include "platform/Failure.h"
 #include "platform/desktop/SystemKeyboard.h"
+#include "platform/desktop/WindowSystem.h"
 
 // The X headers come after Qt's: their macros (None, Bool, Status) clash with Qt names.
 #if defined(Q_OS_LINUX) && __has_include(<X11/Xlib.h>)
@@ -54,6 +55,8 @@ private slots:
     void virtualKeysMapToKeysyms();
     void systemKeyboardAnswersLayoutWithoutDisplay();
     void systemKeyboardPressesRealKeyUnderX();
+    void waylandSessionRunsThroughXWaylandWhereKeysReach_data();
+    void waylandSessionRunsThroughXWaylandWhereKeysReach();
 };
 
 void tst_keyboard::keyDownThenKeyUpSendPressAndReleaseOfExtendedKey()
@@ -330,6 +333,39 @@ void tst_keyboard::systemKeyboardPressesRealKeyUnderX()
     QVERIFY(!downAfterRelease);
     QCOMPARE(form.KeyCode(QStringLiteral("A")), 65);
 #endif
+}
+
+void tst_keyboard::waylandSessionRunsThroughXWaylandWhereKeysReach_data()
+{
+    QTest::addColumn<QStringList>("environment"); // NAME=value
+    QTest::addColumn<bool>("warning");             // the keyboard methods cannot send keys there
+    QTest::addColumn<QString>("says");
+    QTest::newRow("X11") << QStringList{QStringLiteral("DISPLAY=:0")} << false
+                         << QStringLiteral("X11 session (DISPLAY=:0)");
+    QTest::newRow("Wayland with XWayland")
+        << QStringList{QStringLiteral("WAYLAND_DISPLAY=wayland-0"), QStringLiteral("DISPLAY=:1")} << false
+        << QStringLiteral("Wayland session: the window runs through XWayland (DISPLAY=:1)");
+    QTest::newRow("Wayland without XWayland")
+        << QStringList{QStringLiteral("XDG_SESSION_TYPE=wayland")} << true
+        << QStringLiteral("Wayland session without XWayland (no DISPLAY)");
+    QTest::newRow("native Wayland chosen by hand")
+        << QStringList{QStringLiteral("WAYLAND_DISPLAY=wayland-0"), QStringLiteral("DISPLAY=:1"),
+                       QStringLiteral("QT_QPA_PLATFORM=wayland")}
+        << true << QStringLiteral("the window runs natively on Wayland (QT_QPA_PLATFORM=wayland)");
+    QTest::newRow("no session") << QStringList() << false << QStringLiteral("no desktop session here");
+}
+
+void tst_keyboard::waylandSessionRunsThroughXWaylandWhereKeysReach()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(bool, warning);
+    QFETCH(QString, says);
+    QProcessEnvironment session;
+    for (const QString &variable : environment)
+        session.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    const WindowSystem::Verdict verdict = WindowSystem::describe(session);
+    QVERIFY2(verdict.text.startsWith(says), qPrintable(verdict.text));
+    QCOMPARE(verdict.warning, warning);
 }
 
 QTEST_MAIN(tst_keyboard)

@@ -74,7 +74,7 @@ public:
                            + options);
         static const QRegularExpression line(QStringLiteral("tds listening on (127\\.0\\.0\\.1,[0-9]+)"));
         QByteArray out;
-        QTest::qWaitFor([&] {
+        (void)QTest::qWaitFor([&] {
             out += m_server.readAllStandardOutput();
             return line.match(QString::fromUtf8(out)).hasMatch() || m_server.state() == QProcess::NotRunning;
         }, 15000);
@@ -238,7 +238,7 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 11 checks passed");
+                                 << QStringLiteral("all 12 checks passed");
     QTest::newRow("resume on")
         << QStringList{QStringLiteral("Station/ResumeAfterRestart=on"), QStringLiteral("Station/ResumeWithinHours=24")}
         << QString() << QString() << 0

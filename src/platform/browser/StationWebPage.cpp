@@ -2,6 +2,9 @@
 
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#include <QWebEnginePermission>
+#endif
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -104,10 +107,19 @@ void StationWebPage::lockDownSettings()
 
 void StationWebPage::denyRequests()
 {
+    // Qt 6.8 asks for a permission as an object of its own; Qt 6.4 by origin and feature.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    connect(this, &QWebEnginePage::permissionRequested, this, [](QWebEnginePermission permission) {
+        qCWarning(lcReport).noquote() << "page permission denied:" << permission.origin().toString()
+                                      << permission.permissionType();
+        permission.deny();
+    });
+#else
     connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl &origin, Feature feature) {
         qCWarning(lcReport).noquote() << "page permission denied:" << origin.toString() << feature;
         setFeaturePermission(origin, feature, PermissionDeniedByUser);
     });
+#endif
     connect(this, &QWebEnginePage::fullScreenRequested, this, [](QWebEngineFullScreenRequest request) {
         qCWarning(lcReport).noquote() << "page full screen denied:" << request.origin().toString();
         request.reject();

@@ -19,7 +19,8 @@ qint64 SystemClock::steadyMilliseconds() const
 QDateTime SystemClock::wholeSecondLocalTime(qint64 msecsSinceEpoch)
 {
     const qint64 wholeSeconds = msecsSinceEpoch - (msecsSinceEpoch % 1000 + 1000) % 1000;
-    return QDateTime::fromMSecsSinceEpoch(wholeSeconds, Qt::LocalTime);
+    // Local time is the default zone of every Qt the station builds with.
+    return QDateTime::fromMSecsSinceEpoch(wholeSeconds);
 }
 
 QString SystemClock::bootId()

@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Runs the README's commands in a fresh root file system of a Debian release, made here
+# from Debian's archive: what a new user on that release meets.
+#   scripts/test-on-debian.sh [--keep] [--root DIR] SUITE [TARGET...]
+# SUITE: bookworm (Debian 12) or trixie (Debian 13). TARGET: make targets, "test" when none
+# is given; "install-check" installs the package that "package" built into a second fresh
+# root of the same release and runs it there (--version, --check --demo).
+# The working tree (tracked files and untracked ones git does not ignore) is copied in, so
+# uncommitted work is tried too. Needs root (chroot, mounts). --root DIR uses DIR as the
+# root, made only where it does not hold one yet (a developer's faster second try);
+# --keep leaves the root behind. Every mount is undone on every way out.
+set -euo pipefail
+
+keep=0
+root=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --keep) keep=1; shift ;;
+        --root) root="$2"; keep=1; shift 2 ;;
+        *) break ;;
+    esac
+done
+suite="${1:?usage: scripts/test-on-debian.sh [--keep] [--root DIR] SUITE [TARGET...]}"
+shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(test)
+[ "$(id -u)" -eq 0 ] || { echo "test-on-debian.sh: needs root (chroot and mounts)" >&2; exit 2; }
+case "$suite" in
+    bookworm|trixie) ;;
+    *) echo "test-on-debian.sh: unknown suite $suite (bookworm or trixie)" >&2; exit 2 ;;
+esac
+
+HERE="$(cd "$(dirname "$0")" && pwd)"
+SOURCE="$(cd "$HERE/.." && pwd)"
+MIRROR="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+SECURITY_MIRROR="${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}"
+INSIDE=/src/hardcopy-station
+started=$SECONDS
+
+say() { printf '[%s %4ds] %s\n' "$suite" $((SECONDS - started)) "$*"; }
+
+need_tool() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$2" >/dev/null
+}
+need_tool mmdebstrap mmdebstrap
+
+mounted=()
+roots=()
+cleanup() {
+    local rc=$?
+    local dir
+    for dir in "${roots[@]}"; do
+        # A process left running inside (a display, a spooler) keeps its mounts busy.
+        local link pid
+        for link in /proc/[0-9]*/root; do
+            pid="${link#/proc/}"; pid="${pid%/root}"
+            [ "$(readlink "$link" 2>/dev/null)" = "$dir" ] && kill -9 "$pid" 2>/dev/null || true
+        done
+    done
+    local i
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+        umount -R "${mounted[i]}" 2>/dev/null || umount -lR "${mounted[i]}" 2>/dev/null || true
+    done
+    if [ "$keep" -eq 0 ]; then
+        for dir in "${roots[@]}"; do
+            # Only a root with nothing mounted in it any more is removed.
+            if ! grep -q " $dir/" /proc/mounts; then rm -rf --one-file-system "$dir"; fi
+        done
+    fi
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A fresh root of the release: Debian's minimal base with what cloning and make need.
+make_root() {
+    local dir="$1"
+    shift
+    if [ -x "$dir/usr/bin/apt-get" ]; then
+        say "using the root in $dir"
+        return
+    fi
+    say "making a fresh $suite root in $dir"
+    mmdebstrap --quiet --variant=minbase --include="ca-certificates,make,$(IFS=,; echo "$*")" "$suite" "$dir" \
+        "deb $MIRROR $suite main" "deb $MIRROR $suite-updates main" \
+        "deb $SECURITY_MIRROR $suite-security main"
+    cp /etc/resolv.conf "$dir/etc/resolv.conf"
+}
+
+mount_inside() {
+    local dir="$1"
+    mount -t proc proc "$dir/proc"; mounted+=("$dir/proc")
+    mount -t sysfs sysfs "$dir/sys"; mounted+=("$dir/sys")
+    mount --rbind /dev "$dir/dev"; mount --make-rslave "$dir/dev"; mounted+=("$dir/dev")
+}
+
+run_inside() {
+    local dir="$1"
+    shift
+    chroot "$dir" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "$*"
+}
+
+# Sets the_root to a new folder for a root (or to DIR), cleaned up on the way out.
+new_root() {
+    local dir="${1:-}"
+    [ -n "$dir" ] || dir="$(mktemp -d "/var/tmp/hardcopy-$suite.XXXXXX")"
+    mkdir -p "$dir"
+    the_root="$(cd "$dir" && pwd)"
+    roots+=("$the_root")
+}
+
+copy_source() {
+    local dir="$1"
+    # A root used again keeps its build folder; the files keep their times, so only what
+    # changed is built again.
+    mkdir -p "$dir$INSIDE"
+    find "$dir$INSIDE" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+    (cd "$SOURCE" && git ls-files -z --cached --others --exclude-standard |
+        while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+        tar --null -T - -cf -) | tar -xf - -C "$dir$INSIDE"
+}
+
+new_root "$root"
+build_root="$the_root"
+make_root "$build_root" git
+mount_inside "$build_root"
+copy_source "$build_root"
+say "source copied to $INSIDE"
+
+make_targets=()
+check_install=0
+for t in "${targets[@]}"; do
+    if [ "$t" = install-check ]; then check_install=1; else make_targets+=("$t"); fi
+done
+if [ ${#make_targets[@]} -gt 0 ]; then
+    say "make ${make_targets[*]}"
+    run_inside "$build_root" "cd $INSIDE && make ${make_targets[*]}"
+    say "make ${make_targets[*]}: done"
+fi
+
+if [ "$check_install" -eq 1 ]; then
+    deb="$(ls "$build_root$INSIDE"/build/hardcopy-station_*.deb 2>/dev/null | head -n 1)"
+    [ -n "$deb" ] || { say "no package built: run the target package first"; exit 1; }
+    new_root
+    install_root="$the_root"
+    make_root "$install_root" xauth
+    mount_inside "$install_root"
+    cp "$deb" "$install_root/tmp/"
+    name="$(basename "$deb")"
+    say "apt-get install ./$name in a fresh $suite root"
+    run_inside "$install_root" "export DEBIAN_FRONTEND=noninteractive; apt-get update -qq &&
+        apt-get install -y -qq --no-install-recommends xvfb ./tmp/$name >/dev/null && dpkg -s hardcopy-station | grep -E '^(Version|Depends):'"
+    run_inside "$install_root" "hardcopy-station --version"
+    run_inside "$install_root" "export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+        XDG_RUNTIME_DIR=\$(mktemp -d); xvfb-run -a hardcopy-station --check --demo"
+    say "the package installs and checks out on $suite"
+fi
+say "done in $((SECONDS - started)) s"

@@ -7,6 +7,7 @@
 #include <QSqlError>
 
 #include "demo/lims/DemoSql.h"
+#include "platform/LocalTime.h"
 
 Q_LOGGING_CATEGORY(lcDemo, "hardcopy.demo")
 
@@ -64,7 +65,7 @@ QDateTime demoDateFromText(const QString &text)
                                             : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     }
     const auto number = [&text](int from, int length) { return QStringView(text).mid(from, length).toInt(); };
-    return QDateTime(QDate(number(0, 4), number(5, 2), number(8, 2)),
+    return localDateTime(QDate(number(0, 4), number(5, 2), number(8, 2)),
         QTime(number(11, 2), number(14, 2), number(17, 2), fraction ? number(20, 3) : 0));
 }
 

@@ -1,3 +1,4 @@
+#include <ctime>
 #include <memory>
 
 #include <QtGlobal>
@@ -14,6 +15,7 @@
 #include "db/dbModule.h"
 #include "platform/Failure.h"
 #include "platform/database/OdbcConnection.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -98,6 +100,8 @@ private slots:
     void providerNumberFollowsStateAndOutcome();
     void driverDateTextIsParsed_data();
     void driverDateTextIsParsed();
+    void localTimeAgreesWithQtAcrossClockChanges_data();
+    void localTimeAgreesWithQtAcrossClockChanges();
 
     void selectGivesTypedValuesByName();
     void longTextIsReadCompletely();
@@ -202,6 +206,35 @@ void tst_odbc::driverDateTextIsParsed()
     QFETCH(QString, text);
     QFETCH(QDateTime, expected);
     QCOMPARE(dateTimeFromDriverText(text), expected);
+}
+
+void tst_odbc::localTimeAgreesWithQtAcrossClockChanges_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QTime>("time");
+    QTest::newRow("a working day") << QDate(2026, 12, 1) << QTime(10, 52, 29);
+    QTest::newRow("milliseconds") << QDate(2026, 7, 1) << QTime(8, 20, 41, 123);
+    QTest::newRow("midnight") << QDate(2026, 12, 5) << QTime(0, 0);
+    QTest::newRow("time of day alone") << QDate(1899, 12, 30) << QTime(14, 7, 9);
+    QTest::newRow("the hour skipped in spring") << QDate(2026, 3, 29) << QTime(2, 30);
+    QTest::newRow("the hour repeated in autumn") << QDate(2026, 10, 25) << QTime(2, 30);
+    QTest::newRow("after the change") << QDate(2026, 10, 25) << QTime(3, 30);
+}
+
+void tst_odbc::localTimeAgreesWithQtAcrossClockChanges()
+{
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const QDateTime ours = localDateTime(date, time);
+    const QDateTime qts(date, time);
+    qputenv("TZ", zone);
+    tzset();
+    QCOMPARE(ours.date(), qts.date());
+    QCOMPARE(ours.time(), qts.time());
+    QCOMPARE(ours.toMSecsSinceEpoch(), qts.toMSecsSinceEpoch());
 }
 
 void tst_odbc::selectGivesTypedValuesByName()

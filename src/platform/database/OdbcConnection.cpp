@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/database/OdbcResultReader.h"
 #include "platform/database/OdbcText.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ QDateTime commonDateTime(const QString &text)
     const QTime time(number(11, 2), number(14, 2), number(17, 2), ms);
     if (!ok || !date.isValid() || !time.isValid())
         return {};
-    return QDateTime(date, time);
+    return localDateTime(date, time);
 }
 
 int fractionMilliseconds(const QString &digits)
@@ -77,13 +78,13 @@ QDateTime dateTimeFromDriverText(const QString &text)
             return date.startOfDay();
         const QTime time(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(6).toInt(),
                          fractionMilliseconds(match.captured(7)));
-        return time.isValid() ? QDateTime(date, time) : QDateTime();
+        return time.isValid() ? localDateTime(date, time) : QDateTime();
     }
     match = timeForm.match(text);
     if (match.hasMatch()) {
         const QTime time(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
                          fractionMilliseconds(match.captured(4)));
-        return time.isValid() ? QDateTime(QDate(1899, 12, 30), time) : QDateTime();
+        return time.isValid() ? localDateTime(QDate(1899, 12, 30), time) : QDateTime();
     }
     return {};
 }

@@ -4,6 +4,7 @@
 
 #include "platform/database/OdbcConnection.h"
 #include "platform/database/OdbcText.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ public:
             if (m_values.size() >= kRemembered)
                 m_values.clear();
             it = m_values.insert(key,
-                DbValue::fromDateTime(QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, ms))));
+                DbValue::fromDateTime(localDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, ms))));
         }
         return it.value();
     }

@@ -41,6 +41,11 @@ void StationWebPage::keepWebRtcOffUdp()
     addEngineFlag("--force-webrtc-ip-handling-policy=disable_non_proxied_udp");
 }
 
+void StationWebPage::boundScriptHeap()
+{
+    addEngineFlag("--js-flags=--max-old-space-size=64");
+}
+
 void StationWebPage::confineNetworkTo(const QStringList &hostPorts)
 {
     // The engine goes straight only to the hosts bypassing the proxy, and to loopback

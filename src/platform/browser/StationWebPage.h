@@ -28,6 +28,11 @@ public:
     // nothing over UDP, so no STUN, TURN or peer packet leaves the station, whatever a
     // document gets hold of a peer connection.
     static void keepWebRtcOffUdp();
+    // Before the engine starts: the renderer's script heap is held small. Its garbage is
+    // otherwise collected only near a limit sized on the machine's memory: with Qt 6.8
+    // (Chromium 122) the renderer grew with every page of a run (docs/platforms.md).
+    // Report pages need little script.
+    static void boundScriptHeap();
     // Before the engine starts: the engine connects only to these hosts ("host" or
     // "host:port"); everything else goes to a proxy that does not exist. The guards judge
     // what a page asks for; this holds what they never see (a peer connection's TCP to a

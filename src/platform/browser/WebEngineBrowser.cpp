@@ -119,6 +119,7 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
         };
     }
     StationWebPage::keepWebRtcOffUdp();
+    StationWebPage::boundScriptHeap();
     // Every report address is asked for once and its page printed at once. A profile
     // keeps its HTTP cache in this process's memory, where every page the station has
     // seen would stay, some kilobytes a request up to the engine's limit of tens of

@@ -4,8 +4,11 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QWidget>
 
 #include "BenchHarness.h"
@@ -75,6 +78,13 @@ void loadAndShow(BenchHarness &b, int wanted, int due)
             const qint64 start = monotonicNs();
             all->click();
             QCoreApplication::processEvents();
+            // Qt 6.8 may paint at the window's next frame rather than in the same pass.
+            const QDeadlineTimer deadline(2000);
+            while (painted.paints == 0 && !deadline.hasExpired()) {
+                QEventLoop frame;
+                QTimer::singleShot(2, &frame, &QEventLoop::quit);
+                frame.exec();
+            }
             loads.push_back(double(monotonicNs() - start) / 1e6);
             frontEnd.push_back(double(b.frontEndBusyNs() - busy) / 1e6);
             rows = grid->model()->rowCount();

@@ -92,6 +92,8 @@ make_root() {
 
 mount_inside() {
     local dir="$1"
+    # A root used again may still have them from a run that was cut short.
+    umount -R "$dir/proc" "$dir/sys" "$dir/dev" 2>/dev/null || true
     mount -t proc proc "$dir/proc"; mounted+=("$dir/proc")
     mount -t sysfs sysfs "$dir/sys"; mounted+=("$dir/sys")
     mount --rbind /dev "$dir/dev"; mount --make-rslave "$dir/dev"; mounted+=("$dir/dev")

@@ -36,6 +36,8 @@ SOURCE="$(cd "$HERE/.." && pwd)"
 MIRROR="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 SECURITY_MIRROR="${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}"
 INSIDE=/src/hardcopy-station
+CACHE="${HARDCOPY_ROOT_CACHE:-/var/cache/hardcopy-station/$suite}"
+CCACHE_INSIDE=/var/cache/ccache
 started=$SECONDS
 
 say() { printf '[%s %4ds] %s\n' "$suite" $((SECONDS - started)) "$*"; }
@@ -93,16 +95,22 @@ make_root() {
 mount_inside() {
     local dir="$1"
     # A root used again may still have them from a run that was cut short.
-    umount -R "$dir/proc" "$dir/sys" "$dir/dev" 2>/dev/null || true
+    umount -R "$dir/proc" "$dir/sys" "$dir/dev" "$dir/var/cache/apt/archives" "$dir$CCACHE_INSIDE" 2>/dev/null || true
     mount -t proc proc "$dir/proc"; mounted+=("$dir/proc")
     mount -t sysfs sysfs "$dir/sys"; mounted+=("$dir/sys")
     mount --rbind /dev "$dir/dev"; mount --make-rslave "$dir/dev"; mounted+=("$dir/dev")
+    # The release's downloaded packages and compiled objects are kept on this machine
+    # between roots: a later root on it downloads and compiles only what changed. The
+    # root itself stays fresh; a machine without them fills them.
+    mkdir -p "$CACHE/apt/partial" "$CACHE/ccache" "$dir/var/cache/apt/archives" "$dir$CCACHE_INSIDE"
+    mount --bind "$CACHE/apt" "$dir/var/cache/apt/archives"; mounted+=("$dir/var/cache/apt/archives")
+    mount --bind "$CACHE/ccache" "$dir$CCACHE_INSIDE"; mounted+=("$dir$CCACHE_INSIDE")
 }
 
 run_inside() {
     local dir="$1"
     shift
-    chroot "$dir" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
+    chroot "$dir" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" CCACHE_DIR="$CCACHE_INSIDE" \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "$*"
 }
 

@@ -114,6 +114,16 @@ RegisterVerification DistributionRegister::verify(qint64 lastRows)
             result.head = head.value(1).toString();
         }
         head.finish();
+        // The chain starts at row 1, and SQLite takes 0 and negative numbers too: a row put
+        // before the first one stands outside every walk unless it is looked for.
+        const QVariant before = m_db.value(QStringLiteral("SELECT min(seq) FROM register_rows WHERE seq < 1"));
+        if (!before.isNull()) {
+            result.firstBadSeq = before.toLongLong();
+            result.problem = QStringLiteral("row %1 does not belong: the register's rows are numbered from 1, and "
+                                            "a row was put before them")
+                                 .arg(result.firstBadSeq);
+            return result;
+        }
         const qint64 from = lastRows > 0 ? std::max<qint64>(1, result.headSeq - lastRows + 1) : 1;
         // A walk over the last rows trusts the hash of the row before them.
         QString previous = from == 1

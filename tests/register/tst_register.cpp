@@ -146,6 +146,11 @@ void tst_Register::editedRowFailsVerificationAtThatRow_data()
                                            << "row 1 does not match: its fields were changed";
     QTest::newRow("the last row changed")
         << "UPDATE register_rows SET bytes = 1 WHERE seq = 5" << false << "row 5 does not match";
+    QTest::newRow("a copy of a row put before the first")
+        << "CREATE TABLE forged AS SELECT * FROM register_rows WHERE seq = 2;"
+           "UPDATE forged SET seq = 0, client_name = 'Forged Ltd', batch_id = '99999';"
+           "INSERT INTO register_rows SELECT * FROM forged"
+        << false << "row 0 does not belong: the register's rows are numbered from 1";
 }
 
 void tst_Register::editedRowFailsVerificationAtThatRow()
@@ -167,7 +172,8 @@ void tst_Register::editedRowFailsVerificationAtThatRow()
     QTextStream out(&text);
     QCOMPARE(RegisterCommands::verify(settings, out), 0);
 
-    edit(settings.file, sql);
+    for (const QString &statement : sql.split(QLatin1Char(';')))
+        edit(settings.file, statement);
     if (rehash) {
         DistributionRegister reg(settings);
         QString error;

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr qint64 kNone = 0;
-
 QString missingRows(qint64 from, qint64 to)
 {
     return from == to ? QStringLiteral("row %1 is missing").arg(from)
@@ -116,9 +114,9 @@ RegisterVerification DistributionRegister::verify(qint64 lastRows)
         head.finish();
         // The chain starts at row 1, and SQLite takes 0 and negative numbers too: a row put
         // before the first one stands outside every walk unless it is looked for.
-        const QVariant before = m_db.value(QStringLiteral("SELECT min(seq) FROM register_rows WHERE seq < 1"));
-        if (!before.isNull()) {
-            result.firstBadSeq = before.toLongLong();
+        const QVariant belowFirst = m_db.value(QStringLiteral("SELECT min(seq) FROM register_rows WHERE seq < 1"));
+        if (!belowFirst.isNull()) {
+            result.firstBadSeq = belowFirst.toLongLong();
             result.problem = QStringLiteral("row %1 does not belong: the register's rows are numbered from 1, and "
                                             "a row was put before them")
                                  .arg(result.firstBadSeq);
@@ -126,13 +124,19 @@ RegisterVerification DistributionRegister::verify(qint64 lastRows)
         }
         const qint64 from = lastRows > 0 ? std::max<qint64>(1, result.headSeq - lastRows + 1) : 1;
         // A walk over the last rows trusts the hash of the row before them.
-        QString previous = from == 1
-            ? RegisterRow::noPreviousHash()
-            : m_db.value(QStringLiteral("SELECT hash FROM register_rows WHERE seq = ?"), { from - 1 }).toString();
+        const QVariant before = from == 1
+            ? QVariant(RegisterRow::noPreviousHash())
+            : m_db.value(QStringLiteral("SELECT hash FROM register_rows WHERE seq = ?"), { from - 1 });
+        if (before.isNull()) {
+            result.firstBadSeq = from;
+            result.problem = QStringLiteral("row %1 does not match: %2").arg(from).arg(missingRows(from - 1, from - 1));
+            return result;
+        }
+        QString previous = before.toString();
         QSqlQuery rows = m_db.run(
             QStringLiteral("SELECT %1 FROM register_rows WHERE seq >= ? ORDER BY seq").arg(columnList()), { from });
         qint64 expected = from;
-        while (rows.next() && result.firstBadSeq == kNone) {
+        while (rows.next() && result.problem.isEmpty()) {
             const RegisterRow row = rowFrom(rows);
             if (row.seq != expected) {
                 result.firstBadSeq = row.seq;
@@ -153,11 +157,25 @@ RegisterVerification DistributionRegister::verify(qint64 lastRows)
         }
         if (rows.lastError().isValid())
             throw RegisterDatabase::Refused { rows.lastError() };
+        rows.finish();
+        // A walk over the last rows sees nothing before them: the count says whether a row
+        // there was removed or added.
+        if (result.problem.isEmpty() && from > 1) {
+            const qint64 count = m_db.value(QStringLiteral("SELECT count(*) FROM register_rows")).toLongLong();
+            if (count != result.headSeq) {
+                result.firstBadSeq = from - 1;
+                result.problem = QStringLiteral("the register holds %1 rows numbered up to %2: a row before row %3 "
+                                                "was removed or added (--verify-register names it)")
+                                     .arg(count)
+                                     .arg(result.headSeq)
+                                     .arg(from - 1);
+            }
+        }
     } catch (const RegisterDatabase::Refused &refused) {
         result.problem = QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused));
         return result;
     }
-    result.intact = result.firstBadSeq == kNone;
+    result.intact = result.problem.isEmpty();
     return result;
 }
 

@@ -133,24 +133,31 @@ void tst_Register::editedRowFailsVerificationAtThatRow_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("rehash");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("lastTwo"); // what a walk over the last two rows (--check) says; empty: it passes
 
     QTest::newRow("a field changed")
         << "UPDATE register_rows SET client_name = 'Other Ltd' WHERE seq = 3" << false
-        << "row 3 does not match: its fields, or the hash of row 2 before it, were changed";
+        << "row 3 does not match: its fields, or the hash of row 2 before it, were changed" << "";
     QTest::newRow("a field changed and its hash made to fit")
         << "UPDATE register_rows SET job_state = 'aborted' WHERE seq = 3" << true
-        << "row 4 does not match: its fields, or the hash of row 3 before it, were changed";
+        << "row 4 does not match: its fields, or the hash of row 3 before it, were changed"
+        << "row 4 does not match";
     QTest::newRow("a row deleted") << "DELETE FROM register_rows WHERE seq = 3" << false
+                                   << "row 4 does not match: row 3 is missing"
                                    << "row 4 does not match: row 3 is missing";
+    QTest::newRow("the first row deleted") << "DELETE FROM register_rows WHERE seq = 1" << false
+                                           << "row 2 does not match: row 1 is missing"
+                                           << "the register holds 4 rows numbered up to 5: a row before row 3 was removed";
     QTest::newRow("the first row changed") << "UPDATE register_rows SET host = 'elsewhere' WHERE seq = 1" << false
-                                           << "row 1 does not match: its fields were changed";
+                                           << "row 1 does not match: its fields were changed" << "";
     QTest::newRow("the last row changed")
-        << "UPDATE register_rows SET bytes = 1 WHERE seq = 5" << false << "row 5 does not match";
+        << "UPDATE register_rows SET bytes = 1 WHERE seq = 5" << false << "row 5 does not match" << "row 5 does not match";
     QTest::newRow("a copy of a row put before the first")
         << "CREATE TABLE forged AS SELECT * FROM register_rows WHERE seq = 2;"
            "UPDATE forged SET seq = 0, client_name = 'Forged Ltd', batch_id = '99999';"
            "INSERT INTO register_rows SELECT * FROM forged"
-        << false << "row 0 does not belong: the register's rows are numbered from 1";
+        << false << "row 0 does not belong: the register's rows are numbered from 1"
+        << "row 0 does not belong";
 }
 
 void tst_Register::editedRowFailsVerificationAtThatRow()
@@ -158,6 +165,7 @@ void tst_Register::editedRowFailsVerificationAtThatRow()
     QFETCH(QString, sql);
     QFETCH(bool, rehash);
     QFETCH(QString, expected);
+    QFETCH(QString, lastTwo);
 
     QTemporaryDir dir;
     const RegisterSettings settings = settingsIn(dir.path());
@@ -186,6 +194,9 @@ void tst_Register::editedRowFailsVerificationAtThatRow()
     text.clear();
     QCOMPARE(RegisterCommands::verify(settings, out), 1);
     QVERIFY2(text.contains(expected), qPrintable(text));
+    const RegisterCommands::CheckOutcome lastRows = RegisterCommands::check(settings, 2);
+    QCOMPARE(lastRows.passed, lastTwo.isEmpty());
+    QVERIFY2(lastRows.text.contains(lastTwo), qPrintable(lastRows.text));
 }
 
 void tst_Register::damagedRegisterIsMovedAsideAndNamed_data()

@@ -244,6 +244,7 @@ ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statem
         state.RetryCount = 1;
 
     ResultSetPtr result;
+    m_lastGivenUp.clear();
     try {
         result = executeReconnecting(statement);
         Check_Conn_Errors(*m_connection, showErrors);
@@ -251,6 +252,7 @@ ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statem
         if (m_linkDownFailure) {
             // The link's loss and each attempt to open it are logged once, by the link.
             qCDebug(lcDb).noquote() << "statement given up, the LIMS is not reachable:" << loggable(statement);
+            m_lastGivenUp = QStringLiteral("the LIMS link was down");
             state.RetryCount = 0;
             return closedResultSet();
         }
@@ -262,6 +264,10 @@ ResultSetPtr dbModule::runWithRetries(AttemptState &state, const QString &statem
         } else {
             qCWarning(lcDb).noquote() << "statement given up:" << failure.number()
                                       << firstDescription(m_connection->errors()) << "|" << loggable(statement);
+            m_lastGivenUp = timedOut ? QStringLiteral("no answer within the time-out, %1 attempts").arg(state.MaxRetries)
+                                     : QStringLiteral("error %1: %2")
+                                           .arg(failure.number())
+                                           .arg(firstDescription(m_connection->errors()));
             result = closedResultSet();
         }
     }

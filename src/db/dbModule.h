@@ -35,6 +35,10 @@ public:
     // A link the link rule refuses is closed again and fails with kLinkRefused.
     void Open_Connection(const QString &connectString);
     void Exec_SQL(const QString &statement, bool showErrors);
+    // Why the last statement sent through Exec_SQL, Get_Recordset or Get_Recordset_Plain
+    // was given up (the link down, its time-outs, the provider's words); empty when it went
+    // through. The routines themselves report nothing to their callers.
+    const QString &lastGivenUp() const { return m_lastGivenUp; }
     ResultSetPtr Get_Recordset(const QString &statement, bool showErrors);
     ResultSetPtr Get_Recordset_Plain(const QString &statement, bool showErrors);
     qint16 Check_Conn_Errors(DbConnection &connection, bool showErrors);
@@ -99,6 +103,7 @@ private:
     DatabaseLink m_link;
     LinkRule m_linkRule;
     QString m_linkRefusal;
+    QString m_lastGivenUp;
     AttemptState m_exec;
     AttemptState m_recordset;
     AttemptState m_plain;

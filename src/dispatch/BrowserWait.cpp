@@ -307,12 +307,16 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     qCInfo(lcReport).noquote() << "deleting batch" << trimBlanks(batchId) << ":" << sql;
     m_db.Exec_SQL(sql, true);
     bBatchDeleted = true;
-    report([](StationActivity &activity) { activity.batchDeleted(); });
-    // The statement's failures are the database module's; what the row can say is
-    // whether the link was there to send it.
-    registerBatch(batchId, RegisterRow::Deleted,
-        m_db.link().state().up ? QStringLiteral("the deletion was sent to the LIMS")
-                               : QStringLiteral("the LIMS link was down: the deletion was given up"));
+    // The statement's failures stay the database module's; the record and the counters
+    // say what became of it: a batch whose deletion was given up is still in the LIMS.
+    if (const QString givenUp = m_db.lastGivenUp(); givenUp.isEmpty()) {
+        report([](StationActivity &activity) { activity.batchDeleted(); });
+        registerBatch(batchId, RegisterRow::Deleted, QStringLiteral("the LIMS took the deletion"));
+    } else {
+        qCWarning(lcReport).noquote() << "batch" << trimBlanks(batchId) << "not deleted:" << givenUp;
+        report([](StationActivity &activity) { activity.batchKept(); });
+        registerBatch(batchId, RegisterRow::Kept, QStringLiteral("the deletion failed: ") + givenUp);
+    }
     m_printedBatchId.clear();
     // The heartbeat after a deletion goes through the board's own rule: while the board
     // still names this station it is refreshed; when the other application has taken the

@@ -8,6 +8,7 @@
 
 #include "common/StationFixture.h"
 #include "dispatch/DispatchText.h"
+#include "register/DistributionRegister.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 
@@ -64,6 +65,8 @@ struct Station
 
     ScriptedDbConnection::Reply answer(const QString &sql)
     {
+        if (sql.contains(QLatin1String("Distrib_ActiveSamples_DelBatch")))
+            return deletion();
         if (sql.startsWith(QLatin1String("exec labrack.dbo.distrib_cleanup")))
             return cleanupFails ? ScriptedDbConnection::error() : ScriptedDbConnection::ok();
         if (sql.contains(QLatin1String("tbl_Distrib_ActiveClients")))
@@ -112,6 +115,7 @@ struct Station
     std::vector<ResultSet::Row> workList;
     bool cleanupFails = false;
     bool workListFails = false;
+    std::function<ScriptedDbConnection::Reply()> deletion = [] { return ScriptedDbConnection::ok(); };
     bool boardGivesTurn = true;
 };
 
@@ -179,6 +183,8 @@ private slots:
     void failedPrintKeepsTheBatch_data();
     void failedPrintKeepsTheBatch();
     void pageNotOnRecordKeepsTheBatch();
+    void deletionIsRecordedAsWhatHappened_data();
+    void deletionIsRecordedAsWhatHappened();
     void samplesPageLoadsWhileTheCoverJobPrints();
     void printerTroubleIsShownUntilPagesPrintAgain();
     void deleteStatementTakesTheBatchIdFromThePage_data();
@@ -1070,6 +1076,53 @@ void tst_Dispatch::pageNotOnRecordKeepsTheBatch()
     QVERIFY(s.deletes().isEmpty());
     const QString shown = s.f.control<QLabel>("lbl_StationTrouble")->toolTip();
     QVERIFY2(shown.startsWith(QStringLiteral("The register %1 cannot be written: ").arg(where.file)), qPrintable(shown));
+}
+
+void tst_Dispatch::deletionIsRecordedAsWhatHappened_data()
+{
+    QTest::addColumn<QString>("answer"); // what the LIMS answers the deletion
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("taken") << "ok" << "deleted" << "the LIMS took the deletion";
+    QTest::newRow("refused by the procedure")
+        << "error" << "kept" << "the deletion failed: error -2147467259: Batch 70001 is locked";
+    QTest::newRow("no answer") << "timeout" << "kept"
+                               << "the deletion failed: no answer within the time-out, 5 attempts";
+}
+
+// The batch row and the counters say whether the LIMS took the deletion, not merely that
+// it was sent: a batch whose deletion failed is still in the LIMS.
+void tst_Dispatch::deletionIsRecordedAsWhatHappened()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, outcome);
+    QFETCH(QString, detail);
+    QTemporaryDir dir;
+    RegisterSettings where;
+    where.file = dir.filePath(QStringLiteral("register.sqlite"));
+    ThreadedRegister reg(where);
+    Station s(&reg);
+    s.f.events.addTicker([&] { (void)QTest::qWaitFor([&] { return reg.idle(); }, 10000); });
+    s.deletion = [&] {
+        if (answer == QLatin1String("error"))
+            return ScriptedDbConnection::error(QStringLiteral("Batch 70001 is locked"));
+        return answer == QLatin1String("timeout") ? ScriptedDbConnection::timeout() : ScriptedDbConnection::ok();
+    };
+    s.serveFinalPages(QStringLiteral("70001"));
+    s.form().lblStatsValue[4]->setText(QStringLiteral("1"));
+
+    s.form().Wait_And_Print(kRequestUrl);
+    QVERIFY(QTest::qWaitFor([&] { return reg.idle(); }, 10000));
+
+    DistributionRegister read(where);
+    QString error;
+    QVERIFY2(read.open(DistributionRegister::Mode::Read, &error), qPrintable(error));
+    const std::optional<RegisterRow> last = read.row(read.summary().rows, &error);
+    QVERIFY2(last, qPrintable(error));
+    QCOMPARE(last->batchId, QStringLiteral("70001"));
+    QCOMPARE(last->outcome, outcome);
+    QCOMPARE(last->detail, detail);
+    QVERIFY(!s.deletes().isEmpty());
 }
 
 void tst_Dispatch::samplesPageLoadsWhileTheCoverJobPrints()

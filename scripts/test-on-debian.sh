@@ -8,8 +8,8 @@
 # release, as a new user would, and runs it there (--version, --check --demo).
 # The working tree (tracked files and untracked ones git does not ignore) is copied in, so
 # uncommitted work is tried too. Needs root (chroot, mounts). --root DIR uses DIR as the
-# root, made only where it does not hold one yet (a developer's faster second try);
-# --keep leaves the root behind. Every mount is undone on every way out.
+# root, made only where it does not hold one yet, and keeps it (a developer's faster second
+# try); --keep leaves every root behind. Every mount is undone on every way out.
 set -euo pipefail
 
 keep=0
@@ -17,7 +17,7 @@ root=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --keep) keep=1; shift ;;
-        --root) root="$2"; keep=1; shift 2 ;;
+        --root) root="$2"; shift 2 ;;
         *) break ;;
     esac
 done
@@ -68,7 +68,9 @@ cleanup() {
     done
     if [ "$keep" -eq 0 ]; then
         for dir in "${roots[@]}"; do
-            # Only a root with nothing mounted in it any more is removed.
+            # The root named by --root stays; only a root with nothing mounted in it any
+            # more is removed.
+            [ -n "$root" ] && [ "$dir" = "$(cd "$root" 2>/dev/null && pwd)" ] && continue
             if ! grep -q " $dir/" /proc/mounts; then rm -rf --one-file-system "$dir"; fi
         done
     fi

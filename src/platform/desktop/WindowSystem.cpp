@@ -21,8 +21,7 @@ QString chooseForSession()
         || environment.value(QStringLiteral("DISPLAY")).isEmpty())
         return {};
     qputenv("QT_QPA_PLATFORM", "xcb");
-    return QStringLiteral("Wayland session: the window runs through XWayland (QT_QPA_PLATFORM=xcb), where the "
-                          "keyboard methods can send keys");
+    return describe(QProcessEnvironment::systemEnvironment()).text;
 }
 
 Verdict describe(const QProcessEnvironment &environment)

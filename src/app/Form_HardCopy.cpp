@@ -15,6 +15,7 @@
 #include "platform/database/ConnectionText.h"
 #include "app/WindowAccessibility.h"
 #include "db/dbModule.h"
+#include "dispatch/EarlierPrinting.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Controls.h"
@@ -58,6 +59,7 @@ Form_HardCopy::Form_HardCopy(const StationSeams &seams, dbModule &db, const Stat
     m_db.setClock(m_seams.clock);
     m_db.link().setObserver([this] { showDatabaseTrouble(); });
     watchRegister(true);
+    watchSpooler(true);
 }
 
 Form_HardCopy::~Form_HardCopy()
@@ -66,6 +68,7 @@ Form_HardCopy::~Form_HardCopy()
     m_seams.timer->setTickHandler({});
     m_db.link().setObserver({});
     watchRegister(false);
+    watchSpooler(false);
     delete ui;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <QDateTime>
 #include <QSet>
@@ -16,6 +17,7 @@
 #include "settings/StationSettings.h"
 
 class Failure;
+struct RegisterPage;
 struct RegisterRow;
 struct RegisterWrite;
 struct ResumeSession;
@@ -208,6 +210,23 @@ private:
     void showRegister();
     void watchRegister(bool watch);
     void showTroubleOfOwnFiles();
+    void registerBatchRow(RegisterRow row, const QString &outcome, const QString &why);
+    // Earlier printing that is not settled yet (dispatch/EarlierPrinting.cpp): pages handed
+    // to the print system whose end is not on record, and batches printed whose deletion
+    // the LIMS has not taken. Settled before each work list; their clients wait meanwhile.
+    struct UnendedPage;
+    struct HeldDeletion;
+    void settleEarlierPrinting();
+    void readUnsettled();
+    void recordEndedPages();
+    void sendHeldDeletions();
+    bool sendDeletion(const QString &batchId, RegisterRow client, const QString &detail);
+    void holdDeletion(HeldDeletion held);
+    void holdUnregisteredBatch();
+    const HeldDeletion *heldDeletionOf(const QString &batchId) const;
+    bool clientHeld(const QString &contactId) const;
+    void recordSubmission(int spoolTicket);
+    void watchSpooler(bool watch);
 
     // Login pieces (console/).
     void unlockControls();
@@ -269,6 +288,7 @@ private:
         QString batchId;
         QString url; // the address the page was loaded from
         QByteArray pdf; // the document handed to the spooler, for the register
+        int submissionTicket = 0; // the register's ticket of the page's submission row
     };
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     // The work-list row of the request in hand, as the register records it.
@@ -299,4 +319,11 @@ private:
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
     bool m_runNormal = true;
     QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run
+    // Printing not settled yet (dispatch/EarlierPrinting.cpp).
+    std::vector<UnendedPage> m_unendedPages;
+    std::vector<HeldDeletion> m_heldDeletions;
+    bool m_unsettledRead = false; // what earlier runs of the station left was read
+    QString m_batchOnRecord; // the request in hand names a batch printed before: sent again, not printed
+    QList<qint64> m_requestRows; // the register's rows of the request's pages
+    std::vector<RegisterPage> m_unregisteredPages; // the request's page rows the register could not take
 };

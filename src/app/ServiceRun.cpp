@@ -10,6 +10,7 @@
 
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
+#include "dispatch/EarlierPrinting.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Controls.h"
@@ -94,8 +95,13 @@ void Form_HardCopy::startRun()
                   << (timerWasOn ? "from wait mode" : m_resumingRun ? "on resuming the session" : "by the operator");
     m_resumingRun = false;
 
+    for (HeldDeletion &held : m_heldDeletions)
+        held.triedInRun = false;
     bool failed = false;
     try {
+        // What earlier printing left goes first: a batch printed whose deletion was lost
+        // must leave the list before its client is requested again.
+        settleEarlierPrinting();
         // A scheduled run starts from a fresh list. Its failure (the database unreachable,
         // say) ends the run like any later failure, so the next cycle tries again.
         if (timerWasOn)
@@ -185,6 +191,7 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
         }
         QRadioButton *option = opt_FilterRating[size_t(m_optionIndex)];
         option->setChecked(true);
+        settleEarlierPrinting();
         Load_WorkList(tagOf(option));
         passOverRowsAlreadySent();
 

@@ -10,6 +10,7 @@
 #include "app/ServiceText.h"
 #include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
+#include "dispatch/EarlierPrinting.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Controls.h"
@@ -94,6 +95,9 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     m_pageUrl = url;
     m_keptWhy.clear();
     m_keptRowOf.clear();
+    m_batchOnRecord.clear();
+    m_requestRows.clear();
+    m_unregisteredPages.clear();
 
     const PageSequence pages = followPageSequence(url, navigatedAt);
     showPageSequenceEnded();
@@ -111,6 +115,8 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     skipOnFailure("registering the pages", [&] { registered = registerRequestPages(); });
     if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted && registered)
         m_printedBatchId = sBatchId;
+    else if (finalPrinted && pages.everyPrintSucceeded && jobsCompleted)
+        holdUnregisteredBatch();
 
     skipOnFailure("deleting the batch", [&] { Delete_Batch(sBatchId); });
     skipOnFailure("pausing after printing", [&] { pauseAfterPrint(); });
@@ -247,6 +253,16 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     } catch (const Failure &) {
         // A page without a print type is printed all the same.
     }
+    // A batch on record as printed whose deletion the LIMS has not taken is not printed
+    // again: its deletion is sent instead.
+    if (const HeldDeletion *held = heldDeletionOf(batchId)) {
+        if (!held->unwrittenPages.empty())
+            return false; // its rows come first
+        m_batchOnRecord = trimBlanks(batchId);
+        qCWarning(lcReport).noquote() << "page of batch" << batchId << printType << "not printed: the batch was printed at"
+                                      << rowsText(held->deletion.printedRows) << "and is still in the LIMS";
+        return true;
+    }
     // A request whose earlier page could not be printed keeps its batch, and the next
     // run asks for all of its pages again: printing this one now would print it twice.
     if (const QString failed = failedPageOfRequest(); !failed.isEmpty()) {
@@ -268,11 +284,8 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     // Handed over, the page is printed while the browser goes on to the next page; its
     // job is waited for before the batch may be deleted.
     const QByteArray pdf = browser.renderedPdf();
+    // Its row and document go to the register once the print system has its job.
     m_pageJobs.push_back({ m_seams.spooler->submit({ pdf, batchId, printType }), printType, batchId, m_pageUrl, pdf });
-    // Its document is kept while its job runs: the wait before the deletion is then for
-    // the rows alone.
-    if (ThreadedRegister *reg = m_seams.distributionRegister)
-        reg->keepAhead(pdf);
     qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
                                << "bytes of PDF";
     return true;
@@ -297,26 +310,31 @@ void Form_HardCopy::Delete_Batch(const QString &batchId)
     if (batchId.isEmpty() || ui->chk_Print->checkState() != Qt::Checked)
         return;
     if (m_printedBatchId.isEmpty() || trimBlanks(batchId) != trimBlanks(m_printedBatchId)) {
-        qCInfo(lcReport).noquote() << "batch" << batchId << "kept: its pages were not all printed";
         report([](StationActivity &activity) { activity.batchKept(); });
+        if (heldDeletionOf(batchId)) {
+            qCInfo(lcReport).noquote() << "batch" << batchId << "kept: it printed, and waits until its rows are written";
+            return;
+        }
+        qCInfo(lcReport).noquote() << "batch" << batchId << "kept: its pages were not all printed";
         registerBatch(batchId, RegisterRow::Kept, keptWhy());
         return;
     }
 
-    const QString sql = deleteBatchStatement(batchId);
-    qCInfo(lcReport).noquote() << "deleting batch" << trimBlanks(batchId) << ":" << sql;
-    m_db.Exec_SQL(sql, true);
+    const HeldDeletion *held = heldDeletionOf(batchId);
+    const QString detail = held && m_batchOnRecord == trimBlanks(batchId)
+        ? QStringLiteral("printed at %1; the deletion is sent again").arg(rowsText(held->deletion.printedRows))
+        : QStringLiteral("the LIMS took the deletion");
+    const bool taken = sendDeletion(batchId, requestRow(batchId), detail);
     bBatchDeleted = true;
-    // The statement's failures stay the database module's; the record and the counters
-    // say what became of it: a batch whose deletion was given up is still in the LIMS.
-    if (const QString givenUp = m_db.lastGivenUp(); givenUp.isEmpty()) {
-        report([](StationActivity &activity) { activity.batchDeleted(); });
-        registerBatch(batchId, RegisterRow::Deleted, QStringLiteral("the LIMS took the deletion"));
-    } else {
-        qCWarning(lcReport).noquote() << "batch" << trimBlanks(batchId) << "not deleted:" << givenUp;
-        report([](StationActivity &activity) { activity.batchKept(); });
-        registerBatch(batchId, RegisterRow::Kept, QStringLiteral("the deletion failed: ") + givenUp);
-    }
+    // A batch whose deletion the LIMS did not take is still there: its deletion is sent
+    // again before the next work list, and its client is not requested meanwhile.
+    if (taken && held)
+        std::erase_if(m_heldDeletions, [&](const HeldDeletion &other) { return &other == held; });
+    else if (!taken && !held)
+        holdDeletion({ { requestRow(batchId), m_requestRows,
+                           QStringLiteral("the deletion failed: ") + m_db.lastGivenUp(),
+                           DistributionRegister::utcText(m_seams.clock->now()) },
+            {}, true });
     m_printedBatchId.clear();
     // The heartbeat after a deletion goes through the board's own rule: while the board
     // still names this station it is refreshed; when the other application has taken the

@@ -6,6 +6,8 @@
 
 #include <QLabel>
 
+#include "dispatch/EarlierPrinting.h"
+
 #include "db/dbModule.h"
 #include "monitoring/StationActivity.h"
 #include "platform/Log.h"
@@ -30,23 +32,41 @@ QString destinationOf(const StationSettings &settings)
 } // namespace
 
 // Every page handed to the spooler, printed or failed, with the document that was sent.
+// Each end names its submission's row, once the register has answered for it.
 bool Form_HardCopy::registerRequestPages()
 {
     ThreadedRegister *reg = m_seams.distributionRegister;
     if (!reg || !m_seams.spooler || m_pageJobs.isEmpty())
         return true;
     std::vector<RegisterPage> pages;
-    for (const PageJob &page : std::as_const(m_pageJobs))
-        pages.push_back({ pageRow(page), page.pdf });
+    for (const PageJob &page : std::as_const(m_pageJobs)) {
+        RegisterRow row = pageRow(page);
+        if (page.submissionTicket != 0) {
+            const std::optional<RegisterWrite> submitted = waitForRegister(page.submissionTicket, "register wait");
+            if (!submitted)
+                abandonRequest("register wait");
+            row.refersTo = submitted->durable ? submitted->seq : 0;
+        }
+        pages.push_back({ row, page.pdf });
+    }
     const std::optional<RegisterWrite> written = waitForRegister(reg->recordPages(pages), "register wait");
     if (!written)
         abandonRequest("register wait");
-    if (written->durable)
-        return true;
-    m_keptWhy = QStringLiteral("its pages could not be registered: %1").arg(written->error);
-    qCWarning(lcReport).noquote() << "pages of batch" << sBatchId << "not registered:" << written->error
-                                  << "- they count as not printed, and the batch is kept";
-    return false;
+    if (!written->durable) {
+        m_keptWhy = QStringLiteral("its pages could not be registered: %1").arg(written->error);
+        qCWarning(lcReport).noquote() << "pages of batch" << sBatchId << "not registered:" << written->error;
+        m_unregisteredPages = std::move(pages);
+        return false;
+    }
+    m_requestRows.clear();
+    for (qsizetype i = 0; i < qsizetype(pages.size()); ++i)
+        m_requestRows << written->seq - qint64(pages.size()) + 1 + i;
+    // Their ends are on record: nothing is left to settle for them.
+    std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
+        return std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
+            [&](const PageJob &page) { return page.ticket == unended.spoolTicket && unended.registerTicket != 0; });
+    });
+    return true;
 }
 
 // Whose session, which client and which batch: what every row of a request says.
@@ -84,13 +104,31 @@ RegisterRow Form_HardCopy::pageRow(const PageJob &page) const
 // it. The end of a run looks at a kept batch again: its row is written once.
 void Form_HardCopy::registerBatch(const QString &batchId, const QString &outcome, const QString &why)
 {
-    ThreadedRegister *reg = m_seams.distributionRegister;
-    if (!reg || (outcome == RegisterRow::Kept && m_keptRowOf == batchId))
+    if (outcome == RegisterRow::Kept && m_keptRowOf == batchId)
         return;
     if (outcome == RegisterRow::Kept)
         m_keptRowOf = batchId;
-    RegisterRow row = requestRow(batchId);
-    row.reportUrl = m_pageJobs.isEmpty() ? QString() : m_pageJobs.first().url;
+    registerBatchRow(requestRow(batchId), outcome, why);
+}
+
+void Form_HardCopy::registerBatchRow(RegisterRow row, const QString &outcome, const QString &why)
+{
+    ThreadedRegister *reg = m_seams.distributionRegister;
+    if (!reg)
+        return;
+    if (row.reportUrl.isEmpty() && !m_pageJobs.isEmpty() && row.batchId == m_pageJobs.first().batchId)
+        row.reportUrl = m_pageJobs.first().url;
+    row.kind = RegisterRow::Batch;
+    row.printType.clear();
+    row.destination.clear();
+    row.queue.clear();
+    row.jobId = 0;
+    row.jobState.clear();
+    row.jobEndedUtc.clear();
+    row.pdfFile.clear();
+    row.bytes = 0;
+    row.sha256.clear();
+    row.refersTo = 0;
     row.outcome = outcome;
     row.detail = why;
     reg->recordBatch(row);

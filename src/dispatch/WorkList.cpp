@@ -69,13 +69,18 @@ void Form_HardCopy::passOverRowsAlreadySent()
         bool sent = false;
         for (qsizetype i = 0; i < sSkipContactId.size() && i < sSkipRecDate.size() && !sent; ++i)
             sent = sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate;
-        if (!sent)
+        // A contact whose printed batch is still in the LIMS is not requested: the report
+        // server would give the same reports again under a new batch.
+        const bool held = !sent && clientHeld(contactId);
+        if (!sent && !held)
             return;
         const QString key = contactId + QChar(0x1F) + recDate;
         if (!m_reofferedInRun.contains(key)) {
             m_reofferedInRun.insert(key);
             qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
-                                    << "is listed again after its request in this run; passed over until the next run";
+                                    << (held ? "waits until its printed batch is deleted in the LIMS; passed over"
+                                             : "is listed again after its request in this run; passed over until "
+                                               "the next run");
         }
         rsWorkList->moveNext();
     }

@@ -77,48 +77,34 @@ RegisterRow DistributionRegister::rowFrom(const QSqlQuery &query)
     return row;
 }
 
+RegisterWrite DistributionRegister::appendSubmission(RegisterRow row, const QByteArray &pdf)
+{
+    row.kind = RegisterRow::Page;
+    row.outcome = RegisterRow::Submitted;
+    row.bytes = pdf.size();
+    row.sha256 = KeptDocuments::digestOf(pdf);
+    return append({ std::move(row) }, { &pdf });
+}
+
 RegisterWrite DistributionRegister::appendPages(std::vector<RegisterPage> pages)
 {
     std::vector<RegisterRow> rows;
     std::vector<const QByteArray *> keep;
     for (RegisterPage &page : pages) {
         page.row.kind = RegisterRow::Page;
-        page.row.bytes = page.pdf.size();
-        page.row.sha256 = KeptDocuments::digestOf(page.pdf);
+        // The end of a page an earlier run submitted: its row has the document's digest.
+        if (!page.pdf.isEmpty() || page.row.sha256.isEmpty()) {
+            page.row.bytes = page.pdf.size();
+            page.row.sha256 = KeptDocuments::digestOf(page.pdf);
+        }
         rows.push_back(page.row);
         // Only what reached the printer is kept: a failed page's row names its digest.
-        keep.push_back(page.row.outcome == RegisterRow::Printed ? &page.pdf : nullptr);
+        // A page whose submission is on record was kept with it.
+        const bool keepHere
+            = page.row.outcome == RegisterRow::Printed && page.row.refersTo == 0 && !page.pdf.isEmpty();
+        keep.push_back(keepHere ? &page.pdf : nullptr);
     }
     return append(std::move(rows), keep);
-}
-
-bool DistributionRegister::keepAhead(const QByteArray &pdf)
-{
-    const QString sha256 = KeptDocuments::digestOf(pdf);
-    QString error;
-    if (!isOpen() || !m_documents.store(sha256, pdf, &error))
-        return false;
-    m_keptAhead.insert(sha256);
-    return true;
-}
-
-// Under the writer's lock: a prune cannot remove the file between this look and the commit.
-bool DistributionRegister::claimKeptAhead(const QString &sha256)
-{
-    return m_keptAhead.remove(sha256) && QFileInfo::exists(m_documents.pathOf(sha256));
-}
-
-// A document kept ahead that no row claimed goes, unless an earlier row keeps the same bytes.
-void DistributionRegister::dropUnclaimed()
-{
-    for (const QString &sha256 : std::as_const(m_keptAhead)) {
-        if (m_db.value(
-                    QStringLiteral("SELECT COUNT(*) FROM documents WHERE sha256 = ? AND pruned_utc = ''"), { sha256 })
-                .toInt()
-            == 0)
-            m_documents.remove(sha256);
-    }
-    m_keptAhead.clear();
 }
 
 RegisterWrite DistributionRegister::appendPage(RegisterRow row, const QByteArray &pdf)
@@ -150,7 +136,7 @@ RegisterWrite DistributionRegister::append(std::vector<RegisterRow> rows, const 
         for (size_t i = 0; i < rows.size(); ++i) {
             // The document goes in under the writer's lock, so that a prune in another
             // process never removes a file that a row is about to name.
-            if (keep[i] && !claimKeptAhead(rows[i].sha256) && !m_documents.store(rows[i].sha256, *keep[i], &error)) {
+            if (keep[i] && !m_documents.store(rows[i].sha256, *keep[i], &error)) {
                 m_db.rollback();
                 return failedWrite(error);
             }
@@ -236,7 +222,6 @@ int DistributionRegister::prune(QString *error)
     QStringList pruned;
     RegisterRow row;
     try {
-        dropUnclaimed();
         m_db.begin();
         qint64 keptBytes = m_db.value(QStringLiteral("SELECT COALESCE(SUM(bytes), 0) FROM documents "
                                                      "WHERE pruned_utc = ''"))
@@ -258,12 +243,13 @@ int DistributionRegister::prune(QString *error)
         row.kind = RegisterRow::Prune;
         row.outcome = RegisterRow::Pruned;
         row.detail = QStringLiteral("%1 documents (%2 bytes) kept before %3 (KeepDays %4) or beyond %5 MB "
-                                    "(KeepMegabytes)")
+                                    "(KeepMegabytes): %6")
                          .arg(pruned.size())
                          .arg(row.bytes)
                          .arg(cutoff)
                          .arg(m_settings.keepDays)
-                         .arg(m_settings.keepMegabytes);
+                         .arg(m_settings.keepMegabytes)
+                         .arg(pruned.join(u' '));
         appendInTransaction(row);
         for (const QString &sha256 : std::as_const(pruned)) {
             m_db.run(QStringLiteral("UPDATE documents SET pruned_utc = ?, pruned_by = ? WHERE sha256 = ?"),

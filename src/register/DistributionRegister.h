@@ -55,6 +55,26 @@ struct RegisterVerification
     QString head;
 };
 
+// A batch whose pages printed (every job of its request completed, its final page among
+// them) and whose deletion the LIMS has not taken: sent again before the next work list.
+struct PendingDeletion
+{
+    RegisterRow client; // lab code, employee number, client and batch of its rows
+    QList<qint64> printedRows; // the rows of its printed pages
+    QString why; // the last failure, or that the station ended before the deletion
+    QString since; // when its final page's row was recorded (UTC)
+};
+
+// What earlier printing left unsettled (DistributionRegister::unsettled).
+struct UnsettledPrinting
+{
+    bool trusted = false; // the register was read and its last rows verify
+    QString error; // why it is not trusted
+    std::vector<RegisterRow> unendedPages; // submitted, no end on record
+    std::vector<PendingDeletion> pendingDeletions;
+    std::vector<PendingDeletion> expiredDeletions; // printed before the window: reported, not sent
+};
+
 // The look-up's filters; empty and invalid values filter nothing.
 struct RegisterQuery
 {
@@ -100,23 +120,26 @@ public:
     // register moved aside and a new one started. Empty when there was nothing to say.
     QString notice() const { return m_notice; }
 
-    // The pages of one request once their jobs have ended (completed or failed), in one
-    // transaction: each printed page's document is kept first, and the rows are durable
-    // before this returns, or none was written. The write names the last row.
+    // A page handed to the print system (its job id and queue known), with its document,
+    // kept in the same transaction: the page is on record before its job can end.
+    RegisterWrite appendSubmission(RegisterRow row, const QByteArray &pdf);
+    // The ends of pages (completed, failed, unknown), in one transaction: all durable
+    // before this returns, or none written. A page whose submission is on record
+    // (refersTo) has its document kept already; one without keeps it here when it
+    // printed. The write names the last row.
     RegisterWrite appendPages(std::vector<RegisterPage> pages);
-    // A page's document kept while its job runs, so that its row waits for no file of its
-    // own: the row claims it. What no row of a printed page claimed is removed again at
-    // the next prune (a failed page, a request given up). False when it was not kept; the
-    // row then keeps it itself.
-    bool keepAhead(const QByteArray &pdf);
     RegisterWrite appendPage(RegisterRow row, const QByteArray &pdf);
     // A batch deleted (or kept, and why), and a page printed again from its kept document.
     RegisterWrite appendBatch(RegisterRow row);
     RegisterWrite appendReprint(RegisterRow row);
     // Prunes the kept documents older than KeepDays, then the oldest beyond
     // KeepMegabytes; their rows stay and say when. A prune row records each pass that
-    // pruned anything. The number of documents pruned; -1 when the pass failed.
+    // pruned anything and names the digests it removed. The number of documents pruned;
+    // -1 when the pass failed.
     int prune(QString *error);
+    // What earlier printing left unsettled: pages handed to the print system whose end is
+    // not on record, and batches printed whose deletion the LIMS has not taken.
+    UnsettledPrinting unsettled(const QDateTime &pendingSince);
 
     std::vector<RegisterEntry> lookup(const RegisterQuery &query, QString *error);
     std::optional<RegisterRow> row(qint64 seq, QString *error);
@@ -126,7 +149,8 @@ public:
     // Walks the chain (the last lastRows rows, or all of it) and names the first row
     // that does not match.
     RegisterVerification verify(qint64 lastRows = 0);
-    // The kept documents whose bytes no longer have their digest, or are missing.
+    // The kept documents whose bytes no longer have their digest, or are missing, and the
+    // pages whose document is gone without a prune row that removed it.
     QStringList damagedDocuments(qint64 *checked);
     RegisterSummary summary();
 
@@ -148,13 +172,14 @@ private:
     void stamp(RegisterRow &row) const;
     RegisterWrite failedWrite(const QString &what) const;
     QString refusal(const RegisterDatabase::Refused &refused) const;
-    bool claimKeptAhead(const QString &sha256);
-    void dropUnclaimed();
+    QStringList documentsWithoutPrune(const QSet<QString> &kept);
+    bool prunedUnnamed(const QString &sha256, qint64 namedAt, const QSet<qint64> &unnamedPrunes);
 
     // Opening (RegisterOpening.cpp).
     std::optional<QString> damageOf(bool readOnly, QString *error);
     void connect(bool readOnly);
     void createSchema();
+    void createIndexes();
     bool createRegister(RegisterRow start, QString *error);
     bool replaceDamaged(const QString &damage, QString *error);
     QString moveAside(QString *error) const;
@@ -164,6 +189,5 @@ private:
     KeptDocuments m_documents;
     RegisterDatabase m_db;
     QString m_notice;
-    QSet<QString> m_keptAhead; // digests of documents kept ahead that no row has claimed yet
     std::function<QDateTime()> m_now;
 };

@@ -118,6 +118,13 @@ bool DistributionRegister::open(Mode mode, QString *error)
         return replaceDamaged(*damage, error);
     // A file whose mode was widened by hand is narrowed again: the rows name clients.
     QFile::setPermissions(file, kOwnerOnly);
+    try {
+        createIndexes();
+    } catch (const RegisterDatabase::Refused &refused) {
+        *error = QStringLiteral("The register %1 cannot be opened: %2").arg(file, refusal(refused));
+        m_db.close();
+        return false;
+    }
     return true;
 }
 
@@ -152,6 +159,13 @@ std::optional<QString> DistributionRegister::damageOf(bool readOnly, QString *er
     return std::nullopt;
 }
 
+// A page's end names its submission's row: looked up at every start. Registers written
+// before ends named their submissions get the index when the station opens them.
+void DistributionRegister::createIndexes()
+{
+    m_db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_by_reference ON register_rows (refers_to)"));
+}
+
 void DistributionRegister::connect(bool readOnly)
 {
     m_db.open(m_settings.file, readOnly);
@@ -175,6 +189,7 @@ void DistributionRegister::createSchema()
                             "kept_utc TEXT NOT NULL, pruned_utc TEXT NOT NULL DEFAULT '', "
                             "pruned_by INTEGER NOT NULL DEFAULT 0)"));
     m_db.run(QStringLiteral("CREATE INDEX documents_by_age ON documents (pruned_utc, kept_utc)"));
+    createIndexes();
     m_db.run(QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId));
     m_db.run(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
 }

@@ -2,6 +2,11 @@
 // the chain that names the first row that does not match.
 #include "register/DistributionRegister.h"
 
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QRegularExpression>
+
 namespace {
 
 QString missingRows(qint64 from, qint64 to)
@@ -192,6 +197,7 @@ QStringList DistributionRegister::damagedDocuments(qint64 *checked)
     } catch (const RegisterDatabase::Refused &refused) {
         return { QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused)) };
     }
+    const QSet<QString> keptSet(kept.cbegin(), kept.cend());
     for (const QString &sha256 : std::as_const(kept)) {
         QByteArray pdf;
         const KeptDocuments::State state = m_documents.read(sha256, &pdf);
@@ -201,5 +207,66 @@ QStringList DistributionRegister::damagedDocuments(qint64 *checked)
         else if (state == KeptDocuments::State::Altered)
             damaged << QStringLiteral("the document %1 no longer matches its digest").arg(sha256);
     }
-    return damaged;
+    return damaged << documentsWithoutPrune(keptSet);
+}
+
+// Every page that names a document (submitted, or printed) needs it kept, or a later prune
+// row that names it as removed. The documents table is not on the chain: a document removed
+// with its entry there is found here, from the rows alone.
+QStringList DistributionRegister::documentsWithoutPrune(const QSet<QString> &kept)
+{
+    QHash<QString, qint64> lastNamedBy; // digest: the last page row naming it
+    QHash<QString, qint64> prunedBy; // digest: the last prune row naming it
+    QSet<qint64> unnamedPrunes; // prune rows of registers written before prunes named digests
+    static const QRegularExpression digest(QStringLiteral("\\b[0-9a-f]{64}\\b"));
+    try {
+        QSqlQuery rows = m_db.run(QStringLiteral("SELECT seq, kind, sha256, detail FROM register_rows "
+                                                 "WHERE (kind = ? AND outcome IN (?, ?) AND sha256 != '') OR kind = ? "
+                                                 "ORDER BY seq"),
+            { QString(RegisterRow::Page), QString(RegisterRow::Submitted), QString(RegisterRow::Printed),
+                QString(RegisterRow::Prune) });
+        while (rows.next()) {
+            const qint64 seq = rows.value(0).toLongLong();
+            if (rows.value(1).toString() == RegisterRow::Prune) {
+                const QString detail = rows.value(3).toString();
+                bool named = false;
+                for (const QRegularExpressionMatch &match : digest.globalMatch(detail.mid(detail.lastIndexOf(u':')))) {
+                    prunedBy[match.captured()] = seq;
+                    named = true;
+                }
+                if (!named)
+                    unnamedPrunes.insert(seq);
+            } else {
+                lastNamedBy[rows.value(2).toString()] = seq;
+            }
+        }
+    } catch (const RegisterDatabase::Refused &refused) {
+        return { QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused)) };
+    }
+    QStringList missing;
+    for (auto it = lastNamedBy.cbegin(); it != lastNamedBy.cend(); ++it) {
+        if (kept.contains(it.key()) || prunedBy.value(it.key()) > it.value()
+            || QFileInfo::exists(m_documents.pathOf(it.key())) || prunedUnnamed(it.key(), it.value(), unnamedPrunes))
+            continue;
+        missing << QStringLiteral("row %1: its document %2 is missing from %3, and no prune row removed it")
+                           .arg(it.value())
+                           .arg(it.key(), m_documents.folder());
+    }
+    missing.sort();
+    return missing;
+}
+
+// A prune of an older register said only how many documents it removed: the documents
+// table names the row that removed each.
+bool DistributionRegister::prunedUnnamed(const QString &sha256, qint64 namedAt, const QSet<qint64> &unnamedPrunes)
+{
+    if (unnamedPrunes.isEmpty())
+        return false;
+    try {
+        const qint64 by
+            = m_db.value(QStringLiteral("SELECT pruned_by FROM documents WHERE sha256 = ?"), { sha256 }).toLongLong();
+        return by > namedAt && unnamedPrunes.contains(by);
+    } catch (const RegisterDatabase::Refused &) {
+        return false;
+    }
 }

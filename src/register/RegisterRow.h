@@ -19,10 +19,13 @@ struct RegisterRow
     static constexpr QLatin1String Reprint { "reprint" };
     static constexpr QLatin1String Prune { "prune" };
     // outcome
+    static constexpr QLatin1String Submitted { "submitted" }; // page: handed to the print system
     static constexpr QLatin1String Printed { "printed" }; // page, reprint
     static constexpr QLatin1String Failed { "failed" }; // page, reprint
+    static constexpr QLatin1String Unknown { "unknown" }; // page: the print system no longer knows its job
     static constexpr QLatin1String Deleted { "deleted" }; // batch
-    static constexpr QLatin1String Kept { "kept" }; // batch
+    static constexpr QLatin1String Kept { "kept" }; // batch: printed again by a later run
+    static constexpr QLatin1String Pending { "pending" }; // batch: printed, its deletion not yet taken
     static constexpr QLatin1String New { "new" }; // start: no register was there
     static constexpr QLatin1String Replaces { "replaces" }; // start: a damaged one was moved aside
     static constexpr QLatin1String Pruned { "pruned" }; // prune
@@ -55,7 +58,9 @@ struct RegisterRow
     QString detail; // the print system's reason, why a batch was kept, the damaged file, what was pruned
     qint64 bytes = 0; // the document sent
     QString sha256; // its SHA-256, lowercase hex
-    qint64 refersTo = 0; // reprint: the original's row; start: the damaged register's last good row
+    // A page's end: its submission's row; reprint: the original's row; start: the damaged
+    // register's last good row.
+    qint64 refersTo = 0;
     QString previousHead; // start: the damaged register's last good head
     QString hash; // the chain: SHA-256 over the previous row's hash and this row's fields
 

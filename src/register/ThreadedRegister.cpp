@@ -35,13 +35,12 @@ public:
         m_post(0, m_answer);
     }
 
-    // Pages, or (with none) the batch row.
-    void write(ThreadedRegister::Ticket ticket, const std::vector<RegisterPage> &pages, const RegisterRow &batch)
+    void write(ThreadedRegister::Ticket ticket, const std::function<RegisterWrite(DistributionRegister &)> &append)
     {
         RegisterWrite &written = m_answer.write;
         written = {};
         if (ensureOpen())
-            written = pages.empty() ? m_register.appendBatch(batch) : m_register.appendPages(pages);
+            written = append(m_register);
         else
             written.error = m_answer.trouble;
         m_answer.trouble = written.error;
@@ -54,10 +53,19 @@ public:
         m_post(ticket, m_answer);
     }
 
-    void keepAhead(const QByteArray &pdf)
+    void findUnsettled(ThreadedRegister::Ticket ticket, const QDateTime &pendingSince)
     {
+        UnsettledPrinting found;
         if (ensureOpen())
-            m_register.keepAhead(pdf);
+            found = m_register.unsettled(pendingSince);
+        else
+            found.error = m_answer.trouble;
+        m_answer.write = {};
+        m_answer.write.durable = found.trusted;
+        m_answer.write.error = found.error;
+        m_answer.unsettled = std::make_shared<const UnsettledPrinting>(std::move(found));
+        m_post(ticket, m_answer);
+        m_answer.unsettled.reset();
     }
 
     void prune(ThreadedRegister::Ticket ticket)
@@ -135,37 +143,56 @@ ThreadedRegister::~ThreadedRegister()
     m_context.reset();
 }
 
+ThreadedRegister::Ticket ThreadedRegister::recordSubmission(const RegisterRow &row, const QByteArray &pdf)
+{
+    return record([row, pdf](DistributionRegister &reg) { return reg.appendSubmission(row, pdf); });
+}
+
 ThreadedRegister::Ticket ThreadedRegister::recordPages(const std::vector<RegisterPage> &pages)
 {
-    return record(pages, {});
+    return record([pages](DistributionRegister &reg) { return reg.appendPages(pages); });
 }
 
 ThreadedRegister::Ticket ThreadedRegister::recordBatch(const RegisterRow &row)
 {
-    return record({}, row);
+    return record([row](DistributionRegister &reg) { return reg.appendBatch(row); });
 }
 
-ThreadedRegister::Ticket ThreadedRegister::record(const std::vector<RegisterPage> &pages, const RegisterRow &batch)
+ThreadedRegister::Ticket ThreadedRegister::record(std::function<RegisterWrite(DistributionRegister &)> append)
 {
-    const Ticket ticket = ++m_lastTicket;
-    m_results.remove(ticket - kKeptResults);
+    const Ticket ticket = nextTicket();
     RegisterWorker *worker = m_worker;
     QMetaObject::invokeMethod(
-        worker, [worker, ticket, pages, batch] { worker->write(ticket, pages, batch); }, Qt::QueuedConnection);
+        worker, [worker, ticket, append = std::move(append)] { worker->write(ticket, append); },
+        Qt::QueuedConnection);
     return ticket;
 }
 
-void ThreadedRegister::keepAhead(const QByteArray &pdf)
+ThreadedRegister::Ticket ThreadedRegister::findUnsettled(const QDateTime &pendingSince)
 {
+    const Ticket ticket = nextTicket();
     RegisterWorker *worker = m_worker;
     QMetaObject::invokeMethod(
-        worker, [worker, pdf] { worker->keepAhead(pdf); }, Qt::QueuedConnection);
+        worker, [worker, ticket, pendingSince] { worker->findUnsettled(ticket, pendingSince); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+std::shared_ptr<const UnsettledPrinting> ThreadedRegister::unsettled(Ticket ticket) const
+{
+    return m_unsettled.value(ticket);
+}
+
+ThreadedRegister::Ticket ThreadedRegister::nextTicket()
+{
+    const Ticket ticket = ++m_lastTicket;
+    m_results.remove(ticket - kKeptResults);
+    m_unsettled.remove(ticket - kKeptResults);
+    return ticket;
 }
 
 ThreadedRegister::Ticket ThreadedRegister::prune()
 {
-    const Ticket ticket = ++m_lastTicket;
-    m_results.remove(ticket - kKeptResults);
+    const Ticket ticket = nextTicket();
     RegisterWorker *worker = m_worker;
     QMetaObject::invokeMethod(
         worker, [worker, ticket] { worker->prune(ticket); }, Qt::QueuedConnection);
@@ -185,8 +212,11 @@ void ThreadedRegister::apply(Ticket ticket, const Answer &answer)
     if (answer.trouble != m_answer.trouble && !answer.trouble.isEmpty())
         qCWarning(lcReport).noquote() << answer.trouble;
     m_answer = answer;
+    m_answer.unsettled.reset();
     if (ticket != 0) {
         m_results.insert(ticket, answer.write);
+        if (answer.unsettled)
+            m_unsettled.insert(ticket, answer.unsettled);
         m_lastAnswered = ticket;
     }
     if (m_observer)

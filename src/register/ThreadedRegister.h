@@ -26,14 +26,16 @@ public:
     explicit ThreadedRegister(RegisterSettings settings);
     ~ThreadedRegister();
 
-    // The pages of a request once their jobs have ended, with the documents that were
-    // sent (kept when a row's outcome is RegisterRow::Printed), in one transaction: all
+    // A page handed to the print system, with its document (kept with the row).
+    Ticket recordSubmission(const RegisterRow &row, const QByteArray &pdf);
+    // The ends of pages, with the documents that were sent, in one transaction: all
     // durable, or none written.
     Ticket recordPages(const std::vector<RegisterPage> &pages);
     Ticket recordBatch(const RegisterRow &row);
-    // A printed page's document, kept while its job runs (DistributionRegister::keepAhead);
-    // nothing answers.
-    void keepAhead(const QByteArray &pdf);
+    // What earlier printing left unsettled (DistributionRegister::unsettled); its result
+    // says whether the register could be trusted, unsettled() what it found.
+    Ticket findUnsettled(const QDateTime &pendingSince);
+    std::shared_ptr<const UnsettledPrinting> unsettled(Ticket ticket) const;
     // Prunes the kept documents and refreshes the summary (at the end of a run); its
     // result names the head after it.
     Ticket prune();
@@ -62,16 +64,19 @@ public:
         RegisterSummary summary;
         QString notice;
         QString trouble;
+        std::shared_ptr<const UnsettledPrinting> unsettled; // findUnsettled's answer
     };
 
 private:
-    Ticket record(const std::vector<RegisterPage> &pages, const RegisterRow &batch);
+    Ticket record(std::function<RegisterWrite(DistributionRegister &)> append);
+    Ticket nextTicket();
     void apply(Ticket ticket, const Answer &answer);
 
     std::unique_ptr<QObject> m_context; // receives the worker's answers on this thread
     QThread m_thread;
     RegisterWorker *m_worker = nullptr; // lives on m_thread
     QHash<Ticket, RegisterWrite> m_results;
+    QHash<Ticket, std::shared_ptr<const UnsettledPrinting>> m_unsettled;
     Answer m_answer;
     Ticket m_lastTicket = 0;
     Ticket m_lastAnswered = 0;

@@ -25,7 +25,9 @@ public:
     QString delay = QStringLiteral("15");
     int boardQueries = 0;
     QStringList deletedBatches;
+    int deletionsRefused = 0; // the next deletions the procedure refuses
     bool listFails = false;
+    QStringList statements; // every statement, in order
 
     void addClients(int count, qint64 samples = 2)
     {
@@ -35,6 +37,7 @@ public:
 
     ScriptedDbConnection::Reply answer(const QString &sql)
     {
+        statements << sql;
         if (sql.contains(QLatin1String("tbl_Distrib_ActiveClients(")))
             return listFails ? ScriptedDbConnection::error() : workList(sql);
         if (sql.contains(QLatin1String("from   cinrg.dbo.settings (nolock)"))) {
@@ -47,6 +50,10 @@ public:
             if (match.hasMatch())
                 holder = match.captured(1);
             return ScriptedDbConnection::ok();
+        }
+        if (sql.contains(QLatin1String("Distrib_ActiveSamples_DelBatch")) && deletionsRefused > 0) {
+            --deletionsRefused;
+            return ScriptedDbConnection::error(QStringLiteral("Batch is locked"));
         }
         if (sql.contains(QLatin1String("Distrib_ActiveSamples_DelBatch"))) {
             static const QRegularExpression batch(QStringLiteral("@batchId = 'B([0-9]+)'"));

@@ -14,6 +14,7 @@
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
 #include "platform/desktop/ShapeLamp.h"
+#include "register/ThreadedRegister.h"
 #include "tests/app/MiniLims.h"
 
 namespace {
@@ -21,9 +22,15 @@ namespace {
 // A window after a successful login: controls unlocked, "1 Minute" chosen, list loaded.
 struct Station
 {
-    explicit Station(int clients = 0, qint64 samples = 2)
+    explicit Station(int clients = 0, qint64 samples = 2, ThreadedRegister *distributionRegister = nullptr)
     {
         lims.addClients(clients, samples);
+        f.distributionRegister = distributionRegister;
+        // The register answers from its thread; each fake event processing lets it.
+        if (distributionRegister)
+            f.events.addTicker([distributionRegister] {
+                (void)QTest::qWaitFor([&] { return distributionRegister->idle(); }, 10000);
+            });
         f.scripted->responder = [this](const QString &sql) { return lims.answer(sql); };
         f.browser.server = &MiniLims::page;
         f.clock.set(QDateTime(QDate(2026, 3, 2), QTime(10, 0, 0)));
@@ -105,6 +112,8 @@ private slots:
     void onceOnlyDuringARunStopsAfterTheCurrentClient();
     void tickWhileStoppedSwitchesTheTimerOff();
     void manualRestartRunsAtOnceWithAFreshList();
+    void printedBatchIsDeletedBeforeItsClientIsAskedAgain_data();
+    void printedBatchIsDeletedBeforeItsClientIsAskedAgain();
     void frequencyMinutesParsesTheItems_data();
     void frequencyMinutesParsesTheItems();
 };
@@ -610,6 +619,73 @@ void tst_App::manualRestartRunsAtOnceWithAFreshList()
     QCOMPARE(s.lims.deletedBatches.size(), 1);
     QCOMPARE(s.status()->text(), QStringLiteral("Hardcopy services running in wait mode"));
     QVERIFY(s.restart()->isHidden());
+}
+
+void tst_App::printedBatchIsDeletedBeforeItsClientIsAskedAgain_data()
+{
+    QTest::addColumn<QString>("firstEnd"); // how the first attempt left the batch
+    QTest::addColumn<bool>("restarted"); // the second attempt is the first run of a new start
+    QTest::addColumn<int>("followed"); // jobs of the first start looked up in the print system
+    QTest::addColumn<int>("printedAgain");
+    QTest::newRow("deletion refused, next run") << "deletion refused" << false << 0 << 0;
+    QTest::newRow("deletion refused, new start") << "deletion refused" << true << 0 << 0;
+    QTest::newRow("ended while both jobs ran") << "ended after 2 pages" << true << 2 << 0;
+    QTest::newRow("ended while the cover's job ran") << "ended after 1 page" << true << 1 << 2;
+}
+
+// A batch that printed stays on record until the LIMS takes its deletion: the deletion goes
+// out before the next work list, and the client's reports are not printed a second time.
+void tst_App::printedBatchIsDeletedBeforeItsClientIsAskedAgain()
+{
+    QFETCH(QString, firstEnd);
+    QFETCH(bool, restarted);
+    QFETCH(int, followed);
+    QFETCH(int, printedAgain);
+    QTemporaryDir dir;
+    RegisterSettings where;
+    where.file = dir.filePath(QStringLiteral("register.sqlite"));
+    auto reg = std::make_unique<ThreadedRegister>(where);
+    auto s = std::make_unique<Station>(1, 1, reg.get());
+    const int endAfterPages = firstEnd.startsWith(QLatin1String("ended after ")) ? firstEnd.split(u' ')[2].toInt() : 0;
+    s->lims.deletionsRefused = endAfterPages == 0 ? 1 : 0;
+    s->f.browser.printHangs = endAfterPages > 0;
+    int callsSinceSubmitted = 0;
+    s->f.events.script = [&](int) {
+        if (endAfterPages > 0 && s->f.browser.submitted.size() == endAfterPages && ++callsSinceSubmitted == 3)
+            s->w().close(); // as SIGTERM ends the station: the jobs go on in the print system
+    };
+    s->clickStartStop();
+    QCOMPARE(s->f.browser.submitted.size(), endAfterPages == 0 ? 2 : endAfterPages);
+    QVERIFY(s->lims.deletedBatches.isEmpty());
+
+    if (restarted) {
+        s.reset();
+        reg = std::make_unique<ThreadedRegister>(where);
+        s = std::make_unique<Station>(1, 1, reg.get());
+        s->lims.statements.clear();
+        s->clickStartStop();
+    } else {
+        s->lims.statements.clear();
+        s->f.clock.advanceSeconds(61);
+        QVERIFY(s->f.timer.fire());
+    }
+    QCOMPARE(s->lims.deletedBatches, QStringList { QStringLiteral("100") });
+    QCOMPARE(s->f.browser.followedJobs.size(), followed);
+    QCOMPARE(s->f.browser.submitted.size() - (restarted ? 0 : 2), printedAgain);
+    const QStringList &sent = s->lims.statements;
+    const auto firstOf = [&](const char *text) {
+        return std::find_if(sent.cbegin(), sent.cend(), [&](const QString &sql) { return sql.contains(QLatin1String(text)); });
+    };
+    if (printedAgain == 0)
+        QVERIFY(firstOf("Distrib_ActiveSamples_DelBatch") < firstOf("tbl_Distrib_ActiveClients("));
+    s.reset();
+    reg.reset();
+    DistributionRegister read(where);
+    QString error;
+    QVERIFY2(read.open(DistributionRegister::Mode::Read, &error), qPrintable(error));
+    QVERIFY(read.verify().intact);
+    qint64 checked = 0;
+    QCOMPARE(read.damagedDocuments(&checked), QStringList());
 }
 
 void tst_App::frequencyMinutesParsesTheItems_data()

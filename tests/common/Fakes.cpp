@@ -94,11 +94,15 @@ void FakeBrowser::advance()
 {
     if (m_renderState == RenderState::Rendering)
         m_renderState = RenderState::Rendered;
+    // The print system took each job when it was submitted; the window learns of it now.
+    while (m_toldSubmitted < submitted.size())
+        tell(Ticket(++m_toldSubmitted));
     for (auto it = m_outcomes.begin(); it != m_outcomes.end(); it = m_outcomes.erase(it)) {
         JobReport &job = m_jobs[it.key()];
         job.state = it.value() ? JobState::Completed : JobState::Failed;
         job.finalState = it.value() ? QStringLiteral("completed") : QStringLiteral("aborted");
         m_trouble = it.value() ? QString() : QStringLiteral("printer failed");
+        tell(it.key());
     }
     if (m_readyState >= 4 || m_readyState == 0 || !m_pending.completes)
         return;
@@ -137,6 +141,15 @@ PrintSpooler::Ticket FakeBrowser::submit(const PrintPage &page)
     m_jobs.insert(ticket, JobReport{JobState::Queued, QStringLiteral("FAKE"), ticket, QStringLiteral("pending"), {}});
     if (!printHangs)
         m_outcomes.insert(ticket, printSucceeds);
+    return ticket;
+}
+
+PrintSpooler::Ticket FakeBrowser::follow(const QString &queue, int jobId)
+{
+    followedJobs << jobId;
+    const Ticket ticket = Ticket(1000 + followedJobs.size());
+    m_jobs.insert(ticket, JobReport{JobState::Queued, queue, jobId, QStringLiteral("pending"), {}});
+    m_outcomes.insert(ticket, true);
     return ticket;
 }
 

@@ -117,6 +117,7 @@ public:
     QWidget *widget() override { return nullptr; }
 
     Ticket submit(const PrintPage &page) override;
+    Ticket follow(const QString &queue, int jobId) override;
     JobReport report(Ticket ticket) const override { return m_jobs.value(ticket); }
     void cancel(Ticket ticket) override;
     QString trouble() const override { return m_trouble; }
@@ -132,6 +133,7 @@ public:
     QString currentUrl;               // the loaded page
     bool printSucceeds = true;
     bool printHangs = false;          // a submitted job never ends unless it is cancelled
+    QList<int> followedJobs;          // jobs of an earlier run looked up; they end completed
     int pageSetups = 0;
 
 private:
@@ -144,6 +146,7 @@ private:
     RenderState m_renderState = RenderState::Idle;
     QMap<Ticket, JobReport> m_jobs;
     QMap<Ticket, bool> m_outcomes;    // the running jobs: printed or not
+    qsizetype m_toldSubmitted = 0;
     QString m_trouble;
 };
 

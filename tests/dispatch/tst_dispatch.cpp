@@ -1085,8 +1085,8 @@ void tst_Dispatch::deletionIsRecordedAsWhatHappened_data()
     QTest::addColumn<QString>("detail");
     QTest::newRow("taken") << "ok" << "deleted" << "the LIMS took the deletion";
     QTest::newRow("refused by the procedure")
-        << "error" << "kept" << "the deletion failed: error -2147467259: Batch 70001 is locked";
-    QTest::newRow("no answer") << "timeout" << "kept"
+        << "error" << "pending" << "the deletion failed: error -2147467259: Batch 70001 is locked";
+    QTest::newRow("no answer") << "timeout" << "pending"
                                << "the deletion failed: no answer within the time-out, 5 attempts";
 }
 

@@ -134,30 +134,38 @@ void tst_Register::editedRowFailsVerificationAtThatRow_data()
     QTest::addColumn<bool>("rehash");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("lastTwo"); // what a walk over the last two rows (--check) says; empty: it passes
+    QTest::addColumn<int>("documentRemoved"); // the row whose kept document is removed from the folder
 
     QTest::newRow("a field changed")
         << "UPDATE register_rows SET client_name = 'Other Ltd' WHERE seq = 3" << false
-        << "row 3 does not match: its fields, or the hash of row 2 before it, were changed" << "";
+        << "row 3 does not match: its fields, or the hash of row 2 before it, were changed" << "" << 0;
     QTest::newRow("a field changed and its hash made to fit")
         << "UPDATE register_rows SET job_state = 'aborted' WHERE seq = 3" << true
         << "row 4 does not match: its fields, or the hash of row 3 before it, were changed"
-        << "row 4 does not match";
+        << "row 4 does not match" << 0;
     QTest::newRow("a row deleted") << "DELETE FROM register_rows WHERE seq = 3" << false
                                    << "row 4 does not match: row 3 is missing"
-                                   << "row 4 does not match: row 3 is missing";
+                                   << "row 4 does not match: row 3 is missing" << 0;
     QTest::newRow("the first row deleted") << "DELETE FROM register_rows WHERE seq = 1" << false
                                            << "row 2 does not match: row 1 is missing"
-                                           << "the register holds 4 rows numbered up to 5: a row before row 3 was removed";
+                                           << "the register holds 4 rows numbered up to 5: a row before row 3 was removed" << 0;
     QTest::newRow("the first row changed") << "UPDATE register_rows SET host = 'elsewhere' WHERE seq = 1" << false
-                                           << "row 1 does not match: its fields were changed" << "";
+                                           << "row 1 does not match: its fields were changed" << "" << 0;
     QTest::newRow("the last row changed")
-        << "UPDATE register_rows SET bytes = 1 WHERE seq = 5" << false << "row 5 does not match" << "row 5 does not match";
+        << "UPDATE register_rows SET bytes = 1 WHERE seq = 5" << false << "row 5 does not match" << "row 5 does not match" << 0;
     QTest::newRow("a copy of a row put before the first")
         << "CREATE TABLE forged AS SELECT * FROM register_rows WHERE seq = 2;"
            "UPDATE forged SET seq = 0, client_name = 'Forged Ltd', batch_id = '99999';"
            "INSERT INTO register_rows SELECT * FROM forged"
         << false << "row 0 does not belong: the register's rows are numbered from 1"
-        << "row 0 does not belong";
+        << "row 0 does not belong" << 0;
+    QTest::newRow("a kept document removed with its entry")
+        << "DELETE FROM documents WHERE sha256 = (SELECT sha256 FROM register_rows WHERE seq = 2)" << false
+        << "row 2: its document" << "" << 2;
+    QTest::newRow("a kept document marked pruned by hand")
+        << "UPDATE documents SET pruned_utc = '2026-01-01T00:00:00.000Z', pruned_by = 3 "
+           "WHERE sha256 = (SELECT sha256 FROM register_rows WHERE seq = 2)"
+        << false << "row 2: its document" << "" << 2;
 }
 
 void tst_Register::editedRowFailsVerificationAtThatRow()
@@ -166,6 +174,7 @@ void tst_Register::editedRowFailsVerificationAtThatRow()
     QFETCH(bool, rehash);
     QFETCH(QString, expected);
     QFETCH(QString, lastTwo);
+    QFETCH(int, documentRemoved);
 
     QTemporaryDir dir;
     const RegisterSettings settings = settingsIn(dir.path());
@@ -182,6 +191,12 @@ void tst_Register::editedRowFailsVerificationAtThatRow()
 
     for (const QString &statement : sql.split(QLatin1Char(';')))
         edit(settings.file, statement);
+    if (documentRemoved > 0) {
+        DistributionRegister reg(settings);
+        QString error;
+        QVERIFY(reg.open(DistributionRegister::Mode::Read, &error));
+        QVERIFY(QFile::remove(reg.documents().pathOf(reg.row(documentRemoved, &error)->sha256)));
+    }
     if (rehash) {
         DistributionRegister reg(settings);
         QString error;
@@ -297,30 +312,35 @@ void tst_Register::pruningKeepsRowsAndMarksThemPruned()
     for (const int age : { 100, 50, 10, 1 }) {
         reg.setClock([=] { return now.addDays(-age); });
         const QByteArray pdf = pagePdf(age) + QByteArray(400 * 1000, ' ');
-        // As the print path keeps them: while the job runs, claimed by the page's row.
-        QVERIFY(reg.keepAhead(pdf));
-        QVERIFY(reg.appendPage(printedPage(QString::number(age), QStringLiteral("COVER")), pdf).durable);
+        // As the print path keeps them: with the row of the page's submission.
+        RegisterRow page = printedPage(QString::number(age), QStringLiteral("COVER"));
+        const RegisterWrite submitted = reg.appendSubmission(page, pdf);
+        QVERIFY(submitted.durable);
+        page.refersTo = submitted.seq;
+        QVERIFY(reg.appendPage(page, pdf).durable);
         digests << KeptDocuments::digestOf(pdf);
     }
     reg.setClock([=] { return now; });
-    // A page kept ahead whose job then failed: no row claims its document.
+    // A page that failed before the print system took it: nothing reached paper, nothing is kept.
     RegisterRow failed = printedPage(QStringLiteral("7"), QStringLiteral("COVER"));
     failed.outcome = RegisterRow::Failed;
     const QByteArray failedPdf = pagePdf(7);
-    QVERIFY(reg.keepAhead(failedPdf));
     QVERIFY(reg.appendPage(failed, failedPdf).durable);
     QCOMPARE(reg.prune(&error), pruned);
     QVERIFY(!QFileInfo::exists(reg.documents().pathOf(KeptDocuments::digestOf(failedPdf))));
 
     const std::vector<RegisterEntry> rows = reg.lookup({}, &error);
-    QCOMPARE(rows.size(), size_t(6 + (pruned > 0 ? 1 : 0)));
+    QCOMPARE(rows.size(), size_t(10 + (pruned > 0 ? 1 : 0)));
     for (int i = 0; i < 4; ++i) {
-        const RegisterEntry &page = rows[size_t(i) + 1];
+        const RegisterEntry &page = rows[size_t(2 * i) + 2];
         QCOMPARE(page.document, i < pruned ? QStringLiteral("pruned") : QStringLiteral("kept"));
         QCOMPARE(page.prunedUtc.isEmpty(), i >= pruned);
         QCOMPARE(QFileInfo::exists(reg.documents().pathOf(digests[i])), i >= pruned);
     }
     QVERIFY(reg.verify().intact);
+    // Every removed document is named by the prune row that removed it.
+    qint64 checked = 0;
+    QCOMPARE(reg.damagedDocuments(&checked), QStringList());
 }
 
 // The station (through ThreadedRegister, as its print path writes) and a second process

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -42,6 +44,10 @@ public:
     virtual ~PrintSpooler() = default;
 
     virtual Ticket submit(const PrintPage &page) = 0;
+    // Follows a job that an earlier run of the station submitted (its queue and id on
+    // record) until it ends, as a job of its own; one the print system no longer knows
+    // fails with the final state "vanished".
+    virtual Ticket follow(const QString &queue, int jobId) = 0;
     virtual JobReport report(Ticket ticket) const = 0;
     // The station gives up on the job: it is cancelled and confirmed gone, so that it
     // can never come out later as a duplicate of a page printed again.
@@ -52,6 +58,19 @@ public:
     // A service run starts: what the spooler learned about a printer that cannot print
     // is looked at afresh, so that every run tries the printer again.
     virtual void beginRun() {}
+
+    // Told on the window's thread whenever a job's report changed.
+    void setObserver(std::function<void(Ticket)> observer) { m_observer = std::move(observer); }
+
+protected:
+    void tell(Ticket ticket) const
+    {
+        if (m_observer)
+            m_observer(ticket);
+    }
+
+private:
+    std::function<void(Ticket)> m_observer;
 };
 
 // The job's line in the log: queue, job id, final state and the print system's reason.

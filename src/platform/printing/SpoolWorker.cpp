@@ -51,6 +51,17 @@ void SpoolWorker::submit(PrintSpooler::Ticket ticket, const PrintPage &page)
     schedule();
 }
 
+void SpoolWorker::follow(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &job)
+{
+    Job followed;
+    followed.ticket = ticket;
+    followed.run = m_run;
+    followed.age.start();
+    followed.report = job;
+    m_jobs.push_back(followed);
+    schedule();
+}
+
 void SpoolWorker::cancel(PrintSpooler::Ticket ticket, const QString &why)
 {
     for (Job &job : m_jobs) {

@@ -25,6 +25,8 @@ public:
     ~SpoolWorker() override;
 
     void submit(PrintSpooler::Ticket ticket, const PrintPage &page);
+    // A job submitted by an earlier run, followed from now on like one of this run's.
+    void follow(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &job);
     void cancel(PrintSpooler::Ticket ticket, const QString &why);
     // A service run starts: a printer that could not print in the last run is tried
     // again, so that a printer that stays stuck costs each run one job time-out.

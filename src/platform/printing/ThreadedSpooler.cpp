@@ -44,11 +44,31 @@ ThreadedSpooler::~ThreadedSpooler()
     m_context.reset();
 }
 
-PrintSpooler::Ticket ThreadedSpooler::submit(const PrintPage &page)
+PrintSpooler::Ticket ThreadedSpooler::nextTicket(const JobReport &first)
 {
     const Ticket ticket = ++m_lastTicket;
-    m_reports.insert(ticket, JobReport {});
+    m_reports.insert(ticket, first);
     m_reports.remove(ticket - kKeptReports);
+    return ticket;
+}
+
+PrintSpooler::Ticket ThreadedSpooler::follow(const QString &queue, int jobId)
+{
+    JobReport job;
+    job.state = JobState::Queued;
+    job.queue = queue;
+    job.jobId = jobId;
+    job.finalState = QStringLiteral("submitted by an earlier run");
+    const Ticket ticket = nextTicket(job);
+    SpoolWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, ticket, job] { worker->follow(ticket, job); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+PrintSpooler::Ticket ThreadedSpooler::submit(const PrintPage &page)
+{
+    const Ticket ticket = nextTicket(JobReport {});
     SpoolWorker *worker = m_worker;
     QMetaObject::invokeMethod(
         worker, [worker, ticket, page] { worker->submit(ticket, page); }, Qt::QueuedConnection);
@@ -104,4 +124,5 @@ void ThreadedSpooler::apply(Ticket ticket, const JobReport &update, const QStrin
         qCInfo(lcReport).noquote() << "print job ended:" << describeJob(report);
     else if (report.state == JobState::Failed)
         qCWarning(lcReport).noquote() << "print job failed:" << describeJob(report);
+    tell(ticket);
 }

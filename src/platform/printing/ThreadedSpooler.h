@@ -27,12 +27,14 @@ public:
     ~ThreadedSpooler() override;
 
     Ticket submit(const PrintPage &page) override;
+    Ticket follow(const QString &queue, int jobId) override;
     JobReport report(Ticket ticket) const override;
     void cancel(Ticket ticket) override;
     QString trouble() const override;
     void beginRun() override;
 
 private:
+    Ticket nextTicket(const JobReport &first);
     void apply(Ticket ticket, const JobReport &report, const QString &trouble);
 
     std::unique_ptr<QObject> m_context; // receives the worker's updates on this thread

@@ -218,6 +218,7 @@ private:
     struct HeldDeletion;
     void settleEarlierPrinting();
     void readUnsettled();
+    void waitForLookedUpJobs();
     void recordEndedPages();
     void sendHeldDeletions();
     bool sendDeletion(const QString &batchId, RegisterRow client, const QString &detail);
@@ -323,6 +324,7 @@ private:
     std::vector<UnendedPage> m_unendedPages;
     std::vector<HeldDeletion> m_heldDeletions;
     bool m_unsettledRead = false; // what earlier runs of the station left was read
+    bool m_registerTrusted = false; // and the register's last rows verified
     QString m_batchOnRecord; // the request in hand names a batch printed before: sent again, not printed
     QList<qint64> m_requestRows; // the register's rows of the request's pages
     std::vector<RegisterPage> m_unregisteredPages; // the request's page rows the register could not take

@@ -21,6 +21,10 @@ namespace {
 
 // A deletion not taken within this many days is reported and no longer sent.
 constexpr int kPendingDays = 7;
+// How long the settling waits for the print system to say how jobs looked up have ended:
+// it answers within a second. Jobs still running then are settled before a later list,
+// their clients not requested meanwhile.
+constexpr int kJobLookUpWaitMs = 5000;
 
 } // namespace
 
@@ -89,8 +93,23 @@ void Form_HardCopy::settleEarlierPrinting()
         return;
     if (!m_unsettledRead)
         readUnsettled();
+    waitForLookedUpJobs();
     recordEndedPages();
     sendHeldDeletions();
+}
+
+// Jobs looked up in the print system, and those of requests that ended before them, are
+// given a moment to answer, so that a batch that printed is known before its client
+// could be asked for again.
+void Form_HardCopy::waitForLookedUpJobs()
+{
+    const auto allEnded = [this] {
+        return std::all_of(m_unendedPages.cbegin(), m_unendedPages.cend(), [this](const UnendedPage &page) {
+            return page.spoolTicket == 0 || m_seams.spooler->report(page.spoolTicket).isFinal();
+        });
+    };
+    if (!allEnded())
+        waitUntil(m_seams.clock->steadyMilliseconds() + kJobLookUpWaitMs, { .done = allEnded });
 }
 
 // Once a run of the station, and again after pages of earlier requests were found
@@ -105,6 +124,7 @@ void Form_HardCopy::readUnsettled()
     if (!answer || !found)
         return; // asked again before the next work list
     m_unsettledRead = true;
+    m_registerTrusted = found->trusted;
     if (!found->trusted) {
         qCWarning(lcReport).noquote() << "earlier printing not looked up:" << found->error
                                       << "- batches printed before are not deleted again by the station";
@@ -245,7 +265,7 @@ bool Form_HardCopy::sendDeletion(const QString &batchId, RegisterRow client, con
 // its deletion is sent.
 void Form_HardCopy::holdUnregisteredBatch()
 {
-    if (m_unregisteredPages.empty() || heldDeletionOf(sBatchId))
+    if (m_unregisteredPages.empty() || heldDeletionOf(sBatchId) || !m_registerTrusted)
         return;
     std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
         return std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
@@ -259,6 +279,10 @@ void Form_HardCopy::holdUnregisteredBatch()
 
 void Form_HardCopy::holdDeletion(HeldDeletion held)
 {
+    // Without a register it can trust the station prints such a client again, as it always
+    // did: nothing would say, after a restart, that the batch printed.
+    if (!m_registerTrusted)
+        return;
     qCInfo(lcReport).noquote() << "batch" << held.deletion.client.batchId.trimmed() << "of contact"
                                << held.deletion.client.clientId << "waits for its deletion (" + held.deletion.why
             + "); the contact is not requested again meanwhile";
@@ -275,8 +299,12 @@ const Form_HardCopy::HeldDeletion *Form_HardCopy::heldDeletionOf(const QString &
     return nullptr;
 }
 
+// A contact waits while a batch of it printed and is not deleted, or while pages of it
+// are in the print system with no end on record.
 bool Form_HardCopy::clientHeld(const QString &contactId) const
 {
     return std::any_of(m_heldDeletions.cbegin(), m_heldDeletions.cend(),
-        [&](const HeldDeletion &held) { return held.deletion.client.clientId == contactId; });
+               [&](const HeldDeletion &held) { return held.deletion.client.clientId == contactId; })
+        || std::any_of(m_unendedPages.cbegin(), m_unendedPages.cend(),
+            [&](const UnendedPage &page) { return page.submitted.clientId == contactId; });
 }

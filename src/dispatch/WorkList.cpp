@@ -70,7 +70,8 @@ void Form_HardCopy::passOverRowsAlreadySent()
         for (qsizetype i = 0; i < sSkipContactId.size() && i < sSkipRecDate.size() && !sent; ++i)
             sent = sSkipContactId.at(i) == contactId && sSkipRecDate.at(i) == recDate;
         // A contact whose printed batch is still in the LIMS is not requested: the report
-        // server would give the same reports again under a new batch.
+        // server would give the same reports again under a new batch. Nor is one whose
+        // pages are in the print system with no end on record yet.
         const bool held = !sent && clientHeld(contactId);
         if (!sent && !held)
             return;
@@ -78,7 +79,8 @@ void Form_HardCopy::passOverRowsAlreadySent()
         if (!m_reofferedInRun.contains(key)) {
             m_reofferedInRun.insert(key);
             qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
-                                    << (held ? "waits until its printed batch is deleted in the LIMS; passed over"
+                                    << (held ? "waits until its printed batch is deleted in the LIMS, or its pages' print jobs have "
+                                                    "ended; passed over"
                                              : "is listed again after its request in this run; passed over until "
                                                "the next run");
         }

@@ -137,6 +137,7 @@ private slots:
     void limsFaultsDuringARunLoseNothing();
     // The station's own machine
     void killedInTheMiddleOfARunLosesNothing();
+    void stoppedWhileItsJobsPrintPrintsNothingTwice();
     void restartWaitsForALoginUnlessItMayResume_data();
     void restartWaitsForALoginUnlessItMayResume();
     void fullDiskDeletesNoBatchAndSaysWhy();
@@ -735,6 +736,48 @@ void tst_E2E::killedInTheMiddleOfARunLosesNothing()
                  qPrintable(line));
     StatusRecord record(s.statusFile());
     QVERIFY2(record.read().has_value(), qPrintable(record.errorString()));
+    QVERIFY(s.exitByKeyboard());
+}
+
+// systemctl stop (SIGTERM) while both pages of a client are in CUPS: the jobs print on
+// without the station. At the next start it looks them up by their ids, records their
+// ends and deletes the batch before it loads the work list; the client is not printed again.
+void tst_E2E::stoppedWhileItsJobsPrintPrintsNothingTwice()
+{
+    if (!PrivateCups::unavailableReason().isEmpty())
+        QSKIP(qPrintable(PrivateCups::unavailableReason()));
+    PrivateCups cups;
+    QString error;
+    QVERIFY2(cups.start(&error), qPrintable(error));
+    QVERIFY(cups.addQueue(QStringLiteral("PAPER"), QStringLiteral("switch")));
+    cups.setStuck(true);
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    QVERIFY(s.createLims(0));
+    QVERIFY(addDueClient(s.lims, 831, DemoLims::kMainLab, 2, QDateTime(QDate::currentDate().addDays(-2), QTime(0, 0))));
+    QVERIFY(s.startServer());
+    const QMap<QString, QString> settings { { QStringLiteral("Station/ResumeAfterRestart"), QStringLiteral("true") },
+        { QStringLiteral("Printing/PdfFolder"), QString() }, { QStringLiteral("Printing/Printer"), QStringLiteral("PAPER") },
+        { QStringLiteral("Printing/CupsServer"), cups.socketPath() } };
+    QVERIFY(s.startStation(settings));
+    QVERIFY(s.loginAndStart());
+    QVERIFY2(s.waitForLog(QStringLiteral("print job submitted"), 120 * kSecond, 2), "no two jobs submitted");
+    QVERIFY(s.waitForLog(QStringLiteral("page of batch"), 10 * kSecond, 2));
+    s.station.terminate();
+    QVERIFY(s.waitForExit());
+    QVERIFY(deletedBatchIds(s.lims).isEmpty());
+
+    cups.setStuck(false);
+    QVERIFY(QTest::qWaitFor([&] { return cups.activeJobs().isEmpty(); }, 60 * kSecond));
+    QCOMPARE(cups.documentsPrinted(), 2);
+    QVERIFY(s.startStation(settings));
+    QVERIFY(s.waitForLog(QStringLiteral("resumed after a restart"), 60 * kSecond));
+    QVERIFY2(QTest::qWaitFor([&] { return everySampleDistributed(s.lims); }, 120 * kSecond), qPrintable(s.log()));
+    QVERIFY2(s.log().contains(QLatin1String("its deletion is sent again")), qPrintable(s.log()));
+    QCOMPARE(deletedBatchIds(s.lims).size(), 1);
+    QCOMPARE(cups.documentsPrinted(), 2);
+    QString verified;
+    QCOMPARE(s.command({ QStringLiteral("--verify-register") }, &verified), 0);
     QVERIFY(s.exitByKeyboard());
 }
 

@@ -290,6 +290,7 @@ private:
         QString url; // the address the page was loaded from
         QByteArray pdf; // the document handed to the spooler, for the register
         int submissionTicket = 0; // the register's ticket of the page's submission row
+        bool endedAtSubmission = false; // that write holds its end too
     };
     QVector<PageJob> m_pageJobs;   // the pages of the request in hand, in print order
     // The work-list row of the request in hand, as the register records it.

@@ -76,11 +76,18 @@ void Form_HardCopy::recordSubmission(int spoolTicket)
         if (job.state == PrintSpooler::JobState::Submitting
             || (job.state == PrintSpooler::JobState::Failed && job.jobId == 0))
             return;
-        RegisterRow row = pageRow(page);
+        const RegisterRow end = pageRow(page);
+        RegisterRow row = end;
         row.outcome = RegisterRow::Submitted;
         row.jobState.clear();
         row.jobEndedUtc.clear();
         row.detail.clear();
+        // A job that ended as it was taken (a PDF folder's file) has both rows at once.
+        page.endedAtSubmission = job.isFinal();
+        if (page.endedAtSubmission) {
+            page.submissionTicket = reg->recordSubmissionWithEnd(row, end, page.pdf);
+            return;
+        }
         page.submissionTicket = reg->recordSubmission(row, page.pdf);
         m_unendedPages.push_back({ row, spoolTicket, page.submissionTicket, page.pdf });
         return;

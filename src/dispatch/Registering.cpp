@@ -39,28 +39,36 @@ bool Form_HardCopy::registerRequestPages()
     if (!reg || !m_seams.spooler || m_pageJobs.isEmpty())
         return true;
     std::vector<RegisterPage> pages;
+    QList<qint64> endRows;
     for (const PageJob &page : std::as_const(m_pageJobs)) {
         RegisterRow row = pageRow(page);
         if (page.submissionTicket != 0) {
             const std::optional<RegisterWrite> submitted = waitForRegister(page.submissionTicket, "register wait");
             if (!submitted)
                 abandonRequest("register wait");
-            row.refersTo = submitted->durable ? submitted->seq : 0;
+            if (submitted->durable && page.endedAtSubmission) {
+                endRows << submitted->seq;
+                continue;
+            }
+            row.refersTo = submitted->durable && !page.endedAtSubmission ? submitted->seq : 0;
         }
         pages.push_back({ row, page.pdf });
     }
-    const std::optional<RegisterWrite> written = waitForRegister(reg->recordPages(pages), "register wait");
-    if (!written)
-        abandonRequest("register wait");
-    if (!written->durable) {
-        m_keptWhy = QStringLiteral("its pages could not be registered: %1").arg(written->error);
-        qCWarning(lcReport).noquote() << "pages of batch" << sBatchId << "not registered:" << written->error;
-        m_unregisteredPages = std::move(pages);
-        return false;
+    if (!pages.empty()) {
+        const std::optional<RegisterWrite> written = waitForRegister(reg->recordPages(pages), "register wait");
+        if (!written)
+            abandonRequest("register wait");
+        if (!written->durable) {
+            m_keptWhy = QStringLiteral("its pages could not be registered: %1").arg(written->error);
+            qCWarning(lcReport).noquote() << "pages of batch" << sBatchId << "not registered:" << written->error;
+            m_unregisteredPages = std::move(pages);
+            return false;
+        }
+        for (qsizetype i = 0; i < qsizetype(pages.size()); ++i)
+            endRows << written->seq - qint64(pages.size()) + 1 + i;
     }
-    m_requestRows.clear();
-    for (qsizetype i = 0; i < qsizetype(pages.size()); ++i)
-        m_requestRows << written->seq - qint64(pages.size()) + 1 + i;
+    std::sort(endRows.begin(), endRows.end());
+    m_requestRows = endRows;
     // Their ends are on record: nothing is left to settle for them.
     std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
         return std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),

@@ -86,6 +86,16 @@ RegisterWrite DistributionRegister::appendSubmission(RegisterRow row, const QByt
     return append({ std::move(row) }, { &pdf });
 }
 
+RegisterWrite DistributionRegister::appendSubmissionWithEnd(RegisterRow submitted, RegisterRow end, const QByteArray &pdf)
+{
+    submitted.kind = end.kind = RegisterRow::Page;
+    submitted.outcome = RegisterRow::Submitted;
+    submitted.bytes = end.bytes = pdf.size();
+    submitted.sha256 = end.sha256 = KeptDocuments::digestOf(pdf);
+    end.refersTo = -1; // the row before it
+    return append({ std::move(submitted), std::move(end) }, { &pdf, nullptr });
+}
+
 RegisterWrite DistributionRegister::appendPages(std::vector<RegisterPage> pages)
 {
     std::vector<RegisterRow> rows;
@@ -147,6 +157,8 @@ RegisterWrite DistributionRegister::append(std::vector<RegisterRow> rows, const 
                         { rows[i].sha256, rows[i].bytes, utcText(m_now()) })
                     .finish();
             }
+            if (rows[i].refersTo == -1 && i > 0)
+                rows[i].refersTo = rows[i - 1].seq;
             appendInTransaction(rows[i]);
         }
         m_db.commit();
@@ -283,6 +295,8 @@ RegisterSummary DistributionRegister::summary()
             summary.rows = head.value(0).toLongLong();
             summary.head = head.value(1).toString();
         }
+        head.finish();
+        summary.counted = m_db.value(QStringLiteral("SELECT count(*) FROM register_rows")).toLongLong();
         QSqlQuery kept
             = m_db.run(QStringLiteral("SELECT COUNT(*), COALESCE(SUM(bytes), 0) FROM documents WHERE pruned_utc = ''"));
         if (kept.next()) {

@@ -35,6 +35,7 @@ struct RegisterSummary
 {
     bool exists = false;
     qint64 rows = 0; // the head's row number: rows are numbered without a gap
+    qint64 counted = 0; // the rows there are (summary() counts them; a verified register has as many)
     qint64 fileBytes = 0; // the database with its write-ahead log
     QString head; // the last row's hash
     qint64 keptDocuments = 0;
@@ -123,6 +124,9 @@ public:
     // A page handed to the print system (its job id and queue known), with its document,
     // kept in the same transaction: the page is on record before its job can end.
     RegisterWrite appendSubmission(RegisterRow row, const QByteArray &pdf);
+    // A page whose job had ended by the time it was recorded (a PDF folder's): its
+    // submission and its end in one transaction; the write names the end's row.
+    RegisterWrite appendSubmissionWithEnd(RegisterRow submitted, RegisterRow end, const QByteArray &pdf);
     // The ends of pages (completed, failed, unknown), in one transaction: all durable
     // before this returns, or none written. A page whose submission is on record
     // (refersTo) has its document kept already; one without keeps it here when it

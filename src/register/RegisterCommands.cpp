@@ -36,7 +36,7 @@ int list(const RegisterSettings &settings, const RegisterQuery &query, bool csv,
         out << RegisterTable::table(entries);
         out << QStringLiteral("%1 of %2 rows of the register %3; head %4")
                    .arg(entries.size())
-                   .arg(summary.rows)
+                   .arg(summary.counted)
                    .arg(settings.file, headText(summary.rows, summary.head))
             << Qt::endl;
     }

@@ -148,6 +148,14 @@ ThreadedRegister::Ticket ThreadedRegister::recordSubmission(const RegisterRow &r
     return record([row, pdf](DistributionRegister &reg) { return reg.appendSubmission(row, pdf); });
 }
 
+ThreadedRegister::Ticket ThreadedRegister::recordSubmissionWithEnd(
+    const RegisterRow &submitted, const RegisterRow &end, const QByteArray &pdf)
+{
+    return record([submitted, end, pdf](DistributionRegister &reg) {
+        return reg.appendSubmissionWithEnd(submitted, end, pdf);
+    });
+}
+
 ThreadedRegister::Ticket ThreadedRegister::recordPages(const std::vector<RegisterPage> &pages)
 {
     return record([pages](DistributionRegister &reg) { return reg.appendPages(pages); });

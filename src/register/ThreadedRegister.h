@@ -28,6 +28,7 @@ public:
 
     // A page handed to the print system, with its document (kept with the row).
     Ticket recordSubmission(const RegisterRow &row, const QByteArray &pdf);
+    Ticket recordSubmissionWithEnd(const RegisterRow &submitted, const RegisterRow &end, const QByteArray &pdf);
     // The ends of pages, with the documents that were sent, in one transaction: all
     // durable, or none written.
     Ticket recordPages(const std::vector<RegisterPage> &pages);

@@ -224,6 +224,7 @@ private:
     bool sendDeletion(const QString &batchId, RegisterRow client, const QString &detail);
     void holdDeletion(HeldDeletion held);
     void holdUnregisteredBatch();
+    void forgetUnendedOfRequest();
     const HeldDeletion *heldDeletionOf(const QString &batchId) const;
     bool clientHeld(const QString &contactId) const;
     void recordSubmission(int spoolTicket);

@@ -28,6 +28,25 @@ constexpr int kJobLookUpWaitMs = 5000;
 
 } // namespace
 
+QList<qint64> rowsWritten(const RegisterWrite &write, size_t count)
+{
+    QList<qint64> rows;
+    for (qint64 seq = write.seq - qint64(count) + 1; seq <= write.seq; ++seq)
+        rows << seq;
+    return rows;
+}
+
+// The request's pages whose ends are on record, or held with their batch, leave the
+// pages to settle.
+void Form_HardCopy::forgetUnendedOfRequest()
+{
+    std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
+        return unended.registerTicket != 0
+            && std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
+                [&](const PageJob &page) { return page.ticket == unended.spoolTicket; });
+    });
+}
+
 QString rowsText(const QList<qint64> &rows)
 {
     QStringList numbers;
@@ -221,10 +240,9 @@ void Form_HardCopy::sendHeldDeletions()
                 = waitForRegister(reg->recordPages(held.unwrittenPages), "recording of printed pages");
             if (!written || !written->durable) {
                 ++i;
-                continue; // no room yet: the batch keeps waiting, its pages are not printed again
+                continue; // the disk is still full: the batch keeps waiting, its pages are not printed again
             }
-            for (qsizetype row = 0; row < qsizetype(held.unwrittenPages.size()); ++row)
-                held.deletion.printedRows << written->seq - qint64(held.unwrittenPages.size()) + 1 + row;
+            held.deletion.printedRows << rowsWritten(*written, held.unwrittenPages.size());
             held.unwrittenPages.clear();
         }
         if (held.triedInRun) {
@@ -274,10 +292,7 @@ void Form_HardCopy::holdUnregisteredBatch()
 {
     if (m_unregisteredPages.empty() || heldDeletionOf(sBatchId) || !m_registerTrusted)
         return;
-    std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
-        return std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
-            [&](const PageJob &page) { return page.ticket == unended.spoolTicket && unended.registerTicket != 0; });
-    });
+    forgetUnendedOfRequest();
     HeldDeletion held { { requestRow(sBatchId), {}, m_keptWhy, DistributionRegister::utcText(m_seams.clock->now()) },
         std::move(m_unregisteredPages), false };
     m_unregisteredPages.clear();

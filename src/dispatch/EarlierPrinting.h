@@ -24,5 +24,7 @@ struct Form_HardCopy::HeldDeletion
     bool triedInRun = false; // a failed deletion is sent again once a run
 };
 
+// The rows of a write of count rows in one transaction: they are numbered in a run.
+QList<qint64> rowsWritten(const RegisterWrite &write, size_t count);
 // "row 12", "rows 12 and 13": the register's rows of a batch's printed pages.
 QString rowsText(const QList<qint64> &rows);

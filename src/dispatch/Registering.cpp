@@ -64,16 +64,11 @@ bool Form_HardCopy::registerRequestPages()
             m_unregisteredPages = std::move(pages);
             return false;
         }
-        for (qsizetype i = 0; i < qsizetype(pages.size()); ++i)
-            endRows << written->seq - qint64(pages.size()) + 1 + i;
+        endRows << rowsWritten(*written, pages.size());
     }
     std::sort(endRows.begin(), endRows.end());
     m_requestRows = endRows;
-    // Their ends are on record: nothing is left to settle for them.
-    std::erase_if(m_unendedPages, [this](const UnendedPage &unended) {
-        return std::any_of(m_pageJobs.cbegin(), m_pageJobs.cend(),
-            [&](const PageJob &page) { return page.ticket == unended.spoolTicket && unended.registerTicket != 0; });
-    });
+    forgetUnendedOfRequest();
     return true;
 }
 

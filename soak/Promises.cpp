@@ -582,12 +582,13 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     // A station started again after a kill or a hang settles as the first one did: each
     // life is judged after first runs of its own, on a level of its own.
     const qint64 firstRunsMs = first.at.msecsTo(afterFirstRuns->at);
-    MemoryGrowth::Samples total, station;
+    MemoryGrowth::Samples total, station, helpers;
     HelperGrowth::Samples kinds;
     QList<qint64> lives;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
+        helpers.clear();
         kinds.clear();
         lives.clear();
         for (const StationProbe::Sample &sample : m_samples) {
@@ -596,6 +597,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
+            helpers << qMakePair(double(sample.requests), double(sample.helpersKb));
             kinds << qMakePair(double(sample.requests), sample.kinds);
             lives << sample.pid;
         }
@@ -622,6 +624,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const int judgedLives = int(spans.size());
     const double growth = MemoryGrowth::kbPer1000(total, lives);
     const double ownGrowth = MemoryGrowth::kbPer1000(station, lives);
+    const double helpersGrowth = MemoryGrowth::kbPer1000(helpers, lives);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
     const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
@@ -655,6 +658,14 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         Line{QStringLiteral("Memory at its peak"), memory(*peak) + QStringLiteral(" at ") + clock(peak->at), QString(),
              Line::Shown},
         growthLine,
+        Line{QStringLiteral("Memory growth per week at a laboratory's %1 report requests, on the same floors")
+                 .arg(m_bounds.labRequestsPerWeek),
+             QStringLiteral("station %1 MB, its browser helpers apart %2 MB (per 1,000 requests: %3 MB and %4 MB)")
+                 .arg(ownGrowth * m_bounds.labRequestsPerWeek / 1000 / 1024, 0, 'f', 1)
+                 .arg(helpersGrowth * m_bounds.labRequestsPerWeek / 1000 / 1024, 0, 'f', 1)
+                 .arg(ownGrowth / 1024, 0, 'f', 2)
+                 .arg(helpersGrowth / 1024, 0, 'f', 2),
+             QString(), Line::Shown},
         Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
              HelperGrowth::text(kinds, lives), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),

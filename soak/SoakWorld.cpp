@@ -177,7 +177,7 @@ bool SoakWorld::mountStateDisk()
     QDir().mkpath(disk);
     if (geteuid() != 0
         || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                       QStringLiteral("size=40m"), QStringLiteral("tmpfs"), disk})
+                                                       QStringLiteral("size=%1m").arg(m_stateDiskMegabytes), QStringLiteral("tmpfs"), disk})
             != 0)
         return false;
     m_stateDisk = disk;

@@ -8,6 +8,7 @@
 
 #include "HelperGrowth.h"
 #include "MemoryGrowth.h"
+#include "PrintedOnce.h"
 #include "demo/lims/DemoLims.h"
 
 namespace {
@@ -49,12 +50,6 @@ PromiseBook::Line judged(QString promise, QString figure, QString bound, bool ke
 {
     return {std::move(promise), std::move(figure), std::move(bound),
             kept ? PromiseBook::Line::Kept : PromiseBook::Line::Broken};
-}
-
-bool isDatabaseFault(FaultKind kind)
-{
-    const FaultResource resource = faultResource(kind);
-    return resource == FaultResource::DatabaseProcess || resource == FaultResource::DatabaseStatements;
 }
 
 } // namespace
@@ -466,96 +461,43 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults, cons
 
 QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &faults) const
 {
-    const QHash<QString, QList<PrintJob>> byBatch = jobsByBatch(m_cups.jobs());
-    // Per client, its batches whose report page printed, in the order they printed.
-    QMap<qint64, QList<QPair<QDateTime, QString>>> reportsByClient;
-    QMap<qint64, QList<QPair<QDateTime, QString>>> coversByClient;
-    QStringList accepted;
-    QStringList unexplained;
+    QList<PrintedOnce::Print> reports;
+    QHash<QString, int> coversAgain; // per client, covers printed beyond its report pages
+    for (const PrintJob &job : m_cups.jobs()) {
+        if (!job.completed())
+            continue;
+        const qint64 contact = m_lims.batchContacts().value(job.batchId.trimmed(), -1);
+        const QString client = contact >= 0 ? QString::number(contact) : QStringLiteral("of batch ") + job.batchId;
+        if (job.finalPage()) {
+            reports << PrintedOnce::Print{client, job.batchId, job.createdAt, job.completedAt};
+            --coversAgain[client];
+        } else {
+            ++coversAgain[client];
+        }
+    }
+    QList<QDateTime> stationFaults;
+    for (const LaidFault &fault : faults) {
+        if (faultResource(fault.fault.kind) == FaultResource::Station && fault.began.isValid())
+            stationFaults << fault.began;
+    }
+    const PrintedOnce::Judgement judgement = PrintedOnce::judge(reports, stationFaults);
+    Line printedOnce = judged(QStringLiteral("Printed once: a report page printed again only for the client in hand "
+                                             "when the station was killed or hung"),
+                              QStringLiteral("%1 printed again: %2 the client in hand at a kill or hang, %3 otherwise")
+                                  .arg(judgement.duplicates)
+                                  .arg(judgement.acceptedAtKills)
+                                  .arg(judgement.unexplained.size()),
+                              QStringLiteral("none otherwise; one client at most per kill or hang"),
+                              judgement.unexplained.isEmpty());
+    if (!judgement.unexplained.isEmpty())
+        printedOnce.figure += QStringLiteral(" (%1)").arg(judgement.unexplained.mid(0, 5).join(QStringLiteral("; ")));
     int repeatedCovers = 0;
-    // The client in hand when the station was killed, or hung until its watchdog ended
-    // it: printed, not yet deleted.
-    const auto killedSoonAfter = [&faults](const QDateTime &at) {
-        return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
-            return faultResource(fault.fault.kind) == FaultResource::Station && fault.began.isValid()
-                && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
-        });
-    };
-    // A fault of that kind laid from up to a minute after a print to its own end after it:
-    // the LIMS away loses the print's deletion; a full state disk its register rows, so
-    // that its batch is kept and printed again.
-    const auto laidAround = [&faults](auto kind, const QDateTime &at) {
-        return std::any_of(faults.begin(), faults.end(), [&](const LaidFault &fault) {
-            return kind(fault.fault.kind) && fault.began.isValid() && fault.began <= at.addSecs(60)
-                && fault.over >= at.addSecs(-5);
-        });
-    };
-    const auto stateDiskFull = [](FaultKind kind) { return kind == FaultKind::StateDiskFull; };
-    for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
-        const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
-        int covers = 0, finals = 0;
-        QDateTime firstPrinted;
-        for (const PrintJob &job : it.value()) {
-            if (!job.completed())
-                continue;
-            if (!firstPrinted.isValid() || job.completedAt < firstPrinted)
-                firstPrinted = job.completedAt;
-            (job.finalPage() ? finals : covers) += 1;
-            auto &list = job.finalPage() ? reportsByClient[contact] : coversByClient[contact];
-            if (contact >= 0)
-                list << qMakePair(job.completedAt, it.key());
-        }
-        if ((covers > 1 || finals > 1) && killedSoonAfter(firstPrinted))
-            accepted << QStringLiteral("batch %1: printed again, the client in hand when the station was killed").arg(it.key());
-        else if ((covers > 1 || finals > 1) && laidAround(stateDiskFull, firstPrinted))
-            accepted << QStringLiteral("batch %1: printed again, its pages not registered on a full state disk").arg(it.key());
-        else if (covers > 1 || finals > 1)
-            unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
-    }
-    const QList<Deletion> &deletions = m_lims.deletions();
-    for (auto it = reportsByClient.begin(); it != reportsByClient.end(); ++it) {
-        auto &printed = it.value();
-        std::sort(printed.begin(), printed.end());
-        for (qsizetype i = 0; i + 1 < printed.size(); ++i) {
-            const QString batch = printed.at(i).second;
-            const QDateTime at = printed.at(i).first;
-            QString outcome;
-            bool deleted = false;
-            for (const Deletion &deletion : deletions) {
-                if (deletion.batchId == batch) {
-                    deleted = deleted || deletion.ok;
-                    outcome = deletion.ok ? QStringLiteral("ok") : QStringLiteral("failed");
-                }
-            }
-            const bool limsAway = laidAround(isDatabaseFault, at);
-            const bool killedInHand = killedSoonAfter(at);
-            const bool unregistered = laidAround(stateDiskFull, at);
-            const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
-                                     .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
-            if (!deleted && killedInHand)
-                accepted << text + QStringLiteral(" (the client in hand when the station was killed)");
-            else if (!deleted && (outcome == QLatin1String("failed") || limsAway))
-                accepted << text + QStringLiteral(" (its deletion was lost: the LIMS was away after it printed)");
-            else if (!deleted && unregistered)
-                accepted << text + QStringLiteral(" (kept: the state disk was full, its pages could not be registered)");
-            else
-                unexplained << text + (deleted ? QStringLiteral(" (it had been deleted)")
-                                               : QStringLiteral(" (no deletion was tried and the LIMS was there)"));
-        }
-    }
-    for (auto it = coversByClient.cbegin(); it != coversByClient.cend(); ++it)
-        repeatedCovers += std::max<int>(0, int(it.value().size()) - int(reportsByClient.value(it.key()).size()));
-
-    Line reports = judged(QStringLiteral("Duplicates: report pages printed twice"),
-                          QStringLiteral("%1 with a lost deletion or a kill, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
-                          QStringLiteral("only after a lost deletion, a page not registered, or the client in hand at a kill"), unexplained.isEmpty());
-    const QStringList causes = accepted + unexplained;
-    if (!causes.isEmpty())
-        reports.figure += QStringLiteral(": ") + causes.mid(0, 5).join(QStringLiteral("; "));
-    Line covers{QStringLiteral("Duplicates: covers printed again because their report page did not print"),
+    for (const int extra : std::as_const(coversAgain))
+        repeatedCovers += std::max(0, extra);
+    Line covers{QStringLiteral("Covers printed again because their report page did not print"),
                 QString::number(repeatedCovers), QStringLiteral("shown (the cover prints first, by design)"),
                 Line::Shown};
-    return {reports, covers};
+    return {printedOnce, covers};
 }
 
 QList<PromiseBook::Line> PromiseBook::resourceLines() const

@@ -646,27 +646,47 @@ QList<PromiseBook::Line> PromiseBook::elsewhereLines() const
                    QStringLiteral("none"), foreign == 0)};
 }
 
-// The world's account of what was deleted and the station's own register agree, and the
-// register's chain holds from its first row across every life of the station.
+// The world's account of what was deleted and the station's own register agree, the
+// register's rows and chain hold from its first row across every run of the process, and
+// every document a page row names is kept or was pruned by a later row.
 QList<PromiseBook::Line> PromiseBook::registerLines() const
 {
     const RegisterAudit &audit = m_register;
     if (!audit.error.isEmpty())
         return {judged(QStringLiteral("The register"), audit.error, QStringLiteral("readable"), false)};
-    Line pages = judged(QStringLiteral("Every deleted batch on the register: its final page printed, "
-                                       "its job completed, its document kept with its digest"),
+    Line pages = judged(QStringLiteral("Every deleted batch on the register: its final page printed, its job "
+                                       "completed, its row before the row of the batch's deletion"),
                         QStringLiteral("%1 of %2 deletions without").arg(audit.unregistered.size()).arg(audit.deletions),
                         QStringLiteral("none"), audit.unregistered.isEmpty() && audit.deletions > 0);
     if (!audit.unregistered.isEmpty())
         pages.figure += QStringLiteral(": ") + audit.unregistered.mid(0, 3).join(QStringLiteral("; "));
-    const QString chain = audit.chainIntact ? QStringLiteral("%1 rows intact").arg(audit.rows) : audit.chainProblem;
-    const Line verified = judged(QStringLiteral("The register's chain verifies across every life of the station"),
-                                 QStringLiteral("%1; %2 started afresh; %3 of %4 kept documents altered or missing")
-                                     .arg(chain).arg(audit.movedAside).arg(audit.damagedDocuments.size())
-                                     .arg(audit.documentsChecked),
-                                 QStringLiteral("intact, none started afresh, none altered"),
-                                 audit.chainIntact && audit.movedAside == 0 && audit.damagedDocuments.isEmpty());
-    return {pages, verified};
+    QStringList chain;
+    if (!audit.numberingProblem.isEmpty())
+        chain << audit.numberingProblem;
+    if (!audit.chainProblem.isEmpty())
+        chain << audit.chainProblem;
+    const Line verified = judged(QStringLiteral("The register's rows numbered 1 to N and its chain verified, read "
+                                                "without the station's code"),
+                                 QStringLiteral("%1 rows%2; %3 started afresh")
+                                     .arg(audit.rows)
+                                     .arg(chain.isEmpty() ? QStringLiteral(" intact")
+                                                          : QStringLiteral(": ") + chain.join(QStringLiteral("; ")))
+                                     .arg(audit.movedAside),
+                                 QStringLiteral("intact, none started afresh"),
+                                 audit.chainIntact() && audit.movedAside == 0);
+    Line documents = judged(QStringLiteral("Every document a page row names kept with its digest, or pruned by a "
+                                           "later prune row"),
+                            QStringLiteral("%1 rows name one: %2 kept, %3 pruned by a row naming it, %4 by a prune "
+                                           "row of the older form (its documents table), %5 without")
+                                .arg(audit.documentRows)
+                                .arg(audit.documentsKept)
+                                .arg(audit.documentsPruned)
+                                .arg(audit.documentsPrunedOlderForm)
+                                .arg(audit.documentProblems.size()),
+                            QStringLiteral("none without"), audit.documentProblems.isEmpty());
+    if (!audit.documentProblems.isEmpty())
+        documents.figure += QStringLiteral(": ") + audit.documentProblems.mid(0, 3).join(QStringLiteral("; "));
+    return {pages, verified, documents};
 }
 
 bool PromiseBook::allKept() const

@@ -473,7 +473,7 @@ void SoakRun::finish()
     readEvidence();
     takeSample();
     m_book->noteElsewhere(m_world->elsewhereConnections());
-    m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), *m_lims, *m_cups));
+    m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), m_lims->deletions(), m_cups->jobs()));
     const QList<StationSupervisor::Life> &lives = m_world->supervisor().lives();
     const auto readyAgain = std::count_if(lives.begin() + std::min<qsizetype>(1, lives.size()), lives.end(),
                                           [](const StationSupervisor::Life &life) { return life.ready.isValid(); });

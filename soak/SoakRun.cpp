@@ -97,6 +97,11 @@ SoakRun::SoakRun(const SoakOptions &options)
     m_shape.warmUpMs = std::min<qint64>(60000, m_shape.totalMs / 6);
     m_shape.quietMs = m_shape.totalMs < 10 * 60000 ? 120000 : 150000;
     m_shape.stationFaults = !options.memory;
+    // A soak of memory lays faults half as often: a fault of the printer or the LIMS ends
+    // the run in hand, and a station that falls ever further behind holds an ever longer
+    // work list, which is not growth of its own.
+    if (options.memory)
+        m_shape.meanGapMs *= 2;
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &SoakRun::tick);
 }

@@ -40,7 +40,7 @@ Judgement judge(QList<Print> prints, QList<QDateTime> stationFaults)
     QList<Repeat> repeats;
     for (qsizetype i = 1; i < prints.size(); ++i) {
         if (prints.at(i).client == prints.at(i - 1).client)
-            repeats << Repeat{&prints.at(i - 1), &prints.at(i)};
+            repeats << Repeat { &prints.at(i - 1), &prints.at(i) };
     }
     // A kill or hang accounts for one page at most: that of the client handed over last
     // before it, of those it met in hand.
@@ -62,8 +62,8 @@ Judgement judge(QList<Print> prints, QList<QDateTime> stationFaults)
         else
             judgement.unexplained << QStringLiteral("client %1: batch %2 printed at %3, again as batch %4 at %5")
                                          .arg(repeat.before->client, repeat.before->batchId,
-                                              clock(repeat.before->completed), repeat.again->batchId,
-                                              clock(repeat.again->completed));
+                                             clock(repeat.before->completed), repeat.again->batchId,
+                                             clock(repeat.again->completed));
     }
     return judgement;
 }

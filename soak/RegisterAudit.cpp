@@ -18,13 +18,32 @@ namespace {
 
 // The columns in the order of the chain's encoding (docs/register.md), then the hash.
 const QStringList kColumns = {
-    QStringLiteral("seq"), QStringLiteral("kind"), QStringLiteral("recorded_utc"), QStringLiteral("recorded_local"),
-    QStringLiteral("host"), QStringLiteral("system_user"), QStringLiteral("lab_code"), QStringLiteral("emp_num"),
-    QStringLiteral("client_id"), QStringLiteral("client_name"), QStringLiteral("record_date"),
-    QStringLiteral("batch_id"), QStringLiteral("print_type"), QStringLiteral("report_url"),
-    QStringLiteral("destination"), QStringLiteral("queue"), QStringLiteral("job_id"), QStringLiteral("job_state"),
-    QStringLiteral("job_ended_utc"), QStringLiteral("pdf_file"), QStringLiteral("outcome"), QStringLiteral("detail"),
-    QStringLiteral("bytes"), QStringLiteral("sha256"), QStringLiteral("refers_to"), QStringLiteral("previous_head"),
+    QStringLiteral("seq"),
+    QStringLiteral("kind"),
+    QStringLiteral("recorded_utc"),
+    QStringLiteral("recorded_local"),
+    QStringLiteral("host"),
+    QStringLiteral("system_user"),
+    QStringLiteral("lab_code"),
+    QStringLiteral("emp_num"),
+    QStringLiteral("client_id"),
+    QStringLiteral("client_name"),
+    QStringLiteral("record_date"),
+    QStringLiteral("batch_id"),
+    QStringLiteral("print_type"),
+    QStringLiteral("report_url"),
+    QStringLiteral("destination"),
+    QStringLiteral("queue"),
+    QStringLiteral("job_id"),
+    QStringLiteral("job_state"),
+    QStringLiteral("job_ended_utc"),
+    QStringLiteral("pdf_file"),
+    QStringLiteral("outcome"),
+    QStringLiteral("detail"),
+    QStringLiteral("bytes"),
+    QStringLiteral("sha256"),
+    QStringLiteral("refers_to"),
+    QStringLiteral("previous_head"),
 };
 
 struct Row
@@ -139,8 +158,8 @@ public:
         if (!m_error.isEmpty()
             || !query.exec(QStringLiteral("SELECT %1, hash FROM register_rows ORDER BY seq")
                                .arg(kColumns.join(QStringLiteral(", "))))) {
-            m_error = m_error.isEmpty() ? QStringLiteral("its rows cannot be read: ") + query.lastError().text()
-                                        : m_error;
+            m_error
+                = m_error.isEmpty() ? QStringLiteral("its rows cannot be read: ") + query.lastError().text() : m_error;
             return rows;
         }
         const auto column = [](const QString &name) { return int(kColumns.indexOf(name)); };
@@ -224,9 +243,9 @@ public:
         audit.documentProblems << QStringLiteral("row %1 (batch %2 %3): its document %4 is %5%6")
                                       .arg(row.seq)
                                       .arg(row.batchId, row.printType, row.sha256.left(16), state,
-                                           state == QLatin1String("missing")
-                                               ? QStringLiteral(", and no prune row after it names it")
-                                               : QString());
+                                          state == QLatin1String("missing")
+                                              ? QStringLiteral(", and no prune row after it names it")
+                                              : QString());
     }
 
 private:
@@ -238,8 +257,8 @@ private:
             return *known;
         QFile file(QDir(m_folder).filePath(sha256 + QStringLiteral(".pdf")));
         const QString state = !isDigest(sha256) || !file.open(QIODevice::ReadOnly) ? QStringLiteral("missing")
-            : sha256Of(file.readAll()) != sha256                                  ? QStringLiteral("altered")
-                                                                                  : QString();
+            : sha256Of(file.readAll()) != sha256                                   ? QStringLiteral("altered")
+                                                                                   : QString();
         m_states.insert(sha256, state);
         return state;
     }
@@ -261,18 +280,23 @@ QString pageProblem(const Row &row, const Row *submitted, const QHash<int, Print
     if (job == jobs.cend() || !job->completed())
         return QStringLiteral("row %1: job %2 is not completed in cupsd's history").arg(row.seq).arg(jobId);
     if (job->batchId.trimmed() != row.batchId || job->printType != row.printType)
-        return QStringLiteral("row %1: job %2 printed %3 of batch %4").arg(row.seq).arg(jobId).arg(job->printType,
-                                                                                                     job->batchId);
+        return QStringLiteral("row %1: job %2 printed %3 of batch %4")
+            .arg(row.seq)
+            .arg(jobId)
+            .arg(job->printType, job->batchId);
     if (row.jobState != QLatin1String("completed") || !isDigest(row.sha256) || bytes <= 0)
         return QStringLiteral("row %1: job state \"%2\", %3 bytes, digest \"%4\"")
-            .arg(row.seq).arg(row.jobState).arg(bytes).arg(row.sha256);
+            .arg(row.seq)
+            .arg(row.jobState)
+            .arg(bytes)
+            .arg(row.sha256);
     return {};
 }
 
 } // namespace
 
-RegisterAudit RegisterAudit::of(const QString &registerFile, const QList<Deletion> &deletions,
-                                const QHash<int, PrintJob> &jobs)
+RegisterAudit RegisterAudit::of(
+    const QString &registerFile, const QList<Deletion> &deletions, const QHash<int, PrintJob> &jobs)
 {
     RegisterAudit audit;
     std::vector<Row> rows;
@@ -335,11 +359,13 @@ RegisterAudit RegisterAudit::of(const QString &registerFile, const QList<Deletio
         QString why = QStringLiteral("no printed final page whose job cupsd completed");
         if (after)
             why = QStringLiteral("its printed final page, row %1, comes after row %2 that says it was deleted")
-                      .arg(*after).arg(*deleted);
+                      .arg(*after)
+                      .arg(*deleted);
         audit.unregistered << QStringLiteral("batch %1 deleted at %2: %3%4")
                                   .arg(batch, deletion.at.toString(QStringLiteral("HH:mm:ss")), why,
-                                       problems.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(problems.join(
-                                                                            QStringLiteral("; "))));
+                                      problems.isEmpty()
+                                          ? QString()
+                                          : QStringLiteral(" (%1)").arg(problems.join(QStringLiteral("; "))));
     }
     return audit;
 }

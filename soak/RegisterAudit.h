@@ -35,6 +35,6 @@ struct RegisterAudit
 
     bool chainIntact() const { return error.isEmpty() && numberingProblem.isEmpty() && chainProblem.isEmpty(); }
 
-    static RegisterAudit of(const QString &registerFile, const QList<Deletion> &deletions,
-                            const QHash<int, PrintJob> &jobs);
+    static RegisterAudit of(
+        const QString &registerFile, const QList<Deletion> &deletions, const QHash<int, PrintJob> &jobs);
 };

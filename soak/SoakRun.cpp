@@ -143,9 +143,13 @@ bool SoakRun::start()
     }
     m_world = std::make_unique<SoakWorld>(m_options.display, m_options.seed);
     // Thousands of clients fill the station's log, its register and the documents it keeps
-    // beyond the small disk: only the fault fills it.
-    if (m_options.memory)
+    // beyond the small disk: only the fault fills it. The station pauses a second after a
+    // client of two reports or more; clients of one report each let it keep up with
+    // thousands of them between the faults.
+    if (m_options.memory) {
         m_world->setStateDiskMegabytes(SoakWorld::kStateDiskMegabytes * 4);
+        m_world->setMostSamplesPerClient(1);
+    }
     if (m_options.keepFiles)
         m_world->keepFiles();
     say(QStringLiteral("starting the LIMS's front end, the report server, cupsd and the station in %1")

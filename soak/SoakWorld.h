@@ -43,6 +43,8 @@ public:
     void keepFiles();
     // The size of the station's state disk, before start().
     void setStateDiskMegabytes(int megabytes) { m_stateDiskMegabytes = megabytes; }
+    // Samples of each new client: one to this many (3).
+    void setMostSamplesPerClient(int most) { m_mostSamples = most; }
     QString folder() const;
 
     StationProcess &station() { return *m_station; }
@@ -98,6 +100,7 @@ private:
     QList<qint64> m_firstClients;
     QString m_stateDisk;
     int m_stateDiskMegabytes = kStateDiskMegabytes;
+    int m_mostSamples = 3;
     bool m_keepFiles = false;
     qint64 m_hungPid = 0; // stopped by the soak, until its supervisor ends it
 };

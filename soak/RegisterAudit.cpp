@@ -155,11 +155,11 @@ public:
         std::vector<Row> rows;
         QSqlQuery query(QSqlDatabase::database(m_name, false));
         query.setForwardOnly(true);
-        if (!m_error.isEmpty()
-            || !query.exec(QStringLiteral("SELECT %1, hash FROM register_rows ORDER BY seq")
-                               .arg(kColumns.join(QStringLiteral(", "))))) {
-            m_error
-                = m_error.isEmpty() ? QStringLiteral("its rows cannot be read: ") + query.lastError().text() : m_error;
+        if (!m_error.isEmpty())
+            return rows;
+        if (!query.exec(QStringLiteral("SELECT %1, hash FROM register_rows ORDER BY seq")
+                            .arg(kColumns.join(QStringLiteral(", "))))) {
+            m_error = QStringLiteral("the register's rows cannot be read: ") + query.lastError().text();
             return rows;
         }
         const auto column = [](const QString &name) { return int(kColumns.indexOf(name)); };

@@ -2,7 +2,7 @@
 # Soaks the station: its own executable, logged in and running every minute, against the
 # demo LIMS's wire front end and the demo report server (processes of their own) and a
 # private cupsd, under a seeded fault schedule; prints its promises as a table.
-#   scripts/run-soak.sh [BUILD_DIR] [--minutes N] [--seed S] [--sample-seconds T] [--keep]
+#   scripts/run-soak.sh [BUILD_DIR] [--minutes N] [--seed S] [--sample-seconds T] [--memory] [--keep]
 # Needs root (the private cupsd) and an X display: without one it starts Xvfb.
 set -euo pipefail
 BUILD_DIR="${1:-build}"

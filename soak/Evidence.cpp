@@ -69,8 +69,8 @@ bool CupsLedger::readOn(QString *error)
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
     // Job names are private to their owner: the soak asks as the user the station prints as.
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    static const char *const wanted[] = {"job-id", "job-name", "job-state", "time-at-completed"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
+    static const char *const wanted[] = {"job-id", "job-name", "job-state", "time-at-creation", "time-at-completed"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 5, nullptr, wanted);
     ipp_t *response = cupsDoRequest(http, request, "/");
     const bool answered = response && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
     if (!answered)
@@ -101,6 +101,8 @@ bool CupsLedger::readOn(QString *error)
             job.id = ippGetInteger(attribute, 0);
         } else if (key == "job-state") {
             job.state = ippGetInteger(attribute, 0);
+        } else if (key == "time-at-creation" && ippGetValueTag(attribute) == IPP_TAG_INTEGER) {
+            job.createdAt = QDateTime::fromSecsSinceEpoch(ippGetInteger(attribute, 0));
         } else if (key == "time-at-completed" && ippGetValueTag(attribute) == IPP_TAG_INTEGER) {
             job.completedAt = QDateTime::fromSecsSinceEpoch(ippGetInteger(attribute, 0));
         } else if (key == "job-name") {

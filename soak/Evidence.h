@@ -58,6 +58,7 @@ struct PrintJob
     QString batchId;
     QString printType; // COVER, SAMPLES, REPORT
     int state = 0;     // IPP job-state: 9 completed, 7 canceled, 8 aborted
+    QDateTime createdAt;   // when the station handed it over, to the second
     QDateTime completedAt; // to the second, as CUPS keeps it; invalid until it ends
     bool completed() const { return state == 9; }
     bool finalPage() const { return printType != QLatin1String("COVER"); }

@@ -173,6 +173,8 @@ QList<Fault> drawFaultSchedule(quint32 seed, const ScheduleShape &shape)
         for (const KindShape &shapeOf : kinds) {
             if (excludedBy(shapeOf.kind, laid))
                 continue;
+            if (!shape.stationFaults && faultResource(shapeOf.kind) == FaultResource::Station)
+                continue;
             if (busyUntil[faultResource(shapeOf.kind)] > at || at + shapeOf.minMs > lastEnd)
                 continue;
             const int count = laid[shapeOf.kind];

@@ -56,6 +56,9 @@ struct ScheduleShape
     // ends it, and it is started again after the pause.
     qint64 watchdogMs = 300000;
     qint64 restartMs = 15000;
+    // Without them the station is neither killed nor hung, and runs as one process from
+    // the soak's start to its end (a soak of its memory).
+    bool stationFaults = true;
 };
 
 // Faults in start order. Every fault ends before the quiet stretch begins.

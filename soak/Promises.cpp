@@ -8,6 +8,7 @@
 
 #include "HelperGrowth.h"
 #include "MemoryGrowth.h"
+#include "PrintedOnce.h"
 #include "demo/lims/DemoLims.h"
 
 namespace {
@@ -49,12 +50,6 @@ PromiseBook::Line judged(QString promise, QString figure, QString bound, bool ke
 {
     return {std::move(promise), std::move(figure), std::move(bound),
             kept ? PromiseBook::Line::Kept : PromiseBook::Line::Broken};
-}
-
-bool isDatabaseFault(FaultKind kind)
-{
-    const FaultResource resource = faultResource(kind);
-    return resource == FaultResource::DatabaseProcess || resource == FaultResource::DatabaseStatements;
 }
 
 } // namespace
@@ -466,96 +461,43 @@ PromiseBook::Line PromiseBook::recoveryLine(const QList<LaidFault> &faults, cons
 
 QList<PromiseBook::Line> PromiseBook::duplicateLines(const QList<LaidFault> &faults) const
 {
-    const QHash<QString, QList<PrintJob>> byBatch = jobsByBatch(m_cups.jobs());
-    // Per client, its batches whose report page printed, in the order they printed.
-    QMap<qint64, QList<QPair<QDateTime, QString>>> reportsByClient;
-    QMap<qint64, QList<QPair<QDateTime, QString>>> coversByClient;
-    QStringList accepted;
-    QStringList unexplained;
+    QList<PrintedOnce::Print> reports;
+    QHash<QString, int> coversAgain; // per client, covers printed beyond its report pages
+    for (const PrintJob &job : m_cups.jobs()) {
+        if (!job.completed())
+            continue;
+        const qint64 contact = m_lims.batchContacts().value(job.batchId.trimmed(), -1);
+        const QString client = contact >= 0 ? QString::number(contact) : QStringLiteral("of batch ") + job.batchId;
+        if (job.finalPage()) {
+            reports << PrintedOnce::Print{client, job.batchId, job.createdAt, job.completedAt};
+            --coversAgain[client];
+        } else {
+            ++coversAgain[client];
+        }
+    }
+    QList<QDateTime> stationFaults;
+    for (const LaidFault &fault : faults) {
+        if (faultResource(fault.fault.kind) == FaultResource::Station && fault.began.isValid())
+            stationFaults << fault.began;
+    }
+    const PrintedOnce::Judgement judgement = PrintedOnce::judge(reports, stationFaults);
+    Line printedOnce = judged(QStringLiteral("Printed once: a report page printed again only for the client in hand "
+                                             "when the station was killed or hung"),
+                              QStringLiteral("%1 printed again: %2 the client in hand at a kill or hang, %3 otherwise")
+                                  .arg(judgement.duplicates)
+                                  .arg(judgement.acceptedAtKills)
+                                  .arg(judgement.unexplained.size()),
+                              QStringLiteral("none otherwise; one client at most per kill or hang"),
+                              judgement.unexplained.isEmpty());
+    if (!judgement.unexplained.isEmpty())
+        printedOnce.figure += QStringLiteral(" (%1)").arg(judgement.unexplained.mid(0, 5).join(QStringLiteral("; ")));
     int repeatedCovers = 0;
-    // The client in hand when the station was killed, or hung until its watchdog ended
-    // it: printed, not yet deleted.
-    const auto killedSoonAfter = [&faults](const QDateTime &at) {
-        return std::any_of(faults.begin(), faults.end(), [&at](const LaidFault &fault) {
-            return faultResource(fault.fault.kind) == FaultResource::Station && fault.began.isValid()
-                && fault.began >= at.addSecs(-5) && fault.began <= at.addSecs(60);
-        });
-    };
-    // A fault of that kind laid from up to a minute after a print to its own end after it:
-    // the LIMS away loses the print's deletion; a full state disk its register rows, so
-    // that its batch is kept and printed again.
-    const auto laidAround = [&faults](auto kind, const QDateTime &at) {
-        return std::any_of(faults.begin(), faults.end(), [&](const LaidFault &fault) {
-            return kind(fault.fault.kind) && fault.began.isValid() && fault.began <= at.addSecs(60)
-                && fault.over >= at.addSecs(-5);
-        });
-    };
-    const auto stateDiskFull = [](FaultKind kind) { return kind == FaultKind::StateDiskFull; };
-    for (auto it = byBatch.cbegin(); it != byBatch.cend(); ++it) {
-        const qint64 contact = m_lims.batchContacts().value(it.key(), -1);
-        int covers = 0, finals = 0;
-        QDateTime firstPrinted;
-        for (const PrintJob &job : it.value()) {
-            if (!job.completed())
-                continue;
-            if (!firstPrinted.isValid() || job.completedAt < firstPrinted)
-                firstPrinted = job.completedAt;
-            (job.finalPage() ? finals : covers) += 1;
-            auto &list = job.finalPage() ? reportsByClient[contact] : coversByClient[contact];
-            if (contact >= 0)
-                list << qMakePair(job.completedAt, it.key());
-        }
-        if ((covers > 1 || finals > 1) && killedSoonAfter(firstPrinted))
-            accepted << QStringLiteral("batch %1: printed again, the client in hand when the station was killed").arg(it.key());
-        else if ((covers > 1 || finals > 1) && laidAround(stateDiskFull, firstPrinted))
-            accepted << QStringLiteral("batch %1: printed again, its pages not registered on a full state disk").arg(it.key());
-        else if (covers > 1 || finals > 1)
-            unexplained << QStringLiteral("batch %1: %2 covers and %3 report pages printed").arg(it.key()).arg(covers).arg(finals);
-    }
-    const QList<Deletion> &deletions = m_lims.deletions();
-    for (auto it = reportsByClient.begin(); it != reportsByClient.end(); ++it) {
-        auto &printed = it.value();
-        std::sort(printed.begin(), printed.end());
-        for (qsizetype i = 0; i + 1 < printed.size(); ++i) {
-            const QString batch = printed.at(i).second;
-            const QDateTime at = printed.at(i).first;
-            QString outcome;
-            bool deleted = false;
-            for (const Deletion &deletion : deletions) {
-                if (deletion.batchId == batch) {
-                    deleted = deleted || deletion.ok;
-                    outcome = deletion.ok ? QStringLiteral("ok") : QStringLiteral("failed");
-                }
-            }
-            const bool limsAway = laidAround(isDatabaseFault, at);
-            const bool killedInHand = killedSoonAfter(at);
-            const bool unregistered = laidAround(stateDiskFull, at);
-            const QString text = QStringLiteral("client %1: batch %2 printed at %3, then batch %4")
-                                     .arg(it.key()).arg(batch, clock(at), printed.at(i + 1).second);
-            if (!deleted && killedInHand)
-                accepted << text + QStringLiteral(" (the client in hand when the station was killed)");
-            else if (!deleted && (outcome == QLatin1String("failed") || limsAway))
-                accepted << text + QStringLiteral(" (its deletion was lost: the LIMS was away after it printed)");
-            else if (!deleted && unregistered)
-                accepted << text + QStringLiteral(" (kept: the state disk was full, its pages could not be registered)");
-            else
-                unexplained << text + (deleted ? QStringLiteral(" (it had been deleted)")
-                                               : QStringLiteral(" (no deletion was tried and the LIMS was there)"));
-        }
-    }
-    for (auto it = coversByClient.cbegin(); it != coversByClient.cend(); ++it)
-        repeatedCovers += std::max<int>(0, int(it.value().size()) - int(reportsByClient.value(it.key()).size()));
-
-    Line reports = judged(QStringLiteral("Duplicates: report pages printed twice"),
-                          QStringLiteral("%1 with a lost deletion or a kill, %2 otherwise").arg(accepted.size()).arg(unexplained.size()),
-                          QStringLiteral("only after a lost deletion, a page not registered, or the client in hand at a kill"), unexplained.isEmpty());
-    const QStringList causes = accepted + unexplained;
-    if (!causes.isEmpty())
-        reports.figure += QStringLiteral(": ") + causes.mid(0, 5).join(QStringLiteral("; "));
-    Line covers{QStringLiteral("Duplicates: covers printed again because their report page did not print"),
+    for (const int extra : std::as_const(coversAgain))
+        repeatedCovers += std::max(0, extra);
+    Line covers{QStringLiteral("Covers printed again because their report page did not print"),
                 QString::number(repeatedCovers), QStringLiteral("shown (the cover prints first, by design)"),
                 Line::Shown};
-    return {reports, covers};
+    return {printedOnce, covers};
 }
 
 QList<PromiseBook::Line> PromiseBook::resourceLines() const
@@ -582,12 +524,13 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     // A station started again after a kill or a hang settles as the first one did: each
     // life is judged after first runs of its own, on a level of its own.
     const qint64 firstRunsMs = first.at.msecsTo(afterFirstRuns->at);
-    MemoryGrowth::Samples total, station;
+    MemoryGrowth::Samples total, station, helpers;
     HelperGrowth::Samples kinds;
     QList<qint64> lives;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
+        helpers.clear();
         kinds.clear();
         lives.clear();
         for (const StationProbe::Sample &sample : m_samples) {
@@ -596,6 +539,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                 continue;
             total << qMakePair(double(sample.requests), double(sample.totalKb()));
             station << qMakePair(double(sample.requests), double(sample.stationKb));
+            helpers << qMakePair(double(sample.requests), double(sample.helpersKb));
             kinds << qMakePair(double(sample.requests), sample.kinds);
             lives << sample.pid;
         }
@@ -622,6 +566,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const int judgedLives = int(spans.size());
     const double growth = MemoryGrowth::kbPer1000(total, lives);
     const double ownGrowth = MemoryGrowth::kbPer1000(station, lives);
+    const double helpersGrowth = MemoryGrowth::kbPer1000(helpers, lives);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
     const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
@@ -655,6 +600,14 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         Line{QStringLiteral("Memory at its peak"), memory(*peak) + QStringLiteral(" at ") + clock(peak->at), QString(),
              Line::Shown},
         growthLine,
+        Line{QStringLiteral("Memory growth per week at a laboratory's %1 report requests, on the same floors")
+                 .arg(m_bounds.labRequestsPerWeek),
+             QStringLiteral("station %1 MB, its browser helpers apart %2 MB (per 1,000 requests: %3 MB and %4 MB)")
+                 .arg(ownGrowth * m_bounds.labRequestsPerWeek / 1000 / 1024, 0, 'f', 1)
+                 .arg(helpersGrowth * m_bounds.labRequestsPerWeek / 1000 / 1024, 0, 'f', 1)
+                 .arg(ownGrowth / 1024, 0, 'f', 2)
+                 .arg(helpersGrowth / 1024, 0, 'f', 2),
+             QString(), Line::Shown},
         Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
              HelperGrowth::text(kinds, lives), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
@@ -693,27 +646,47 @@ QList<PromiseBook::Line> PromiseBook::elsewhereLines() const
                    QStringLiteral("none"), foreign == 0)};
 }
 
-// The world's account of what was deleted and the station's own register agree, and the
-// register's chain holds from its first row across every life of the station.
+// The world's account of what was deleted and the station's own register agree, the
+// register's rows and chain hold from its first row across every run of the process, and
+// every document a page row names is kept or was pruned by a later row.
 QList<PromiseBook::Line> PromiseBook::registerLines() const
 {
     const RegisterAudit &audit = m_register;
     if (!audit.error.isEmpty())
         return {judged(QStringLiteral("The register"), audit.error, QStringLiteral("readable"), false)};
-    Line pages = judged(QStringLiteral("Every deleted batch on the register: its final page printed, "
-                                       "its job completed, its document kept with its digest"),
+    Line pages = judged(QStringLiteral("Every deleted batch on the register: its final page printed, its job "
+                                       "completed, its row before the row of the batch's deletion"),
                         QStringLiteral("%1 of %2 deletions without").arg(audit.unregistered.size()).arg(audit.deletions),
                         QStringLiteral("none"), audit.unregistered.isEmpty() && audit.deletions > 0);
     if (!audit.unregistered.isEmpty())
         pages.figure += QStringLiteral(": ") + audit.unregistered.mid(0, 3).join(QStringLiteral("; "));
-    const QString chain = audit.chainIntact ? QStringLiteral("%1 rows intact").arg(audit.rows) : audit.chainProblem;
-    const Line verified = judged(QStringLiteral("The register's chain verifies across every life of the station"),
-                                 QStringLiteral("%1; %2 started afresh; %3 of %4 kept documents altered or missing")
-                                     .arg(chain).arg(audit.movedAside).arg(audit.damagedDocuments.size())
-                                     .arg(audit.documentsChecked),
-                                 QStringLiteral("intact, none started afresh, none altered"),
-                                 audit.chainIntact && audit.movedAside == 0 && audit.damagedDocuments.isEmpty());
-    return {pages, verified};
+    QStringList chain;
+    if (!audit.numberingProblem.isEmpty())
+        chain << audit.numberingProblem;
+    if (!audit.chainProblem.isEmpty())
+        chain << audit.chainProblem;
+    const Line verified = judged(QStringLiteral("The register's rows numbered 1 to N and its chain verified, read "
+                                                "without the station's code"),
+                                 QStringLiteral("%1 rows%2; %3 started afresh")
+                                     .arg(audit.rows)
+                                     .arg(chain.isEmpty() ? QStringLiteral(" intact")
+                                                          : QStringLiteral(": ") + chain.join(QStringLiteral("; ")))
+                                     .arg(audit.movedAside),
+                                 QStringLiteral("intact, none started afresh"),
+                                 audit.chainIntact() && audit.movedAside == 0);
+    Line documents = judged(QStringLiteral("Every document a page row names kept with its digest, or pruned by a "
+                                           "later prune row"),
+                            QStringLiteral("%1 rows name one: %2 kept, %3 pruned by a row naming it, %4 by a prune "
+                                           "row of the older form (its documents table), %5 without")
+                                .arg(audit.documentRows)
+                                .arg(audit.documentsKept)
+                                .arg(audit.documentsPruned)
+                                .arg(audit.documentsPrunedOlderForm)
+                                .arg(audit.documentProblems.size()),
+                            QStringLiteral("none without"), audit.documentProblems.isEmpty());
+    if (!audit.documentProblems.isEmpty())
+        documents.figure += QStringLiteral(": ") + audit.documentProblems.mid(0, 3).join(QStringLiteral("; "));
+    return {pages, verified, documents};
 }
 
 bool PromiseBook::allKept() const

@@ -96,6 +96,12 @@ SoakRun::SoakRun(const SoakOptions &options)
     // at its end (a long one two and a half).
     m_shape.warmUpMs = std::min<qint64>(60000, m_shape.totalMs / 6);
     m_shape.quietMs = m_shape.totalMs < 10 * 60000 ? 120000 : 150000;
+    m_shape.stationFaults = !options.memory;
+    // A soak of memory lays faults half as often: a fault of the printer or the LIMS ends
+    // the run in hand, and a station that falls ever further behind holds an ever longer
+    // work list, which is not growth of its own.
+    if (options.memory)
+        m_shape.meanGapMs *= 2;
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &SoakRun::tick);
 }
@@ -126,15 +132,24 @@ bool SoakRun::start()
     m_shape.watchdogMs = m_unit.watchdogMs;
     m_shape.restartMs = m_unit.restartMs;
     const QList<Fault> schedule = drawFaultSchedule(m_options.seed, m_shape);
-    say(QStringLiteral("soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4, "
+    say(QStringLiteral("%6soak of %1 min, seed %2 (--seed %2 plays this schedule again), %3 faults, quiet from %4, "
                        "memory sampled every %5 s")
             .arg(m_options.minutes).arg(m_options.seed).arg(schedule.size())
-            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)).arg(m_options.sampleSeconds));
+            .arg(elapsedText(m_shape.totalMs - m_shape.quietMs)).arg(m_options.sampleSeconds)
+            .arg(m_options.memory ? QStringLiteral("memory ") : QString()));
     for (const Fault &fault : schedule) {
         say(QStringLiteral("  scheduled %1: %2").arg(elapsedText(fault.startMs), faultText(fault)));
         m_faults << LaidFault{fault, {}, {}, {}};
     }
     m_world = std::make_unique<SoakWorld>(m_options.display, m_options.seed);
+    // Thousands of clients fill the station's log, its register and the documents it keeps
+    // beyond the small disk: only the fault fills it. The station pauses a second after a
+    // client of two reports or more; clients of one report each let it keep up with
+    // thousands of them between the faults.
+    if (m_options.memory) {
+        m_world->setStateDiskMegabytes(SoakWorld::kStateDiskMegabytes * 4);
+        m_world->setMostSamplesPerClient(1);
+    }
     if (m_options.keepFiles)
         m_world->keepFiles();
     say(QStringLiteral("starting the LIMS's front end, the report server, cupsd and the station in %1")
@@ -348,14 +363,17 @@ void SoakRun::beginQuiet(qint64 elapsedMs)
     }
 }
 
-// Two to seven clients fall due every minute until the quiet stretch begins.
+// Two to seven clients fall due every minute until the quiet stretch begins; in a soak of
+// memory 30 to 40, so that one process of the station asks for thousands of report pages
+// within an hour and a half.
 void SoakRun::feed(qint64 elapsedMs)
 {
     if (elapsedMs < m_nextFeedMs || elapsedMs >= m_shape.totalMs - m_shape.quietMs)
         return;
     m_nextFeedMs += 60000;
     const QDateTime now = QDateTime::currentDateTime();
-    for (const qint64 id : m_world->feedClients(2 + int(m_random.bounded(6))))
+    const int clients = m_options.memory ? 30 + int(m_random.bounded(11)) : 2 + int(m_random.bounded(6));
+    for (const qint64 id : m_world->feedClients(clients))
         m_fed << FedClient{id, now};
 }
 
@@ -464,7 +482,7 @@ void SoakRun::finish()
     readEvidence();
     takeSample();
     m_book->noteElsewhere(m_world->elsewhereConnections());
-    m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), *m_lims, *m_cups));
+    m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), m_lims->deletions(), m_cups->jobs()));
     const QList<StationSupervisor::Life> &lives = m_world->supervisor().lives();
     const auto readyAgain = std::count_if(lives.begin() + std::min<qsizetype>(1, lives.size()), lives.end(),
                                           [](const StationSupervisor::Life &life) { return life.ready.isValid(); });

@@ -27,6 +27,9 @@ struct SoakOptions
     double sampleSeconds = 15;
     QString display;
     bool keepFiles = false;
+    // A soak of the station's memory: no fault on the station itself, so that one process
+    // serves the whole soak, and clients fall due many times as fast.
+    bool memory = false;
 };
 
 // One soak: the world started and the station logged in, then for the chosen time a tick

@@ -177,7 +177,7 @@ bool SoakWorld::mountStateDisk()
     QDir().mkpath(disk);
     if (geteuid() != 0
         || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                       QStringLiteral("size=40m"), QStringLiteral("tmpfs"), disk})
+                                                       QStringLiteral("size=%1m").arg(m_stateDiskMegabytes), QStringLiteral("tmpfs"), disk})
             != 0)
         return false;
     m_stateDisk = disk;
@@ -345,7 +345,7 @@ QList<qint64> SoakWorld::feedClients(int count)
         const QDateTime now = QDateTime::currentDateTime();
         const QDateTime recDate = m_random.bounded(2) == 0 ? now.addSecs(-5)
                                                            : QDateTime(now.date().addDays(-1), QTime(8, 0));
-        const int samples = 1 + int(m_random.bounded(3));
+        const int samples = 1 + int(m_random.bounded(m_mostSamples));
         bool ok = true;
         for (int n = 0; n < samples && ok; ++n) {
             DemoLims::SampleInfo sample;

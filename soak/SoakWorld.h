@@ -27,6 +27,7 @@ class SoakWorld
 public:
     static constexpr int kJobTimeoutSeconds = 30;
     static constexpr int kKeepMegabytes = 12;
+    static constexpr int kStateDiskMegabytes = 40;
     static constexpr int kBoardDelayMinutes = 2; // the other application's turn lapses after this
     static constexpr int kStatementTimeoutSeconds = 20; // the station's
     static inline const QString kQueue = QStringLiteral("soak");
@@ -40,6 +41,10 @@ public:
     // asks for that).
     bool start(bool fakeWallClock, const UnitTimes &unit, QString *error);
     void keepFiles();
+    // The size of the station's state disk, before start().
+    void setStateDiskMegabytes(int megabytes) { m_stateDiskMegabytes = megabytes; }
+    // Samples of each new client: one to this many (3).
+    void setMostSamplesPerClient(int most) { m_mostSamples = most; }
     QString folder() const;
 
     StationProcess &station() { return *m_station; }
@@ -94,6 +99,8 @@ private:
     QDateTime m_otherAppUpdated;
     QList<qint64> m_firstClients;
     QString m_stateDisk;
+    int m_stateDiskMegabytes = kStateDiskMegabytes;
+    int m_mostSamples = 3;
     bool m_keepFiles = false;
     qint64 m_hungPid = 0; // stopped by the soak, until its supervisor ends it
 };

@@ -1,6 +1,6 @@
 // The station's soak: the real station under a fault schedule for a chosen time, with its
 // promises checked all along and printed as a table at the end.
-//   hardcopy-soak [--minutes N] [--seed S] [--sample-seconds T] [--display :N] [--keep]
+//   hardcopy-soak [--minutes N] [--seed S] [--sample-seconds T] [--memory] [--display :N] [--keep]
 //   hardcopy-soak --draw FOLDER   (draws a kept soak's picture again)
 // Exit codes: 0 every promise kept, 1 one broken, 2 the soak could not run, 77 this
 // machine cannot run it (no display, not root for the private cupsd, no xdotool).
@@ -67,10 +67,13 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Seconds between memory samples (default 15; a soak of "
                                                           "hours: 60 or more)."),
                                            QStringLiteral("t"), QStringLiteral("15"));
+    const QCommandLineOption memory(QStringLiteral("memory"),
+        QStringLiteral("Neither kill nor hang the station, and let clients fall due many times as fast: its memory "
+                       "over thousands of report requests in one process."));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the soak's folder (logs, LIMS, cupsd)."));
     const QCommandLineOption draw(QStringLiteral("draw"),
         QStringLiteral("Draw the picture of a kept soak's folder again, and run nothing."), QStringLiteral("folder"));
-    parser.addOptions({ minutes, seed, sampleSeconds, display, keep, draw });
+    parser.addOptions({ minutes, seed, sampleSeconds, memory, display, keep, draw });
     parser.process(app);
     if (parser.isSet(draw))
         return drawAgain(parser.value(draw));
@@ -94,6 +97,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     options.keepFiles = parser.isSet(keep);
+    options.memory = parser.isSet(memory);
     options.display = parser.isSet(display) ? parser.value(display) : qEnvironmentVariable("HARDCOPY_TEST_DISPLAY");
     if (options.display.isEmpty())
         options.display = qEnvironmentVariable("DISPLAY");

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr int kFormat = 1;
+// Clocks are set by seconds now and then: a record a little ahead of the clock is not
+// suspect yet.
+constexpr qint64 kClockAheadSlackSeconds = 120;
 const QString kKind = QStringLiteral("hardcopy-station resume record");
 
 QString timeText(const QDateTime &time)
@@ -116,6 +119,12 @@ ResumeRecord::Verdict ResumeRecord::judge(const QDateTime &now, const QDateTime 
     QDateTime alive = timeFrom(r.value(QStringLiteral("written")));
     if (lastHeartbeat.isValid() && (!alive.isValid() || lastHeartbeat > alive))
         alive = lastHeartbeat;
+    // A time ahead of the clock (the clock set back, a flat clock battery) gives no age
+    // at all: such a record could be any age.
+    if (alive.isValid() && alive > now.addSecs(kClockAheadSlackSeconds))
+        return ignored(QStringLiteral("the station was last alive at %1 by its record, after the clock's %2: the "
+                                      "clock was set back, and the record's real age is unknown")
+                           .arg(alive.toString(Qt::ISODate), now.toString(Qt::ISODate)));
     const qint64 ageSeconds = alive.isValid() ? alive.secsTo(now) : qint64(withinHours) * 3600;
     if (ageSeconds >= qint64(withinHours) * 3600)
         return ignored(QStringLiteral("the station was last alive at %1, more than %2 hours ago")
@@ -132,8 +141,18 @@ bool ResumeRecord::keep(const ResumeSession &session)
     FileWriteError error;
     if (!writeFileDurably(m_path, toJson(session, QDateTime::currentDateTime()),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner, &error)) {
-        setTrouble(QStringLiteral("The resume record cannot be written (%1): after a restart the operator logs in")
-                       .arg(error.text));
+        // The record on disk still says what was written before. Once the operator has
+        // stopped the services or switched printing off, a restart must not take that
+        // up: the record goes (removing a file works on a full disk too).
+        if (!session.servicesStarted || !session.print) {
+            m_written.reset();
+            QFile::remove(m_path);
+        }
+        setTrouble(QStringLiteral("The resume record cannot be written (%1): %2")
+                       .arg(error.text,
+                           QFile::exists(m_path)
+                               ? QStringLiteral("a restart takes up the session as it was last written")
+                               : QStringLiteral("it was removed, so a restart waits for a login")));
         return false;
     }
     m_written = session;

@@ -629,6 +629,9 @@ void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent_data()
                                       << QStringLiteral("the services were not started when the station ended");
     QTest::newRow("alive 73 hours ago") << true << qint64(73) << QStringLiteral("sqlhost,1433") << none
                                         << QStringLiteral("more than 72 hours ago");
+    // The clock set back two hours (a flat battery) after the record was written.
+    QTest::newRow("written ahead of the clock") << true << qint64(-2) << QStringLiteral("sqlhost,1433") << none
+                                                << QStringLiteral("the record's real age is unknown");
     QTest::newRow("made for another LIMS") << true << qint64(1) << QStringLiteral("otherhost,1433") << none
                                            << QStringLiteral("it was made for another LIMS (otherhost,1433)");
     QTest::newRow("cut short") << true << qint64(1) << QStringLiteral("sqlhost,1433")

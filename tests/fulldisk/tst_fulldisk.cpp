@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "common/Fakes.h"
+#include "console/ResumeRecord.h"
 #include "monitoring/MetricsFile.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/StatusCheck.h"
@@ -71,6 +72,8 @@ private slots:
     void recordMetricsAndSettingsKeepTheOldFileOnAFullDisk();
     void logOnAFullDiskCostsOnlyItsLinesAndSaysSoOnce();
     void staleRecordOnAFullDiskSaysWhy();
+    void resumeRecordThatCannotBeRewrittenResumesNothingUnwanted_data();
+    void resumeRecordThatCannotBeRewrittenResumesNothingUnwanted();
     void monitorTellsOfTheOutageOnceTheRecordIsWrittenAgain();
 
 private:
@@ -221,6 +224,41 @@ void tst_FullDisk::logOnAFullDiskCostsOnlyItsLinesAndSaysSoOnce()
     QVERIFY(lines.at(lines.size() - 2).endsWith("after the disk has room"));
     for (const QByteArray &line : lines.mid(0, lines.size() - 1))
         QVERIFY2(line.startsWith(QDate::currentDate().toString(Qt::ISODate).toLatin1()), line.constData());
+}
+
+void tst_FullDisk::resumeRecordThatCannotBeRewrittenResumesNothingUnwanted_data()
+{
+    QTest::addColumn<bool>("servicesStarted");
+    QTest::addColumn<bool>("print");
+    QTest::addColumn<QString>("trouble"); // its words say what a restart does
+    QTest::newRow("services stopped") << false << true << "it was removed, so a restart waits for a login";
+    QTest::newRow("printing switched off") << true << false << "it was removed, so a restart waits for a login";
+    QTest::newRow("still running, another frequency")
+        << true << true << "a restart takes up the session as it was last written";
+}
+
+// The operator stops the services, or switches printing off to service the printer, on a
+// full state disk: the record that still says they run must not resume them after a crash.
+void tst_FullDisk::resumeRecordThatCannotBeRewrittenResumesNothingUnwanted()
+{
+    QFETCH(bool, servicesStarted);
+    QFETCH(bool, print);
+    QFETCH(QString, trouble);
+    ResumeRecord record(m_disk + QStringLiteral("/resume.json"), QStringLiteral("sqlhost,1433"),
+        QStringLiteral("station-host"));
+    const ResumeSession running { QStringLiteral("QVLAB"), QStringLiteral("1001"), QString(),
+        QStringLiteral("1 Minute"), true, true, QDateTime::currentDateTime() };
+    QVERIFY(record.keep(running));
+
+    fill();
+    ResumeSession changed = running;
+    changed.frequency = QStringLiteral("5 Minutes");
+    changed.servicesStarted = servicesStarted;
+    changed.print = print;
+    QVERIFY(!record.keep(changed));
+    QVERIFY2(record.trouble().endsWith(trouble), qPrintable(record.trouble()));
+    const ResumeRecord::Verdict verdict = record.judge(QDateTime::currentDateTime(), QDateTime(), 72);
+    QCOMPARE(verdict.session.has_value(), servicesStarted && print);
 }
 
 void tst_FullDisk::staleRecordOnAFullDiskSaysWhy()

@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSettings>
 
 #include "platform/StateFolder.h"
+#include "settings/IniFile.h"
 
 namespace {
 
@@ -73,16 +73,6 @@ QString shownKey(const QString &section, const QString &key)
     return QStringLiteral("[%1] %2").arg(section, key);
 }
 
-// QSettings reads an unquoted value with commas ("sqlhost,1433") as a list; the
-// station's values are texts, so a list is joined back as it was written.
-QString text(const QSettings &ini, const QString &name)
-{
-    const QVariant value = ini.value(name);
-    if (value.metaType().id() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
-
 template <class Mode> struct Word
 {
     const char *word;
@@ -127,11 +117,10 @@ template <class Mode, size_t N> QString nameOf(const Word<Mode> (&words)[N], Mod
 
 // Reads one key that the file has into its field; a value that cannot be used leaves
 // the field as it was and says what the key takes.
-void readKey(const QSettings &ini, const KnownKey &known, StationSettings &s)
+void readKey(const QString &value, const KnownKey &known, StationSettings &s)
 {
     const QString section = QLatin1String(known.section);
     const QString key = QLatin1String(known.key);
-    const QString value = text(ini, section + QLatin1Char('/') + key);
     const auto refuse = [&](const QString &takes) {
         s.badValues
             << QStringLiteral("%1 = \"%2\" is not accepted: it takes %3").arg(shownKey(section, key), value, takes);
@@ -239,19 +228,48 @@ QStringList linkProblems(const StationSettings &settings)
     return problems;
 }
 
-void readAll(const QSettings &ini, StationSettings &s)
+// Keys that set how the link and the pages are protected: one written in another case is
+// refused rather than taken, so that a slip can never lower protection unnoticed.
+bool setsProtection(const KnownKey &known)
 {
-    QStringList unknown = ini.allKeys();
+    static const char *const protective[] = { "Encryption", "CaFile", "CheckHostName", "HostNameInCertificate",
+        "Scheme", "AllowedOrigins" };
+    return std::any_of(std::begin(protective), std::end(protective),
+        [&](const char *key) { return qstrcmp(key, known.key) == 0; });
+}
+
+const KnownKey *knownKey(const IniFile::Entry &entry, Qt::CaseSensitivity cs)
+{
     for (const KnownKey &known : kKnownKeys) {
-        const QString name = QLatin1String(known.section) + QLatin1Char('/') + QLatin1String(known.key);
-        if (unknown.removeAll(name) > 0)
-            readKey(ini, known, s);
+        if (entry.section.compare(QLatin1String(known.section), cs) == 0
+            && entry.key.compare(QLatin1String(known.key), cs) == 0)
+            return &known;
     }
-    for (const QString &name : std::as_const(unknown)) {
-        // Keys before any section are QSettings's [General].
-        const qsizetype slash = name.indexOf(QLatin1Char('/'));
-        s.unknownKeys << (slash < 0 ? unknownKeyText(QStringLiteral("General"), name)
-                                    : unknownKeyText(name.left(slash), name.mid(slash + 1)));
+    return nullptr;
+}
+
+void readAll(const IniFile &ini, StationSettings &s)
+{
+    s.badValues << ini.problems();
+    for (const IniFile::Entry &entry : ini.entries()) {
+        if (const KnownKey *known = knownKey(entry, Qt::CaseSensitive)) {
+            readKey(entry.value, *known, s);
+            continue;
+        }
+        const KnownKey *known = knownKey(entry, Qt::CaseInsensitive);
+        if (!known) {
+            s.unknownKeys << unknownKeyText(entry.section, entry.key);
+            continue;
+        }
+        const QString meant = shownKey(QLatin1String(known->section), QLatin1String(known->key));
+        if (setsProtection(*known)) {
+            s.badValues << QStringLiteral("%1 is not taken: the key is spelled %2, and a key that sets protection is "
+                                          "taken only as spelled")
+                               .arg(shownKey(entry.section, entry.key), meant);
+            continue;
+        }
+        s.unknownKeys << QStringLiteral("%1 is taken as %2: write it so").arg(shownKey(entry.section, entry.key), meant);
+        readKey(entry.value, *known, s);
     }
 }
 
@@ -316,7 +334,6 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.statusFile = defaultStatusFilePath();
     s.registerFile = defaultRegisterFilePath();
     s.demoDatabase = defaultDemoDatabasePath();
-    const QSettings ini(iniPath, QSettings::IniFormat);
-    readAll(ini, s);
+    readAll(IniFile::read(iniPath), s);
     return s;
 }

@@ -500,11 +500,17 @@ void tst_Db::missingSettingsAreNamed()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Database]\nServer=sqlhost,1433\nUser=station\n[ReportServer]\nPageLoadTimeout=30\nScheme=HTTPS\n"
+        file.write("; the station's settings\n[Database]\nServer=sqlhost,1433\nUser=station\n"
+                   "ExtraOptions = TDS_Version=7.4;ClientCharset=UTF-8 # as written\n"
+                   "Driver=\"  a \\\"quoted\\\" name, kept  \"\n[ReportServer]\nPageLoadTimeout=30\nScheme=HTTPS\n"
                    "AllowedOrigins=https://cdn.lab, http://fonts.lab:81\n[Demo]\nEnabled=off\n");
     }
     StationSettings s = loadStationSettings(path);
     QCOMPARE(s.databaseServer, QStringLiteral("sqlhost,1433")); // not split at the comma
+    // Taken as written: a ';' and a '#' inside a value are part of it; quotes keep the blanks.
+    QCOMPARE(s.connectionOptions, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8 # as written"));
+    QCOMPARE(s.odbcDriver, QStringLiteral("  a \"quoted\" name, kept  "));
+    s.odbcDriver = QStringLiteral("SQL Server");
     QCOMPARE(s.odbcDriver, QStringLiteral("SQL Server"));
     QCOMPARE(s.pageLoadTimeoutSeconds, 30);
     QCOMPARE(s.allowedOrigins, QStringList({QStringLiteral("https://cdn.lab"), QStringLiteral("http://fonts.lab:81")}));
@@ -550,6 +556,19 @@ void tst_Db::badSettingsAreNamedByCheck_data()
             + "require, request or off";
     QTest::newRow("no scheme") << QByteArray("[ReportServer]\nScheme=ftp\n")
                                << takes.arg(R"([ReportServer] Scheme = "ftp")") + "http or https";
+    QTest::newRow("protection key in another case")
+        << QByteArray("[Database]\nCAFile=/etc/ssl/lims-ca.pem\n")
+        << "FAILED  settings: [Database] CAFile is not taken: the key is spelled [Database] CaFile, and a key that "
+           "sets protection is taken only as spelled";
+    QTest::newRow("key in another case") << QByteArray("[printing]\nprinter=Office\n")
+                                         << "WARN    settings: [printing] printer is taken as [Printing] Printer: "
+                                            "write it so";
+    QTest::newRow("key written twice") << QByteArray("[Printing]\nPrinter=A\nPrinter=B\n")
+                                       << "FAILED  settings: [Printing] Printer is written twice (lines 2 and 3): "
+                                          "write it once";
+    QTest::newRow("line without a value") << QByteArray("[Printing]\nPrinter Office\n")
+                                          << "FAILED  settings: line 2 (\"Printer Office\") is neither a [section], "
+                                             "a key = value nor a comment";
     QTest::newRow("certificate name for FreeTDS")
         << QByteArray("[Database]\nHostNameInCertificate=lims.lab\n")
         << takes.arg(R"([Database] HostNameInCertificate = "lims.lab")")

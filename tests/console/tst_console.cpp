@@ -619,26 +619,33 @@ Q_DECLARE_METATYPE(RecordTweak)
 void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent_data()
 {
     QTest::addColumn<bool>("servicesStarted");
-    QTest::addColumn<qint64>("aliveHoursAgo");
+    QTest::addColumn<qint64>("aliveHoursAgo"); // the record's own time
+    QTest::addColumn<qint64>("heartbeatHoursAgo"); // the status record's last heartbeat
     QTest::addColumn<QString>("writtenFor"); // the LIMS the writer's station was made for
     QTest::addColumn<RecordTweak>("tweak");
     QTest::addColumn<QString>("why"); // empty: taken up
     const RecordTweak none = [](const QString &) {};
-    QTest::newRow("its own, alive an hour ago") << true << qint64(1) << QStringLiteral("sqlhost,1433") << none << QString();
-    QTest::newRow("services stopped") << false << qint64(1) << QStringLiteral("sqlhost,1433") << none
+    const QString own = QStringLiteral("sqlhost,1433");
+    QTest::newRow("its own, alive an hour ago") << true << qint64(1) << qint64(1) << own << none << QString();
+    QTest::newRow("services stopped") << false << qint64(1) << qint64(1) << own << none
                                       << QStringLiteral("the services were not started when the station ended");
-    QTest::newRow("alive 73 hours ago") << true << qint64(73) << QStringLiteral("sqlhost,1433") << none
+    QTest::newRow("alive 73 hours ago") << true << qint64(73) << qint64(73) << own << none
                                         << QStringLiteral("more than 72 hours ago");
+    // The later of the two times says when the station was last alive.
+    QTest::newRow("record 80 hours old, heartbeat an hour ago") << true << qint64(80) << qint64(1) << own << none
+                                                               << QString();
+    QTest::newRow("record an hour old, heartbeat 80 hours ago") << true << qint64(1) << qint64(80) << own << none
+                                                               << QString();
     // The clock set back two hours (a flat battery) after the record was written.
-    QTest::newRow("written ahead of the clock") << true << qint64(-2) << QStringLiteral("sqlhost,1433") << none
+    QTest::newRow("written ahead of the clock") << true << qint64(-2) << qint64(1) << own << none
                                                 << QStringLiteral("the record's real age is unknown");
-    QTest::newRow("made for another LIMS") << true << qint64(1) << QStringLiteral("otherhost,1433") << none
+    QTest::newRow("made for another LIMS") << true << qint64(1) << qint64(1) << QStringLiteral("otherhost,1433") << none
                                            << QStringLiteral("it was made for another LIMS (otherhost,1433)");
-    QTest::newRow("cut short") << true << qint64(1) << QStringLiteral("sqlhost,1433")
+    QTest::newRow("cut short") << true << qint64(1) << qint64(1) << own
                                << RecordTweak([](const QString &path) { QFile::resize(path, 40); })
                                << QStringLiteral("it is cut short or damaged (40 bytes");
     QTest::newRow("others may write it")
-        << true << qint64(1) << QStringLiteral("sqlhost,1433")
+        << true << qint64(1) << qint64(1) << own
         << RecordTweak([](const QString &path) { QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOther); })
         << QStringLiteral("it is not the station's own (others may read or write it (mode 0602))");
 }
@@ -647,6 +654,7 @@ void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent()
 {
     QFETCH(bool, servicesStarted);
     QFETCH(qint64, aliveHoursAgo);
+    QFETCH(qint64, heartbeatHoursAgo);
     QFETCH(QString, writtenFor);
     QFETCH(RecordTweak, tweak);
     QFETCH(QString, why);
@@ -660,9 +668,9 @@ void ConsoleTest::resumeRecordIsTakenUpOnlyWhenItsOwnAndRecent()
     tweak(path);
 
     const ResumeRecord reader(path, QStringLiteral("sqlhost,1433"), QStringLiteral("station-host"));
-    // The record was written just now; the status record's heartbeat says when the
-    // station was last alive only when it is later: a record hours old is told by its own time.
-    const ResumeRecord::Verdict verdict = reader.judge(now.addSecs(aliveHoursAgo * 3600), now, 72);
+    // The record was written just now: it is judged aliveHoursAgo later.
+    const QDateTime judged = now.addSecs(aliveHoursAgo * 3600);
+    const ResumeRecord::Verdict verdict = reader.judge(judged, judged.addSecs(-heartbeatHoursAgo * 3600), 72);
     if (why.isEmpty()) {
         QVERIFY2(verdict.session.has_value(), qPrintable(verdict.why));
         QCOMPARE(*verdict.session, session);

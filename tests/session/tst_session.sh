@@ -16,6 +16,8 @@ grep -q -- "--user import-environment DISPLAY" "$dir/calls"
 grep -q -- "--user --no-block start hardcopy-station.service" "$dir/calls"
 [ ! -e "$dir/runs" ] || { echo "FAIL: a station started beside the unit"; exit 1; }
 
+: > "$dir/calls"
 MANAGER=no sh "$script" 2>/dev/null
 [ "$(cat "$dir/runs")" = 2 ] || { echo "FAIL: the station was not started again after exit code 1"; exit 1; }
+! grep -q -- " start " "$dir/calls" || { echo "FAIL: the unit was started without a user manager"; exit 1; }
 echo "PASS: the unit started with a user manager; the station looped without one"

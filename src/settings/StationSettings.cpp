@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include "platform/StateFolder.h"
 #include "settings/IniFile.h"
@@ -115,6 +116,17 @@ template <class Mode, size_t N> QString nameOf(const Word<Mode> (&words)[N], Mod
     return {};
 }
 
+// An origin as a browser tells them apart: http or https, a host, perhaps a port, and
+// nothing after them.
+bool isOrigin(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        && !url.host().isEmpty() && url.userInfo().isEmpty() && (url.path().isEmpty() || url.path() == u'/')
+        && !url.hasQuery() && !url.hasFragment();
+}
+
 // Reads one key that the file has into its field; a value that cannot be used leaves
 // the field as it was and says what the key takes.
 void readKey(const QString &value, const KnownKey &known, StationSettings &s)
@@ -129,6 +141,12 @@ void readKey(const QString &value, const KnownKey &known, StationSettings &s)
         s.*(*field) = known.blanks == Blanks::Trimmed ? value.trimmed() : value;
     } else if (const auto *list = std::get_if<QStringList StationSettings::*>(&known.field)) {
         s.*(*list) = value.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+        for (const QString &entry : std::as_const(s.*(*list))) {
+            if (!isOrigin(entry))
+                s.badValues << QStringLiteral("%1: \"%2\" is not an origin: write scheme://host or "
+                                              "scheme://host:port, with http or https (such as https://cdn.lab.local)")
+                                   .arg(shownKey(section, key), entry);
+        }
     } else if (const auto *flag = std::get_if<bool StationSettings::*>(&known.field)) {
         if (!parseWord(kBooleans, value, &(s.*(*flag))))
             refuse(wordsOf(kBooleans));

@@ -563,6 +563,10 @@ void tst_Db::badSettingsAreNamedByCheck_data()
     QTest::newRow("key in another case") << QByteArray("[printing]\nprinter=Office\n")
                                          << "WARN    settings: [printing] printer is taken as [Printing] Printer: "
                                             "write it so";
+    QTest::newRow("allowed origin without a scheme")
+        << QByteArray("[ReportServer]\nAllowedOrigins=https://cdn.lab, fonts.lab\n")
+        << "FAILED  settings: [ReportServer] AllowedOrigins: \"fonts.lab\" is not an origin: write scheme://host or "
+           "scheme://host:port, with http or https (such as https://cdn.lab.local)";
     QTest::newRow("key written twice") << QByteArray("[Printing]\nPrinter=A\nPrinter=B\n")
                                        << "FAILED  settings: [Printing] Printer is written twice (lines 2 and 3): "
                                           "write it once";

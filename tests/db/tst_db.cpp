@@ -465,6 +465,13 @@ void tst_Db::linkThatWorksUnprotectedIsAWarning_data()
                                          << QStringLiteral("WARNING: only the login is encrypted (TLS1.2;");
     QTest::newRow("login only, require") << require << QStringLiteral("system") << loginOnly << true << 2
                                          << QStringLiteral("the server db.test,1433 encrypts only the login although");
+    const int unreachable = int(TlsProbeResult::Outcome::Unreachable);
+    QTest::newRow("not checked, request") << request << QStringLiteral("system") << unreachable << false << 1
+                                          << QStringLiteral("not checked: db.test,1433 did not answer");
+    QTest::newRow("not checked, require") << require << QStringLiteral("system") << unreachable << false << 2
+                                          << QStringLiteral("[Database] Encryption = require takes a link only "
+                                                            "once its encryption is confirmed, and the server "
+                                                            "db.test,1433 could not be checked");
     QTest::newRow("login only, request, certificate refused")
         << request << QStringLiteral("system") << loginOnly << false << 2
         << QStringLiteral("the server's certificate is refused: ");

@@ -180,6 +180,13 @@ QString LinkSecurity::refusal(const StationSettings &settings, const TlsProbeRes
         return QStringLiteral("the server's certificate is refused: %1 ([Database] CaFile = %2)")
             .arg(certificateProblem(probe, settings.caFile, hostOf(settings)), settings.caFile);
     case Outcome::Unreachable:
+        // Under require a link is used only once its encryption is confirmed: one whose
+        // server the check could not ask (a named instance, a probe that failed while the
+        // driver's open went through) is refused, and tried again at the station's pace.
+        if (settings.encryption == EncryptionMode::Require)
+            return QStringLiteral("[Database] Encryption = require takes a link only once its encryption is "
+                                  "confirmed, and the server %1 could not be checked: %2")
+                .arg(server, probe.detail);
         break;
     }
     return {};

@@ -41,6 +41,10 @@ public:
     // When each client's first page was asked for (a request without a batch id).
     const QList<QDateTime> &clientRequests() const { return m_clientRequests; }
 
+    // A ledger made by hand rather than read from the journal.
+    void note(const Deletion &deletion) { m_deletions << deletion; }
+    void noteBatch(const QString &batchId, qint64 contactId) { m_batchContacts.insert(batchId, contactId); }
+
 private:
     QString m_path;
     qint64 m_lastStatementId = 0;
@@ -75,6 +79,13 @@ public:
     // When the last successful read began: every job that ended before is in jobs().
     QDateTime readAt() const { return m_readAt; }
     const QHash<int, PrintJob> &jobs() const { return m_jobs; }
+
+    // A ledger made by hand rather than read from cupsd: its jobs as of `at`.
+    void note(const PrintJob &job, const QDateTime &at)
+    {
+        m_jobs.insert(job.id, job);
+        m_readAt = at;
+    }
 
 private:
     QString m_socket;

@@ -61,12 +61,10 @@ Samples floors(const Samples &samples)
     return least;
 }
 
-double kbPer1000(const Samples &samples, const QList<qint64> &lives)
+Fit fit(const Samples &samples, const QList<qint64> &lives)
 {
     const QList<Point> points = floorPoints(samples, lives);
-    if (points.size() < 3)
-        return 0;
-    // Each life's mean is its level; the slope is fitted to what varies within lives.
+    // Each run's mean is its level; the slope is fitted to what varies within runs.
     QMap<qint64, Point> means;
     QMap<qint64, int> counts;
     for (const Point &point : points) {
@@ -78,13 +76,24 @@ double kbPer1000(const Samples &samples, const QList<qint64> &lives)
         it->requests /= counts.value(it.key());
         it->kb /= counts.value(it.key());
     }
+    Fit fit;
     double sxx = 0, sxy = 0;
     for (const Point &point : points) {
         const Point &mean = means[point.life];
         sxx += (point.requests - mean.requests) * (point.requests - mean.requests);
         sxy += (point.requests - mean.requests) * (point.kb - mean.kb);
+        if (counts.value(point.life) >= 2)
+            ++fit.points;
     }
-    return sxx == 0 ? 0 : 1000 * sxy / sxx;
+    fit.spread = sxx > 0;
+    if (fit.judged())
+        fit.kbPer1000 = 1000 * sxy / sxx;
+    return fit;
+}
+
+double kbPer1000(const Samples &samples, const QList<qint64> &lives)
+{
+    return fit(samples, lives).kbPer1000;
 }
 
 } // namespace MemoryGrowth

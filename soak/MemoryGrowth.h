@@ -21,8 +21,19 @@ constexpr qsizetype kLeastPerStretch = 3; // with fewer samples, the slope runs 
 bool judgedOnFloors(qsizetype samples);
 // The least sample of each stretch, or all samples when there are too few for stretches.
 Samples floors(const Samples &samples);
-// Least squares slope of kB over requests, times 1,000; 0 with fewer than three samples.
-// lives (empty: one life) names the life of each sample.
+// Least squares slope of kB over requests, times 1,000, and the floor points it was
+// fitted to: those of runs of the process with two points or more, as a run's one point
+// says nothing of growth. Judged on three such points at least, with requests that differ.
+struct Fit
+{
+    double kbPer1000 = 0;
+    qsizetype points = 0;
+    bool spread = false;
+    bool judged() const { return points >= 3 && spread; }
+};
+// lives (empty: one run) names the run of the process of each sample.
+Fit fit(const Samples &samples, const QList<qint64> &lives = {});
+// The slope alone; 0 when it cannot be judged.
 double kbPer1000(const Samples &samples, const QList<qint64> &lives = {});
 
 } // namespace MemoryGrowth

@@ -239,10 +239,10 @@ void PromiseBook::noteLifeEnded(const QString &cause, bool byDesign)
         m_unexpectedEnds << cause;
 }
 
-void PromiseBook::noteLives(int restartedReady, int resumed)
+void PromiseBook::noteStarts(QList<StationStart> starts, QSet<qint64> resumed)
 {
-    m_restartedReady = restartedReady;
-    m_resumed = resumed;
+    m_starts = std::move(starts);
+    m_resumed = std::move(resumed);
 }
 
 void PromiseBook::noteWatchdogExpiry(bool inHang, const QString &text)
@@ -276,13 +276,29 @@ QList<PromiseBook::Line> PromiseBook::supervisionLines() const
                         QStringLiteral("no other end"), m_unexpectedEnds.isEmpty());
     if (!m_unexpectedEnds.isEmpty())
         alive.figure += QStringLiteral(": ") + m_unexpectedEnds.mid(0, 5).join(QStringLiteral("; "));
+    // A start that never became ready is judged by its end; one quiet at its end as long
+    // as a gap between keep-alives is judged as one (one that never sent any, too).
+    const qint64 keepAliveBound = qint64(double(m_watchdogMs) * m_bounds.keepAliveShareOfWatchdog);
+    qint64 longestGap = m_longestKeepAliveGapMs;
+    QString quietAtEnd;
+    for (const StationStart &start : m_starts) {
+        if (start.ready && !start.hung && start.quietAtEndMs > std::max(longestGap, keepAliveBound)) {
+            longestGap = start.quietAtEndMs;
+            quietAtEnd = QStringLiteral(" (pid %1 at its end)").arg(start.pid);
+        }
+    }
     Line watchdog = judged(QStringLiteral("Supervised: watchdog expiries outside \"station hung\""),
-                           QStringLiteral("%1 (%2 in hangs); longest between two keep-alives outside hangs %3 s")
+                           QStringLiteral("%1 (%2 in hangs); longest between two keep-alives outside hangs %3%4")
                                .arg(m_expiriesOutside.size())
                                .arg(m_expiriesInHangs)
-                               .arg(double(std::max<qint64>(0, m_longestKeepAliveGapMs)) / 1000, 0, 'f', 0),
-                           QStringLiteral("0; keep-alives within the watchdog's %1 s").arg(m_watchdogMs / 1000),
-                           m_expiriesOutside.isEmpty() && m_longestKeepAliveGapMs <= m_watchdogMs);
+                               .arg(longestGap < 0 ? QStringLiteral("none heard")
+                                                   : QStringLiteral("%1 s").arg(double(longestGap) / 1000, 0, 'f', 0))
+                               .arg(quietAtEnd),
+                           QStringLiteral("0; keep-alives within %1 s, %2 of the watchdog's %3 s")
+                               .arg(keepAliveBound / 1000)
+                               .arg(m_bounds.keepAliveShareOfWatchdog)
+                               .arg(m_watchdogMs / 1000),
+                           m_expiriesOutside.isEmpty() && longestGap >= 0 && longestGap <= keepAliveBound);
     if (!m_expiriesOutside.isEmpty())
         watchdog.figure += QStringLiteral(": ") + m_expiriesOutside.mid(0, 5).join(QStringLiteral("; "));
     Line problems = judged(QStringLiteral("The soak laid and lifted every fault as scheduled (no \"SOAK PROBLEM\")"),
@@ -291,13 +307,36 @@ QList<PromiseBook::Line> PromiseBook::supervisionLines() const
         problems.figure += QStringLiteral(": ") + m_soakProblems.mid(0, 3).join(QStringLiteral("; "));
     return {
         alive,
-        judged(QStringLiteral("Resumed: lives started again by the supervisor that took the session up, nobody at the "
-                              "keyboard"),
-               QStringLiteral("%1 of %2").arg(m_resumed).arg(m_restartedReady), QStringLiteral("all"),
-               m_resumed >= m_restartedReady),
+        resumedLine(),
         watchdog,
         problems,
     };
+}
+
+// Each process the supervisor started again that came to be ready took the session up
+// itself; a soak without such a start has nothing to judge.
+PromiseBook::Line PromiseBook::resumedLine() const
+{
+    QStringList notResumed;
+    int restarted = 0;
+    for (const StationStart &start : m_starts) {
+        if (!start.restarted || !start.ready)
+            continue;
+        ++restarted;
+        if (!m_resumed.contains(start.pid))
+            notResumed << QString::number(start.pid);
+    }
+    Line line = judged(QStringLiteral("Resumed: starts by the supervisor after a failure that took the session up, "
+                                      "nobody at the keyboard"),
+                       QStringLiteral("%1 of %2").arg(restarted - notResumed.size()).arg(restarted),
+                       QStringLiteral("all"), notResumed.isEmpty());
+    if (!notResumed.isEmpty())
+        line.figure += QStringLiteral(" (not: pid %1)").arg(notResumed.mid(0, 5).join(QStringLiteral(", ")));
+    if (restarted == 0) {
+        line.verdict = Line::Shown;
+        line.bound += QStringLiteral(" (shown: no start after a failure came to be ready)");
+    }
+    return line;
 }
 
 QHash<qint64, QDateTime> PromiseBook::firstReportPrints() const
@@ -564,8 +603,10 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     for (const auto &[from, to] : std::as_const(spans))
         judgedRequests += to - from;
     const int judgedLives = int(spans.size());
-    const double growth = MemoryGrowth::kbPer1000(total, lives);
-    const double ownGrowth = MemoryGrowth::kbPer1000(station, lives);
+    const MemoryGrowth::Fit totalFit = MemoryGrowth::fit(total, lives);
+    const MemoryGrowth::Fit ownFit = MemoryGrowth::fit(station, lives);
+    const double growth = totalFit.kbPer1000;
+    const double ownGrowth = ownFit.kbPer1000;
     const double helpersGrowth = MemoryGrowth::kbPer1000(helpers, lives);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
@@ -592,6 +633,14 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     if (judgedRequests < double(m_bounds.growthMinRequests)) {
         growthLine.verdict = Line::Shown;
         growthLine.bound += QStringLiteral(" (judged from %1 requests within lives)").arg(m_bounds.growthMinRequests);
+    }
+    // Runs of the process too short for two floors each fit no slope: 0 MB would say nothing.
+    if (!ownFit.judged() || !totalFit.judged()) {
+        growthLine.verdict = Line::Shown;
+        growthLine.bound += QStringLiteral(" (shown: %1 floor points fitted within runs of the process%2, judged from 3)")
+                                .arg(std::min(ownFit.points, totalFit.points))
+                                .arg(ownFit.spread && totalFit.spread ? QString()
+                                                                      : QStringLiteral(" without a spread of requests"));
     }
     return {
         Line{QStringLiteral("Memory at the start"), memory(first), QString(), Line::Shown},
@@ -624,23 +673,32 @@ QList<PromiseBook::Line> PromiseBook::finish(const QString &limsPath, const QLis
     m_lines = {deletionLine(), distributedLine(limsPath, fed, quietStart)};
     m_lines << loadLines() << responsivenessLines() << supervisionLines() << inServiceLine(faults, fed, outOfService)
             << recoveryLine(faults, fed) << duplicateLines(faults) << resourceLines();
-    m_lines << elsewhereLines() << registerLines();
+    m_lines << elsewhereLines(faults) << registerLines();
     return m_lines;
 }
 
 // While the report pages reach for another server and redirect there, the station
 // reaches only its report server, and deletes only batches that server gave it: each
 // deleted id was asked for on the report server's samples page.
-QList<PromiseBook::Line> PromiseBook::elsewhereLines() const
+QList<PromiseBook::Line> PromiseBook::elsewhereLines(const QList<LaidFault> &faults) const
 {
+    const bool laid = std::any_of(faults.begin(), faults.end(), [](const LaidFault &fault) {
+        return fault.fault.kind == FaultKind::ReportPageElsewhere && fault.began.isValid();
+    });
     int foreign = 0;
     for (const Deletion &deletion : m_lims.deletions()) {
         if (deletion.ok && !m_lims.batchContacts().contains(deletion.batchId.trimmed()))
             ++foreign;
     }
-    return {judged(QStringLiteral("The server the report pages reach for elsewhere never reached"),
-                   QStringLiteral("%1 connections").arg(m_elsewhereConnections), QStringLiteral("0"),
-                   m_elsewhereConnections == 0),
+    Line reached = judged(QStringLiteral("The server the report pages reach for elsewhere never reached"),
+                          QStringLiteral("%1 connections").arg(m_elsewhereConnections), QStringLiteral("0"),
+                          m_elsewhereConnections == 0);
+    // Without the fault nothing leads there: none reached shows nothing.
+    if (!laid && m_elsewhereConnections == 0) {
+        reached.verdict = Line::Shown;
+        reached.bound += QStringLiteral(" (shown: the report pages were never made to reach elsewhere)");
+    }
+    return {reached,
             judged(QStringLiteral("No batch deleted whose id the report server did not give"),
                    QStringLiteral("%1 of %2 deletions").arg(foreign).arg(m_lims.deletions().size()),
                    QStringLiteral("none"), foreign == 0)};

@@ -27,6 +27,16 @@ struct LaidFault
     QDateTime over; // ended, or later when the fault's effect outlasts it
 };
 
+// One start of the station's process under its supervisor, at its end or the soak's.
+struct StationStart
+{
+    qint64 pid = 0;
+    bool restarted = false; // started again after a failure, not the soak's first start
+    bool ready = false;
+    qint64 quietAtEndMs = 0; // from its last keep-alive (or its start) to its end
+    bool hung = false; // a hang was laid on it
+};
+
 struct FedClient
 {
     qint64 contactId = 0;
@@ -53,6 +63,9 @@ struct PromiseBounds
     double growthKbPer1000 = 3072;
     double growthWithHelpersKbPer1000 = 10240;
     qint64 growthMinRequests = 300;  // fewer requests after the first runs: not judged
+    // The station sends its keep-alive every half of WatchdogSec: a tenth more is slack for
+    // a loaded machine, well before the watchdog would end it.
+    double keepAliveShareOfWatchdog = 0.6;
     // A mid-size laboratory's pace, for the growth per week: some 400 clients' reports a
     // working day on paper at two or three pages asked for each, five days a week.
     int labRequestsPerWeek = 5000;
@@ -80,12 +93,12 @@ public:
     // How a life of the station ended: a cause by design (a fault laid on it, its
     // supervisor) is counted, any other breaks a promise.
     void noteLifeEnded(const QString &cause, bool byDesign);
-    // Every life the supervisor started after the first that came to be ready, and those
-    // of them that took the operator's session up again.
-    void noteLives(int restartedReady, int resumed);
+    // Every start of the station's process under its supervisor, and the processes that
+    // took the operator's session up again.
+    void noteStarts(QList<StationStart> starts, QSet<qint64> resumed);
     // The supervisor's watchdog ended the station; only a hang may starve it.
     void noteWatchdogExpiry(bool inHang, const QString &text);
-    // The time between two keep-alives of one life, no hang in between.
+    // The time between two keep-alives of one start, no hang in between.
     void noteKeepAliveGap(qint64 ms);
     void noteWatchdogMs(qint64 ms) { m_watchdogMs = ms; }
     // A fault the soak could not lay or lift as scheduled.
@@ -113,12 +126,13 @@ private:
     Line inServiceLine(const QList<LaidFault> &faults, const QList<FedClient> &fed,
                        const QList<ServiceWatch::Stretch> &outOfService);
     QList<Line> supervisionLines() const;
+    Line resumedLine() const;
     // When each client's first report page printed.
     QHash<qint64, QDateTime> firstReportPrints() const;
     std::optional<QDateTime> everyClientPrintedAt(const QList<FedClient> &fed) const;
     QList<Line> duplicateLines(const QList<LaidFault> &faults) const;
     QList<Line> resourceLines() const;
-    QList<Line> elsewhereLines() const;
+    QList<Line> elsewhereLines(const QList<LaidFault> &faults) const;
     QList<Line> registerLines() const;
     int printedClients() const;
 
@@ -134,8 +148,8 @@ private:
     qint64 m_longestDatabaseWaitMs = -1;
     QMap<QString, int> m_lifeEnds; // by cause, those by design
     QStringList m_unexpectedEnds;
-    int m_restartedReady = 0;
-    int m_resumed = 0;
+    QList<StationStart> m_starts;
+    QSet<qint64> m_resumed;
     int m_expiriesInHangs = 0;
     QStringList m_expiriesOutside;
     qint64 m_longestKeepAliveGapMs = -1;

@@ -36,8 +36,8 @@ public:
 
     // The stretches out of service, the one that lasts ended at `end`.
     QList<Stretch> stretches(const QDateTime &end) const;
-    // Lives that took the session up after a restart: resumed after a restart.
-    int resumedLives() const { return int(m_resumed.size()); }
+    // The processes that took the session up after a restart: resumed after a restart.
+    const QSet<qint64> &resumed() const { return m_resumed; }
 
     // The mode a summary line of --status names ("HARDCOPY OK - MAIN waiting, next run
     // at 10:02; ..."): its first part that names one, after the lab code.

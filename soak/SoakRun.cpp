@@ -483,10 +483,15 @@ void SoakRun::finish()
     takeSample();
     m_book->noteElsewhere(m_world->elsewhereConnections());
     m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), m_lims->deletions(), m_cups->jobs()));
-    const QList<StationSupervisor::Life> &lives = m_world->supervisor().lives();
-    const auto readyAgain = std::count_if(lives.begin() + std::min<qsizetype>(1, lives.size()), lives.end(),
-                                          [](const StationSupervisor::Life &life) { return life.ready.isValid(); });
-    m_book->noteLives(int(readyAgain), m_service.resumedLives());
+    const QDateTime end = QDateTime::currentDateTime();
+    QList<StationStart> starts;
+    for (const StationSupervisor::Life &life : m_world->supervisor().lives()) {
+        const QDateTime until = life.ended.isValid() ? life.ended : end;
+        starts << StationStart{life.pid, !starts.isEmpty(), life.ready.isValid(), life.lastKeepAlive.msecsTo(until),
+                               laidDuring([](FaultKind kind) { return kind == FaultKind::StationHung; },
+                                          life.lastKeepAlive, until)};
+    }
+    m_book->noteStarts(starts, m_service.resumed());
     const QList<PromiseBook::Line> lines
         = m_book->finish(m_world->limsPath(), m_fed, m_start.addMSecs(m_shape.totalMs - m_shape.quietMs), m_faults,
                          m_service.stretches(QDateTime::currentDateTime()));

@@ -23,19 +23,19 @@ struct Point
 // The least sample of each stretch, or every sample when there are too few. A life is
 // cut into stretches of its own, as long as the stretches of one life would be (a life too
 // short for one is one stretch), so that each floor comes back to a collection.
-QList<Point> floorPoints(const Samples &samples, const QList<qint64> &lives)
+QList<Point> floorPoints(const Samples &samples, const QList<qint64> &processRuns)
 {
-    const auto lifeOf = [&lives](qsizetype i) { return lives.isEmpty() ? 0 : lives.at(i); };
+    const auto processRunOf = [&processRuns](qsizetype i) { return processRuns.isEmpty() ? 0 : processRuns.at(i); };
     QList<Point> points;
     if (!judgedOnFloors(samples.size())) {
         for (qsizetype i = 0; i < samples.size(); ++i)
-            points << Point{samples.at(i).first, samples.at(i).second, lifeOf(i)};
+            points << Point{samples.at(i).first, samples.at(i).second, processRunOf(i)};
         return points;
     }
     const double stretchLength = double(samples.size()) / double(kStretches);
     for (qsizetype begin = 0; begin < samples.size();) {
         qsizetype end = begin;
-        while (end < samples.size() && lifeOf(end) == lifeOf(begin))
+        while (end < samples.size() && processRunOf(end) == processRunOf(begin))
             ++end;
         const qsizetype count = end - begin;
         const qsizetype stretches = std::max<qsizetype>(1, qsizetype(double(count) / stretchLength + 0.5));
@@ -44,7 +44,7 @@ QList<Point> floorPoints(const Samples &samples, const QList<qint64> &lives)
             const auto to = samples.begin() + begin + count * (stretch + 1) / stretches;
             const auto least
                 = std::min_element(from, to, [](const auto &a, const auto &b) { return a.second < b.second; });
-            points << Point{least->first, least->second, lifeOf(begin)};
+            points << Point{least->first, least->second, processRunOf(begin)};
         }
         begin = end;
     }
@@ -61,9 +61,9 @@ Samples floors(const Samples &samples)
     return least;
 }
 
-Fit fit(const Samples &samples, const QList<qint64> &lives)
+Fit fit(const Samples &samples, const QList<qint64> &processRuns)
 {
-    const QList<Point> points = floorPoints(samples, lives);
+    const QList<Point> points = floorPoints(samples, processRuns);
     // Each run's mean is its level; the slope is fitted to what varies within runs.
     QMap<qint64, Point> means;
     QMap<qint64, int> counts;
@@ -91,9 +91,9 @@ Fit fit(const Samples &samples, const QList<qint64> &lives)
     return fit;
 }
 
-double kbPer1000(const Samples &samples, const QList<qint64> &lives)
+double kbPer1000(const Samples &samples, const QList<qint64> &processRuns)
 {
-    return fit(samples, lives).kbPer1000;
+    return fit(samples, processRuns).kbPer1000;
 }
 
 } // namespace MemoryGrowth

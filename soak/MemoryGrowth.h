@@ -8,7 +8,7 @@
 // collections its helpers hold tens of MB that the next one frees; what a leak raises is
 // the floor they come back to. Growth is therefore the least squares slope through the
 // least memory of each of a number of consecutive stretches of samples. A process started
-// again (a crash, a kill) begins at a level of its own: samples of several lives give
+// again (a crash, a kill) begins at a level of its own: samples of several runs of the process give
 // each life its own floor in a stretch and its own level, and one slope for all, so that
 // the step from one life to the next is not taken for growth.
 namespace MemoryGrowth {
@@ -31,9 +31,9 @@ struct Fit
     bool spread = false;
     bool judged() const { return points >= 3 && spread; }
 };
-// lives (empty: one run) names the run of the process of each sample.
-Fit fit(const Samples &samples, const QList<qint64> &lives = {});
+// processRuns (empty: one run) names the run of the process of each sample.
+Fit fit(const Samples &samples, const QList<qint64> &processRuns = {});
 // The slope alone; 0 when it cannot be judged.
-double kbPer1000(const Samples &samples, const QList<qint64> &lives = {});
+double kbPer1000(const Samples &samples, const QList<qint64> &processRuns = {});
 
 } // namespace MemoryGrowth

@@ -39,6 +39,8 @@ private slots:
     void promiseIsJudgedOnTheLedgers_data();
     void promiseIsJudgedOnTheLedgers();
     void notifySocketHearsItsSenders();
+    void serviceWatchJudgesFromTheStationsOwnWords_data();
+    void serviceWatchJudgesFromTheStationsOwnWords();
 };
 
 void tst_SoakPromises::promiseIsJudgedOnTheLedgers_data()
@@ -191,6 +193,42 @@ void tst_SoakPromises::notifySocketHearsItsSenders()
     QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("READY=1\nSTATUS=HARDCOPY OK - MAIN waiting"));
     QCOMPARE(received.at(1).at(0).toLongLong(), qint64(helper));
     QCOMPARE(received.at(1).at(1).toByteArray(), QByteArray("WATCHDOG=1"));
+}
+
+void tst_SoakPromises::serviceWatchJudgesFromTheStationsOwnWords_data()
+{
+    // "line PID SECONDS TEXT" (a STATUS= line heard), "look PID SECONDS" (the running
+    // process at that moment, 0: none); the first out-of-service stretch, empty: none.
+    QTest::addColumn<QStringList>("seen");
+    QTest::addColumn<QString>("out");
+    const QString waiting = QStringLiteral("HARDCOPY OK - QVLAB waiting, next run at 10:02");
+    QTest::newRow("waiting, heard lately") << QStringList { "line 10 0 " + waiting, "look 10 5" } << QString();
+    QTest::newRow("services stopped") << QStringList { "line 10 0 HARDCOPY WARNING - QVLAB services stopped",
+                                                       "look 10 5" }
+                                      << "its services are stopped";
+    QTest::newRow("silent since") << QStringList { "line 10 0 " + waiting, "look 10 600" } << "no word from it";
+    QTest::newRow("a word of the process before") << QStringList { "line 10 0 " + waiting, "look 11 5" }
+                                                  << "no word yet from its process 11";
+    QTest::newRow("no process") << QStringList { "line 10 0 " + waiting, "look 0 5" } << "its process is not running";
+}
+
+// In service only while the process that runs now last said, lately, that its services run.
+void tst_SoakPromises::serviceWatchJudgesFromTheStationsOwnWords()
+{
+    QFETCH(QStringList, seen);
+    QFETCH(QString, out);
+    ServiceWatch watch;
+    for (const QString &event : std::as_const(seen)) {
+        const QStringList word = event.split(u' ');
+        if (word[0] == u"line")
+            watch.noteStatusLine(event.section(u' ', 3), word[1].toLongLong(), at(word[2]));
+        else
+            watch.observe(at(word[2]), word[1].toLongLong());
+    }
+    const QList<ServiceWatch::Stretch> stretches = watch.stretches(at("1000"));
+    QCOMPARE(stretches.isEmpty(), out.isEmpty());
+    if (!out.isEmpty())
+        QVERIFY2(stretches.first().why.startsWith(out), qPrintable(stretches.first().why));
 }
 
 QTEST_GUILESS_MAIN(tst_SoakPromises)

@@ -12,6 +12,7 @@
 
 #include "NotifySocket.h"
 #include "Promises.h"
+#include "StationSupervisor.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ private slots:
     void notifySocketHearsItsSenders();
     void serviceWatchJudgesFromTheStationsOwnWords_data();
     void serviceWatchJudgesFromTheStationsOwnWords();
+    void supervisorPlaysTheUnitAsWritten_data();
+    void supervisorPlaysTheUnitAsWritten();
 };
 
 void tst_SoakPromises::promiseIsJudgedOnTheLedgers_data()
@@ -229,6 +232,40 @@ void tst_SoakPromises::serviceWatchJudgesFromTheStationsOwnWords()
     QCOMPARE(stretches.isEmpty(), out.isEmpty());
     if (!out.isEmpty())
         QVERIFY2(stretches.first().why.startsWith(out), qPrintable(stretches.first().why));
+}
+
+void tst_SoakPromises::supervisorPlaysTheUnitAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("service"); // the [Service] section's lines
+    QTest::addColumn<QList<qint64>>("times"); // watchdog, restart, start, abort in ms; empty: refused
+    QTest::newRow("the shipped unit's times")
+        << QByteArray("WatchdogSec=300\nRestartSec=15\nTimeoutStartSec=40\nTimeoutStopSec=150\n")
+        << QList<qint64> { 300000, 15000, 40000, 150000 };
+    QTest::newRow("an abort time-out of its own, in minutes")
+        << QByteArray("WatchdogSec=5min\nRestartSec=0\nTimeoutStartSec=40s\nTimeoutStopSec=150\nTimeoutAbortSec=20\n")
+        << QList<qint64> { 300000, 0, 40000, 20000 };
+    QTest::newRow("no watchdog") << QByteArray("RestartSec=15\nTimeoutStartSec=40\nTimeoutStopSec=150\n")
+                                 << QList<qint64> {};
+}
+
+// The soak plays the unit the package ships, with its times, not times of its own.
+void tst_SoakPromises::supervisorPlaysTheUnitAsWritten()
+{
+    QFETCH(QByteArray, service);
+    QFETCH(QList<qint64>, times);
+    QTemporaryDir folder;
+    QFile unit(folder.filePath(QStringLiteral("hardcopy-station.service")));
+    QVERIFY(unit.open(QIODevice::WriteOnly));
+    unit.write("[Unit]\nDescription=x\n[Service]\nType=notify\n" + service + "[Install]\nWatchdogSec=1\n");
+    unit.close();
+    QString error;
+    const std::optional<UnitTimes> read = UnitTimes::read(unit.fileName(), &error);
+    QCOMPARE(read.has_value(), !times.isEmpty());
+    if (read)
+        QCOMPARE((QList<qint64> { read->watchdogMs, read->restartMs, read->startTimeoutMs, read->abortTimeoutMs }),
+            times);
+    else
+        QVERIFY2(error.contains(QLatin1String("does not give WatchdogSec")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_SoakPromises)

@@ -301,6 +301,12 @@ QList<PromiseBook::Line> PromiseBook::supervisionLines() const
                            m_expiriesOutside.isEmpty() && longestGap >= 0 && longestGap <= keepAliveBound);
     if (!m_expiriesOutside.isEmpty())
         watchdog.figure += QStringLiteral(": ") + m_expiriesOutside.mid(0, 5).join(QStringLiteral("; "));
+    // No keep-alive heard, and no process quiet for longer than the bound: every start
+    // ended before it owed one, and there is nothing to judge.
+    if (m_expiriesOutside.isEmpty() && longestGap < 0) {
+        watchdog.verdict = Line::Shown;
+        watchdog.bound += QStringLiteral(" (shown: no process ran long enough to owe a keep-alive)");
+    }
     Line problems = judged(QStringLiteral("The soak laid and lifted every fault as scheduled (no \"SOAK PROBLEM\")"),
                            QString::number(m_soakProblems.size()), QStringLiteral("none"), m_soakProblems.isEmpty());
     if (!m_soakProblems.isEmpty())

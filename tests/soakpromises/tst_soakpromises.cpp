@@ -79,6 +79,8 @@ void tst_SoakPromises::promiseIsJudgedOnTheLedgers_data()
         << "Supervised" << oneStart + QStringList { "gap 270000" } << "BROKEN";
     QTest::newRow("no keep-alive in 200 s, ended by a kill")
         << "Supervised" << QStringList { "start 10 first ready 200" } << "BROKEN";
+    QTest::newRow("no keep-alive owed: every start shorter than the bound")
+        << "Supervised" << QStringList { "start 10 first ready 60", "start 11 again ready 130" } << "shown";
     QTest::newRow("no keep-alive in a hang the watchdog ended")
         << "Supervised" << QStringList { "gap 150000", "start 10 first ready 300 hung", "start 11 again ready 20" }
         << "kept";

@@ -620,7 +620,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const double requestsPerDay = judgedDays > 0 ? double(requests) / judgedDays : 0;
     const double cpu = seconds > 0 ? 100 * (last.cpuSeconds - first.cpuSeconds) / seconds : 0;
     Line growthLine = judged(QStringLiteral("Memory growth per 1,000 report requests after the first runs"),
-                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests within %10 lives; %4%5 "
+                             QStringLiteral("station %1 MB, with helpers %2 MB (%3 requests within %10 runs of the process; %4%5 "
                                             "samples%6); per day at %7 requests a day: station %8 MB, with helpers %9 MB")
                                  .arg(ownGrowth / 1024, 0, 'f', 2).arg(growth / 1024, 0, 'f', 2).arg(judgedRequests, 0, 'f', 0)
                                  .arg(MemoryGrowth::judgedOnFloors(samples)
@@ -638,7 +638,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                              ownGrowth <= m_bounds.growthKbPer1000 && growth <= m_bounds.growthWithHelpersKbPer1000);
     if (judgedRequests < double(m_bounds.growthMinRequests)) {
         growthLine.verdict = Line::Shown;
-        growthLine.bound += QStringLiteral(" (judged from %1 requests within lives)").arg(m_bounds.growthMinRequests);
+        growthLine.bound += QStringLiteral(" (judged from %1 requests within runs of the process)").arg(m_bounds.growthMinRequests);
     }
     // Runs of the process too short for two floors each fit no slope: 0 MB would say nothing.
     if (!ownFit.judged() || !totalFit.judged()) {

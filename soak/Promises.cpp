@@ -553,7 +553,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const StationProbe::Sample &last = m_samples.last();
     const StationProbe::Sample *afterFirstRuns = &last;
     const StationProbe::Sample *peak = &first;
-    // A sample between two lives of the station finds no process: it is no figure.
+    // A sample between two processes of the station finds none: it is no figure.
     const auto alive = [](const StationProbe::Sample &sample) { return sample.stationKb > 0; };
     for (const StationProbe::Sample &sample : m_samples) {
         if (afterFirstRuns == &last && m_firstRunsEnd.isValid() && sample.at >= m_firstRunsEnd && alive(sample))
@@ -571,13 +571,13 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     const qint64 firstRunsMs = first.at.msecsTo(afterFirstRuns->at);
     MemoryGrowth::Samples total, station, helpers;
     HelperGrowth::Samples kinds;
-    QList<qint64> lives;
+    QList<qint64> processOfSample;
     const auto collect = [&](bool betweenRunsOnly) {
         total.clear();
         station.clear();
         helpers.clear();
         kinds.clear();
-        lives.clear();
+        processOfSample.clear();
         for (const StationProbe::Sample &sample : m_samples) {
             if (sample.at < afterFirstRuns->at || sample.at < sample.lifeStarted.addMSecs(firstRunsMs)
                 || !alive(sample) || (betweenRunsOnly && !sample.betweenRuns))
@@ -586,7 +586,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
             station << qMakePair(double(sample.requests), double(sample.stationKb));
             helpers << qMakePair(double(sample.requests), double(sample.helpersKb));
             kinds << qMakePair(double(sample.requests), sample.kinds);
-            lives << sample.pid;
+            processOfSample << sample.pid;
         }
     };
     collect(true);
@@ -595,13 +595,13 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
         collect(false);
     const qint64 requests = last.requests - afterFirstRuns->requests;
     const qsizetype samples = station.size();
-    // What the lives judged asked for between their first and last sample: a slope within
-    // lives is worth as much as the requests it spans.
+    // What the processes judged asked for between their first and last sample: a slope
+    // within one process is worth as much as the requests it spans.
     QMap<qint64, QPair<double, double>> spans;
     for (qsizetype i = 0; i < station.size(); ++i) {
-        auto known = spans.find(lives.at(i));
+        auto known = spans.find(processOfSample.at(i));
         if (known == spans.end())
-            spans.insert(lives.at(i), {station.at(i).first, station.at(i).first});
+            spans.insert(processOfSample.at(i), {station.at(i).first, station.at(i).first});
         else
             known->second = station.at(i).first;
     }
@@ -609,11 +609,11 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
     for (const auto &[from, to] : std::as_const(spans))
         judgedRequests += to - from;
     const int judgedLives = int(spans.size());
-    const MemoryGrowth::Fit totalFit = MemoryGrowth::fit(total, lives);
-    const MemoryGrowth::Fit ownFit = MemoryGrowth::fit(station, lives);
+    const MemoryGrowth::Fit totalFit = MemoryGrowth::fit(total, processOfSample);
+    const MemoryGrowth::Fit ownFit = MemoryGrowth::fit(station, processOfSample);
     const double growth = totalFit.kbPer1000;
     const double ownGrowth = ownFit.kbPer1000;
-    const double helpersGrowth = MemoryGrowth::kbPer1000(helpers, lives);
+    const double helpersGrowth = MemoryGrowth::kbPer1000(helpers, processOfSample);
     const double seconds = double(first.at.msecsTo(last.at)) / 1000;
     // A station's life is days and weeks: the growth at the pace of this soak's requests.
     const double judgedDays = double(afterFirstRuns->at.msecsTo(last.at)) / 86400000.0;
@@ -664,7 +664,7 @@ QList<PromiseBook::Line> PromiseBook::resourceLines() const
                  .arg(helpersGrowth / 1024, 0, 'f', 2),
              QString(), Line::Shown},
         Line{QStringLiteral("Memory growth per 1,000 report requests by process and kind, on the same floors"),
-             HelperGrowth::text(kinds, lives), QString(), Line::Shown},
+             HelperGrowth::text(kinds, processOfSample), QString(), Line::Shown},
         Line{QStringLiteral("CPU of station and helpers"),
              QStringLiteral("%1 % of one core on average (%2 s in %3 min)")
                  .arg(cpu, 0, 'f', 1).arg(last.cpuSeconds - first.cpuSeconds, 0, 'f', 0).arg(seconds / 60, 0, 'f', 0),

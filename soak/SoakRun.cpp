@@ -485,7 +485,7 @@ void SoakRun::finish()
     m_book->noteRegister(RegisterAudit::of(m_world->registerFile(), m_lims->deletions(), m_cups->jobs()));
     const QDateTime end = QDateTime::currentDateTime();
     QList<StationStart> starts;
-    for (const StationSupervisor::Life &life : m_world->supervisor().lives()) {
+    for (const StationSupervisor::Life &life : m_world->supervisor().processes()) {
         const QDateTime until = life.ended.isValid() ? life.ended : end;
         starts << StationStart{life.pid, !starts.isEmpty(), life.ready.isValid(), life.lastKeepAlive.msecsTo(until),
                                laidDuring([](FaultKind kind) { return kind == FaultKind::StationHung; },

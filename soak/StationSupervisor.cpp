@@ -117,7 +117,7 @@ void StationSupervisor::stop()
 
 StationSupervisor::Life *StationSupervisor::running()
 {
-    return !m_lives.isEmpty() && !m_lives.last().ended.isValid() ? &m_lives.last() : nullptr;
+    return !m_processes.isEmpty() && !m_processes.last().ended.isValid() ? &m_processes.last() : nullptr;
 }
 
 const StationSupervisor::Life *StationSupervisor::current() const
@@ -127,7 +127,7 @@ const StationSupervisor::Life *StationSupervisor::current() const
 
 QDateTime StationSupervisor::startedAfter(const QDateTime &since) const
 {
-    for (const Life &life : m_lives) {
+    for (const Life &life : m_processes) {
         if (life.started > since)
             return life.started;
     }
@@ -145,7 +145,7 @@ void StationSupervisor::startLife()
     life.started = life.lastKeepAlive = QDateTime::currentDateTime();
     life.launched = running;
     life.pid = running ? m_station.stationPid : 0;
-    m_lives << life;
+    m_processes << life;
     for (const Early &early : std::exchange(m_early, {}))
         hear(early.sender, early.message, early.at);
     if (running)

@@ -67,7 +67,7 @@ public:
     void stop();
 
     const UnitTimes &unit() const { return m_unit; }
-    const QList<Life> &lives() const { return m_lives; }
+    const QList<Life> &processes() const { return m_processes; }
     // The life whose process runs now, if any.
     const Life *current() const;
     // When the first life started after `since` began; invalid while none has.
@@ -95,7 +95,7 @@ private:
     NotifySocket m_socket;
     QTimer m_check;
     QTimer m_restart;
-    QList<Life> m_lives;
+    QList<Life> m_processes;
     // What came while a life was being started, heard once it is known.
     struct Early
     {

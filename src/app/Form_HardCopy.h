@@ -210,7 +210,7 @@ private:
     void showRegister();
     void watchRegister(bool watch);
     void showTroubleOfOwnFiles();
-    void registerBatchRow(RegisterRow row, const QString &outcome, const QString &why);
+    void registerBatchRow(RegisterRow client, const QString &outcome, const QString &why);
     // Earlier printing that is not settled yet (dispatch/EarlierPrinting.cpp): pages handed
     // to the print system whose end is not on record, and batches printed whose deletion
     // the LIMS has not taken. Settled before each work list; their clients wait meanwhile.

@@ -114,24 +114,24 @@ void Form_HardCopy::registerBatch(const QString &batchId, const QString &outcome
     registerBatchRow(requestRow(batchId), outcome, why);
 }
 
-void Form_HardCopy::registerBatchRow(RegisterRow row, const QString &outcome, const QString &why)
+void Form_HardCopy::registerBatchRow(RegisterRow client, const QString &outcome, const QString &why)
 {
     ThreadedRegister *reg = m_seams.distributionRegister;
     if (!reg)
         return;
+    // Whose session, which client and which batch, from the row it came with: a page's
+    // job, file and document are no part of the batch's row.
+    RegisterRow row;
+    row.labCode = client.labCode;
+    row.empNum = client.empNum;
+    row.clientId = client.clientId;
+    row.clientName = client.clientName;
+    row.recordDate = client.recordDate;
+    row.batchId = client.batchId;
+    row.reportUrl = client.reportUrl;
     if (row.reportUrl.isEmpty() && !m_pageJobs.isEmpty() && row.batchId == m_pageJobs.first().batchId)
         row.reportUrl = m_pageJobs.first().url;
     row.kind = RegisterRow::Batch;
-    row.printType.clear();
-    row.destination.clear();
-    row.queue.clear();
-    row.jobId = 0;
-    row.jobState.clear();
-    row.jobEndedUtc.clear();
-    row.pdfFile.clear();
-    row.bytes = 0;
-    row.sha256.clear();
-    row.refersTo = 0;
     row.outcome = outcome;
     row.detail = why;
     reg->recordBatch(row);

@@ -151,6 +151,15 @@ DemoHttpWorker::Answer DemoHttpWorker::answerFor(const QHttpServerRequest &reque
         answer = modePage(query);
     } else if (path == QLatin1String("/demo/requests")) {
         answer = requestsPage();
+    } else if (path == QLatin1String("/demo/sample-page")) {
+        // A report page that opens no batch, for the station's check of a page's parts;
+        // elsewhere=<port> gives it the parts of the elsewhere mode.
+        PageData page;
+        page.notice = QStringLiteral("A sample report page: it opens no batch.");
+        page.printedAt = QDateTime::currentDateTime();
+        if (const int port = query.value(QStringLiteral("elsewhere")).toInt(); port > 0 && port <= 65535)
+            page.elsewhere = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        answer.body = render(page);
     } else {
         PageData page;
         page.notice = QStringLiteral("The page %1 does not exist on this server.").arg(path);

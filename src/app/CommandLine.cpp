@@ -21,6 +21,7 @@ struct Parser
         parser.addOption(config);
         parser.addOption(demo);
         parser.addOption(check);
+        parser.addOption(checkPage);
         parser.addOption(status);
         parser.addOption(warning);
         parser.addOption(critical);
@@ -53,6 +54,11 @@ struct Parser
     const QCommandLineOption check { QStringLiteral("check"),
         QStringLiteral("Check the installation (settings, ODBC driver, database login, status board, report "
                        "server, printer) without opening a window; exit code 0 when everything passes.") };
+    const QCommandLineOption checkPage { QStringLiteral("check-page"),
+        QStringLiteral("With --check: one report page of the report server to load (an address, or a path on the "
+                       "report server); every part of it (image, style sheet, script, frame) that the browser would "
+                       "refuse is named. With --demo: the demo's sample page."),
+        QStringLiteral("url") };
     const QCommandLineOption status { QStringLiteral("status"),
         QStringLiteral("Tell how the station is doing, from its status record, as a monitoring plugin does: one "
                        "line, exit code 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN. Needs no database.") };
@@ -124,7 +130,7 @@ StartOptions parseOptions(const QCoreApplication &app)
 {
     Parser p;
     p.parser.process(app);
-    return { p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check),
+    return { p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check), p.parser.value(p.checkPage),
         p.parser.value(p.unattendedDemo), p.registerCommand() };
 }
 

@@ -25,6 +25,7 @@ struct StartOptions
     QString settingsPath;
     bool demo = false;
     bool check = false;
+    QString checkPage; // with --check: a report page whose parts are judged
     QString unattendedDemo; // where the unattended demo cycle saves its picture of the window
     RegisterCommand registerCommand;
 };

@@ -53,6 +53,7 @@ int ConsoleCommands::check(const StartOptions &options)
         }
     }
     Preflight preflight(settings, std::make_unique<OdbcConnection>());
+    preflight.setReportPageToCheck(options.checkPage);
     return preflight.run(out);
 }
 

@@ -191,6 +191,8 @@ private:
     bool waitForRender();
     bool waitForPrintJobs();
     QString failedPageOfRequest() const;
+    bool pageIsWhole(const QString &batchId, const QString &printType, QString *missing);
+    void showPageTrouble(const QString &text);
     void showPrinterTrouble();
     void showDatabaseTrouble();
     void pauseAfterPrint();
@@ -290,6 +292,7 @@ private:
         QString batchId;
         QString url; // the address the page was loaded from
         QByteArray pdf; // the document handed to the spooler, for the register
+        QString missingParts; // printed all the same: the parts it went without
         int submissionTicket = 0; // the register's ticket of the page's submission row
         bool endedAtSubmission = false; // that write holds its end too
     };
@@ -306,6 +309,8 @@ private:
     QString m_keptWhy; // why the request's batch is kept, when it is not its pages' jobs
     QString m_keptRowOf; // the batch a kept row was written for in this request
     QString m_filesTrouble; // what the monitor says of the station's own files
+    QString m_pageTrouble; // a report page left unprinted for a missing part
+    QString m_unprintedPageWhy; // the request's page the station did not print, and why
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
     // The last-update text as first read unchanged, and when (steady clock): how long the

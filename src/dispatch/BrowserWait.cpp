@@ -98,6 +98,7 @@ void Form_HardCopy::Wait_And_Print(const QString &url)
     m_batchOnRecord.clear();
     m_requestRows.clear();
     m_unregisteredPages.clear();
+    m_unprintedPageWhy.clear();
 
     const PageSequence pages = followPageSequence(url, navigatedAt);
     showPageSequenceEnded();
@@ -271,10 +272,14 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
                 + "); the batch is kept and all its pages are printed by a later run";
         return false;
     }
+    QString missing;
+    if (!pageIsWhole(batchId, printType, &missing))
+        return false;
     qCInfo(lcReport).noquote() << "printing a page of batch" << batchId;
     browser.renderPdf();
     if (!waitForRender()) {
         qCWarning(lcReport).noquote() << "page of batch" << batchId << "not printed:" << browser.renderError();
+        m_unprintedPageWhy = printType + QStringLiteral(": ") + browser.renderError();
         return false;
     }
     if (!m_seams.spooler) {
@@ -285,16 +290,52 @@ bool Form_HardCopy::Print_Page(const QString &batchId)
     // job is waited for before the batch may be deleted.
     const QByteArray pdf = browser.renderedPdf();
     // Its row and document go to the register once the print system has its job.
-    m_pageJobs.push_back({ m_seams.spooler->submit({ pdf, batchId, printType }), printType, batchId, m_pageUrl, pdf });
+    m_pageJobs.push_back(
+        { m_seams.spooler->submit({ pdf, batchId, printType }), printType, batchId, m_pageUrl, pdf, missing });
     qCInfo(lcReport).noquote() << "page of batch" << batchId << printType << "handed to the spooler," << pdf.size()
                                << "bytes of PDF";
     return true;
 }
 
-// The first page of the request in hand that the spooler already reports failed, as
-// the log describes it; empty when none has (yet).
+// A page printed without a part of it (a logo, a chart, a signature) goes out looking
+// complete: it is not printed, its batch is kept and a later run asks for it again, unless
+// [ReportServer] PrintIncompletePages lets it go (missing then names what it went without,
+// for its register rows).
+bool Form_HardCopy::pageIsWhole(const QString &batchId, const QString &printType, QString *missing)
+{
+    const QStringList parts = m_seams.browser->missingParts();
+    if (parts.isEmpty()) {
+        showPageTrouble({});
+        return true;
+    }
+    if (m_settings.printIncompletePages) {
+        *missing = QStringLiteral("printed with parts missing: ") + parts.join(QStringLiteral("; "));
+        qCWarning(lcReport).noquote() << "page of batch" << batchId << printType << *missing;
+        return true;
+    }
+    m_unprintedPageWhy = printType + QStringLiteral(": a part of the page is missing: ") + parts.first();
+    qCWarning(lcReport).noquote() << "page of batch" << batchId << printType
+                                  << "not printed: parts of it are missing (" + parts.join(QStringLiteral("; "))
+            + "); the batch is kept and a later run asks for it again";
+    showPageTrouble(QStringLiteral("A report page is not printed: ") + parts.first());
+    return false;
+}
+
+void Form_HardCopy::showPageTrouble(const QString &text)
+{
+    if (m_pageTrouble == text)
+        return;
+    m_pageTrouble = text;
+    showTroubleOfOwnFiles();
+    report([&](StationActivity &activity) { activity.setPageTrouble(text); });
+}
+
+// The first page of the request in hand that was not printed or that the spooler already
+// reports failed, as the log describes it; empty when none has (yet).
 QString Form_HardCopy::failedPageOfRequest() const
 {
+    if (!m_unprintedPageWhy.isEmpty())
+        return m_unprintedPageWhy;
     if (!m_seams.spooler)
         return {};
     for (const auto &job : m_pageJobs) {

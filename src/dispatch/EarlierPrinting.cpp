@@ -100,7 +100,7 @@ void Form_HardCopy::recordSubmission(int spoolTicket)
         row.outcome = RegisterRow::Submitted;
         row.jobState.clear();
         row.jobEndedUtc.clear();
-        row.detail.clear();
+        row.detail = page.missingParts;
         // A job that ended as it was taken (a PDF folder's file) has both rows at once.
         page.endedAtSubmission = job.isFinal();
         if (page.endedAtSubmission) {

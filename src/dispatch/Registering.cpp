@@ -99,7 +99,9 @@ RegisterRow Form_HardCopy::pageRow(const PageJob &page) const
     row.jobEndedUtc = DistributionRegister::utcText(job.endedAt.isValid() ? job.endedAt : m_seams.clock->now());
     row.pdfFile = job.file;
     row.outcome = job.state == PrintSpooler::JobState::Completed ? RegisterRow::Printed : RegisterRow::Failed;
-    row.detail = job.reason;
+    QStringList detail { page.missingParts, job.reason };
+    detail.removeAll(QString());
+    row.detail = detail.join(QStringLiteral("; "));
     return row;
 }
 
@@ -206,7 +208,7 @@ void Form_HardCopy::showRegister()
 // says, then the register.
 void Form_HardCopy::showTroubleOfOwnFiles()
 {
-    QStringList parts { m_filesTrouble };
+    QStringList parts { m_pageTrouble, m_filesTrouble };
     if (const ThreadedRegister *reg = m_seams.distributionRegister)
         parts << reg->notice() << reg->trouble();
     parts.removeAll(QString());

@@ -94,6 +94,9 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_files_trouble", "gauge",
         "1 while one of the station's own files (its log, the metrics file) cannot be written.",
         s.filesTrouble.isEmpty() ? 0 : 1);
+    m.metric("hardcopy_page_incomplete", "gauge",
+        "1 while report pages are not printed because a part of them was refused or did not load.",
+        s.pageTrouble.isEmpty() ? 0 : 1);
     m.metric("hardcopy_event_loop_longest_stall_seconds", "gauge",
         "Longest time the window's thread was held by anything but a database call since the station started.",
         seconds(s.longestStallMs));

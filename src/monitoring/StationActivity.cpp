@@ -153,13 +153,23 @@ void StationActivity::setRegister(const RegisterStatus &state)
 
 void StationActivity::setFilesTrouble(const QString &text)
 {
-    if (m_status.filesTrouble == text)
+    setTrouble(m_status.filesTrouble, m_status.filesTroubleSince, text);
+}
+
+void StationActivity::setPageTrouble(const QString &text)
+{
+    setTrouble(m_status.pageTrouble, m_status.pageTroubleSince, text);
+}
+
+void StationActivity::setTrouble(QString &trouble, QDateTime &since, const QString &text)
+{
+    if (trouble == text)
         return;
     if (text.isEmpty())
-        m_status.filesTroubleSince = QDateTime();
-    else if (m_status.filesTrouble.isEmpty())
-        m_status.filesTroubleSince = m_clock.now();
-    m_status.filesTrouble = text;
+        since = QDateTime();
+    else if (trouble.isEmpty())
+        since = m_clock.now();
+    trouble = text;
     changed();
 }
 

@@ -53,6 +53,9 @@ public:
     // The station's own files that cannot be written (the log, the metrics file); empty
     // when all are written again. Keeps the time the trouble began, as the printer's.
     void setFilesTrouble(const QString &text);
+    // A page not printed for a missing part; empty once a page prints whole. Keeps the
+    // time the trouble began, as the printer's.
+    void setPageTrouble(const QString &text);
     // The status record could not be written for a while, which ended at ended.
     void setRecordOutage(const QString &text, const QDateTime &ended);
     // The longest stall of the window's thread and the longest database call so far.
@@ -73,6 +76,8 @@ private:
     void rollDay();
     void count(int StationCounts::*field);
     void changed();
+    // A trouble text that keeps the time it began while it lasts, whatever its words.
+    void setTrouble(QString &trouble, QDateTime &since, const QString &text);
 
     const Clock &m_clock;
     std::function<void()> m_observer;

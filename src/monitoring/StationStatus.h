@@ -117,6 +117,10 @@ struct StationStatus
     // was not, and why.
     QString filesTrouble;
     QDateTime filesTroubleSince;
+    // A report page left unprinted because a part of it was refused or did not load: the
+    // first missing part, and since when; empty once a page prints whole again.
+    QString pageTrouble;
+    QDateTime pageTroubleSince;
     QString recordOutage;
     QDateTime recordOutageEnded;
 

@@ -264,6 +264,13 @@ void StatusCheck::judgeTrouble(const StationStatus &s, const QDateTime &now, qin
         findings.add(since > critical ? Critical : Warning,
             QStringLiteral("%1 for %2").arg(oneLine(s.filesTrouble), duration(since)));
     }
+    // A report page that comes without its parts is kept, run after run, until someone
+    // mends the report server or the settings.
+    if (!s.pageTrouble.isEmpty()) {
+        const qint64 since = age(s.pageTroubleSince, now);
+        findings.add(since > critical ? Critical : Warning,
+            QStringLiteral("pages not printed for %1: %2").arg(duration(since), oneLine(s.pageTrouble)));
+    }
     // Pages not on record count as not printed: their batches wait as for a printer.
     const RegisterStatus &reg = s.distributionRegister;
     if (!reg.trouble.isEmpty()) {

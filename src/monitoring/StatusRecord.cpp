@@ -130,6 +130,9 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
                 { QStringLiteral("since"), timeValue(s.filesTroubleSince) },
                 { QStringLiteral("recordOutage"), s.recordOutage },
                 { QStringLiteral("recordOutageEnded"), timeValue(s.recordOutageEnded) } } },
+        { QStringLiteral("pages"),
+            QJsonObject { { QStringLiteral("trouble"), s.pageTrouble },
+                { QStringLiteral("since"), timeValue(s.pageTroubleSince) } } },
         { QStringLiteral("shutdownPending"), s.shutdownPending },
         { QStringLiteral("eventLoop"),
             QJsonObject { { QStringLiteral("longestStallMs"), s.longestStallMs },
@@ -211,6 +214,9 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.filesTroubleSince = timeFrom(files.value(QStringLiteral("since")));
     s.recordOutage = files.value(QStringLiteral("recordOutage")).toString();
     s.recordOutageEnded = timeFrom(files.value(QStringLiteral("recordOutageEnded")));
+    const QJsonObject pages = r.value(QStringLiteral("pages")).toObject();
+    s.pageTrouble = pages.value(QStringLiteral("trouble")).toString();
+    s.pageTroubleSince = timeFrom(pages.value(QStringLiteral("since")));
     s.shutdownPending = r.value(QStringLiteral("shutdownPending")).toBool();
     const QJsonObject eventLoop = r.value(QStringLiteral("eventLoop")).toObject();
     s.longestStallMs = eventLoop.value(QStringLiteral("longestStallMs")).toInteger();

@@ -77,6 +77,7 @@ int Preflight::run(QTextStream &out)
         { QStringLiteral("database link"), one([this] { return checkLink(); }) },
         { QStringLiteral("status board"), one([this] { return checkBoardRows(); }) },
         { QStringLiteral("report server"), one([this] { return checkReportServer(); }) },
+        { QStringLiteral("report page parts"), one([this] { return checkReportPageParts(); }) },
         { QStringLiteral("printer"), one([this] { return checkPdfFolderOrPrinter(m_settings); }) },
         { QStringLiteral("register"), one([this] { return checkRegister(m_settings); }) },
         { QStringLiteral("disk space"), one([this] { return checkDiskSpace(m_settings); }) },

@@ -30,6 +30,8 @@ public:
 
     // Runs the checks and writes their lines; 0 when every check passed, 1 otherwise.
     int run(QTextStream &out);
+    // A report page whose parts are judged by the browser's origin rule; none: not checked.
+    void setReportPageToCheck(const QString &url) { m_reportPageToCheck = url; }
 
     // The settings' lines: a FAILED line for each value that cannot be used, a WARN line
     // for each key the station does not know, then the file's own.
@@ -65,8 +67,10 @@ private:
     Outcome checkLink() const;
     Outcome checkBoardRows();
     Outcome checkReportServer() const;
+    Outcome checkReportPageParts() const;
 
     StationSettings m_settings;
     std::unique_ptr<DbConnection> m_connection;
     bool m_connected = false;
+    QString m_reportPageToCheck;
 };

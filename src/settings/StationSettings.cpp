@@ -47,6 +47,7 @@ const KnownKey kKnownKeys[] = {
     { "ReportServer", "AllowedOrigins", &StationSettings::allowedOrigins },
     { "ReportServer", "PageLoadTimeout", &StationSettings::pageLoadTimeoutSeconds, "seconds" },
     { "ReportServer", "RetryPauseCap", &StationSettings::retryPauseCapSeconds, "seconds" },
+    { "ReportServer", "PrintIncompletePages", &StationSettings::printIncompletePages },
     { "Printing", "Printer", &StationSettings::printer },
     { "Printing", "PdfFolder", &StationSettings::pdfFolder },
     { "Printing", "JobTimeout", &StationSettings::jobTimeoutSeconds, "seconds" },
@@ -251,7 +252,7 @@ QStringList linkProblems(const StationSettings &settings)
 bool setsProtection(const KnownKey &known)
 {
     static const char *const protective[] = { "Encryption", "CaFile", "CheckHostName", "HostNameInCertificate",
-        "Scheme", "AllowedOrigins" };
+        "Scheme", "AllowedOrigins", "PrintIncompletePages" };
     return std::any_of(std::begin(protective), std::end(protective),
         [&](const char *key) { return qstrcmp(key, known.key) == 0; });
 }

@@ -34,6 +34,7 @@ struct StationSettings
     QStringList allowedOrigins;          // [ReportServer] AllowedOrigins: further origins report pages use
     int pageLoadTimeoutSeconds = 120;    // [ReportServer] PageLoadTimeout
     int retryPauseCapSeconds = 20;       // [ReportServer] RetryPauseCap: longest pause after an unreached load
+    bool printIncompletePages = false;   // [ReportServer] PrintIncompletePages: a page with parts missing is printed
 
     // Printing
     QString printer;                     // [Printing] Printer; empty: the system's default printer

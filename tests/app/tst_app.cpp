@@ -22,10 +22,12 @@ namespace {
 // A window after a successful login: controls unlocked, "1 Minute" chosen, list loaded.
 struct Station
 {
-    explicit Station(int clients = 0, qint64 samples = 2, ThreadedRegister *distributionRegister = nullptr)
+    explicit Station(int clients = 0, qint64 samples = 2, ThreadedRegister *distributionRegister = nullptr,
+        bool printIncompletePages = false)
     {
         lims.addClients(clients, samples);
         f.distributionRegister = distributionRegister;
+        f.settings.printIncompletePages = printIncompletePages;
         // The register answers from its thread; each fake event processing lets it.
         if (distributionRegister)
             f.events.addTicker([distributionRegister] {
@@ -114,6 +116,8 @@ private slots:
     void manualRestartRunsAtOnceWithAFreshList();
     void printedBatchIsDeletedBeforeItsClientIsAskedAgain_data();
     void printedBatchIsDeletedBeforeItsClientIsAskedAgain();
+    void pageWithAPartMissingIsNotPrinted_data();
+    void pageWithAPartMissingIsNotPrinted();
     void frequencyMinutesParsesTheItems_data();
     void frequencyMinutesParsesTheItems();
 };
@@ -686,6 +690,67 @@ void tst_App::printedBatchIsDeletedBeforeItsClientIsAskedAgain()
     QVERIFY(read.verify().intact);
     qint64 checked = 0;
     QCOMPARE(read.damagedDocuments(&checked), QStringList());
+}
+
+void tst_App::pageWithAPartMissingIsNotPrinted_data()
+{
+    QTest::addColumn<QString>("printType"); // the page that comes without a part
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<bool>("allowed"); // [ReportServer] PrintIncompletePages
+    QTest::addColumn<int>("submitted"); // pages printed by the first run
+    const QString refused = QStringLiteral("image refused: http://cdn.lab/logo.png is of another origin than the "
+                                           "report server (http://reports:80)");
+    QTest::newRow("cover's image refused") << "COVER" << refused << false << 0;
+    QTest::newRow("samples page's image not loaded") << "SAMPLES" << "image did not load: http://reports/sig.png"
+                                                     << false << 1;
+    QTest::newRow("printed all the same") << "COVER" << refused << true << 2;
+}
+
+// A page that comes without its logo, chart or signature looks complete on paper: it is
+// not printed, its batch stays due and the window names the part; the next run prints it
+// whole. Allowed by the settings, it is printed and its rows say what it went without.
+void tst_App::pageWithAPartMissingIsNotPrinted()
+{
+    QFETCH(QString, printType);
+    QFETCH(QString, part);
+    QFETCH(bool, allowed);
+    QFETCH(int, submitted);
+    QTemporaryDir dir;
+    RegisterSettings where;
+    where.file = dir.filePath(QStringLiteral("register.sqlite"));
+    auto reg = std::make_unique<ThreadedRegister>(where);
+    Station s(1, 1, reg.get(), allowed);
+    bool partMissing = true;
+    s.f.browser.server = [&](const QString &url) {
+        FakePage page = MiniLims::page(url);
+        if (partMissing && page.elements.value(QStringLiteral("PrintType")) == printType)
+            page.missingParts = QStringList { part, QStringLiteral("script refused: http://cdn.lab/x.js") };
+        return page;
+    };
+    s.clickStartStop();
+    QCOMPARE(s.f.browser.submitted.size(), submitted);
+    QCOMPARE(s.lims.deletedBatches.size(), allowed ? 1 : 0);
+    const QString trouble = s.f.control<QLabel>("lbl_StationTrouble")->toolTip();
+    QCOMPARE(trouble, allowed ? QString() : QStringLiteral("A report page is not printed: ") + part);
+
+    partMissing = false;
+    s.f.clock.advanceSeconds(61);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.lims.deletedBatches.size(), 1);
+    QCOMPARE(s.f.control<QLabel>("lbl_StationTrouble")->toolTip(), QString());
+
+    reg.reset();
+    DistributionRegister read(where);
+    QString error;
+    QVERIFY2(read.open(DistributionRegister::Mode::Read, &error), qPrintable(error));
+    QStringList details;
+    for (qint64 seq = 1; const std::optional<RegisterRow> row = read.row(seq, &error); ++seq)
+        details << row->kind + QLatin1Char(' ') + row->printType + QLatin1Char(' ') + row->detail;
+    const QString partsWords = part + QStringLiteral("; script refused: http://cdn.lab/x.js");
+    const QString expected = allowed ? QStringLiteral("page COVER printed with parts missing: ") + partsWords
+                                     : QStringLiteral("batch  a page was not printed: %1: a part of the page is "
+                                                      "missing: %2").arg(printType, part);
+    QVERIFY2(details.contains(expected), qPrintable(details.join(QLatin1Char('\n'))));
 }
 
 void tst_App::frequencyMinutesParsesTheItems_data()

@@ -95,6 +95,7 @@ struct FakePage
     int eventsUntilLoaded = 1;        // event-processing calls until ready state 4
     QString unreachable;              // set: the server was not reached, for this reason
     QString refused;                  // set: the page was sent to another origin and refused
+    QStringList missingParts;         // parts refused or not loaded, as the browser words them
 };
 
 // The browser and the printer behind it: pages render at the next event processing, and
@@ -109,6 +110,7 @@ public:
     QString elementValue(const QString &id) const override;
     QString unreachableReason() const override { return m_hasDocument ? m_current.unreachable : QString(); }
     QString refusedReason() const override { return m_hasDocument ? m_current.refused : QString(); }
+    QStringList missingParts() const override { return m_hasDocument ? m_current.missingParts : QStringList(); }
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override;

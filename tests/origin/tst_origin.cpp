@@ -53,6 +53,8 @@ private slots:
     void partsAndNavigationsOfAnotherOriginNeverLeave();
     void redirectElsewhereIsRefusedAndNothingOfItIsRead_data();
     void redirectElsewhereIsRefusedAndNothingOfItIsRead();
+    void missingPartsAreNamed_data();
+    void missingPartsAreNamed();
     void httpsReportServerIsTrustedOnlyThroughTheUsersCa_data();
     void httpsReportServerIsTrustedOnlyThroughTheUsersCa();
 
@@ -78,6 +80,11 @@ void tst_Origin::initTestCase()
             reply = { 302, {}, 0, "Location: " + m_elsewhere.url(QStringLiteral("/spy-redirect")).toUtf8() + "\r\n" };
         else if (target == "/file.bin")
             reply = { 200, "data", 0, "Content-Disposition: attachment; filename=file.bin\r\n" };
+        else if (target == "/missing.png")
+            reply = { 404, "not here" };
+        else if (target == "/logo.svg")
+            reply = { 200, "<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>", 0,
+                "Content-Type: image/svg+xml\r\n" };
         else if (target == "/worker.js")
             reply = { 200, "fetch('" + m_elsewhere.url(QStringLiteral("/spy-worker")).toUtf8() + "')", 0,
                 "Content-Type: text/javascript\r\n" };
@@ -215,6 +222,32 @@ void tst_Origin::redirectElsewhereIsRefusedAndNothingOfItIsRead()
         qPrintable(browser.refusedReason()));
     QVERIFY_THROWS_EXCEPTION(Failure, browser.elementValue(QStringLiteral("BATCH_ID")));
     QCOMPARE(m_elsewhere.connections, 0);
+}
+
+void tst_Origin::missingPartsAreNamed_data()
+{
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<QString>("missing"); // the browser's words; empty: the page is whole
+    QTest::newRow("image of another origin")
+        << "<img src='%1/logo.png'>" << "image refused: %1/logo.png is of another origin than the report server";
+    QTest::newRow("image not found") << "<img src='/missing.png'>" << "image did not load: %2/missing.png";
+    QTest::newRow("image that loads") << "<img src='/logo.svg'>" << QString();
+}
+
+void tst_Origin::missingPartsAreNamed()
+{
+    QFETCH(QString, part);
+    QFETCH(QString, missing);
+    const auto withServers = [&](QString text) {
+        return text.replace(QStringLiteral("%1"), m_elsewhere.url({})).replace(QStringLiteral("%2"), m_reports.url({}));
+    };
+    m_page = withServers(part);
+    WebEngineBrowser browser(PrintOptions {});
+    browser.navigate(m_reports.url(QStringLiteral("/report")));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kTimeoutMs);
+    const QStringList parts = browser.missingParts();
+    QVERIFY2(missing.isEmpty() ? parts.isEmpty() : parts.value(0).startsWith(withServers(missing)),
+        qPrintable(parts.join(QStringLiteral(" | "))));
 }
 
 void tst_Origin::httpsReportServerIsTrustedOnlyThroughTheUsersCa_data()

@@ -238,7 +238,10 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 12 checks passed");
+                                 << QStringLiteral("all 13 checks passed");
+    QTest::newRow("report page with a part elsewhere")
+        << QStringList { QStringLiteral("Test/CheckPage=/demo/sample-page?elsewhere=9") } << QString() << QString() << 1
+        << QStringLiteral("FAILED  report page parts: 4 of the 4 parts of http://");
     QTest::newRow("resume on")
         << QStringList{QStringLiteral("Station/ResumeAfterRestart=on"), QStringLiteral("Station/ResumeWithinHours=24")}
         << QString() << QString() << 0
@@ -340,8 +343,10 @@ void tst_Startup::checkNamesWhatIsWrong()
     QFile::setPermissions(ini, permissions);
     const QStringList before = DemoLims::journal(lims);
 
-    const Run run = runStation({QStringLiteral("--demo"), QStringLiteral("--check"), QStringLiteral("--config"), ini},
-                               60000, Screen::None);
+    QStringList arguments { QStringLiteral("--demo"), QStringLiteral("--check"), QStringLiteral("--config"), ini };
+    for (const QString &page : settings.filter(QRegularExpression(QStringLiteral("^Test/CheckPage="))))
+        arguments << QStringLiteral("--check-page") << page.section(QLatin1Char('='), 1);
+    const Run run = runStation(arguments, 60000, Screen::None);
     QVERIFY(run.finished);
     QVERIFY2(run.output.contains(line), qPrintable(run.output + run.errors));
     QCOMPARE(run.exitCode, exitCode);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -29,6 +30,11 @@ public:
     // report server sent it to another origin), with the address refused. Nothing of the
     // document is then read. Empty when the document is the report server's.
     virtual QString refusedReason() const { return {}; }
+    // Once the ready state is 4: the parts of the page (images, style sheets, scripts,
+    // frames, fetches) that the origin rule refused or that did not load, in the order
+    // they went missing, each in words for the log and the register ("the image
+    // https://cdn.lab.local/logo.png was refused: ..."). Empty when the page is whole.
+    virtual QStringList missingParts() const { return {}; }
 
     // Renders the loaded document as a vector PDF (text kept as text, fonts embedded)
     // with the page setup; returns at once. renderState() says when renderedPdf() holds

@@ -43,7 +43,8 @@ const char kCollectElements[] = R"JS(
         seen['#' + e.id] = true;
         pairs.push([e.id, typeof e.value === 'string' ? e.value : e.textContent]);
     }
-    return { elements: pairs, age: performance.now(), url: location.href };
+    return { elements: pairs, age: performance.now(), url: location.href,
+             failed: window.hardcopyFailedParts || [] };
 })()
 )JS";
 
@@ -102,6 +103,33 @@ QString whyUnreached(const QWebEngineLoadingInfo &info)
     return words.isEmpty() ? QStringLiteral("network error %1").arg(code) : words;
 }
 
+// What an element that failed to load was, as the log and the register name it.
+QString partName(const QString &tag)
+{
+    static const std::pair<const char *, const char *> names[] = { { "img", "image" }, { "script", "script" },
+        { "link", "style sheet" }, { "iframe", "frame" }, { "frame", "frame" }, { "video", "media" },
+        { "audio", "media" }, { "source", "media" }, { "object", "object" }, { "embed", "object" },
+        { "input", "image" } };
+    for (const auto &[element, name] : names) {
+        if (tag == QLatin1String(element))
+            return QString::fromLatin1(name);
+    }
+    return tag.isEmpty() ? QStringLiteral("part") : tag;
+}
+
+// The parts the page's own watch saw fail: what each was and its address.
+QList<std::pair<QString, QString>> failedParts(const QVariant &failed)
+{
+    QList<std::pair<QString, QString>> parts;
+    const QVariantList list = failed.toList();
+    for (const QVariant &entry : list) {
+        const QVariantList tagAndAddress = entry.toList();
+        if (tagAndAddress.size() == 2)
+            parts.append({ tagAndAddress.at(1).toString(), partName(tagAndAddress.at(0).toString()) });
+    }
+    return parts;
+}
+
 } // namespace
 
 WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
@@ -135,6 +163,7 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
         m_profile.get(), [this](const QUrl &url, bool isMainFrame) { return guardNavigation(url, isMainFrame); },
         m_view);
     m_view->setPage(page);
+    watchFailedParts(page);
     QObject *context = m_context.get();
     connectRefusals(m_profile.get());
 
@@ -142,7 +171,10 @@ WebEngineBrowser::WebEngineBrowser(const PrintOptions &options)
     m_staleGrace->setSingleShot(true);
     m_staleGrace->setInterval(kStaleGraceMs);
     QObject::connect(m_staleGrace, &QTimer::timeout, context,
-                     [this] { completeDocument(m_staleElements, m_staleUnreachable); });
+                     [this] {
+                         m_partsFailed = m_staleFailed;
+                         completeDocument(m_staleElements, m_staleUnreachable);
+                     });
 
     prepareRest(context);
 
@@ -181,6 +213,8 @@ void WebEngineBrowser::navigate(const QString &url)
     m_refused.clear();
     m_mainFrameRefusal.clear();
     m_refusalsLogged.clear();
+    m_partsRefused.clear();
+    m_partsFailed.clear();
     m_pageUrl = url;
     // The report server is whoever the station asks for its report page.
     m_origins.setReportServer(QUrl(url));
@@ -278,8 +312,11 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
     // engine's error pages. When the page asked for was refused, the document shown is
     // an older one or none: the page never arrived.
     const bool reportServers = m_origins.isReportServer(QUrl(map.value(QStringLiteral("url")).toString()));
-    if (!reportServers)
+    QList<std::pair<QString, QString>> failed = failedParts(map.value(QStringLiteral("failed")));
+    if (!reportServers) {
         elements.clear();
+        failed.clear();
+    }
     if (!m_mainFrameRefusal.isEmpty() && (olderThanNavigation || !reportServers)) {
         completeDocument({}, {}, m_mainFrameRefusal);
         return;
@@ -288,9 +325,11 @@ void WebEngineBrowser::onCollected(quint64 generation, quint64 loadPeriod, const
         qCDebug(lcReport) << "finish still shows the replaced page; waiting for the newer load";
         m_staleElements = elements;
         m_staleUnreachable = m_finishedUnreachable;
+        m_staleFailed = failed;
         m_staleGrace->start();
         return;
     }
+    m_partsFailed = failed;
     completeDocument(elements, m_finishedUnreachable);
 }
 

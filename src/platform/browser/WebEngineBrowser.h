@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include <QDateTime>
 #include <QHash>
@@ -17,6 +18,7 @@ class QPrinter;
 class QTimer;
 class QVariant;
 class QWebEngineLoadingInfo;
+class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineUrlRequestInfo;
 class QWebEngineView;
@@ -42,6 +44,7 @@ public:
     QString elementValue(const QString &id) const override;
     QString unreachableReason() const override { return m_unreachable; }
     QString refusedReason() const override { return m_refused; }
+    QStringList missingParts() const override;
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override { return m_renderedPdf; }
@@ -70,6 +73,7 @@ private:
     bool guardNavigation(const QUrl &url, bool isMainFrame);
     bool guardRequest(const QWebEngineUrlRequestInfo &info);
     void noteRefusal(const QString &what, const QUrl &url, bool isMainFrame);
+    void watchFailedParts(QWebEnginePage *page);
     void connectRefusals(QWebEngineProfile *profile);
     // The rest between runs (WebEngineRest.cpp).
     void prepareRest(QObject *context);
@@ -97,6 +101,7 @@ private:
     bool m_hasDocument = false;
     QHash<QString, QString> m_elements;
     QHash<QString, QString> m_staleElements;
+    QList<std::pair<QString, QString>> m_staleFailed;
     QString m_finishedUnreachable; // of the latest load that finished, see unreachableReason()
     QString m_staleUnreachable;
     QString m_unreachable;         // of the completed document
@@ -106,6 +111,10 @@ private:
     QString m_mainFrameRefusal;    // the first main-frame address refused since navigate()
     QString m_refused;             // of the completed document
     QStringList m_refusalsLogged;  // since navigate(): each address is logged once
+    // Since navigate(): the parts refused (address, and what and why in words), and the
+    // parts the completed document found missing (address, and what it was).
+    QList<std::pair<QString, QString>> m_partsRefused;
+    QList<std::pair<QString, QString>> m_partsFailed;
     // rest(): the page empties (Blanking), its renderer is discarded and the page woken
     // with a new one (Waking); a navigate() meanwhile loads once the rest is over.
     enum class Rest { None, Blanking, Waking };

@@ -2,11 +2,15 @@
 // the origin policy, the refusals logged, downloads cancelled and certificate errors refused.
 #include "platform/browser/WebEngineBrowser.h"
 
+#include <algorithm>
+
 #include <QUrl>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
@@ -73,6 +77,11 @@ void WebEngineBrowser::noteRefusal(const QString &what, const QUrl &url, bool is
     // a page's flood of addresses only so far.
     constexpr qsizetype kLoggedAddresses = 20;
     const QString address = url.toString(QUrl::RemoveUserInfo);
+    // A part refused leaves the page without it: the page is then not whole.
+    const bool partKnown = std::any_of(m_partsRefused.cbegin(), m_partsRefused.cend(),
+        [&](const auto &part) { return part.first == address; });
+    if (!isMainFrame && !partKnown && m_partsRefused.size() < kLoggedAddresses)
+        m_partsRefused.append({ address, QStringLiteral("%1 refused: %2").arg(what, reason) });
     if (m_refusalsLogged.contains(address) || m_refusalsLogged.size() > kLoggedAddresses)
         return;
     m_refusalsLogged << address;
@@ -80,6 +89,53 @@ void WebEngineBrowser::noteRefusal(const QString &what, const QUrl &url, bool is
         qCWarning(lcReport).noquote() << "further refusals of this page are not logged | page:" << m_pageUrl;
     else
         qCWarning(lcReport).noquote() << "refused" << what << ":" << reason << "| page:" << m_pageUrl;
+}
+
+namespace {
+
+// Notes, in the application's own script world and before the page's first element,
+// every part of the page that fails to load: an image, a script or a style sheet whose
+// load ends in error fires an "error" event at its element, which reaches the window
+// in the capture phase. A refused request fails the same way.
+const char kWatchFailedParts[] = R"JS(
+(function () {
+    var failed = [];
+    window.hardcopyFailedParts = failed;
+    window.addEventListener('error', function (event) {
+        var part = event.target;
+        if (!part || part === window || !part.tagName || failed.length >= 20)
+            return;
+        failed.push([part.tagName.toLowerCase(), String(part.currentSrc || part.src || part.href || part.data || '')]);
+    }, true);
+})();
+)JS";
+
+} // namespace
+
+void WebEngineBrowser::watchFailedParts(QWebEnginePage *page)
+{
+    QWebEngineScript script;
+    script.setName(QStringLiteral("hardcopy-failed-parts"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QString::fromLatin1(kWatchFailedParts));
+    page->scripts().insert(script);
+}
+
+QStringList WebEngineBrowser::missingParts() const
+{
+    QStringList parts;
+    QStringList addresses;
+    for (const auto &[address, words] : m_partsRefused) {
+        parts << words;
+        addresses << address;
+    }
+    for (const auto &[address, what] : m_partsFailed) {
+        if (!addresses.contains(address))
+            parts << QStringLiteral("%1 did not load: %2").arg(what, address);
+    }
+    return parts;
 }
 
 // What the engine asks of the profile and the page beyond navigations: a download is

@@ -211,6 +211,8 @@ QString Form_HardCopy::endReason() const
 {
     if (m_endingBySignal)
         return QStringLiteral("signal");
+    if (m_endingForBrowser)
+        return QStringLiteral("browser");
     return m_shuttingDown ? QStringLiteral("shutdown") : QStringLiteral("exit");
 }
 

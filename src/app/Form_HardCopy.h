@@ -40,6 +40,9 @@ class Form_HardCopy : public QWidget
     Q_OBJECT
 
 public:
+    // The station ended because its browser could no longer render pages; its service
+    // manager starts it again.
+    static constexpr int kExitCodeBrowserLost = 3;
     Form_HardCopy(const StationSeams &seams, dbModule &db, const StationSettings &settings,
                   QWidget *parent = nullptr);
     ~Form_HardCopy() override;
@@ -189,6 +192,7 @@ private:
     // the page's own.
     bool waitForPage(qint64 navigatedAtMs, qint64 pageRequestedAtMs);
     bool waitForRender();
+    void noteRenderOutcome(bool rendered);
     bool waitForPrintJobs();
     QString failedPageOfRequest() const;
     bool pageIsWhole(const QString &batchId, const QString &printType, QString *missing);
@@ -282,6 +286,8 @@ private:
     bool m_unloaded = false;
     bool m_shuttingDown = false;
     bool m_endingBySignal = false;
+    bool m_endingForBrowser = false; // the browser could not render pages any more
+    int m_failedRendersInARow = 0;
     bool m_resumingRun = false; // the run about to start takes a session up after a restart
     QDateTime m_loggedInAt; // when the operator of this session logged in
     QString m_printedBatchId;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -17,6 +18,7 @@
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/Timer.h"
 #include "platform/printing/PrintSpooler.h"
 #include "platform/browser/WebBrowser.h"
 #include "register/RegisterRow.h"
@@ -425,9 +427,37 @@ bool Form_HardCopy::waitForRender()
         { .done = [&] { return browser.renderState() != WebBrowser::RenderState::Rendering; } });
     if (end == WaitEnd::Closed)
         abandonRequest("print");
-    if (end == WaitEnd::DeadlinePassed)
+    if (end == WaitEnd::DeadlinePassed) {
         qCWarning(lcReport) << "the page was not rendered within" << timeoutSeconds << "seconds";
-    return end == WaitEnd::Done && browser.renderState() == WebBrowser::RenderState::Rendered;
+        browser.abandonRender(QStringLiteral("The page was not rendered within %1 seconds").arg(timeoutSeconds));
+    }
+    const bool rendered = end == WaitEnd::Done && browser.renderState() == WebBrowser::RenderState::Rendered;
+    noteRenderOutcome(rendered);
+    return rendered;
+}
+
+// A browser whose pages fail to render one after another (its renderer lost for good)
+// would keep every client due while the station looks in service: the station ends so
+// that its service manager starts it afresh, and the session is taken up again.
+void Form_HardCopy::noteRenderOutcome(bool rendered)
+{
+    constexpr int kFailedRendersToEnd = 3;
+    m_failedRendersInARow = rendered ? 0 : m_failedRendersInARow + 1;
+    if (m_failedRendersInARow < kFailedRendersToEnd)
+        return;
+    const QString why = QStringLiteral("%1 pages in a row could not be rendered (the last: %2)")
+                            .arg(m_failedRendersInARow)
+                            .arg(m_seams.browser->renderError());
+    qCCritical(lcRun).noquote() << "the browser cannot print:" << why
+                                << "- the station ends so that its service manager starts it afresh";
+    report([&](StationActivity &activity) { activity.setPageTrouble(QStringLiteral("The browser cannot print: ") + why); });
+    m_endingForBrowser = true;
+    m_shuttingDown = true;
+    m_unloaded = true;
+    m_seams.timer->setEnabled(false);
+    hide();
+    QCoreApplication::exit(kExitCodeBrowserLost);
+    throw ShutdownRequested();
 }
 
 // Waits (in the event loop: every change of a job wakes it) until every job of the

@@ -118,6 +118,8 @@ private slots:
     void printedBatchIsDeletedBeforeItsClientIsAskedAgain();
     void pageWithAPartMissingIsNotPrinted_data();
     void pageWithAPartMissingIsNotPrinted();
+    void browserThatCannotRenderEndsTheStation_data();
+    void browserThatCannotRenderEndsTheStation();
     void frequencyMinutesParsesTheItems_data();
     void frequencyMinutesParsesTheItems();
 };
@@ -751,6 +753,29 @@ void tst_App::pageWithAPartMissingIsNotPrinted()
                                      : QStringLiteral("batch  a page was not printed: %1: a part of the page is "
                                                       "missing: %2").arg(printType, part);
     QVERIFY2(details.contains(expected), qPrintable(details.join(QLatin1Char('\n'))));
+}
+
+void tst_App::browserThatCannotRenderEndsTheStation_data()
+{
+    QTest::addColumn<int>("failedRenders");
+    QTest::addColumn<QString>("endReason"); // "exit": the station is still running
+    QTest::addColumn<int>("deleted");
+    QTest::newRow("two pages in a row") << 2 << "exit" << 1; // the first two clients' batches are kept
+    QTest::newRow("three pages in a row") << 3 << "browser" << 0;
+}
+
+// Pages that fail to render one after another (a renderer lost for good) would keep every
+// client due while the station looks in service: it ends so that its unit starts it anew.
+void tst_App::browserThatCannotRenderEndsTheStation()
+{
+    QFETCH(int, failedRenders);
+    QFETCH(QString, endReason);
+    QFETCH(int, deleted);
+    Station s(3, 1);
+    s.f.browser.rendersToFail = failedRenders;
+    s.clickStartStop();
+    QCOMPARE(s.w().endReason(), endReason);
+    QCOMPARE(s.lims.deletedBatches.size(), deleted);
 }
 
 void tst_App::frequencyMinutesParsesTheItems_data()

@@ -74,6 +74,7 @@ private slots:
     void failedLoadEndsAtFourWithElementsMissing_data();
     void failedLoadEndsAtFourWithElementsMissing();
     void rendererEndingOnTheErrorPageLeavesTheServerUnreached();
+    void pageWhoseRendererEndedFailsAtOnceAndTheNextPrints();
     void responseWithoutDocumentEndsAtFourOnShownPage();
     void pagesSeenAreNeitherCachedNorKeptInHistory();
     void restGivesANewRendererAndAsksTheServerNothing_data();
@@ -322,6 +323,27 @@ void tst_Browser::rendererEndingOnTheErrorPageLeavesTheServerUnreached()
     QTRY_COMPARE_WITH_TIMEOUT(browser.readyState(), 4, kLoadTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLoadTimeoutMs);
     QCOMPARE(browser.unreachableReason(), QStringLiteral("connection refused"));
+}
+
+// A renderer lost (the out-of-memory killer picks the largest helper) once its page is
+// loaded never answers a rendering: it fails at once, and the next page, loaded by a new
+// renderer, prints.
+void tst_Browser::pageWhoseRendererEndedFailsAtOnceAndTheNextPrints()
+{
+    WebEngineBrowser browser(PrintOptions{});
+    auto *view = qobject_cast<QWebEngineView *>(browser.widget());
+    QVERIFY(view);
+    loadPage(browser, QStringLiteral("/report?bid=5&pt=COVER"));
+    QSignalSpy ended(view->page(), &QWebEnginePage::renderProcessTerminated);
+    ::kill(pid_t(view->page()->renderProcessPid()), SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLoadTimeoutMs);
+    browser.renderPdf();
+    QCOMPARE(browser.renderState(), WebBrowser::RenderState::Failed);
+    QCOMPARE(browser.renderError(), QStringLiteral("The page's renderer has ended"));
+
+    loadPage(browser, QStringLiteral("/report?bid=5&pt=SAMPLES"));
+    browser.renderPdf();
+    QTRY_COMPARE_WITH_TIMEOUT(browser.renderState(), WebBrowser::RenderState::Rendered, kLoadTimeoutMs);
 }
 
 void tst_Browser::responseWithoutDocumentEndsAtFourOnShownPage()

@@ -93,7 +93,7 @@ void FakeBrowser::navigate(const QString &url)
 void FakeBrowser::advance()
 {
     if (m_renderState == RenderState::Rendering)
-        m_renderState = RenderState::Rendered;
+        m_renderState = rendersToFail-- > 0 ? RenderState::Failed : RenderState::Rendered;
     // The print system took each job when it was submitted; the window learns of it now.
     while (m_toldSubmitted < submitted.size())
         tell(Ticket(++m_toldSubmitted));

@@ -114,7 +114,10 @@ public:
     void renderPdf() override;
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override;
-    QString renderError() const override { return QString(); }
+    QString renderError() const override
+    {
+        return m_renderState == RenderState::Failed ? QStringLiteral("the renderer is gone") : QString();
+    }
     void pageSetup() override { ++pageSetups; }
     QWidget *widget() override { return nullptr; }
 
@@ -135,6 +138,7 @@ public:
     QString currentUrl;               // the loaded page
     bool printSucceeds = true;
     bool printHangs = false;          // a submitted job never ends unless it is cancelled
+    int rendersToFail = 0;            // the next renderings that fail
     QList<int> followedJobs;          // jobs of an earlier run looked up; they end completed
     int pageSetups = 0;
 

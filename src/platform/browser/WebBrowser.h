@@ -43,6 +43,9 @@ public:
     virtual RenderState renderState() const = 0;
     virtual QByteArray renderedPdf() const = 0;
     virtual QString renderError() const = 0;
+    // The station stops waiting for the rendering in hand: it ends Failed with this
+    // reason, a late result is dropped, and the next renderPdf() starts afresh.
+    virtual void abandonRender(const QString &reason) { (void)reason; }
 
     // The station waits for its next run: the browser may give back what its pages left
     // behind. Nothing of this is seen at the seam; a navigate() meanwhile loads as always.

@@ -247,6 +247,7 @@ void WebEngineBrowser::onLoadStarted()
     // newer load's own finish follows.
     ++m_loadPeriods;
     m_staleGrace->stop();
+    m_rendererGone = false;
 }
 
 void WebEngineBrowser::onLoadProgress(int progress)
@@ -349,6 +350,7 @@ void WebEngineBrowser::onRenderProcessTerminated(int exitCode)
     if (m_rest != Rest::None)
         return; // the renderer discarded by rest()
     qCWarning(lcReport).noquote() << "the page's renderer ended abnormally, exit code" << exitCode << "| page:" << m_pageUrl;
+    m_rendererGone = true;
     // Like a browser showing its crash page: completely loaded, with nothing on it. A load
     // that had already failed for a server out of reach stays that failure: the renderer
     // may end while it shows the engine's error page, and an empty page would be read as

@@ -49,6 +49,7 @@ public:
     RenderState renderState() const override { return m_renderState; }
     QByteArray renderedPdf() const override { return m_renderedPdf; }
     QString renderError() const override { return m_renderError; }
+    void abandonRender(const QString &reason) override;
     void pageSetup() override;
     QWidget *widget() override;
     void rest() override;
@@ -124,6 +125,7 @@ private:
 
     quint64 m_renderJobs = 0;      // one per renderPdf() that started
     bool m_rendering = false;      // a rendering has not reported its result yet
+    bool m_rendererGone = false;   // the page's renderer ended; the next load brings a new one
     RenderState m_renderState = RenderState::Idle;
     QByteArray m_renderedPdf;
     QString m_renderError;

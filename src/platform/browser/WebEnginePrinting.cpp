@@ -39,6 +39,12 @@ void WebEngineBrowser::renderPdf()
         finishRender({}, QStringLiteral("The browser has no page to print"));
         return;
     }
+    // A renderer that is gone never answers: the page it showed is not printed, and the
+    // next request's load brings a new renderer.
+    if (m_rendererGone) {
+        finishRender({}, QStringLiteral("The page's renderer has ended"));
+        return;
+    }
     m_rendering = true;
     m_renderState = RenderState::Rendering;
     const quint64 job = ++m_renderJobs;
@@ -49,6 +55,15 @@ void WebEngineBrowser::renderPdf()
                 onRendered(job, pdf);
         },
         PageSetup::pdfPageLayout());
+}
+
+void WebEngineBrowser::abandonRender(const QString &reason)
+{
+    if (!m_rendering)
+        return;
+    // A result that comes after all belongs to no rendering.
+    ++m_renderJobs;
+    finishRender({}, reason);
 }
 
 void WebEngineBrowser::onRendered(quint64 job, const QByteArray &pdf)

@@ -1,5 +1,7 @@
 #include "app/StationRuntime.h"
 
+#include "platform/desktop/ServiceManager.h"
+
 #include <QHostInfo>
 
 #include "app/Form_HardCopy.h"
@@ -63,6 +65,7 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     m_db->setLinkRule(LinkSecurity::everyOpenRule(m_settings));
     // The database calls are allowed to hold the window's thread: the watch tells them
     // apart from stalls.
+    m_supervision->setBoundedCall([db = m_db.get()](qint64 steadyMs) { return db->inBoundedCall(steadyMs); });
     m_monitor->eventLoopWatch().setDriverWaits(
         [this] { return m_db->driverWaits().totalNs; }, [this] { return m_db->driverWaits().longestNs; });
 
@@ -80,6 +83,14 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.distributionRegister = m_register.get();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
+    // Under its unit, or with a session taken up after a restart, nobody may be there to
+    // acknowledge a message: it closes by itself, and the unit's status line says it.
+    m_messages->setUnattended(
+        [this] { return ServiceManager::supervised() || m_monitor->activity().status().resumedAt.isValid(); },
+        [](const QString &text) {
+            if (ServiceManager::supervised())
+                ServiceManager::notifyStatus(QStringLiteral("message shown: ") + text.section(QLatin1Char('\n'), 0, 0));
+        });
     QObject::connect(m_monitor.get(), &StationMonitor::filesTroubleChanged, m_window.get(),
                      &Form_HardCopy::showStationTrouble);
 }

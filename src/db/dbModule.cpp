@@ -47,9 +47,12 @@ public:
         : m_waits(waits)
         , m_start(std::chrono::steady_clock::now())
     {
+        m_waits.callStartedMs
+            = std::chrono::duration_cast<std::chrono::milliseconds>(m_start.time_since_epoch()).count();
     }
     ~DriverWait()
     {
+        m_waits.callStartedMs = 0;
         const qint64 ns
             = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start).count();
         m_waits.totalNs += ns;
@@ -88,15 +91,35 @@ dbModule::dbModule(std::unique_ptr<DbConnection> connection, MessageBoxes &messa
 {
 }
 
+namespace {
+
+// What a driver call may take at most: FreeTDS gives a server that ignores the cancel
+// twice the time-out; the slack covers the close and the check of the link around it.
+int callBoundMs(int statementTimeoutSeconds)
+{
+    constexpr int kSlackSeconds = 10;
+    return (2 * statementTimeoutSeconds + kSlackSeconds) * 1000;
+}
+
+} // namespace
+
 void dbModule::setStatementTimeout(int seconds)
 {
     m_statementTimeout = seconds;
+    m_callBoundMs = callBoundMs(seconds);
     m_connection->setCommandTimeout(seconds);
+}
+
+bool dbModule::inBoundedCall(qint64 steadyMs) const
+{
+    const qint64 started = m_driverWaits.callStartedMs;
+    return started > 0 && steadyMs - started <= m_callBoundMs;
 }
 
 void dbModule::Open_Connection(const QString &connectString)
 {
     m_statementTimeout = kCommandTimeout;
+    m_callBoundMs = callBoundMs(kCommandTimeout);
     m_connection->setCommandTimeout(kCommandTimeout);
     m_connection->setConnectionTimeout(kConnectionTimeout);
     m_connection->setCursorLocation(kClientSideCursors);

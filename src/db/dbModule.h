@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <functional>
 #include <memory>
 
@@ -74,8 +76,15 @@ public:
     {
         qint64 totalNs = 0;
         qint64 longestNs = 0; // the longest single call
+        // The call in hand: when it began (steady-clock milliseconds; 0: none), read from
+        // the supervision's thread.
+        std::atomic<qint64> callStartedMs { 0 };
     };
     const DriverWaits &driverWaits() const { return m_driverWaits; }
+    // Whether the window's thread is inside a driver call that began at most its bound
+    // ago (twice the statement time-out, as FreeTDS waits for a server that ignores its
+    // cancel, and a little more); safe from any thread.
+    bool inBoundedCall(qint64 steadyMs) const;
 
     const AttemptState &execState() const { return m_exec; }
     const AttemptState &recordsetState() const { return m_recordset; }
@@ -97,6 +106,7 @@ private:
     QString m_openedWith;
     bool m_everOpened = false;
     int m_statementTimeout = 20;
+    std::atomic<int> m_callBoundMs { 50000 };
     // The attempt in hand failed because the link is down and could not be opened again:
     // it is given up without counting time-outs (nothing was sent to the server).
     bool m_linkDownFailure = false;

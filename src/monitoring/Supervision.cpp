@@ -1,5 +1,7 @@
 #include "monitoring/Supervision.h"
 
+#include <chrono>
+
 #include <QDateTime>
 
 #include "monitoring/StationActivity.h"
@@ -16,8 +18,47 @@ Supervision::Supervision(StationActivity &activity, StatusThresholds thresholds,
     m_activity.setSupervision(m_supervised, int((watchdogMs + 999) / 1000));
     if (watchdogMs > 0) {
         // Half the interval, as the manager asks: one late keep-alive is no hang.
-        m_watchdog.setInterval(int(qBound<qint64>(1, watchdogMs / 2, qint64(24) * 3600 * 1000)));
-        connect(&m_watchdog, &QTimer::timeout, this, [] { ServiceManager::notifyWatchdog(); });
+        m_pingMs = int(qBound<qint64>(1, watchdogMs / 2, qint64(24) * 3600 * 1000));
+        m_turns.setInterval(std::max(1, m_pingMs / 4));
+        connect(&m_turns, &QTimer::timeout, this, [this] { m_lastTurnMs = steadyMs(); });
+    }
+}
+
+Supervision::~Supervision()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_wake.notify_all();
+    if (m_keepAlive.joinable())
+        m_keepAlive.join();
+}
+
+void Supervision::setBoundedCall(std::function<bool(qint64)> inBoundedCall)
+{
+    const std::lock_guard lock(m_mutex);
+    m_inBoundedCall = std::move(inBoundedCall);
+}
+
+qint64 Supervision::steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Sends a keep-alive each interval in which the event loop turned, or during which the
+// window's thread was inside a call still within its bound.
+void Supervision::keepAlive()
+{
+    std::unique_lock lock(m_mutex);
+    qint64 lastCheck = steadyMs();
+    while (!m_wake.wait_for(lock, std::chrono::milliseconds(m_pingMs), [this] { return m_ending; })) {
+        const qint64 now = steadyMs();
+        const bool turned = m_lastTurnMs >= lastCheck;
+        lastCheck = now;
+        if (turned || (m_inBoundedCall && m_inBoundedCall(now)))
+            ServiceManager::notifyWatchdog();
     }
 }
 
@@ -32,9 +73,11 @@ void Supervision::ready()
     if (!m_supervised)
         return;
     ServiceManager::notifyReady();
-    if (m_watchdog.interval() > 0) {
+    if (m_pingMs > 0 && !m_keepAlive.joinable()) {
         ServiceManager::notifyWatchdog();
-        m_watchdog.start();
+        m_lastTurnMs = steadyMs();
+        m_turns.start();
+        m_keepAlive = std::thread([this] { keepAlive(); });
     }
 }
 

@@ -1,12 +1,18 @@
 #include "platform/database/TlsProbe.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -49,13 +55,40 @@ quint8 encryptionAnswer(const QByteArray &message)
 class Wire
 {
 public:
+    // The host's first address, or none when the look-up failed or did not end in time;
+    // a look-up still running is left to its thread, which ends by itself.
+    std::optional<QHostAddress> lookUp(const QString &host)
+    {
+        auto lookup = std::async(std::launch::async, [host] { return QHostInfo::fromName(host); });
+        if (lookup.wait_for(std::chrono::milliseconds(remaining())) != std::future_status::ready) {
+            m_error = QStringLiteral("the host name %1 was not looked up in time").arg(host);
+            // The future's destructor would wait for the look-up: its thread is let go.
+            std::thread([pending = std::move(lookup)]() mutable { pending.wait(); }).detach();
+            return std::nullopt;
+        }
+        const QHostInfo info = lookup.get();
+        if (info.addresses().isEmpty()) {
+            m_error = info.errorString();
+            return std::nullopt;
+        }
+        return info.addresses().constFirst();
+    }
     explicit Wire(int timeoutMs)
         : m_deadline(timeoutMs)
     {
     }
     bool connect(const QString &host, quint16 port)
     {
-        m_socket.connectToHost(host, port);
+        // A host name is looked up here, within the deadline: the socket's own wait would
+        // look it up without one.
+        QHostAddress address(host);
+        if (address.isNull()) {
+            const std::optional<QHostAddress> found = lookUp(host);
+            if (!found)
+                return false;
+            address = *found;
+        }
+        m_socket.connectToHost(address, port);
         if (m_socket.waitForConnected(remaining()))
             return true;
         m_error = m_socket.errorString();

@@ -27,6 +27,7 @@ struct StartOptions
     bool check = false;
     QString unattendedDemo; // where the unattended demo cycle saves its picture of the window
     RegisterCommand registerCommand;
+    bool registerWindow = false; // the register in a window of its own, beside the station
 };
 
 // The program's name, organisation and version, before anything reads them.

@@ -17,7 +17,7 @@ QString wentTo(const RegisterRow &row)
         return row.jobId > 0 ? QStringLiteral("queue %1, job %2").arg(row.queue).arg(row.jobId)
                              : QStringLiteral("queue %1").arg(row.queue);
     if (row.destination == RegisterRow::PdfFolder)
-        return QStringLiteral("PDF folder %1").arg(row.pdfFile.isEmpty() ? row.queue : row.pdfFile);
+        return QStringLiteral("PDF folder"); // the file's long name is in --register
     return QStringLiteral("printer %1").arg(row.queue);
 }
 

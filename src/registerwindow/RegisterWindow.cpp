@@ -97,7 +97,7 @@ RegisterWindow::RegisterWindow(Options options, QWidget *parent)
         told(printed ? QStringLiteral("Printed again.") : QStringLiteral("Not everything was printed again."));
         search(); // the reprint's row
     });
-    resize(1180, 640);
+    resize(1200, 660);
     search();
     m_client->setFocus();
 }

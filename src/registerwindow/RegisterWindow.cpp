@@ -39,7 +39,7 @@ QLabel *line(const QString &name, QWidget *parent)
 } // namespace
 
 RegisterWindow::RegisterWindow(Options options, QWidget *parent)
-    : QWidget(parent)
+    : QMainWindow(parent)
     , m_options(std::move(options))
     , m_model(new RegisterModel(m_options.settings, this))
     , m_printAgain(new PrintAgain(m_options.settings, this))
@@ -47,7 +47,9 @@ RegisterWindow::RegisterWindow(Options options, QWidget *parent)
 {
     setWindowTitle(QStringLiteral("HardCopy register"));
     setAccessibleName(QStringLiteral("HardCopy register"));
-    m_searchBar = new QWidget(this);
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    m_searchBar = new QWidget(central);
     new QHBoxLayout(m_searchBar);
     m_client = addField(QStringLiteral("&Client:"), QStringLiteral("Client id or name"), QStringLiteral("id or name"));
     m_batch = addField(QStringLiteral("&Batch:"), QStringLiteral("Batch"), QString());
@@ -77,7 +79,7 @@ RegisterWindow::RegisterWindow(Options options, QWidget *parent)
     buttons->addWidget(m_printBatch);
     buttons->addStretch();
     buttons->addWidget(close);
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(central);
     layout->addWidget(m_searchBar);
     layout->addWidget(m_state);
     layout->addWidget(m_table, 1);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QMainWindow>
 #include <QStringList>
-#include <QWidget>
 
 #include "register/DistributionRegister.h"
 
@@ -15,8 +15,9 @@ class RegisterModel;
 // The register in a window of its own, beside the running station: the latest pages
 // first, a search by client, batch and dates, the register's state in one line, and
 // "Print again" for a page or its whole batch. It reads the register read-only; a
-// reprint adds its row as --reprint does.
-class RegisterWindow : public QWidget
+// reprint adds its row as --reprint does. A main window, so that accessibility tools
+// present it as a window named by its title.
+class RegisterWindow : public QMainWindow
 {
 public:
     struct Options

@@ -1,5 +1,6 @@
 // The register window's model and its "Print again" on a register of the suite's own,
 // offscreen, and a page printed again on the suite's own cupsd.
+#include <QAccessible>
 #include <QDir>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -11,6 +12,7 @@
 #include "register/DistributionRegister.h"
 #include "registerwindow/PrintAgain.h"
 #include "registerwindow/RegisterModel.h"
+#include "registerwindow/RegisterWindow.h"
 
 namespace {
 
@@ -75,6 +77,7 @@ private slots:
     void damagedRegisterIsSaidPlainlyAndLeftInPlace();
     void printAgainSendsTheKeptDocumentAndRegistersIt_data();
     void printAgainSendsTheKeptDocumentAndRegistersIt();
+    void everyControlTabReachesHasAnAccessibleName();
 };
 
 void tst_RegisterWindow::searchShowsMatchingPagesLatestFirst_data()
@@ -201,6 +204,19 @@ void tst_RegisterWindow::printAgainSendsTheKeptDocumentAndRegistersIt()
     QCOMPARE(model.entry(0).row.kind, QString(altered ? RegisterRow::Page : RegisterRow::Reprint));
     QCOMPARE(model.entry(0).row.refersTo, altered ? 0 : 2);
     cups.stop();
+}
+
+void tst_RegisterWindow::everyControlTabReachesHasAnAccessibleName()
+{
+    QTemporaryDir dir;
+    RegisterWindow window({ registerWith(dir.path(), { page("1003", "Acme Ltd", "70007", "COVER") }), {}, {}, 10 });
+    window.show();
+    QCOMPARE(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window);
+    for (QWidget *control : window.findChildren<QWidget *>()) {
+        if (control->isVisible() && (control->focusPolicy() & Qt::TabFocus))
+            QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty(),
+                control->metaObject()->className());
+    }
 }
 
 QTEST_MAIN(tst_RegisterWindow)

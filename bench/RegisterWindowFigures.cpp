@@ -6,8 +6,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSqlError>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTimeZone>
 
@@ -27,7 +27,8 @@ std::vector<RegisterRow> batchRows(int batch, qint64 firstSeq)
     const int client = batch % kClients;
     RegisterRow base;
     base.kind = RegisterRow::Page;
-    base.recordedUtc = QDateTime(QDate(2026, 1, 1), QTime(6, 0), QTimeZone::utc()).addSecs(qint64(batch) * 150)
+    base.recordedUtc = QDateTime(QDate(2026, 1, 1), QTime(6, 0), QTimeZone::utc())
+                           .addSecs(qint64(batch) * 150)
                            .toString(Qt::ISODateWithMs);
     base.recordedLocal = base.recordedUtc;
     base.host = QStringLiteral("station");
@@ -84,8 +85,9 @@ bool fillRegister(const RegisterSettings &settings, QString *error)
         }
         QSqlQuery insert(db);
         QSqlQuery document(db); // each page's document in the station's index of them, as kept
-        filled = filled && document.prepare(QStringLiteral("INSERT OR IGNORE INTO documents (sha256, bytes, kept_utc) "
-                                                           "VALUES (?, ?, ?)"));
+        filled = filled
+            && document.prepare(QStringLiteral("INSERT OR IGNORE INTO documents (sha256, bytes, kept_utc) "
+                                               "VALUES (?, ?, ?)"));
         filled = filled && db.transaction()
             && insert.prepare(QStringLiteral("INSERT INTO register_rows (%1, hash) VALUES (%2, ?)")
                                   .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
@@ -98,9 +100,9 @@ bool fillRegister(const RegisterSettings &settings, QString *error)
                 int i = 0;
                 for (const RegisterRow::Field &field : RegisterRow::fields()) {
                     // Every column is NOT NULL: an empty text is stored as one.
-                    insert.bindValue(i++, field.number ? QVariant(row.*field.number)
-                                                       : QVariant((row.*field.text).isNull() ? QStringLiteral("")
-                                                                                              : row.*field.text));
+                    insert.bindValue(i++,
+                        field.number ? QVariant(row.*field.number)
+                                     : QVariant((row.*field.text).isNull() ? QStringLiteral("") : row.*field.text));
                 }
                 insert.bindValue(i, row.hash);
                 filled = filled && insert.exec();
@@ -163,7 +165,8 @@ bool measureRegisterWindowFigures(BenchHarness &b)
         { "a client by id (its pages over the year)", { QStringLiteral("101234"), {}, {}, {} }, false },
         { "a client by part of its name", { QStringLiteral("client 2345 ltd"), {}, {}, {} }, false },
         { "a batch", { {}, QStringLiteral("712345"), {}, {} }, false },
-        { "a name that matches nothing (every row looked at)", { QStringLiteral("no such client"), {}, {}, {} }, false },
+        { "a name that matches nothing (every row looked at)", { QStringLiteral("no such client"), {}, {}, {} },
+            false },
     };
     for (const Step &step : steps) {
         model.search(step.search);
@@ -179,7 +182,8 @@ bool measureRegisterWindowFigures(BenchHarness &b)
         figure.verdict = Figure::judge(model.readable(), ms <= 500);
         figure.notes << QStringLiteral("slowest of 5, on the window's thread; %1 rows shown").arg(model.rowCount());
         if (&step == &steps[0])
-            figure.notes << QStringLiteral("the register written in %1 s: %2").arg(fillSeconds, 0, 'f', 1).arg(model.state());
+            figure.notes
+                << QStringLiteral("the register written in %1 s: %2").arg(fillSeconds, 0, 'f', 1).arg(model.state());
         b.addFigure(figure);
     }
     return true;

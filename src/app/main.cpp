@@ -206,8 +206,8 @@ int runStation(const StartOptions &options, const QString &windowSystem)
 int runRegisterWindow(const StartOptions &options)
 {
     const StationSettings settings = loadSettings(options);
-    RegisterWindow window({ RegisterSettings::from(settings), settings.printer, settings.cupsServer,
-        settings.jobTimeoutSeconds });
+    RegisterWindow window(
+        { RegisterSettings::from(settings), settings.printer, settings.cupsServer, settings.jobTimeoutSeconds });
     window.loadQueues();
     window.show();
     return QApplication::exec();

@@ -21,9 +21,8 @@ std::vector<RegisterEntry> DistributionRegister::latestPages(
 {
     // A page has its submission row and its end row: the end is shown, or the submission
     // while no end refers to it.
-    QStringList where { QStringLiteral(
-        "(r.kind = ? OR (r.kind = ? AND (r.outcome != ? OR NOT EXISTS "
-        "(SELECT 1 FROM register_rows e WHERE e.refers_to = r.seq AND e.kind = ?))))") };
+    QStringList where { QStringLiteral("(r.kind = ? OR (r.kind = ? AND (r.outcome != ? OR NOT EXISTS "
+                                       "(SELECT 1 FROM register_rows e WHERE e.refers_to = r.seq AND e.kind = ?))))") };
     QVariantList bindings { QString(RegisterRow::Reprint), QString(RegisterRow::Page), QString(RegisterRow::Submitted),
         QString(RegisterRow::Page) };
     if (beforeSeq > 0) {

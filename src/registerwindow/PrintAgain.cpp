@@ -83,10 +83,10 @@ void PrintAgain::jobEnded()
     const RegisterRow &original = m_request.pages[m_next].row;
     const bool printed = job.state == PrintSpooler::JobState::Completed;
     m_allPrinted = m_allPrinted && printed;
-    emit told(QStringLiteral("%1 %2: %3")
-                  .arg(ReprintDocuments::pageName(original),
-                      printed ? QStringLiteral("printed again") : QStringLiteral("not printed again"),
-                      describeJob(job)));
+    emit told(
+        QStringLiteral("%1 %2: %3")
+            .arg(ReprintDocuments::pageName(original),
+                printed ? QStringLiteral("printed again") : QStringLiteral("not printed again"), describeJob(job)));
     recordReprint(ReprintDocuments::reprintRow(original, job));
 }
 

@@ -61,7 +61,7 @@ QString PrintAgainDialog::question(const std::vector<RegisterEntry> &pages)
 {
     const RegisterRow &first = pages.front().row;
     QStringList lines { QStringLiteral("Print again for client %1 %2:")
-                              .arg(RegisterTable::visible(first.clientId), RegisterTable::visible(first.clientName)) };
+                            .arg(RegisterTable::visible(first.clientId), RegisterTable::visible(first.clientName)) };
     for (const RegisterEntry &page : pages)
         lines << QStringLiteral("- %1").arg(pageLine(page.row));
     lines << QStringLiteral("The kept document is sent as it was printed; nothing is sent to the LIMS.");

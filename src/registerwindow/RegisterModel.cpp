@@ -106,13 +106,12 @@ void RegisterModel::open()
     }
     const RegisterSummary summary = m_register->summary();
     const RegisterVerification chain = m_register->verify(kRowsVerified);
-    m_state = chain.intact
-        ? QStringLiteral("The register %1: %2; its last %3 rows verify.")
-              .arg(m_settings.file, summary.text())
-              .arg(chain.rowsChecked)
-        : QStringLiteral("The register %1 does not verify: %2. It was altered after it was written; "
-                         "hardcopy-station --verify-register names every row that does not match.")
-              .arg(m_settings.file, chain.problem);
+    m_state = chain.intact ? QStringLiteral("The register %1: %2; its last %3 rows verify.")
+                                 .arg(m_settings.file, summary.text())
+                                 .arg(chain.rowsChecked)
+                           : QStringLiteral("The register %1 does not verify: %2. It was altered after it was written; "
+                                            "hardcopy-station --verify-register names every row that does not match.")
+                                 .arg(m_settings.file, chain.problem);
 }
 
 void RegisterModel::append(std::vector<RegisterEntry> rows)
@@ -155,8 +154,8 @@ QVariant RegisterModel::data(const QModelIndex &index, int role) const
 
 QVariant RegisterModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const char *const names[Columns] = { "Row", "When", "Client", "Client name", "Record date", "Batch",
-        "Page", "Went to", "Job's end", "Operator", "Document" };
+    static const char *const names[Columns] = { "Row", "When", "Client", "Client name", "Record date", "Batch", "Page",
+        "Went to", "Job's end", "Operator", "Document" };
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < Columns)
         return QString::fromLatin1(names[section]);
     return QAbstractTableModel::headerData(section, orientation, role);
@@ -172,8 +171,7 @@ void RegisterModel::fetchMore(const QModelIndex &parent)
     if (!canFetchMore(parent))
         return;
     QString error;
-    std::vector<RegisterEntry> rows
-        = m_register->latestPages(m_search, m_entries.back().row.seq, kRowsAtATime, &error);
+    std::vector<RegisterEntry> rows = m_register->latestPages(m_search, m_entries.back().row.seq, kRowsAtATime, &error);
     if (!error.isEmpty()) {
         m_state = error;
         m_more = false;

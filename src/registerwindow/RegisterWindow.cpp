@@ -70,8 +70,8 @@ RegisterWindow::RegisterWindow(Options options, QWidget *parent)
     m_state = line(QStringLiteral("Register state"), this);
     m_outcome = line(QStringLiteral("Print again: what happened"), this);
     m_printPage = button(QStringLiteral("Print &again this page..."), QStringLiteral("Print again this page"), this);
-    m_printBatch = button(QStringLiteral("Print again the &whole batch..."),
-        QStringLiteral("Print again the whole batch"), this);
+    m_printBatch = button(
+        QStringLiteral("Print again the &whole batch..."), QStringLiteral("Print again the whole batch"), this);
     QPushButton *close = button(QStringLiteral("C&lose"), QStringLiteral("Close"), this);
 
     auto *buttons = new QHBoxLayout;
@@ -140,8 +140,8 @@ void RegisterWindow::search()
             continue;
         const std::optional<QDateTime> parsed = RegisterCommands::parseDate(field->text(), time == &what.until);
         if (!parsed) {
-            m_state->setText(QStringLiteral("\"%1\" is not a date: write it as 2026-12-08 or 2026-12-08 10:15.")
-                                 .arg(field->text()));
+            m_state->setText(
+                QStringLiteral("\"%1\" is not a date: write it as 2026-12-08 or 2026-12-08 10:15.").arg(field->text()));
             field->setFocus();
             return;
         }
@@ -159,8 +159,8 @@ void RegisterWindow::showSelection()
     const QModelIndex current = m_table->selectionModel()->currentIndex();
     const bool printable = current.isValid() && !m_model->entry(current.row()).row.sha256.isEmpty();
     m_printPage->setEnabled(printable && !m_printAgain->busy());
-    m_printBatch->setEnabled(printable && !m_printAgain->busy()
-        && !m_model->entry(current.row()).row.batchId.trimmed().isEmpty());
+    m_printBatch->setEnabled(
+        printable && !m_printAgain->busy() && !m_model->entry(current.row()).row.batchId.trimmed().isEmpty());
 }
 
 void RegisterWindow::printAgain(bool wholeBatch)
@@ -185,8 +185,7 @@ void RegisterWindow::printAgain(bool wholeBatch)
     m_outcome->clear();
     m_printPage->setEnabled(false);
     m_printBatch->setEnabled(false);
-    m_printAgain->start(
-        { pages, confirm.printer(), m_options.cupsServer, m_options.jobTimeoutSeconds });
+    m_printAgain->start({ pages, confirm.printer(), m_options.cupsServer, m_options.jobTimeoutSeconds });
 }
 
 void RegisterWindow::told(const QString &line)

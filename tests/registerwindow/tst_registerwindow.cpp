@@ -86,12 +86,19 @@ void tst_RegisterWindow::searchShowsMatchingPagesLatestFirst_data()
     QTest::addColumn<QString>("batch");
     QTest::addColumn<QStringList>("rows");
 
-    QTest::newRow("everything") << "" << "" << QStringList { "70009 SAMPLES", "70008 SAMPLES", "70007 SAMPLES", "70007 COVER" };
-    QTest::newRow("client id") << "1003" << "" << QStringList { "70007 SAMPLES", "70007 COVER" };
-    QTest::newRow("part of the name, any case") << "ACME" << "" << QStringList { "70007 SAMPLES", "70007 COVER" };
-    QTest::newRow("LIKE's characters match themselves") << "t_W" << "" << QStringList { "70009 SAMPLES" };
-    QTest::newRow("batch with blanks") << "" << " 70008 " << QStringList { "70008 SAMPLES" };
-    QTest::newRow("client and batch that do not meet") << "1003" << "70008" << QStringList {};
+    QTest::newRow("everything") << ""
+                                << ""
+                                << QStringList { "70009 SAMPLES", "70008 SAMPLES", "70007 SAMPLES", "70007 COVER" };
+    QTest::newRow("client id") << "1003"
+                               << "" << QStringList { "70007 SAMPLES", "70007 COVER" };
+    QTest::newRow("part of the name, any case") << "ACME"
+                                                << "" << QStringList { "70007 SAMPLES", "70007 COVER" };
+    QTest::newRow("LIKE's characters match themselves") << "t_W"
+                                                        << "" << QStringList { "70009 SAMPLES" };
+    QTest::newRow("batch with blanks") << ""
+                                       << " 70008 " << QStringList { "70008 SAMPLES" };
+    QTest::newRow("client and batch that do not meet") << "1003"
+                                                       << "70008" << QStringList {};
 }
 
 void tst_RegisterWindow::searchShowsMatchingPagesLatestFirst()
@@ -132,7 +139,8 @@ void tst_RegisterWindow::damagedRegisterIsSaidPlainlyAndLeftInPlace_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("words");
 
-    QTest::newRow("not a database") << "not a database" << "is not an SQLite database";
+    QTest::newRow("not a database") << "not a database"
+                                    << "is not an SQLite database";
     QTest::newRow("a row edited") << "UPDATE register_rows SET client_name = 'Other' WHERE seq = 2"
                                   << "does not verify: row 2 does not match";
 }
@@ -168,7 +176,8 @@ void tst_RegisterWindow::printAgainSendsTheKeptDocumentAndRegistersIt_data()
     QTest::addColumn<QString>("words");
 
     QTest::newRow("kept") << false << "batch 70007 SAMPLES (row 2) printed again: queue OK, job ";
-    QTest::newRow("altered") << true << "The kept document of batch 70007 SAMPLES (row 2) no longer matches its digest ";
+    QTest::newRow("altered") << true
+                             << "The kept document of batch 70007 SAMPLES (row 2) no longer matches its digest ";
 }
 
 void tst_RegisterWindow::printAgainSendsTheKeptDocumentAndRegistersIt()

@@ -25,7 +25,8 @@ QStringList cupsQueueNames(const QString &server)
     // The server setting belongs to the calling thread in libcups.
     if (!server.isEmpty())
         cupsSetServer(server.toUtf8().constData());
-    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
+    http_t *http
+        = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
     if (!http)
         return names;
     httpSetTimeout(http, kAnswerTimeoutSeconds, giveUp, nullptr);

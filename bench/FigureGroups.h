@@ -30,6 +30,8 @@ bool measureLinkFigures(BenchHarness &bench);
 // What the register costs per client: the window's share, its own work with the disk's
 // syncs, and the bytes it keeps per page.
 bool measureRegisterFigures(BenchHarness &bench);
+// The register window on a register of a year (200,000 rows): opening, scrolling, searching.
+bool measureRegisterWindowFigures(BenchHarness &bench);
 
 // Every group, in order. A new group is one line here (and its file).
 inline const std::vector<FigureGroup> &figureGroups()
@@ -41,6 +43,7 @@ inline const std::vector<FigureGroup> &figureGroups()
         { "printing", &measurePrintFigures, true },
         { "link", &measureLinkFigures, true },
         { "register", &measureRegisterFigures, true },
+        { "registerwindow", &measureRegisterWindowFigures, true },
     };
     return groups;
 }

@@ -76,7 +76,7 @@ BenchOptions parseOptions(const QApplication &app)
     const QCommandLineOption listOnlyOption(QStringLiteral("worklist-only"),
                                             QStringLiteral("Only the figures of the large work list."));
     const QCommandLineOption onlyOption(QStringLiteral("only"),
-                                        QStringLiteral("Only one figure group: idle, run, worklist, printing, link or register."),
+                                        QStringLiteral("Only one figure group: idle, run, worklist, printing, link, register or registerwindow."),
                                         QStringLiteral("group"));
     const QCommandLineOption printClientsOption(QStringLiteral("print-clients"),
                                                 QStringLiteral("Clients of the printing run (default 40)."),

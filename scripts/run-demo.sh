@@ -7,6 +7,13 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 . "$HERE/station-env.sh"
 BIN="$BUILD_DIR/src/hardcopy-station"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    # The register window of this build in the desktop's application menu, as the
+    # package's entry puts the installed one there.
+    MENU="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
+    mkdir -p "$MENU"
+    sed "s|^Exec=hardcopy-station |Exec=$(cd "$(dirname "$BIN")" && pwd)/hardcopy-station |" \
+        "$HERE/../packaging/hardcopy-register.desktop" >"$MENU/hardcopy-register-demo.desktop"
+    echo "The register window: \"HardCopy register\" in the application menu ($MENU/hardcopy-register-demo.desktop)." >&2
     exec "$BIN" --demo "${@:2}"
 fi
 # Without a display nobody could log in: the station runs one unattended demo cycle under

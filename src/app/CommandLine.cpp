@@ -26,6 +26,7 @@ struct Parser
         parser.addOption(warning);
         parser.addOption(critical);
         parser.addOption(unattendedDemo);
+        parser.addOption(registerWindow);
         parser.addOptions({ listRegister, client, batch, since, until, csv, verifyRegister, reprint, page, printer });
     }
 
@@ -74,6 +75,9 @@ struct Parser
         QStringLiteral("With --demo: run one demo cycle with nobody at the window (log in as the demo operator, "
                        "\"Once only\"), save a picture of the window to this file, say where everything is, and end."),
         QStringLiteral("png") };
+    const QCommandLineOption registerWindow { QStringLiteral("register-window"),
+        QStringLiteral("Open the register in a window of its own, beside the running station: find a page that "
+                       "was printed and print it again. Needs no database.") };
     const QCommandLineOption listRegister { QStringLiteral("register"),
         QStringLiteral("List the register of every page printed and batch deleted or kept, as a table (with --csv: "
                        "every column, RFC 4180), then its rows and head. Needs no database.") };
@@ -131,7 +135,7 @@ StartOptions parseOptions(const QCoreApplication &app)
     Parser p;
     p.parser.process(app);
     return { p.parser.value(p.config), p.parser.isSet(p.demo), p.parser.isSet(p.check), p.parser.value(p.checkPage),
-        p.parser.value(p.unattendedDemo), p.registerCommand() };
+        p.parser.value(p.unattendedDemo), p.registerCommand(), p.parser.isSet(p.registerWindow) };
 }
 
 StatusOptions parseStatusOptions(const QStringList &arguments)

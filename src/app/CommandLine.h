@@ -28,6 +28,7 @@ struct StartOptions
     QString checkPage; // with --check: a report page whose parts are judged
     QString unattendedDemo; // where the unattended demo cycle saves its picture of the window
     RegisterCommand registerCommand;
+    bool registerWindow = false; // the register in a window of its own, beside the station
 };
 
 // The program's name, organisation and version, before anything reads them.

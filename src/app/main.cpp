@@ -33,6 +33,7 @@
 #include "platform/desktop/ServiceManager.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/desktop/WindowSystem.h"
+#include "registerwindow/RegisterWindow.h"
 #include "settings/StationSettings.h"
 
 namespace {
@@ -200,6 +201,18 @@ int runStation(const StartOptions &options, const QString &windowSystem)
     return serve(station, resume, options, unattended);
 }
 
+// The register window: the register's settings and the printer's, nothing of the LIMS,
+// no lock (the station runs beside it), no log file of the station's.
+int runRegisterWindow(const StartOptions &options)
+{
+    const StationSettings settings = loadSettings(options);
+    RegisterWindow window(
+        { RegisterSettings::from(settings), settings.printer, settings.cupsServer, settings.jobTimeoutSeconds });
+    window.loadQueues();
+    window.show();
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -217,5 +230,8 @@ int main(int argc, char *argv[])
     const QString windowSystem = WindowSystem::chooseForSession();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    return runStation(parseOptions(app), windowSystem);
+    const StartOptions options = parseOptions(app);
+    if (options.registerWindow)
+        return runRegisterWindow(options);
+    return runStation(options, windowSystem);
 }

@@ -85,6 +85,15 @@ struct RegisterQuery
     QDateTime until; // rows recorded before
 };
 
+// The register window's search; empty and invalid values filter nothing.
+struct PageSearch
+{
+    QString client; // the client's id, or a part of its name (any case)
+    QString batchId; // compared without surrounding blanks
+    QDateTime since; // rows recorded at or after
+    QDateTime until; // rows recorded before
+};
+
 // A row as the look-up shows it, with what became of its document.
 struct RegisterEntry
 {
@@ -147,6 +156,10 @@ public:
 
     std::vector<RegisterEntry> lookup(const RegisterQuery &query, QString *error);
     std::optional<RegisterRow> row(qint64 seq, QString *error);
+    // The pages printed or failed and the pages printed again, latest first, at most limit
+    // of them, from the row before beforeSeq down (0: from the head); a page still without
+    // an end shows as its submission.
+    std::vector<RegisterEntry> latestPages(const PageSearch &search, qint64 beforeSeq, int limit, QString *error);
     // The latest printed page rows of the batch, cover first; page: "COVER", "SAMPLES"
     // (the final page: any other print type) or empty for both.
     std::vector<RegisterEntry> printedPages(const QString &batchId, const QString &page, QString *error);
@@ -169,7 +182,9 @@ private:
     // The columns of a row, in the order rowFrom() reads them (the hash last).
     static QString columnList(const QString &table = QString());
     static RegisterRow rowFrom(const QSqlQuery &query);
-    std::vector<RegisterEntry> entries(const QString &where, const QVariantList &bindings, QString *error);
+    // where and order are the station's own text; every value is bound.
+    std::vector<RegisterEntry> entries(const QString &where, const QVariantList &bindings, QString *error,
+        const QString &order = QStringLiteral("ORDER BY r.seq"));
 
     RegisterWrite append(std::vector<RegisterRow> rows, const std::vector<const QByteArray *> &keep);
     void appendInTransaction(RegisterRow &row);

@@ -18,7 +18,7 @@ QString missingRows(qint64 from, qint64 to)
 } // namespace
 
 std::vector<RegisterEntry> DistributionRegister::entries(
-    const QString &where, const QVariantList &bindings, QString *error)
+    const QString &where, const QVariantList &bindings, QString *error, const QString &order)
 {
     std::vector<RegisterEntry> found;
     if (!isOpen()) {
@@ -28,8 +28,8 @@ std::vector<RegisterEntry> DistributionRegister::entries(
     try {
         QSqlQuery query = m_db.run(QStringLiteral("SELECT %1, d.sha256 IS NOT NULL, COALESCE(d.pruned_utc, '') "
                                                   "FROM register_rows r LEFT JOIN documents d ON d.sha256 = r.sha256 "
-                                                  "WHERE %2 ORDER BY r.seq")
-                                       .arg(columnList(QStringLiteral("r")), where),
+                                                  "WHERE %2 %3")
+                                       .arg(columnList(QStringLiteral("r")), where, order),
             bindings);
         const int documentColumn = int(RegisterRow::fields().size()) + 1;
         while (query.next()) {

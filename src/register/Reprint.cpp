@@ -8,48 +8,21 @@
 #include <QTimer>
 
 #include "platform/printing/ThreadedSpooler.h"
+#include "register/ReprintDocuments.h"
 #ifdef HARDCOPY_HAVE_CUPS
 #include "platform/printing/CupsBackend.h"
 #endif
 
 namespace {
 
-// The spooler cancels a job at the time-out and confirms its end; it gives up on a
-// print server that stays silent after twice the time-out and a minute.
-qint64 jobWaitMs(int jobTimeoutSeconds)
-{
-    return (2 * qint64(jobTimeoutSeconds) + 70) * 1000;
-}
-
-QString pageName(const RegisterRow &row)
-{
-    return QStringLiteral("batch %1 %2 (row %3)").arg(row.batchId.trimmed(), row.printType).arg(row.seq);
-}
-
-// Why the page's kept document cannot be sent; empty when it can, and then *pdf holds it.
-QString refusal(const RegisterEntry &entry, const KeptDocuments &documents, QByteArray *pdf)
-{
-    const QString page = pageName(entry.row);
-    if (entry.document == QLatin1String("pruned"))
-        return QStringLiteral("The document of %1 was pruned on %2; it cannot be printed again.")
-            .arg(page, entry.prunedUtc);
-    switch (documents.read(entry.row.sha256, pdf)) {
-    case KeptDocuments::State::Missing:
-        return QStringLiteral("The document of %1 is missing from %2; it is not printed.")
-            .arg(page, documents.folder());
-    case KeptDocuments::State::Altered:
-        return QStringLiteral("The kept document of %1 no longer matches its digest %2; it is not printed.")
-            .arg(page, entry.row.sha256);
-    case KeptDocuments::State::Intact:
-        break;
-    }
-    return {};
-}
+using ReprintDocuments::pageName;
+using ReprintDocuments::refusal;
+using ReprintDocuments::reprintRow;
 
 // Sleeps in the event loop until the job has ended: each change of the job is an event.
 PrintSpooler::JobReport waitForJob(PrintSpooler &spooler, PrintSpooler::Ticket ticket, int jobTimeoutSeconds)
 {
-    const QDeadlineTimer deadline(jobWaitMs(jobTimeoutSeconds));
+    const QDeadlineTimer deadline(ReprintDocuments::jobWaitMs(jobTimeoutSeconds));
     QTimer wakeUp; // so that the deadline is looked at even when nothing happens
     wakeUp.start(1000);
     while (!spooler.report(ticket).isFinal() && !deadline.hasExpired())
@@ -57,23 +30,6 @@ PrintSpooler::JobReport waitForJob(PrintSpooler &spooler, PrintSpooler::Ticket t
     if (!spooler.report(ticket).isFinal())
         spooler.cancel(ticket);
     return spooler.report(ticket);
-}
-
-RegisterRow reprintRow(const RegisterRow &original, const PrintSpooler::JobReport &job)
-{
-    RegisterRow row = original;
-    row.refersTo = original.seq;
-    row.labCode.clear(); // printed again by the system user who asked, not by a LIMS session
-    row.empNum.clear();
-    row.destination = RegisterRow::Cups;
-    row.queue = job.queue;
-    row.jobId = job.jobId;
-    row.jobState = job.finalState;
-    row.jobEndedUtc = DistributionRegister::utcText(job.endedAt.isValid() ? job.endedAt : QDateTime::currentDateTime());
-    row.pdfFile.clear();
-    row.outcome = job.state == PrintSpooler::JobState::Completed ? RegisterRow::Printed : RegisterRow::Failed;
-    row.detail = job.reason;
-    return row;
 }
 
 } // namespace

@@ -238,6 +238,18 @@ int StationProcess::command(const QStringList &arguments, QString *output, const
     return ended && command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
 }
 
+void StationProcess::startBeside(
+    QProcess &process, const QStringList &arguments, const QMap<QString, QString> &variables)
+{
+    QProcessEnvironment env = environment();
+    for (auto it = variables.cbegin(); it != variables.cend(); ++it)
+        env.insert(it.key(), it.value());
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(buildDir() + QStringLiteral("/src/hardcopy-station"),
+        QStringList { QStringLiteral("--config"), m_dir.filePath(QStringLiteral("station.ini")) } + arguments);
+}
+
 QString StationProcess::xdo(const QStringList &args, int *exitCode) const
 {
     QProcess xdotool;

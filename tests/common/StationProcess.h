@@ -60,6 +60,9 @@ public:
     // register's commands, --check, --status), with variables added to its environment;
     // its exit code (-1: it did not end), and what it wrote.
     int command(const QStringList &arguments, QString *output, const QMap<QString, QString> &variables = {});
+    // Another window of the station's executable beside it (--register-window), with its
+    // settings, state and display, and variables added to its environment.
+    void startBeside(QProcess &process, const QStringList &arguments, const QMap<QString, QString> &variables = {});
 
     // ---- the operator's gestures ----
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,6 +125,7 @@ private slots:
     void timerStartsTheNextRunWithoutTheOperator();
     void exitEndsTheStationWithoutWritingAnything();
     void registerOfTheRunListsReprintsAndVerifies();
+    void registerWindowPrintsAPageAgainBesideTheStation();
 
     // Faults
     void reportServerFaultShutsDownWithoutDeleting_data();
@@ -397,6 +399,66 @@ void tst_E2E::registerOfTheRunListsReprintsAndVerifies()
     QString verified;
     QCOMPARE(s.command({ QStringLiteral("--verify-register") }, &verified), 1);
     QVERIFY2(verified.contains(QStringLiteral("does not verify: row 2 does not match")), qPrintable(verified));
+}
+
+void tst_E2E::registerWindowPrintsAPageAgainBesideTheStation()
+{
+    if (!PrivateCups::unavailableReason().isEmpty())
+        QSKIP(qPrintable(PrivateCups::unavailableReason()));
+    PrivateCups cups;
+    QString error;
+    QVERIFY2(cups.start(&error), qPrintable(error));
+    QVERIFY(cups.addQueue(QStringLiteral("OK"), QStringLiteral("ok")));
+    const QMap<QString, QString> onCups { { QStringLiteral("CUPS_SERVER"), cups.socketPath() } };
+    QProcess lpadmin; // the station's queue: CUPS's default, as no [Printing] Printer names one
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CUPS_SERVER"), cups.socketPath());
+    lpadmin.setProcessEnvironment(env);
+    lpadmin.start(QStringLiteral("lpadmin"), { QStringLiteral("-d"), QStringLiteral("OK") });
+    QVERIFY(lpadmin.waitForFinished(30 * kSecond) && lpadmin.exitCode() == 0);
+
+    m_current = newStation();
+    StationProcess &s = *m_current;
+    QVERIFY(s.createLims());
+    QVERIFY(s.startServer());
+    QVERIFY(s.startStation());
+    QVERIFY2(s.loginAndStart(), "the operator could not log in and start the services");
+    // By the third request the first one's batch is deleted, so its rows are in.
+    QVERIFY(s.waitForLog(QStringLiteral("report request:"), 120 * kSecond, 3));
+    static const QRegularExpression firstPage(QStringLiteral("page of batch (\\S+) (\\S+) handed to the spooler"));
+    const QString batch = firstPage.match(s.log()).captured(1);
+    QVERIFY(!batch.isEmpty());
+
+    QProcess window;
+    s.startBeside(window, { QStringLiteral("--register-window") }, onCups);
+    const QString id = s.window(QStringLiteral("HardCopy register"));
+    QVERIFY(!id.isEmpty());
+    s.keys(id, QStringLiteral("alt+b"));
+    s.xdo({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), batch });
+    s.keys(id, QStringLiteral("Return"));
+    s.keys(id, QStringLiteral("alt+a"));
+    const QString confirm = s.window(QStringLiteral("Print again"));
+    QVERIFY(!confirm.isEmpty());
+    s.keys(confirm, QStringLiteral("Return"));
+    // The window says each page's end and its row on its standard output too.
+    QString said;
+    const QDeadlineTimer answered(180 * kSecond);
+    while (!said.contains(QLatin1String("Registered as row")) && window.waitForReadyRead(int(answered.remainingTime())))
+        said += QString::fromUtf8(window.readAll());
+    QVERIFY2(said.contains(QStringLiteral("printed again: queue OK, job ")), qPrintable(said));
+    QCOMPARE(cups.documentsPrinted(), 1);
+    s.keys(id, QStringLiteral("alt+l"));
+    QVERIFY(window.waitForFinished(30 * kSecond));
+
+    QVERIFY2(s.waitForLog(QStringLiteral("run ended"), 300 * kSecond), "the run did not end");
+    QString listed;
+    QCOMPARE(s.command({ QStringLiteral("--register"), QStringLiteral("--batch"), batch }, &listed), 0);
+    QVERIFY2(listed.contains(QStringLiteral("reprint of ")), qPrintable(listed));
+    // The station's rows and the reprint's make one chain, the station's going on after it.
+    QCOMPARE(s.command({ QStringLiteral("--verify-register") }, &listed), 0);
+    static const QRegularExpression reprintRow(QStringLiteral("Registered as row (\\d+)\\."));
+    static const QRegularExpression rows(QStringLiteral("verifies: (\\d+) rows"));
+    QVERIFY2(rows.match(listed).captured(1).toInt() > reprintRow.match(said).captured(1).toInt(), qPrintable(listed));
 }
 
 void tst_E2E::reportServerFaultShutsDownWithoutDeleting_data()

@@ -17,6 +17,7 @@
 #include "platform/database/ConnectionText.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/database/OdbcConnection.h"
+#include "statusboard/StationTurn.h"
 #include "statusboard/StatusBoardText.h"
 #include "tests/faults/DemoStation.h"
 
@@ -129,6 +130,8 @@ private slots:
     void recordDateFractionKeepsTheRowFromAWholeSecondExclusion();
     void codePageNameArrivesIntactFromAVarcharColumn_data();
     void codePageNameArrivesIntactFromAVarcharColumn();
+    void turnLockFollowsTheSessionThatHoldsIt_data();
+    void turnLockFollowsTheSessionThatHoldsIt();
 
 private:
     // The statement number (1-based, from the start click) of the n-th statement of
@@ -489,6 +492,58 @@ void tst_Wire::codePageNameArrivesIntactFromAVarcharColumn()
     const QHash<QString, int> types = describedTypes(text, kMainLabWorkList);
     QCOMPARE(types.value(QStringLiteral("CONTACT_NAME")), SQL_VARCHAR);
     QCOMPARE(types.value(QStringLiteral("ENDUSER_ID")), SQL_VARCHAR);
+}
+
+// Steps "<session> <what>=<answer>" on two sessions A and B of one front end; "A end"
+// closes A's connection. HOST stands for this machine's name, as the login carries it.
+void tst_Wire::turnLockFollowsTheSessionThatHoldsIt_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("one holder") << QStringList { "A take=0", "B take=-1", "B free=0", "A held=Exclusive",
+        "B held=NoLock", "B holder=HOST", "B release=-999", "A release=0", "B free=1", "B take=0" };
+    QTest::newRow("its session ends") << QStringList { "A take=0", "B take=-1", "A end", "B holder=", "B take=0" };
+    QTest::newRow("taken twice") << QStringList { "A take=0", "A take=0", "A release=0", "B take=-1",
+        "A release=0", "B take=0" };
+}
+
+void tst_Wire::turnLockFollowsTheSessionThatHoldsIt()
+{
+    QFETCH(QStringList, steps);
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    const QString text = buildConnectionText(wire.station.f.settings);
+    QHash<QString, std::shared_ptr<OdbcConnection>> sessions;
+    for (const QString name : { "A", "B" }) {
+        sessions[name] = std::make_shared<OdbcConnection>();
+        sessions[name]->open(text);
+    }
+    const QString suffix = QStringLiteral("_CA");
+    const QHash<QString, QPair<QString, QString>> asked {
+        { "take", { StationTurn::takeStatement(suffix), "RESULT" } },
+        { "release", { StationTurn::releaseStatement(suffix), "RESULT" } },
+        { "free", { StationTurn::freeStatement(suffix), "FREE" } },
+        { "held", { StationTurn::heldStatement(suffix), "LOCK_MODE" } },
+        { "holder", { StationTurn::holderStatement(suffix), "HOST_NAME" } },
+    };
+    for (const QString &step : steps) {
+        const QString session = step.section(QLatin1Char(' '), 0, 0);
+        const QString what = step.section(QLatin1Char(' '), 1).section(QLatin1Char('='), 0, 0);
+        if (what == QLatin1String("end")) {
+            sessions[session]->close();
+            continue;
+        }
+        QString expected = step.section(QLatin1Char('='), 1);
+        expected.replace(QStringLiteral("HOST"), QSysInfo::machineHostName());
+        // The server notices a closed connection in its own time: a step is asked again
+        // until it answers as expected (a lock is counted only when it is granted).
+        QString answer;
+        const bool answered = QTest::qWaitFor([&] {
+            const ResultSetPtr rows = sessions[session]->execute(asked[what].first);
+            answer = rows->eof() ? QString() : rows->field(asked[what].second).toText();
+            return answer == expected;
+        }, 30000);
+        QVERIFY2(answered, qPrintable(step + QStringLiteral(" answered ") + answer));
+    }
 }
 
 QTEST_MAIN(tst_Wire)

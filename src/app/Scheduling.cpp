@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/ServiceText.h"
+#include "statusboard/StationTurn.h"
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Timer.h"
@@ -26,7 +27,9 @@ void Form_HardCopy::Timer1_Timer()
             Run_Services(false);
             return;
         }
-        ui->lbl_ServDesc->setText(countdownText(secondsLeft));
+        ui->lbl_ServDesc->setText(m_standingBy && m_seams.turn
+                ? m_seams.turn->standingBy() + QStringLiteral(" - ") + countdownText(secondsLeft)
+                : countdownText(secondsLeft));
         if (ui->cmd_ManualRestart->isHidden())
             ui->cmd_ManualRestart->show();
     } else if (caption == StartServices) {

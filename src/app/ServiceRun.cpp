@@ -99,6 +99,12 @@ void Form_HardCopy::startRun()
         held.triedInRun = false;
     bool failed = false;
     try {
+        // A station standing by prints nothing and deletes nothing; the holder does.
+        if (standsBy()) {
+            endRun();
+            showStandingBy();
+            return;
+        }
         // What earlier printing left goes first: a batch printed whose deletion was lost
         // must leave the list before its client is requested again.
         settleEarlierPrinting();
@@ -129,6 +135,8 @@ void Form_HardCopy::startRun()
     }
     try {
         endRun();
+        if (m_standingBy)
+            showStandingBy();
     } catch (const Failure &failure) {
         qCWarning(lcRun).noquote() << "end of run failed, ending it again:" << failure.number() << failure.description();
         endRun();
@@ -167,6 +175,8 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             return;
         if (ui->cmd_Automation->text() != StopServices)
             continue; // a stop was clicked while the events were processed
+        if (standsBy())
+            return; // the turn went with a lost connection, and another station has it
 
         if (!waitForTurn(lastRefused)) {
             report([](StationActivity &activity) { activity.setMode(StationMode::OtherApplication); });
@@ -251,9 +261,10 @@ void Form_HardCopy::endRun()
     Show_Services_Idle(ServiceName, stillRunning);
     sSkipContactId.clear();
     sSkipRecDate.clear();
-    if (!stillRunning)
+    if (!stillRunning) {
         ui->shp_runMode->setFillColor(LampColor::Green);
-    else
+        giveUpTurn();
+    } else
         Set_Refresh_Timer(ServiceName);
     if (ui->chk_Print->isChecked() && !bBatchDeleted)
         Delete_Batch(sBatchId);
@@ -294,6 +305,7 @@ void Form_HardCopy::stopRequest()
         ui->shp_runMode->setFillColor(LampColor::Red);
         m_seams.timer->setEnabled(false);
         m_seams.timer->setInterval(0);
+        giveUpTurn();
         report([](StationActivity &activity) {
             activity.setMode(StationMode::Stopped);
             activity.setNextRun(QDateTime());

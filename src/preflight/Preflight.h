@@ -64,6 +64,7 @@ private:
     Outcome checkConnection();
     Outcome checkLink() const;
     Outcome checkBoardRows();
+    Outcome checkTurn();
     Outcome checkReportServer() const;
 
     StationSettings m_settings;

@@ -238,7 +238,7 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 12 checks passed");
+                                 << QStringLiteral("all 13 checks passed");
     QTest::newRow("resume on")
         << QStringList{QStringLiteral("Station/ResumeAfterRestart=on"), QStringLiteral("Station/ResumeWithinHours=24")}
         << QString() << QString() << 0

@@ -89,15 +89,12 @@ std::optional<DemoStatementAnswer> procedureCall(const QString &sql, DemoAppLock
     return DemoStatementAnswer {};
 }
 
-std::optional<DemoStatementAnswer> lockFunction(const QString &sql, DemoAppLocks &locks, int session)
+std::optional<DemoStatementAnswer> lockTest(const QString &sql, DemoAppLocks &locks, int session)
 {
     static const QRegularExpression test = pattern(QStringLiteral(R"(select\s+APPLOCK_TEST\s*\(\s*'public'\s*,\s*)")
         + kLiteral + QStringLiteral(R"(\s*,\s*)") + kLiteral + QStringLiteral(R"(\s*,\s*)") + kLiteral
         + QStringLiteral(R"(\s*\)(?:\s+as\s+)") + kName + QStringLiteral(")?"));
-    static const QRegularExpression mode = pattern(QStringLiteral(R"(select\s+APPLOCK_MODE\s*\(\s*'public'\s*,\s*)")
-        + kLiteral + QStringLiteral(R"(\s*,\s*)") + kLiteral + QStringLiteral(R"(\s*\)(?:\s+as\s+)") + kName
-        + QStringLiteral(")?"));
-    QRegularExpressionMatch match = test.match(sql);
+    const QRegularExpressionMatch match = test.match(sql);
     if (match.hasMatch()) {
         DemoAppLocks::Mode asked;
         const bool known = DemoAppLocks::modeFromName(literalText(match.captured(2)), &asked)
@@ -105,10 +102,7 @@ std::optional<DemoStatementAnswer> lockFunction(const QString &sql, DemoAppLocks
         const bool grantable = known && locks.grantable(session, literalText(match.captured(1)), asked);
         return oneValue(match.captured(4), DbValue::fromInt(grantable ? 1 : 0));
     }
-    match = mode.match(sql);
-    if (!match.hasMatch())
-        return std::nullopt;
-    return oneValue(match.captured(3), DbValue::fromText(locks.heldMode(session, literalText(match.captured(1)))));
+    return std::nullopt;
 }
 
 // A LIKE pattern's bracketed characters ([[] for "[", [_] for "_") read as themselves.
@@ -147,8 +141,8 @@ std::optional<DemoStatementAnswer> answer(const QString &sql, DemoAppLocks &lock
 {
     if (auto called = procedureCall(sql, locks, session))
         return called;
-    if (auto function = lockFunction(sql, locks, session))
-        return function;
+    if (auto test = lockTest(sql, locks, session))
+        return test;
     return exclusiveHolder(sql, locks);
 }
 

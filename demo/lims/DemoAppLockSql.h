@@ -15,7 +15,6 @@ class DemoAppLocks;
 //   the same with sp_releaseapplock (@Resource, @LockOwner), and either procedure
 //       called without taking its return value;
 //   select APPLOCK_TEST('public', '…', 'mode', 'Session') as NAME
-//   select APPLOCK_MODE('public', '…', 'Session') as NAME
 //   select s.host_name as NAME from sys.dm_tran_locks l join sys.dm_exec_sessions s
 //       on s.session_id = l.request_session_id where l.resource_type = 'APPLICATION'
 //       and l.request_mode = 'X' and l.resource_description like '%[[]…]%'

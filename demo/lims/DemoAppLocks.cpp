@@ -96,16 +96,6 @@ bool DemoAppLocks::grantable(int session, const QString &resource, Mode mode) co
     return grantableLocked(session, resource, mode);
 }
 
-QString DemoAppLocks::heldMode(int session, const QString &resource) const
-{
-    QMutexLocker lock(&m_mutex);
-    for (const Grant &grant : m_grants.value(resource)) {
-        if (grant.session == session)
-            return modeName(grant.mode);
-    }
-    return QStringLiteral("NoLock");
-}
-
 QStringList DemoAppLocks::holders(const QString &resource, Mode mode) const
 {
     QMutexLocker lock(&m_mutex);
@@ -126,9 +116,4 @@ bool DemoAppLocks::modeFromName(const QString &name, Mode *mode)
         }
     }
     return false;
-}
-
-QString DemoAppLocks::modeName(Mode mode)
-{
-    return kModeNames[int(mode)];
 }

@@ -27,15 +27,12 @@ public:
     int release(int session, const QString &resource);
     // APPLOCK_TEST: whether the session could be granted the mode now.
     bool grantable(int session, const QString &resource, Mode mode) const;
-    // APPLOCK_MODE: the mode the session holds ("NoLock" when none).
-    QString heldMode(int session, const QString &resource) const;
     // The hosts of the sessions holding the resource in the mode, first granted first.
     QStringList holders(const QString &resource, Mode mode) const;
 
     // SQL Server's names of the modes ("Shared", "Update", "IntentShared",
     // "IntentExclusive", "Exclusive"), read case-insensitively; false for any other.
     static bool modeFromName(const QString &name, Mode *mode);
-    static QString modeName(Mode mode);
 
 private:
     struct Grant

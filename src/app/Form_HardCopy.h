@@ -236,6 +236,7 @@ private:
 
     // Service run pieces (app/).
     void startRun();
+    void printRun(bool timerWasOn);
     void passLoop(const QDateTime &runStart);
     void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();

@@ -100,30 +100,8 @@ void Form_HardCopy::startRun()
     bool failed = false;
     try {
         // A station standing by prints nothing and deletes nothing; the holder does.
-        if (standsBy()) {
-            endRun();
-            showStandingBy();
-            return;
-        }
-        // What earlier printing left goes first: a batch printed whose deletion was lost
-        // must leave the list before its client is requested again.
-        settleEarlierPrinting();
-        // A scheduled run starts from a fresh list. Its failure (the database unreachable,
-        // say) ends the run like any later failure, so the next cycle tries again.
-        if (timerWasOn)
-            Load_WorkList(sRatingFilter);
-        const DbValue total = rsWorkList ? rsWorkList->field(QStringLiteral("TOTAL_REPORTS"))
-                                         : throw Failure::noCurrentRecord();
-        setBarMaximum(ui->pb_BatchStatus, total.toInt32());
-        const QDateTime runStart = m_seams.clock->now();
-        m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
-        iReportsDone = 0;
-        m_runCounted = true;
-        Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
-                       DbValue::null(), DbValue::null());
-        ui->cmd_ManualRestart->setEnabled(true);
-        setTag(ui->lbl_ServDesc, ui->lbl_ServDesc->text());
-        passLoop(runStart);
+        if (!standsBy())
+            printRun(timerWasOn);
     } catch (const Failure &failure) {
         failed = true;
         logRunEndedByFailure(failure);
@@ -141,6 +119,31 @@ void Form_HardCopy::startRun()
         qCWarning(lcRun).noquote() << "end of run failed, ending it again:" << failure.number() << failure.description();
         endRun();
     }
+}
+
+// The run of a station that holds the printing turn: what earlier printing left, the
+// list's total and the statistics, then the passes.
+void Form_HardCopy::printRun(bool timerWasOn)
+{
+    // What earlier printing left goes first: a batch printed whose deletion was lost
+    // must leave the list before its client is requested again.
+    settleEarlierPrinting();
+    // A scheduled run starts from a fresh list. Its failure (the database unreachable,
+    // say) ends the run like any later failure, so the next cycle tries again.
+    if (timerWasOn)
+        Load_WorkList(sRatingFilter);
+    const DbValue total = rsWorkList ? rsWorkList->field(QStringLiteral("TOTAL_REPORTS"))
+                                     : throw Failure::noCurrentRecord();
+    setBarMaximum(ui->pb_BatchStatus, total.toInt32());
+    const QDateTime runStart = m_seams.clock->now();
+    m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
+    iReportsDone = 0;
+    m_runCounted = true;
+    Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
+                   DbValue::null(), DbValue::null());
+    ui->cmd_ManualRestart->setEnabled(true);
+    setTag(ui->lbl_ServDesc, ui->lbl_ServDesc->text());
+    passLoop(runStart);
 }
 
 // An empty work list ends the run through the failure of reading its total: that is the
@@ -261,13 +264,15 @@ void Form_HardCopy::endRun()
     Show_Services_Idle(ServiceName, stillRunning);
     sSkipContactId.clear();
     sSkipRecDate.clear();
-    if (!stillRunning) {
+    if (!stillRunning)
         ui->shp_runMode->setFillColor(LampColor::Green);
-        giveUpTurn();
-    } else
+    else
         Set_Refresh_Timer(ServiceName);
     if (ui->chk_Print->isChecked() && !bBatchDeleted)
         Delete_Batch(sBatchId);
+    // Stopped by the operator: the spare may print from its next run on.
+    if (!stillRunning)
+        giveUpTurn();
     registerRunEnd();
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);

@@ -14,6 +14,7 @@
 bool Form_HardCopy::standsBy()
 {
     StationTurn *turn = m_seams.turn;
+    m_standingBy = false; // a LIMS that cannot be asked fails the run, not a standby
     m_standingBy = turn && !turn->claim(boardSuffix(sLabCode));
     if (turn) {
         const QString text = m_standingBy ? turn->standingBy() : QStringLiteral("printing");

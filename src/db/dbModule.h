@@ -77,6 +77,9 @@ public:
     };
     const DriverWaits &driverWaits() const { return m_driverWaits; }
 
+    // Connections opened so far: each is a new session on the server, which owns nothing
+    // of the one before (its application locks went with it).
+    int sessions() const { return m_sessions; }
     const AttemptState &execState() const { return m_exec; }
     const AttemptState &recordsetState() const { return m_recordset; }
     const AttemptState &plainState() const { return m_plain; }
@@ -96,6 +99,7 @@ private:
     MessageBoxes &m_messages;
     QString m_openedWith;
     bool m_everOpened = false;
+    int m_sessions = 0;
     int m_statementTimeout = 20;
     // The attempt in hand failed because the link is down and could not be opened again:
     // it is given up without counting time-outs (nothing was sent to the server).

@@ -39,11 +39,6 @@ QString StationTurn::lockName(const QString &suffix)
     return QStringLiteral("HARD_COPY") + suffix;
 }
 
-QString StationTurn::heldStatement(const QString &suffix)
-{
-    return QStringLiteral("select APPLOCK_MODE('public', %1, 'Session') as LOCK_MODE").arg(quotedName(suffix));
-}
-
 QString StationTurn::takeStatement(const QString &suffix)
 {
     return QStringLiteral("declare @result int; exec @result = sp_getapplock @Resource = %1, @LockMode = "
@@ -73,16 +68,16 @@ QString StationTurn::holderStatement(const QString &suffix)
 
 bool StationTurn::claim(const QString &suffix)
 {
-    const bool heldBefore = m_held;
-    const ResultSetPtr mode = m_db.Get_Recordset(heldStatement(suffix), false);
-    m_held = mode->field(QStringLiteral("LOCK_MODE")).toText() == QLatin1String("Exclusive");
-    if (m_held)
+    // Held on the session still open: the server keeps it as long as that session lives,
+    // so nothing is asked. A connection opened since is a new session, without it.
+    if (m_held && m_heldSession == m_db.sessions())
         return true;
-    if (heldBefore)
-        qCWarning(lcBoard) << "the printing turn was lost with the LIMS session; taking it again";
+    if (m_held)
+        qCWarning(lcBoard) << "the printing turn went with the LIMS session that was lost; asking for it again";
 
     const qint32 result = m_db.Get_Recordset(takeStatement(suffix), false)->field(QStringLiteral("RESULT")).toInt32();
     m_held = result == 0 || result == 1;
+    m_heldSession = m_db.sessions();
     if (m_held) {
         qCInfo(lcBoard).noquote() << "this station holds the printing turn"
                                   << (m_holder.isEmpty() ? QString() : QStringLiteral("(taken over from %1)").arg(m_holder));
@@ -129,6 +124,8 @@ QString StationTurn::standingBy() const
     if (m_held)
         return {};
     const QString who = m_holder.isEmpty() ? QStringLiteral("another station") : QStringLiteral("station ") + m_holder;
-    return QStringLiteral("standing by: %1 holds the turn since %2")
-        .arg(who, m_holderSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    // The day only when it is not today: the line must fit the window's status line.
+    const bool today = m_holderSince.date() == m_clock.now().date();
+    const QString since = m_holderSince.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QStringLiteral("standing by: %1 holds the turn since %2").arg(who, since);
 }

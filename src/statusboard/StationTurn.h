@@ -15,6 +15,8 @@ class dbModule;
 // lost its lock with it, and stands by unless the lock is still free.
 //
 // Every statement asks the server once and never waits for the lock (a time-out of 0).
+// While the connection it was taken on stays open the lock is known to be held and
+// nothing is asked, so a printing station sends no more statements than before.
 class StationTurn
 {
 public:
@@ -31,10 +33,9 @@ public:
 
     // "HARD_COPY" and the region's suffix.
     static QString lockName(const QString &suffix);
-    // The statements, each one batch: the mode this session holds ("Exclusive" or
-    // "NoLock"); the lock taken without waiting (its return as RESULT); given up; whether
-    // it could be taken now (1 or 0 as FREE, for --check); the hosts holding it.
-    static QString heldStatement(const QString &suffix);
+    // The statements, each one batch: the lock taken without waiting (its return as
+    // RESULT); given up; whether it could be taken now (1 or 0 as FREE, for --check); the
+    // hosts holding it.
     static QString takeStatement(const QString &suffix);
     static QString releaseStatement(const QString &suffix);
     static QString freeStatement(const QString &suffix);
@@ -46,6 +47,7 @@ private:
     dbModule &m_db;
     const Clock &m_clock;
     bool m_held = false;
+    int m_heldSession = 0; // the connection it was held on (dbModule::sessions())
     QString m_holder; // the host of the session holding the turn, as the server names it
     QDateTime m_holderSince; // when this station first found that holder
 };

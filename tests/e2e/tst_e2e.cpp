@@ -765,6 +765,11 @@ void tst_E2E::spareStandsByAndTakesOverFromAKilledStation()
     QVERIFY(b.startStation());
     QVERIFY(b.loginAndStart());
     QVERIFY(b.waitForLog(QStringLiteral("standing by: station "), 60 * kSecond));
+    QString status;
+    QVERIFY(QTest::qWaitFor([&] {
+        b.command({ QStringLiteral("--status") }, &status);
+        return status.contains(QStringLiteral("standing by: station "));
+    }, 60 * kSecond));
     QVERIFY2(QTest::qWaitFor([&] { return pdfPages(a.pdfFolder).size() >= 5; }, 120 * kSecond), "no five pages");
     QVERIFY(pdfPages(b.pdfFolder).isEmpty());
     a.station.kill();

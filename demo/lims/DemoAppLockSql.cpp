@@ -16,8 +16,8 @@ const QString kArguments = QStringLiteral(R"(((?:\s*@\w+\s*=\s*(?:N?'(?:[^']|'')
 
 QRegularExpression pattern(const QString &text)
 {
-    return QRegularExpression(QStringLiteral("^\\s*") + text + QStringLiteral("\\s*;?\\s*$"),
-        QRegularExpression::CaseInsensitiveOption);
+    return QRegularExpression(
+        QStringLiteral("^\\s*") + text + QStringLiteral("\\s*;?\\s*$"), QRegularExpression::CaseInsensitiveOption);
 }
 
 QString literalText(const QString &captured)
@@ -39,8 +39,7 @@ DemoStatementAnswer oneValue(const QString &column, const DbValue &value)
 // The named arguments, by lower-case name without the @; values with their quotes undone.
 QHash<QString, QString> namedArguments(const QString &text)
 {
-    static const QRegularExpression argument(
-        QStringLiteral(R"(@(\w+)\s*=\s*(?:N?'((?:[^']|'')*)'|(-?\d+)))"));
+    static const QRegularExpression argument(QStringLiteral(R"(@(\w+)\s*=\s*(?:N?'((?:[^']|'')*)'|(-?\d+)))"));
     QHash<QString, QString> arguments;
     for (auto it = argument.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
@@ -74,8 +73,9 @@ int callProcedure(const QString &procedure, const QString &argumentText, DemoApp
 
 std::optional<DemoStatementAnswer> procedureCall(const QString &sql, DemoAppLocks &locks, int session)
 {
-    static const QRegularExpression withReturn = pattern(QStringLiteral(R"(declare\s+@(\w+)\s+int\s*;?\s*exec(?:ute)?\s+@\1\s*=\s*)")
-        + kProcedure + kArguments + QStringLiteral(R"(\s*;?\s*select\s+@\1(?:\s+as\s+)") + kName + QStringLiteral(")?"));
+    static const QRegularExpression withReturn
+        = pattern(QStringLiteral(R"(declare\s+@(\w+)\s+int\s*;?\s*exec(?:ute)?\s+@\1\s*=\s*)") + kProcedure + kArguments
+            + QStringLiteral(R"(\s*;?\s*select\s+@\1(?:\s+as\s+)") + kName + QStringLiteral(")?"));
     static const QRegularExpression plain = pattern(QStringLiteral(R"(exec(?:ute)?\s+)") + kProcedure + kArguments);
     QRegularExpressionMatch match = withReturn.match(sql);
     if (match.hasMatch()) {
@@ -114,8 +114,7 @@ QString likeLiteral(const QString &pattern)
 
 std::optional<DemoStatementAnswer> exclusiveHolder(const QString &sql, DemoAppLocks &locks)
 {
-    static const QRegularExpression holder = pattern(
-        QStringLiteral(R"(select\s+s\.host_name(?:\s+as\s+)") + kName
+    static const QRegularExpression holder = pattern(QStringLiteral(R"(select\s+s\.host_name(?:\s+as\s+)") + kName
         + QStringLiteral(R"()?\s+from\s+sys\.dm_tran_locks\s+l\s+join\s+sys\.dm_exec_sessions\s+s\s+)"
                          R"(on\s+s\.session_id\s*=\s*l\.request_session_id\s+)"
                          R"(where\s+l\.resource_type\s*=\s*'APPLICATION'\s+and\s+l\.request_mode\s*=\s*'X'\s+)"

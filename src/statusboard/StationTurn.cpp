@@ -80,7 +80,8 @@ bool StationTurn::claim(const QString &suffix)
     m_heldSession = m_db.sessions();
     if (m_held) {
         qCInfo(lcBoard).noquote() << "this station holds the printing turn"
-                                  << (m_holder.isEmpty() ? QString() : QStringLiteral("(taken over from %1)").arg(m_holder));
+                                  << (m_holder.isEmpty() ? QString()
+                                                         : QStringLiteral("(taken over from %1)").arg(m_holder));
         m_holder.clear();
         m_holderSince = QDateTime();
         return true;
@@ -126,6 +127,7 @@ QString StationTurn::standingBy() const
     const QString who = m_holder.isEmpty() ? QStringLiteral("another station") : QStringLiteral("station ") + m_holder;
     // The day only when it is not today: the line must fit the window's status line.
     const bool today = m_holderSince.date() == m_clock.now().date();
-    const QString since = m_holderSince.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm"));
+    const QString since
+        = m_holderSince.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm"));
     return QStringLiteral("standing by: %1 holds the turn since %2").arg(who, since);
 }

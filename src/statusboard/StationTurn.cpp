@@ -69,8 +69,8 @@ QString StationTurn::holderStatement(const QString &suffix)
 bool StationTurn::claim(const QString &suffix)
 {
     // Held on the session still open: the server keeps it as long as that session lives,
-    // so nothing is asked. A connection opened since is a new session, without it.
-    if (m_held && m_heldSession == m_db.sessions())
+    // so nothing is asked. A connection closed or opened since is a new session, without it.
+    if (m_held && m_heldSession == m_db.sessions() && m_db.dbConnection().isOpen())
         return true;
     if (m_held)
         qCWarning(lcBoard) << "the printing turn went with the LIMS session that was lost; asking for it again";

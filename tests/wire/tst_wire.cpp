@@ -10,9 +10,11 @@
 #include <QtTest>
 
 #include "common/DemoServerProcess.h"
+#include "common/Fakes.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "platform/database/ConnectionText.h"
 #include "platform/desktop/DataGrid.h"
@@ -132,6 +134,7 @@ private slots:
     void codePageNameArrivesIntactFromAVarcharColumn();
     void turnLockFollowsTheSessionThatHoldsIt_data();
     void turnLockFollowsTheSessionThatHoldsIt();
+    void formerHolderBackOnANewSessionStandsBy();
 
 private:
     // The statement number (1-based, from the start click) of the n-th statement of
@@ -542,6 +545,32 @@ void tst_Wire::turnLockFollowsTheSessionThatHoldsIt()
         }, 30000);
         QVERIFY2(answered, qPrintable(step + QStringLiteral(" answered ") + answer));
     }
+}
+
+// The holder's link lost and opened again: its new session holds nothing, the spare has
+// taken the turn, and the former holder stands by naming it.
+void tst_Wire::formerHolderBackOnANewSessionStandsBy()
+{
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    const QString text = buildConnectionText(wire.station.f.settings);
+    RecordingMessageBoxes messages;
+    FakeClock clock;
+    dbModule holderDb(std::make_unique<OdbcConnection>(), messages);
+    dbModule spareDb(std::make_unique<OdbcConnection>(), messages);
+    holderDb.Open_Connection(text);
+    spareDb.Open_Connection(text);
+    StationTurn holder(holderDb, clock);
+    StationTurn spare(spareDb, clock);
+    const QString suffix = QStringLiteral("_CA");
+    QVERIFY(holder.claim(suffix));
+    QVERIFY(!spare.claim(suffix));
+
+    holderDb.dbConnection().close();
+    QVERIFY(QTest::qWaitFor([&] { return spare.claim(suffix); }, 30000));
+    QVERIFY(!holder.claim(suffix));
+    QCOMPARE(holder.standingBy(),
+        QStringLiteral("standing by: station %1 holds the turn since 09:05:00").arg(QSysInfo::machineHostName()));
 }
 
 QTEST_MAIN(tst_Wire)

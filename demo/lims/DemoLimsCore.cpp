@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QSqlQuery>
 
+#include "demo/lims/DemoAppLockSql.h"
+#include "demo/lims/DemoAppLocks.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/lims/DemoLimsEngine.h"
 
@@ -34,7 +36,16 @@ DemoLimsCore::DemoLimsCore(const QString &databasePath)
 {
 }
 
-DemoLimsCore::~DemoLimsCore() = default;
+DemoLimsCore::~DemoLimsCore()
+{
+    endSession();
+}
+
+void DemoLimsCore::shareLocks(std::shared_ptr<DemoAppLocks> locks, const QString &host)
+{
+    m_locks = std::move(locks);
+    m_host = host;
+}
 
 bool DemoLimsCore::open(QString *error)
 {
@@ -42,7 +53,19 @@ bool DemoLimsCore::open(QString *error)
     if (!db->open(true, error))
         return false;
     m_db = std::move(db);
+    if (!m_locks)
+        m_locks = std::make_shared<DemoAppLocks>();
+    endSession();
+    m_session = m_locks->openSession(m_host);
     return true;
+}
+
+// The server lets go of a session's application locks when the session ends.
+void DemoLimsCore::endSession()
+{
+    if (m_locks && m_session != 0)
+        m_locks->endSession(m_session);
+    m_session = 0;
 }
 
 bool DemoLimsCore::isOpen() const
@@ -52,6 +75,7 @@ bool DemoLimsCore::isOpen() const
 
 void DemoLimsCore::close()
 {
+    endSession();
     m_db.reset();
 }
 
@@ -99,6 +123,13 @@ DemoBatchOutcome DemoLimsCore::run(const QString &sql)
 DemoBatchOutcome DemoLimsCore::runRecognised(const QString &sql, const QString &fault)
 {
     DemoBatchOutcome outcome;
+    if (std::optional<DemoStatementAnswer> lock = DemoAppLockSql::answer(sql, *m_locks, m_session)) {
+        journal(sql, fault.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok, ") + fault);
+        outcome.answers.push_back(*lock);
+        if (fault == QLatin1String("cut"))
+            outcome.kind = DemoBatchOutcome::Kind::LinkCut;
+        return outcome;
+    }
     try {
         const QVector<DemoSql::Statement> statements = DemoSql::parseBatch(sql);
         const QDateTime now = QDateTime::currentDateTime();

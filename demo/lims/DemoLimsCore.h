@@ -10,6 +10,7 @@
 #include "platform/database/DbValue.h"
 #include "platform/database/ResultSet.h"
 
+class DemoAppLocks;
 class DemoDatabase;
 
 // The answer of the demo LIMS to one statement of a batch.
@@ -55,6 +56,10 @@ public:
     DemoLimsCore(const DemoLimsCore &) = delete;
     DemoLimsCore &operator=(const DemoLimsCore &) = delete;
 
+    // Before open(): the application locks this connection's session shares with the
+    // others of its front end, and the host its login named. Without, the session has a
+    // table of locks of its own.
+    void shareLocks(std::shared_ptr<DemoAppLocks> locks, const QString &host);
     bool open(QString *error);
     bool isOpen() const;
     void close();
@@ -71,7 +76,11 @@ private:
     DemoBatchOutcome runRecognised(const QString &sql, const QString &fault);
     DemoBatchOutcome failed(const DemoSql::Error &error, const QString &sql);
     void journal(const QString &sql, const QString &outcome);
+    void endSession();
 
     QString m_path;
     std::unique_ptr<DemoDatabase> m_db;
+    std::shared_ptr<DemoAppLocks> m_locks;
+    QString m_host;
+    int m_session = 0; // 0: no session open
 };

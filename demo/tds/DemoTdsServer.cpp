@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QRandomGenerator>
 
+#include "demo/lims/DemoAppLocks.h"
 #include "demo/lims/DemoDatabase.h"
 #include "demo/tds/TdsListener.h"
 #include "demo/tds/TdsSession.h"
@@ -17,6 +18,7 @@ DemoTdsServer::DemoTdsServer(const QString &databasePath, const QString &user, c
     m_config->user = user;
     m_config->password = password;
     m_config->stats = std::make_shared<TdsStats>();
+    m_config->locks = std::make_shared<DemoAppLocks>();
 }
 
 bool DemoTdsServer::useCertificate(const QString &folder, DemoCertificates::Kind kind, QString *error)

@@ -2,6 +2,10 @@
 
 #include <ctime>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
@@ -37,6 +41,20 @@ QString batchText(const QByteArray &message)
     return text;
 }
 
+// A client whose machine froze or whose network was cut sends nothing, not even a close:
+// like SQL Server, the front end probes an idle connection (after 30 s, then every
+// second, ten times) and ends the session, and with it its locks, when nothing answers.
+void probeIdleClient(QTcpSocket *socket)
+{
+    const int fd = int(socket->socketDescriptor());
+    const int on = 1, idle = 30, interval = 1, count = 10;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0
+        || setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0
+        || setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0
+        || setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0)
+        qCWarning(lcDemo) << "TDS: the connection cannot be probed while idle";
+}
+
 } // namespace
 
 TdsSession::TdsSession(QTcpSocket *socket, std::shared_ptr<const TdsConfig> config, QObject *parent)
@@ -49,6 +67,7 @@ TdsSession::TdsSession(QTcpSocket *socket, std::shared_ptr<const TdsConfig> conf
     connect(m_socket, &QTcpSocket::readyRead, this, &TdsSession::readSocket);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &TdsSession::countAnswered);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    probeIdleClient(m_socket);
 }
 
 TdsSession::~TdsSession() = default;
@@ -261,6 +280,7 @@ void TdsSession::handleLogin(const QByteArray &message)
         return;
     }
     QString error;
+    m_core.shareLocks(m_config->locks, login.hostName);
     if (!m_core.open(&error)) {
         qCWarning(lcDemo).noquote() << "TDS: the demo LIMS cannot be opened:" << error;
         refuseLogin(login.userName);

@@ -10,6 +10,7 @@
 
 #include "demo/lims/DemoLimsCore.h"
 
+class DemoAppLocks;
 class QFile;
 class QTcpSocket;
 class TdsTls;
@@ -50,6 +51,8 @@ struct TdsConfig
     // Where every byte read from and written to the connections is appended, as a
     // capture of the loopback traffic would hold it; null: nowhere.
     std::shared_ptr<QFile> wireRecord;
+    // The application locks every session shares, as the server's lock manager.
+    std::shared_ptr<DemoAppLocks> locks;
 };
 
 // One client connection in SQL Server's wire protocol: PRELOGIN with the encryption

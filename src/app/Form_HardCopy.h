@@ -242,6 +242,7 @@ private:
 
     // Service run pieces (app/).
     void startRun();
+    void printRun(bool timerWasOn);
     void passLoop(const QDateTime &runStart);
     void statisticsAfterPass(const QDateTime &runStart, bool dispatched);
     void endRun();
@@ -253,6 +254,11 @@ private:
     void takeTurnFromQuietHolder(const QString &app);
     qint64 lastUpdateAge();
     bool waitForTurn(std::optional<qint64> &lastRefused);
+    // Another station of this application holds the printing turn: the run ends and the
+    // station stands by until its next run (app/StationTurnLook.cpp).
+    bool standsBy();
+    void showStandingBy();
+    void giveUpTurn();
     // Rows of the reloaded list already requested in this run (dispatch/).
     void passOverRowsAlreadySent();
     void logRunEndedByFailure(const Failure &failure);
@@ -331,6 +337,7 @@ private:
     bool m_runCounted = false; // this run's counters were set, so iReportsDone is its own
     int m_optionIndex = 0;   // option of the run's rating filter, kept across passes
     QString m_runOutcome; // how the run in hand ended, for the monitoring; empty: it went through
+    bool m_standingBy = false; // the last run found the printing turn held by another station
     bool m_runNormal = true;
     QSet<QString> m_reofferedInRun; // rows listed again after their request, logged once a run
     // Printing not settled yet (dispatch/EarlierPrinting.cpp).

@@ -9,6 +9,7 @@
 #include "monitoring/StationActivity.h"
 #include "platform/desktop/Clock.h"
 #include "platform/desktop/Timer.h"
+#include "statusboard/StationTurn.h"
 #include "ui_Form_HardCopy.h"
 
 using namespace ServiceText;
@@ -26,7 +27,9 @@ void Form_HardCopy::Timer1_Timer()
             Run_Services(false);
             return;
         }
-        ui->lbl_ServDesc->setText(countdownText(secondsLeft));
+        // Standing by, the line keeps saying who prints; the next try is the next run.
+        ui->lbl_ServDesc->setText(
+            m_standingBy && m_seams.turn ? m_seams.turn->standingBy() : countdownText(secondsLeft));
         if (ui->cmd_ManualRestart->isHidden())
             ui->cmd_ManualRestart->show();
     } else if (caption == StartServices) {

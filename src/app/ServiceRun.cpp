@@ -99,25 +99,9 @@ void Form_HardCopy::startRun()
         held.triedInRun = false;
     bool failed = false;
     try {
-        // What earlier printing left goes first: a batch printed whose deletion was lost
-        // must leave the list before its client is requested again.
-        settleEarlierPrinting();
-        // A scheduled run starts from a fresh list. Its failure (the database unreachable,
-        // say) ends the run like any later failure, so the next cycle tries again.
-        if (timerWasOn)
-            Load_WorkList(sRatingFilter);
-        const DbValue total = rsWorkList ? rsWorkList->field(QStringLiteral("TOTAL_REPORTS"))
-                                         : throw Failure::noCurrentRecord();
-        setBarMaximum(ui->pb_BatchStatus, total.toInt32());
-        const QDateTime runStart = m_seams.clock->now();
-        m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
-        iReportsDone = 0;
-        m_runCounted = true;
-        Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
-                       DbValue::null(), DbValue::null());
-        ui->cmd_ManualRestart->setEnabled(true);
-        setTag(ui->lbl_ServDesc, ui->lbl_ServDesc->text());
-        passLoop(runStart);
+        // A station standing by prints nothing and deletes nothing; the holder does.
+        if (!standsBy())
+            printRun(timerWasOn);
     } catch (const Failure &failure) {
         failed = true;
         logRunEndedByFailure(failure);
@@ -129,10 +113,37 @@ void Form_HardCopy::startRun()
     }
     try {
         endRun();
+        if (m_standingBy)
+            showStandingBy();
     } catch (const Failure &failure) {
         qCWarning(lcRun).noquote() << "end of run failed, ending it again:" << failure.number() << failure.description();
         endRun();
     }
+}
+
+// The run of a station that holds the printing turn: what earlier printing left, the
+// list's total and the statistics, then the passes.
+void Form_HardCopy::printRun(bool timerWasOn)
+{
+    // What earlier printing left goes first: a batch printed whose deletion was lost
+    // must leave the list before its client is requested again.
+    settleEarlierPrinting();
+    // A scheduled run starts from a fresh list. Its failure (the database unreachable,
+    // say) ends the run like any later failure, so the next cycle tries again.
+    if (timerWasOn)
+        Load_WorkList(sRatingFilter);
+    const DbValue total = rsWorkList ? rsWorkList->field(QStringLiteral("TOTAL_REPORTS"))
+                                     : throw Failure::noCurrentRecord();
+    setBarMaximum(ui->pb_BatchStatus, total.toInt32());
+    const QDateTime runStart = m_seams.clock->now();
+    m_runStartSteadyMs = m_seams.clock->steadyMilliseconds();
+    iReportsDone = 0;
+    m_runCounted = true;
+    Set_Statistics(total, DbValue::fromText(Get_ElapsedText(runStart, runStart)), DbValue::fromInt(iReportsDone),
+                   DbValue::null(), DbValue::null());
+    ui->cmd_ManualRestart->setEnabled(true);
+    setTag(ui->lbl_ServDesc, ui->lbl_ServDesc->text());
+    passLoop(runStart);
 }
 
 // An empty work list ends the run through the failure of reading its total: that is the
@@ -167,6 +178,8 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
             return;
         if (ui->cmd_Automation->text() != StopServices)
             continue; // a stop was clicked while the events were processed
+        if (standsBy())
+            return; // the turn went with a lost connection, and another station has it
 
         if (!waitForTurn(lastRefused)) {
             report([](StationActivity &activity) { activity.setMode(StationMode::OtherApplication); });
@@ -257,6 +270,9 @@ void Form_HardCopy::endRun()
         Set_Refresh_Timer(ServiceName);
     if (ui->chk_Print->isChecked() && !bBatchDeleted)
         Delete_Batch(sBatchId);
+    // Stopped by the operator: the spare may print from its next run on.
+    if (!stillRunning)
+        giveUpTurn();
     registerRunEnd();
     ui->cmd_ManualRestart->hide();
     clearLabelHighlight(ui->lbl_ServDesc);
@@ -294,6 +310,7 @@ void Form_HardCopy::stopRequest()
         ui->shp_runMode->setFillColor(LampColor::Red);
         m_seams.timer->setEnabled(false);
         m_seams.timer->setInterval(0);
+        giveUpTurn();
         report([](StationActivity &activity) {
             activity.setMode(StationMode::Stopped);
             activity.setNextRun(QDateTime());

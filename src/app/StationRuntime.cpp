@@ -8,6 +8,7 @@
 #include "console/QtOperatorDialogs.h"
 #include "console/ResumeRecord.h"
 #include "db/dbModule.h"
+#include "statusboard/StationTurn.h"
 #include "monitoring/StationMonitor.h"
 #include "monitoring/Supervision.h"
 #include "platform/database/LinkSecurity.h"
@@ -81,6 +82,8 @@ StationRuntime::StationRuntime(const StationSettings &settings, std::unique_ptr<
     seams.activity = &m_monitor->activity();
     seams.resume = m_resume.get();
     seams.distributionRegister = m_register.get();
+    m_turn = std::make_unique<StationTurn>(*m_db, *m_clock);
+    seams.turn = m_turn.get();
     m_window = std::make_unique<Form_HardCopy>(seams, *m_db, m_settings);
     m_messages->setOwner(m_window.get());
     // Under its unit, or with a session taken up after a restart, nobody may be there to

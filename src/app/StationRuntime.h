@@ -21,6 +21,7 @@ class StationMonitor;
 class ResumeRecord;
 class Supervision;
 class ThreadedRegister;
+class StationTurn;
 
 // The station on its real seams: the window, the database module over the connection it
 // is given, the WebEngine browser, the Qt timer, clock, message boxes and dialogs. The
@@ -70,5 +71,6 @@ private:
     std::unique_ptr<OperatorDialogs> m_dialogs;
     std::unique_ptr<QtEventProcessor> m_events;
     std::unique_ptr<dbModule> m_db;
+    std::unique_ptr<StationTurn> m_turn;
     std::unique_ptr<Form_HardCopy> m_window;
 };

@@ -11,6 +11,7 @@ class OperatorDialogs;
 class StationActivity;
 class ResumeRecord;
 class ThreadedRegister;
+class StationTurn;
 
 // The seams through which the main window reaches the world. The application passes
 // the real implementations; tests pass fakes. None is owned by the window.
@@ -29,4 +30,7 @@ struct StationSeams
     // Every page sent and every batch deleted or kept, on record before the deletion;
     // none: nothing is recorded (the fixtures of tests that are not about it).
     ThreadedRegister *distributionRegister = nullptr;
+    // The turn among the stations of this application started against one LIMS: only the
+    // one that holds it prints; none: this station always prints (the fixtures).
+    StationTurn *turn = nullptr;
 };

@@ -138,6 +138,7 @@ void dbModule::Open_Connection(const QString &connectString)
     }
     m_openedWith = connectString;
     m_everOpened = true;
+    ++m_sessions;
 }
 
 qint16 dbModule::Check_Conn_Errors(DbConnection &connection, bool showErrors)
@@ -188,6 +189,7 @@ void dbModule::reopen()
         }
         const DriverWait wait(m_driverWaits);
         m_connection->open(m_openedWith);
+        ++m_sessions;
     } catch (const Failure &failure) {
         m_linkRefusal = judgeLink(false);
         m_link.reopenFailed(m_linkRefusal.isEmpty() ? failureText() : m_linkRefusal, !m_linkRefusal.isEmpty());

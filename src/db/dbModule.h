@@ -86,6 +86,9 @@ public:
     // cancel, and a little more); safe from any thread.
     bool inBoundedCall(qint64 steadyMs) const;
 
+    // Connections opened so far: each is a new session on the server, which owns nothing
+    // of the one before (its application locks went with it).
+    int sessions() const { return m_sessions; }
     const AttemptState &execState() const { return m_exec; }
     const AttemptState &recordsetState() const { return m_recordset; }
     const AttemptState &plainState() const { return m_plain; }
@@ -105,6 +108,7 @@ private:
     MessageBoxes &m_messages;
     QString m_openedWith;
     bool m_everOpened = false;
+    int m_sessions = 0;
     int m_statementTimeout = 20;
     std::atomic<int> m_callBoundMs { 50000 };
     // The attempt in hand failed because the link is down and could not be opened again:

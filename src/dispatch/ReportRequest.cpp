@@ -61,6 +61,12 @@ void Form_HardCopy::Request_Report()
         qCInfo(lcReport) << "report request skipped: another application holds the distribution turn";
         return;
     }
+    // The board's question may have opened a lost link again, on a session that no longer
+    // holds the printing turn: a run asks for it once more before it prints.
+    if (sServiceState == ServiceText::Active && standsBy()) {
+        qCInfo(lcReport) << "report request skipped: another station holds the printing turn";
+        return;
+    }
     bManualDispatch = false;
     if (ui->cmd_Automation->text() == ServiceText::StartServices && !ui->DataGrid1->isEnabled())
         return;

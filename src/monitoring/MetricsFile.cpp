@@ -121,6 +121,9 @@ QByteArray MetricsFile::text(const StationStatus &s)
         "Restarts that took the operator's session up again with nobody at the login.", s.resumes);
     m.metric("hardcopy_supervised", "gauge", "1 while the station runs under its service manager's unit.",
         s.supervised ? 1 : 0);
+    m.metric("hardcopy_printing", "gauge",
+        "1 while this station holds the printing turn, 0 while it stands by for another station (or is stopped).",
+        s.turn == QLatin1String("printing") ? 1 : 0);
     m.family("hardcopy_mode", "gauge", "1 for the mode the station is in, 0 for the others.");
     for (const StationMode mode : kStationModes) {
         m.sample("hardcopy_mode", s.mode == mode ? QStringLiteral("1") : QStringLiteral("0"),

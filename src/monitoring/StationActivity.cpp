@@ -31,6 +31,14 @@ void StationActivity::setMode(StationMode mode)
     changed();
 }
 
+void StationActivity::setTurn(const QString &turn)
+{
+    if (m_status.turn == turn)
+        return;
+    m_status.turn = turn;
+    changed();
+}
+
 void StationActivity::setLabCode(const QString &labCode)
 {
     if (m_status.labCode == labCode)

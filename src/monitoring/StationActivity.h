@@ -27,6 +27,8 @@ public:
 
     void setMode(StationMode mode);
     void setLabCode(const QString &labCode);
+    // "printing", "standing by: …", or empty when the services are stopped.
+    void setTurn(const QString &turn);
     // Invalid: no next run (services stopped, or the run was the only one).
     void setNextRun(const QDateTime &when);
 

@@ -13,6 +13,8 @@ QString stationModeName(StationMode mode)
         return QStringLiteral("waiting");
     case StationMode::OtherApplication:
         return QStringLiteral("other-application");
+    case StationMode::StandingBy:
+        return QStringLiteral("standing-by");
     }
     return QStringLiteral("stopped");
 }

@@ -11,15 +11,16 @@ enum class StationMode {
     Stopping, // "Stop Services" was clicked; the client in hand is finished first
     Waiting, // counting down to the next run
     OtherApplication, // another application holds the distribution turn on the status board
+    StandingBy, // another station of this application holds the printing turn
 };
 
 // The names the status record and the metrics use: "stopped", "running", "stopping",
-// "waiting", "other-application".
+// "waiting", "other-application", "standing-by".
 QString stationModeName(StationMode mode);
 // Unknown names read as Stopped; *known (when given) says whether the name was one.
 StationMode stationModeFromName(const QString &name, bool *known = nullptr);
 inline constexpr StationMode kStationModes[] = { StationMode::Stopped, StationMode::Running, StationMode::Stopping,
-    StationMode::Waiting, StationMode::OtherApplication };
+    StationMode::Waiting, StationMode::OtherApplication, StationMode::StandingBy };
 
 struct StationCounts
 {
@@ -86,6 +87,10 @@ struct StationStatus
 
     StationMode mode = StationMode::Stopped;
     QString labCode; // the operator's laboratory; empty until someone logged in
+    // The printing turn among the stations of this application: "printing" while this
+    // station holds it, "standing by: station HOST holds the turn since …" while another
+    // does; empty while the services are stopped.
+    QString turn;
 
     QDateTime lastRunStart;
     QDateTime lastRunEnd; // invalid while the run that started at lastRunStart goes on

@@ -65,6 +65,8 @@ QString modeText(const StationStatus &s, const QDateTime &now)
                                    : QStringLiteral("waiting");
     case StationMode::OtherApplication:
         return QStringLiteral("another application holds the distribution turn");
+    case StationMode::StandingBy:
+        return s.turn.isEmpty() ? QStringLiteral("standing by") : oneLine(s.turn);
     }
     return {};
 }
@@ -108,6 +110,8 @@ QStringList summary(const StationStatus &s, const QDateTime &now, const StationC
     QStringList parts;
     const QString lab = s.labCode.isEmpty() ? QString() : oneLine(s.labCode) + QLatin1Char(' ');
     parts << lab + modeText(s, now);
+    if (s.turn == QLatin1String("printing"))
+        parts << QStringLiteral("printing: this station holds the turn");
     if (const QString run = lastRunText(s, now); !run.isEmpty())
         parts << run;
     if (s.resumedAt.isValid() && !s.ended) {

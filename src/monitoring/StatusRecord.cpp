@@ -107,6 +107,7 @@ QByteArray StatusRecord::toJson(const StationStatus &s)
                 { QStringLiteral("watchdogSeconds"), s.watchdogSeconds } } },
         { QStringLiteral("mode"), stationModeName(s.mode) },
         { QStringLiteral("lab"), s.labCode },
+        { QStringLiteral("turn"), s.turn },
         { QStringLiteral("lastRun"),
             QJsonObject { { QStringLiteral("start"), timeValue(s.lastRunStart) },
                 { QStringLiteral("end"), timeValue(s.lastRunEnd) }, { QStringLiteral("outcome"), s.lastRunOutcome },
@@ -188,6 +189,7 @@ std::optional<StationStatus> StatusRecord::fromJson(const QByteArray &json, QStr
     s.watchdogSeconds = supervision.value(QStringLiteral("watchdogSeconds")).toInt();
     s.mode = stationModeFromName(r.value(QStringLiteral("mode")).toString());
     s.labCode = r.value(QStringLiteral("lab")).toString();
+    s.turn = r.value(QStringLiteral("turn")).toString();
     const QJsonObject lastRun = r.value(QStringLiteral("lastRun")).toObject();
     s.lastRunStart = timeFrom(lastRun.value(QStringLiteral("start")));
     s.lastRunEnd = timeFrom(lastRun.value(QStringLiteral("end")));

@@ -12,6 +12,7 @@
 #include <QNetworkRequest>
 #include <QProcessEnvironment>
 #include <QSet>
+#include <QSysInfo>
 #include <QTemporaryFile>
 #include <QTextStream>
 #include <QUrl>
@@ -32,6 +33,7 @@
 #include "platform/desktop/WindowSystem.h"
 #include "platform/StateFolder.h"
 #include "register/RegisterCommands.h"
+#include "statusboard/StationTurn.h"
 #include "statusboard/StatusBoardText.h"
 
 namespace {
@@ -76,6 +78,7 @@ int Preflight::run(QTextStream &out)
         { QStringLiteral("database connection"), one([this] { return checkConnection(); }) },
         { QStringLiteral("database link"), one([this] { return checkLink(); }) },
         { QStringLiteral("status board"), one([this] { return checkBoardRows(); }) },
+        { QStringLiteral("printing turn"), one([this] { return checkTurn(); }) },
         { QStringLiteral("report server"), one([this] { return checkReportServer(); }) },
         { QStringLiteral("report page parts"), one([this] { return checkReportPageParts(); }) },
         { QStringLiteral("printer"), one([this] { return checkPdfFolderOrPrinter(m_settings); }) },
@@ -224,6 +227,34 @@ Preflight::Outcome Preflight::checkBoardRows()
                           .arg(missing.join(QStringLiteral(", "))));
     return passed(QStringLiteral("all %1 rows present for %2").arg(boardParameters().size())
                       .arg(boardSuffixes().join(QStringLiteral(" and "))));
+}
+
+// Per region: free (this station takes it when it starts), held by this machine's
+// station, or by another station. Only asked: the lock is not taken.
+Preflight::Outcome Preflight::checkTurn()
+{
+    if (!m_connected)
+        return failed(QStringLiteral("not checked: the database connection did not open"));
+    QStringList regions;
+    try {
+        for (const QString &suffix : boardSuffixes()) {
+            const ResultSetPtr free = m_connection->execute(StationTurn::freeStatement(suffix));
+            QString holder;
+            if (free->field(QStringLiteral("FREE")).toInt32() == 1) {
+                holder = QStringLiteral("free");
+            } else {
+                const ResultSetPtr rows = m_connection->execute(StationTurn::holderStatement(suffix));
+                const QString host = rows->eof() ? QString() : rows->field(QStringLiteral("HOST_NAME")).toText().trimmed();
+                holder = host.isEmpty() ? QStringLiteral("held by another station")
+                    : host == QSysInfo::machineHostName() ? QStringLiteral("held by this station (%1)").arg(host)
+                                                          : QStringLiteral("held by station %1").arg(host);
+            }
+            regions << StationTurn::lockName(suffix) + QStringLiteral(" ") + holder;
+        }
+    } catch (const Failure &failure) {
+        return failed(QStringLiteral("the LIMS's application locks cannot be asked: %1").arg(failure.description()));
+    }
+    return passed(regions.join(QStringLiteral("; ")));
 }
 
 Preflight::Outcome Preflight::checkReportServer() const

@@ -66,6 +66,7 @@ private:
     Outcome checkConnection();
     Outcome checkLink() const;
     Outcome checkBoardRows();
+    Outcome checkTurn();
     Outcome checkReportServer() const;
     Outcome checkReportPageParts() const;
 

@@ -144,6 +144,7 @@ private slots:
     void restartWaitsForALoginUnlessItMayResume();
     void fullDiskDeletesNoBatchAndSaysWhy();
     void wallClockSetBackDuringTheCountdownCostsNoRun();
+    void spareStandsByAndTakesOverFromAKilledStation();
 
     // Bad input on the way to the report server
     void endUserIdWithUrlCharactersIsPrinted();
@@ -799,6 +800,54 @@ void tst_E2E::killedInTheMiddleOfARunLosesNothing()
     StatusRecord record(s.statusFile());
     QVERIFY2(record.read().has_value(), qPrintable(record.errorString()));
     QVERIFY(s.exitByKeyboard());
+}
+
+// Two stations on one LIMS and report server: the second stands by while the first
+// prints; the first killed, the second takes over at its next run and prints the rest.
+// Each client is printed once, beyond the client in hand at the kill.
+void tst_E2E::spareStandsByAndTakesOverFromAKilledStation()
+{
+    m_current = newStation();
+    StationProcess &a = *m_current;
+    QVERIFY(a.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
+    for (qint64 id = 841; id <= 847; ++id)
+        QVERIFY(addDueClient(a.lims, id, DemoLims::kMainLab, 1 + int(id % 3), recDate));
+    QVERIFY(a.startServer(QStringLiteral("normal"), true));
+    std::unique_ptr<StationProcess> spare = newStation();
+    StationProcess &b = *spare;
+    b.lims = a.lims;
+    b.serverAddress = a.serverAddress;
+    b.limsAddress = a.limsAddress;
+    b.limsPassword = a.limsPassword;
+
+    QVERIFY(a.startStation());
+    QVERIFY(a.loginAndStart());
+    QVERIFY(a.waitForLog(QStringLiteral("this station holds the printing turn"), 60 * kSecond));
+    QVERIFY(b.startStation());
+    QVERIFY(b.loginAndStart());
+    QVERIFY(b.waitForLog(QStringLiteral("standing by: station "), 60 * kSecond));
+    QString status;
+    QVERIFY(QTest::qWaitFor([&] {
+        b.command({ QStringLiteral("--status") }, &status);
+        return status.contains(QStringLiteral("standing by: station "));
+    }, 60 * kSecond));
+    QVERIFY2(QTest::qWaitFor([&] { return pdfPages(a.pdfFolder).size() >= 5; }, 120 * kSecond), "no five pages");
+    QVERIFY(pdfPages(b.pdfFolder).isEmpty());
+    a.station.kill();
+    QVERIFY(a.waitForExit());
+    QVERIFY(b.waitForLog(QStringLiteral("this station holds the printing turn"), 120 * kSecond));
+    QVERIFY2(QTest::qWaitFor([&] { return everySampleDistributed(a.lims); }, 120 * kSecond), "not all printed");
+
+    QHash<QString, int> pageCount;
+    for (const PdfPage &page : pdfPages(a.pdfFolder) + pdfPages(b.pdfFolder))
+        pageCount[page.batchId] += 1;
+    const QStringList deleted = deletedBatchIds(a.lims);
+    QCOMPARE(deleted.size(), 7);
+    for (const QString &batch : deleted)
+        QCOMPARE(pageCount.value(batch), 2);
+    QVERIFY2(pageCount.size() <= 8, qPrintable(QStringList(pageCount.keys()).join(QLatin1Char(','))));
+    QVERIFY(b.exitByKeyboard());
 }
 
 // systemctl stop (SIGTERM) while both pages of a client are in CUPS: the jobs print on

@@ -238,7 +238,7 @@ void tst_Startup::checkNamesWhatIsWrong_data()
     const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
     const QString secret = QStringLiteral("s3cret-of-the-test");
     QTest::newRow("demo passes") << QStringList() << QString() << QString() << 0
-                                 << QStringLiteral("all 13 checks passed");
+                                 << QStringLiteral("all 14 checks passed");
     QTest::newRow("report page with a part elsewhere")
         << QStringList { QStringLiteral("Test/CheckPage=/demo/sample-page?elsewhere=9") } << QString() << QString() << 1
         << QStringLiteral("FAILED  report page parts: 4 of the 4 parts of http://");

@@ -10,13 +10,16 @@
 #include <QtTest>
 
 #include "common/DemoServerProcess.h"
+#include "common/Fakes.h"
 #include "demo/DemoOdbcDriver.h"
 #include "demo/DemoWorld.h"
 #include "demo/tds/DemoTdsServer.h"
+#include "db/dbModule.h"
 #include "dispatch/DispatchText.h"
 #include "platform/database/ConnectionText.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/database/OdbcConnection.h"
+#include "statusboard/StationTurn.h"
 #include "statusboard/StatusBoardText.h"
 #include "tests/faults/DemoStation.h"
 
@@ -129,6 +132,9 @@ private slots:
     void recordDateFractionKeepsTheRowFromAWholeSecondExclusion();
     void codePageNameArrivesIntactFromAVarcharColumn_data();
     void codePageNameArrivesIntactFromAVarcharColumn();
+    void turnLockFollowsTheSessionThatHoldsIt_data();
+    void turnLockFollowsTheSessionThatHoldsIt();
+    void formerHolderBackOnANewSessionStandsBy();
 
 private:
     // The statement number (1-based, from the start click) of the n-th statement of
@@ -489,6 +495,82 @@ void tst_Wire::codePageNameArrivesIntactFromAVarcharColumn()
     const QHash<QString, int> types = describedTypes(text, kMainLabWorkList);
     QCOMPARE(types.value(QStringLiteral("CONTACT_NAME")), SQL_VARCHAR);
     QCOMPARE(types.value(QStringLiteral("ENDUSER_ID")), SQL_VARCHAR);
+}
+
+// Steps "<session> <what>=<answer>" on two sessions A and B of one front end; "A end"
+// closes A's connection. HOST stands for this machine's name, as the login carries it.
+void tst_Wire::turnLockFollowsTheSessionThatHoldsIt_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("one holder") << QStringList { "A take=0", "B take=-1", "B free=0", "B holder=HOST", "B release=-999", "A release=0", "B free=1", "B take=0" };
+    QTest::newRow("its session ends") << QStringList { "A take=0", "B take=-1", "A end", "B holder=", "B take=0" };
+    QTest::newRow("taken twice") << QStringList { "A take=0", "A take=0", "A release=0", "B take=-1",
+        "A release=0", "B take=0" };
+}
+
+void tst_Wire::turnLockFollowsTheSessionThatHoldsIt()
+{
+    QFETCH(QStringList, steps);
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    const QString text = buildConnectionText(wire.station.f.settings);
+    QHash<QString, std::shared_ptr<OdbcConnection>> sessions;
+    for (const QString name : { "A", "B" }) {
+        sessions[name] = std::make_shared<OdbcConnection>();
+        sessions[name]->open(text);
+    }
+    const QString suffix = QStringLiteral("_CA");
+    const QHash<QString, QPair<QString, QString>> asked {
+        { "take", { StationTurn::takeStatement(suffix), "RESULT" } },
+        { "release", { StationTurn::releaseStatement(suffix), "RESULT" } },
+        { "free", { StationTurn::freeStatement(suffix), "FREE" } },
+        { "holder", { StationTurn::holderStatement(suffix), "HOST_NAME" } },
+    };
+    for (const QString &step : steps) {
+        const QString session = step.section(QLatin1Char(' '), 0, 0);
+        const QString what = step.section(QLatin1Char(' '), 1).section(QLatin1Char('='), 0, 0);
+        if (what == QLatin1String("end")) {
+            sessions[session]->close();
+            continue;
+        }
+        QString expected = step.section(QLatin1Char('='), 1);
+        expected.replace(QStringLiteral("HOST"), QSysInfo::machineHostName());
+        // The server notices a closed connection in its own time: a step is asked again
+        // until it answers as expected (a lock is counted only when it is granted).
+        QString answer;
+        const bool answered = QTest::qWaitFor([&] {
+            const ResultSetPtr rows = sessions[session]->execute(asked[what].first);
+            answer = rows->eof() ? QString() : rows->field(asked[what].second).toText();
+            return answer == expected;
+        }, 30000);
+        QVERIFY2(answered, qPrintable(step + QStringLiteral(" answered ") + answer));
+    }
+}
+
+// The holder's link lost and opened again: its new session holds nothing, the spare has
+// taken the turn, and the former holder stands by naming it.
+void tst_Wire::formerHolderBackOnANewSessionStandsBy()
+{
+    WireStation wire(m_lims.freshCopy());
+    QVERIFY(wire.started);
+    const QString text = buildConnectionText(wire.station.f.settings);
+    RecordingMessageBoxes messages;
+    FakeClock clock;
+    dbModule holderDb(std::make_unique<OdbcConnection>(), messages);
+    dbModule spareDb(std::make_unique<OdbcConnection>(), messages);
+    holderDb.Open_Connection(text);
+    spareDb.Open_Connection(text);
+    StationTurn holder(holderDb, clock);
+    StationTurn spare(spareDb, clock);
+    const QString suffix = QStringLiteral("_CA");
+    QVERIFY(holder.claim(suffix));
+    QVERIFY(!spare.claim(suffix));
+
+    holderDb.dbConnection().close();
+    QVERIFY(QTest::qWaitFor([&] { return spare.claim(suffix); }, 30000));
+    QVERIFY(!holder.claim(suffix));
+    QCOMPARE(holder.standingBy(),
+        QStringLiteral("standing by: station %1 holds the turn since 09:05:00").arg(QSysInfo::machineHostName()));
 }
 
 QTEST_MAIN(tst_Wire)

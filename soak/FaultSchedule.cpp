@@ -40,6 +40,7 @@ const KindShape kKinds[] = {
     {FaultKind::ReportPageElsewhere, 30000, 120000},
     // A hang holds the station for up to the watchdog's interval: laid a third as often.
     {FaultKind::StationHung, 0, 0, 60000, 3},
+    {FaultKind::RendererKilled, 0, 0, 60000},
 };
 
 // The station's own faults last as long as its supervisor takes to start it again: after
@@ -51,6 +52,10 @@ KindShape fitted(const KindShape &kind, const ScheduleShape &shape)
         fitted.minMs = fitted.maxMs = shape.restartMs;
     else if (kind.kind == FaultKind::StationHung)
         fitted.minMs = fitted.maxMs = shape.watchdogMs + shape.restartMs;
+    // A renderer lost unnoticed in the middle of a rendering costs that page its time-out;
+    // a browser that cannot be brought back ends the station, which is started again.
+    else if (kind.kind == FaultKind::RendererKilled)
+        fitted.minMs = fitted.maxMs = shape.pageTimeoutSeconds * 1000LL + shape.restartMs + 60000;
     return fitted;
 }
 
@@ -96,6 +101,7 @@ QString faultName(FaultKind kind)
     case FaultKind::WallClockStepped: return QStringLiteral("wall clock stepped");
     case FaultKind::ReportPageElsewhere: return QStringLiteral("report page reaches elsewhere");
     case FaultKind::StationHung: return QStringLiteral("station hung");
+    case FaultKind::RendererKilled: return QStringLiteral("renderer killed");
     }
     return {};
 }
@@ -117,7 +123,8 @@ FaultResource faultResource(FaultKind kind)
     // A station started again on a full disk takes its operator's session up all the same.
     case FaultKind::StateDiskFull: return FaultResource::StateDisk;
     case FaultKind::StationKilled:
-    case FaultKind::StationHung: return FaultResource::Station;
+    case FaultKind::StationHung:
+    case FaultKind::RendererKilled: return FaultResource::Station;
     case FaultKind::OtherApplication:
     // The station reads the board's stamps on its wall clock: a step and the other
     // application's turn are laid apart, so that each one's recovery is judged alone.
@@ -144,6 +151,7 @@ QString faultText(const Fault &fault)
         return fault.amount == 1 ? QStringLiteral("%1 with its helpers at once (a power cut)").arg(name)
                                  : QStringLiteral("%1 (its process alone)").arg(name);
     case FaultKind::StationHung: return QStringLiteral("%1 (SIGSTOP) until its watchdog ends it").arg(name);
+    case FaultKind::RendererKilled: return QStringLiteral("%1 (the browser's renderer processes, SIGKILL)").arg(name);
     default: return QStringLiteral("%1 for %2 s").arg(name).arg(fault.durationMs / 1000);
     }
 }

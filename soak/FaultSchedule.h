@@ -22,6 +22,7 @@ enum class FaultKind {
     WallClockStepped, // the station's wall clock set an hour back or forward, then right again
     ReportPageElsewhere, // the report pages reach for a server of the soak's own, and redirect there
     StationHung,      // SIGSTOP until its supervisor's watchdog ends it and starts it again
+    RendererKilled,   // the browser's renderer processes killed (the out-of-memory killer's pick)
 };
 
 // What a fault acts on: two faults on one resource never overlap, faults on different

@@ -215,6 +215,8 @@ void SoakRun::lifeEnded(const StationSupervisor::Life &life)
         cause = onStation->fault.amount == 1 ? QStringLiteral("killed with its helpers") : QStringLiteral("killed");
     else if (onStation && !life.endedBy.isEmpty())
         cause = QStringLiteral("ended by its %1 in a hang").arg(life.endedBy);
+    else if (onStation && onStation->fault.kind == FaultKind::RendererKilled)
+        cause = QStringLiteral("ended after its renderer was killed");
     else if (!life.ready.isValid() && (life.how == QLatin1String("exit code 1") || !life.endedBy.isEmpty())
              && laidDuring(isDatabaseFault, life.started, life.ended))
         cause = QStringLiteral("starts that met the LIMS away");

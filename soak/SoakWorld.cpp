@@ -230,6 +230,7 @@ bool SoakWorld::begin(const Fault &fault, QString *error)
         break;
     case FaultKind::StateDiskFull: done = fillStateDisk(true); break;
     case FaultKind::StationKilled: killStation(fault.amount == 1); done = true; break;
+    case FaultKind::RendererKilled: killRenderers(); done = true; break;
     case FaultKind::StationHung:
         // A station down between two starts has no event loop to hang: nothing is laid.
         m_hungPid = stationPid();
@@ -266,6 +267,7 @@ bool SoakWorld::end(const Fault &fault, QString *error)
     case FaultKind::OtherApplication: break; // it goes quiet: its turn lapses after the delay
     case FaultKind::StateDiskFull: done = fillStateDisk(false) || m_stateDisk.isEmpty(); break;
     case FaultKind::StationKilled: break; // its supervisor starts it again
+    case FaultKind::RendererKilled: break; // the next page's load brings a new renderer
     case FaultKind::StationHung:
         // Its watchdog ends it; one still held when the soak ends is let go.
         if (m_hungPid != 0 && m_hungPid == stationPid())
@@ -289,6 +291,20 @@ void SoakWorld::killStation(bool withHelpers)
     const QList<qint64> helpers = withHelpers ? ProcessProbe::descendantsOf(pid) : QList<qint64>();
     for (const qint64 process : QList<qint64>{pid} + helpers)
         ::kill(pid_t(process), SIGKILL);
+}
+
+// The browser engine's renderers, whatever page they hold at this moment: loaded, being
+// rendered to PDF, or the empty page between runs.
+void SoakWorld::killRenderers()
+{
+    const qint64 pid = stationPid();
+    if (pid == 0)
+        return;
+    for (const qint64 helper : ProcessProbe::descendantsOf(pid)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(helper));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("--type=renderer"))
+            ::kill(pid_t(helper), SIGKILL);
+    }
 }
 
 int SoakWorld::elsewhereConnections() const

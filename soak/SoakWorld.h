@@ -86,6 +86,7 @@ private:
     bool startSupervised(const UnitTimes &unit, QString *error);
     bool startStation();
     void killStation(bool withHelpers);
+    void killRenderers();
     bool setBoard(const QString &parameter, const QString &value);
 
     QRandomGenerator m_random;

@@ -65,9 +65,11 @@ void tst_SoakSchedule::scheduleKeepsItsShape()
     }
     // A clock step and pages that reach elsewhere are never laid in one soak.
     QVERIFY(!(kinds.contains(FaultKind::WallClockStepped) && kinds.contains(FaultKind::ReportPageElsewhere)));
-    QCOMPARE(kinds.contains(FaultKind::StationKilled) || kinds.contains(FaultKind::StationHung), stationFaults);
+    QCOMPARE(kinds.contains(FaultKind::StationKilled) || kinds.contains(FaultKind::StationHung)
+                 || kinds.contains(FaultKind::RendererKilled),
+        stationFaults);
     if (minutes >= 60)
-        QCOMPARE(kinds.size(), stationFaults ? 15 : 13);
+        QCOMPARE(kinds.size(), stationFaults ? 16 : 13);
 }
 
 QTEST_GUILESS_MAIN(tst_SoakSchedule)

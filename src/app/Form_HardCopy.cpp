@@ -182,11 +182,16 @@ void Form_HardCopy::shutdownStation()
 {
     qCCritical(lcRun) << "shutting the station down";
     endResumeRecord("the shutdown after the failed report request");
+    endStation(kExitCodeFailedRequest);
+}
+
+void Form_HardCopy::endStation(int exitCode)
+{
     m_shuttingDown = true;
     m_unloaded = true;
     m_seams.timer->setEnabled(false);
     hide();
-    QCoreApplication::exit(kExitCodeFailedRequest);
+    QCoreApplication::exit(exitCode);
     throw ShutdownRequested();
 }
 

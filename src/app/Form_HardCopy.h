@@ -158,7 +158,7 @@ public:
         std::function<bool()> stopped = {};
         std::function<void()> afterSlice = {};
     };
-    // The one wait of the station's procedures: sleeps in the event loop, in slices of at
+    // The wait every procedure of the station uses: sleeps in the event loop, in slices of at
     // most a quarter of a second, until the deadline on the steady clock
     // (Clock::steadyMilliseconds), ending early on what it watches, a closed window or no
     // open window. A stop click is handled meanwhile like any other event.
@@ -178,6 +178,8 @@ private:
     // Ends the program at once (a failed report request): the window is unloaded and the
     // application asked to quit; every waiting loop then finds no open window.
     [[noreturn]] void shutdownStation();
+    // The window is unloaded and the application asked to end with this exit code.
+    [[noreturn]] void endStation(int exitCode);
 
     // The report request's pages and the waits of the browser (dispatch/).
     struct PageSequence

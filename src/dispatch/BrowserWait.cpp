@@ -4,7 +4,6 @@
 #include <utility>
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -18,7 +17,6 @@
 #include "platform/Failure.h"
 #include "platform/Log.h"
 #include "platform/desktop/MessageBoxes.h"
-#include "platform/desktop/Timer.h"
 #include "platform/printing/PrintSpooler.h"
 #include "platform/browser/WebBrowser.h"
 #include "register/RegisterRow.h"
@@ -452,12 +450,7 @@ void Form_HardCopy::noteRenderOutcome(bool rendered)
                                 << "- the station ends so that its service manager starts it afresh";
     report([&](StationActivity &activity) { activity.setPageTrouble(QStringLiteral("The browser cannot print: ") + why); });
     m_endingForBrowser = true;
-    m_shuttingDown = true;
-    m_unloaded = true;
-    m_seams.timer->setEnabled(false);
-    hide();
-    QCoreApplication::exit(kExitCodeBrowserLost);
-    throw ShutdownRequested();
+    endStation(kExitCodeBrowserLost);
 }
 
 // Waits (in the event loop: every change of a job wakes it) until every job of the

@@ -68,7 +68,7 @@ QString StationTurn::holderStatement(const QString &suffix)
 
 bool StationTurn::claim(const QString &suffix)
 {
-    // Held on the session still open: the server keeps it as long as that session lives,
+    // Held on the session still open: the server keeps it as long as that session is open,
     // so nothing is asked. A connection closed or opened since is a new session, without it.
     if (m_held && m_heldSession == m_db.sessions() && m_db.dbConnection().isOpen())
         return true;

@@ -234,7 +234,8 @@ private:
     void holdUnregisteredBatch();
     void forgetUnendedOfRequest();
     const HeldDeletion *heldDeletionOf(const QString &batchId) const;
-    bool clientHeld(const QString &contactId) const;
+    // Why the contact is not requested now; empty when it may be.
+    QString whyClientHeld(const QString &contactId) const;
     void recordSubmission(int spoolTicket);
     void watchSpooler(bool watch);
 
@@ -347,6 +348,7 @@ private:
     std::vector<HeldDeletion> m_heldDeletions;
     bool m_unsettledRead = false; // what earlier runs of the station left was read
     bool m_registerTrusted = false; // and the register's last rows verified
+    QString m_registerUnreadable; // why the register could not be read: no client is requested
     QString m_batchOnRecord; // the request in hand names a batch printed before: sent again, not printed
     QList<qint64> m_requestRows; // the register's rows of the request's pages
     std::vector<RegisterPage> m_unregisteredPages; // the request's page rows the register could not take

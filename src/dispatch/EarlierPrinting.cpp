@@ -139,15 +139,24 @@ void Form_HardCopy::waitForLookedUpJobs()
 }
 
 // Once a run of the station, and again after pages of earlier requests were found
-// printed: the register says what is left. A register that cannot be trusted decides
-// nothing, and the station prints as it would without one.
+// printed: the register says what is left. A register whose rows do not verify decides
+// nothing, and the station prints as it would without one. A register that cannot be
+// read at all (its disk full or failing) could not take the rows of what is printed
+// now either: every page would be printed again once it can, so no client is requested
+// until it answers.
 void Form_HardCopy::readUnsettled()
 {
     ThreadedRegister *reg = m_seams.distributionRegister;
     const int ticket = reg->findUnsettled(m_seams.clock->now().addDays(-kPendingDays));
     const std::optional<RegisterWrite> answer = waitForRegister(ticket, "look-up of unsettled printing");
     const std::shared_ptr<const UnsettledPrinting> found = reg->unsettled(ticket);
-    if (!answer || !found)
+    const QString unreadable = !answer || !found ? QStringLiteral("the register did not answer")
+        : found->readable                        ? QString()
+                                                 : found->error;
+    if (unreadable != m_registerUnreadable && !unreadable.isEmpty())
+        qCWarning(lcReport).noquote() << "no client is requested while the register cannot be read:" << unreadable;
+    m_registerUnreadable = unreadable;
+    if (!unreadable.isEmpty())
         return; // asked again before the next work list
     m_unsettledRead = true;
     m_registerTrusted = found->trusted;
@@ -323,10 +332,15 @@ const Form_HardCopy::HeldDeletion *Form_HardCopy::heldDeletionOf(const QString &
 
 // A contact waits while a batch of it printed and is not deleted, or while pages of it
 // are in the print system with no end on record.
-bool Form_HardCopy::clientHeld(const QString &contactId) const
+QString Form_HardCopy::whyClientHeld(const QString &contactId) const
 {
-    return std::any_of(m_heldDeletions.cbegin(), m_heldDeletions.cend(),
-               [&](const HeldDeletion &held) { return held.deletion.client.clientId == contactId; })
+    if (!m_registerUnreadable.isEmpty())
+        return QStringLiteral("waits until the register can be read");
+    const bool held = std::any_of(m_heldDeletions.cbegin(), m_heldDeletions.cend(),
+                          [&](const HeldDeletion &held) { return held.deletion.client.clientId == contactId; })
         || std::any_of(m_unendedPages.cbegin(), m_unendedPages.cend(),
             [&](const UnendedPage &page) { return page.submitted.clientId == contactId; });
+    return held ? QStringLiteral("waits until its printed batch is deleted in the LIMS, or its pages' print jobs have "
+                                 "ended")
+                : QString();
 }

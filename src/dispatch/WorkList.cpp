@@ -72,17 +72,16 @@ void Form_HardCopy::passOverRowsAlreadySent()
         // A contact whose printed batch is still in the LIMS is not requested: the report
         // server would give the same reports again under a new batch. Nor is one whose
         // pages are in the print system with no end on record yet.
-        const bool held = !sent && clientHeld(contactId);
-        if (!sent && !held)
+        const QString held = sent ? QString() : whyClientHeld(contactId);
+        if (!sent && held.isEmpty())
             return;
         const QString key = contactId + QChar(0x1F) + recDate;
         if (!m_reofferedInRun.contains(key)) {
             m_reofferedInRun.insert(key);
             qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
-                                    << (held ? "waits until its printed batch is deleted in the LIMS, or its pages' print jobs have "
-                                                    "ended; passed over"
-                                             : "is listed again after its request in this run; passed over until "
-                                               "the next run");
+                                    << (sent ? QStringLiteral("is listed again after its request in this run; passed "
+                                                              "over until the next run")
+                                             : held + QStringLiteral("; passed over"));
         }
         rsWorkList->moveNext();
     }

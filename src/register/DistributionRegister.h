@@ -70,6 +70,7 @@ struct PendingDeletion
 struct UnsettledPrinting
 {
     bool trusted = false; // the register was read and its last rows verify
+    bool readable = false; // the register was opened and read, whether its rows verify or not
     QString error; // why it is not trusted
     std::vector<RegisterRow> unendedPages; // submitted, no end on record
     std::vector<PendingDeletion> pendingDeletions;

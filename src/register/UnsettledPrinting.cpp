@@ -64,6 +64,8 @@ UnsettledPrinting DistributionRegister::unsettled(const QDateTime &pendingSince)
         return found;
     }
     const RegisterVerification chain = verify(kVerifiedRows);
+    // A row that does not match was read; a register that could not be read has none.
+    found.readable = chain.intact || chain.firstBadSeq > 0;
     if (!chain.intact) {
         found.error = QStringLiteral("The register %1 does not verify: %2").arg(m_settings.file, chain.problem);
         return found;
@@ -112,6 +114,7 @@ UnsettledPrinting DistributionRegister::unsettled(const QDateTime &pendingSince)
         std::sort(found.expiredDeletions.begin(), found.expiredDeletions.end(), bySince);
     } catch (const RegisterDatabase::Refused &refused) {
         found.error = QStringLiteral("The register %1 cannot be read: %2").arg(m_settings.file, refusal(refused));
+        found.readable = false;
         found.unendedPages.clear();
         return found;
     }

@@ -118,6 +118,7 @@ private slots:
     void printedBatchIsDeletedBeforeItsClientIsAskedAgain();
     void pageWithAPartMissingIsNotPrinted_data();
     void pageWithAPartMissingIsNotPrinted();
+    void registerThatCannotBeReadHoldsEveryClient();
     void browserThatCannotRenderEndsTheStation_data();
     void browserThatCannotRenderEndsTheStation();
     void frequencyMinutesParsesTheItems_data();
@@ -753,6 +754,31 @@ void tst_App::pageWithAPartMissingIsNotPrinted()
                                      : QStringLiteral("batch  a page was not printed: %1: a part of the page is "
                                                       "missing: %2").arg(printType, part);
     QVERIFY2(details.contains(expected), qPrintable(details.join(QLatin1Char('\n'))));
+}
+
+// Pages printed while the register cannot be opened (its disk full or failing) could not
+// be recorded, and would all be printed again once it can: no client is requested until
+// the register answers.
+void tst_App::registerThatCannotBeReadHoldsEveryClient()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("state"));
+    QFile blocker(folder); // a file where the register's folder should be
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    RegisterSettings where;
+    where.file = folder + QStringLiteral("/register.sqlite");
+    ThreadedRegister reg(where);
+    Station s(2, 1, &reg);
+    s.clickStartStop();
+    QCOMPARE(s.f.browser.submitted.size(), 0);
+    QVERIFY(s.f.browser.navigations.isEmpty());
+
+    QVERIFY(QFile::remove(folder) && QDir().mkpath(folder));
+    s.f.clock.advanceSeconds(61);
+    QVERIFY(s.f.timer.fire());
+    QCOMPARE(s.f.browser.submitted.size(), 4);
+    QCOMPARE(s.lims.deletedBatches.size(), 2);
 }
 
 void tst_App::browserThatCannotRenderEndsTheStation_data()

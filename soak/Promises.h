@@ -63,8 +63,8 @@ struct PromiseBounds
     double growthKbPer1000 = 3072;
     double growthWithHelpersKbPer1000 = 10240;
     qint64 growthMinRequests = 300;  // fewer requests after the first runs: not judged
-    // The station sends its keep-alive every half of WatchdogSec: a tenth more is slack for
-    // a loaded machine, well before the watchdog would end it.
+    // The station sends its keep-alive every quarter of WatchdogSec: a gap of 0.6 leaves room
+    // for one missed or heard late on a loaded machine, well before the watchdog ends it.
     double keepAliveShareOfWatchdog = 0.6;
     // A mid-size laboratory's pace, for the growth per week: some 400 clients' reports a
     // working day on paper at two or three pages asked for each, five days a week.

@@ -17,8 +17,9 @@ Supervision::Supervision(StationActivity &activity, StatusThresholds thresholds,
     const qint64 watchdogMs = ServiceManager::watchdogMilliseconds();
     m_activity.setSupervision(m_supervised, int((watchdogMs + 999) / 1000));
     if (watchdogMs > 0) {
-        // Half the interval, as the manager asks: one late keep-alive is no hang.
-        m_pingMs = int(qBound<qint64>(1, watchdogMs / 2, qint64(24) * 3600 * 1000));
+        // A quarter of the interval (the manager asks for half at least): a keep-alive
+        // late or missed, or heard late by a busy manager, is still no hang.
+        m_pingMs = int(qBound<qint64>(1, watchdogMs / 4, qint64(24) * 3600 * 1000));
         m_turns.setInterval(std::max(1, m_pingMs / 4));
         connect(&m_turns, &QTimer::timeout, this, [this] { m_lastTurnMs = steadyMs(); });
     }

@@ -16,7 +16,7 @@ class StationActivity;
 
 // The station under its service manager (systemd, Type=notify): told READY=1 once the
 // window is shown and the settings read, STATUS= with the summary of --status whenever
-// the status record is written, WATCHDOG=1 at half the watchdog's interval while the
+// the status record is written, WATCHDOG=1 at a quarter of the watchdog's interval while the
 // station makes progress, and STOPPING=1 on the way out. Progress is the window's thread
 // turning its event loop (a timer of that thread notes each turn), or that thread inside
 // a database call still within its own bound: a slow LIMS that answers is no hang. A

@@ -564,7 +564,7 @@ void tst_Monitoring::serviceManagerHearsReadyKeepAlivesStatusAndStopping()
     const QString path = m_dir.filePath(QStringLiteral("notify.sock"));
     NotifySocket manager(path);
     qputenv("NOTIFY_SOCKET", QFile::encodeName(path));
-    qputenv("WATCHDOG_USEC", "2000000"); // a keep-alive every second
+    qputenv("WATCHDOG_USEC", "2000000"); // a keep-alive every half second
     // The next test is not supervised, whether this one passes or not.
     const auto unsupervised = qScopeGuard([] {
         qunsetenv("NOTIFY_SOCKET");
@@ -573,7 +573,7 @@ void tst_Monitoring::serviceManagerHearsReadyKeepAlivesStatusAndStopping()
     FakeClock clock(QDateTime::currentDateTime());
     StationActivity activity(clock, QStringLiteral("1.0.0"), 1);
     Supervision supervision(activity, StatusThresholds());
-    QCOMPARE(supervision.watchdogPingMs(), 1000);
+    QCOMPARE(supervision.watchdogPingMs(), 500);
     QCOMPARE(activity.status().watchdogSeconds, 2);
 
     supervision.starting(QStringLiteral("opening the LIMS database link"));

@@ -41,6 +41,13 @@ bool DemoWorld::start(StationSettings &settings, QString *error)
         return false;
     if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
         settings.pdfFolder = defaultDemoPrintFolder();
+    // On a CUPS queue the samples page names its options, unless the settings do. The
+    // demo's queue PDF (cups-pdf) lists no tray and one side only: it gets what it has.
+    if (settings.pdfFolder.isEmpty() && settings.samplesPrintOptions == PrintOptionSettings {}) {
+        settings.samplesPrintOptions.sides = QStringLiteral("one-sided");
+        settings.samplesPrintOptions.copies = QStringLiteral("1");
+        settings.samplesPrintOptions.printQuality = QStringLiteral("normal");
+    }
     qCInfo(lcDemo).noquote() << "demo LIMS" << settings.demoDatabase << "| database server" << settings.databaseServer
                              << (m_database ? "(in this process)" : "(outside)") << "| report server"
                              << settings.reportServer << "| prints into" << settings.pdfFolder << "| driver"

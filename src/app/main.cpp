@@ -232,8 +232,9 @@ int runStation(const StartOptions &options, const QString &windowSystem)
 int runRegisterWindow(const StartOptions &options)
 {
     const StationSettings settings = loadSettings(options);
-    RegisterWindow window(
-        { RegisterSettings::from(settings), settings.printer, settings.cupsServer, settings.jobTimeoutSeconds });
+    RegisterWindow window({ RegisterSettings::from(settings), settings.printer, settings.cupsServer,
+        settings.jobTimeoutSeconds,
+        { settings.printOptionsFor(PageType::Cover), settings.printOptionsFor(PageType::Samples) } });
     window.loadQueues();
     window.show();
     return QApplication::exec();

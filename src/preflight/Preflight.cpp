@@ -353,7 +353,9 @@ QStringList Preflight::unsupportedPrintOptions(const StationSettings &settings, 
 {
     QStringList lines;
 #if defined(HARDCOPY_HAVE_CUPS)
-    if (!settings.pdfFolder.isEmpty())
+    const bool noneSet
+        = settings.printOptionsFor(PageType::Cover).isEmpty() && settings.printOptionsFor(PageType::Samples).isEmpty();
+    if (!settings.pdfFolder.isEmpty() || noneSet)
         return lines;
     CupsBackend cups(settings.printer, settings.cupsServer);
     QString queue;

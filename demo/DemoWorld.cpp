@@ -41,6 +41,15 @@ bool DemoWorld::start(StationSettings &settings, QString *error)
         return false;
     if (settings.pdfFolder.isEmpty() && settings.printer.isEmpty())
         settings.pdfFolder = defaultDemoPrintFolder();
+    // On the demo's CUPS queue PDF the samples page names its options, unless the settings
+    // do. cups-pdf lists no tray and one side only: it gets what it has. Another queue
+    // (a test's) may list none of them, and is left to its settings.
+    const bool demoQueue = settings.pdfFolder.isEmpty() && settings.printer == QLatin1String("PDF");
+    if (demoQueue && settings.samplesPrintOptions == PrintOptionSettings {}) {
+        settings.samplesPrintOptions.sides = QStringLiteral("one-sided");
+        settings.samplesPrintOptions.copies = QStringLiteral("1");
+        settings.samplesPrintOptions.printQuality = QStringLiteral("normal");
+    }
     qCInfo(lcDemo).noquote() << "demo LIMS" << settings.demoDatabase << "| database server" << settings.databaseServer
                              << (m_database ? "(in this process)" : "(outside)") << "| report server"
                              << settings.reportServer << "| prints into" << settings.pdfFolder << "| driver"

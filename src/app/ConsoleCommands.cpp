@@ -81,7 +81,8 @@ int ConsoleCommands::registerCommand(const StartOptions &options)
         }
         const ReprintRequest request { command.batchId, page,
             command.printer.isEmpty() ? settings.printer : command.printer, settings.cupsServer,
-            settings.jobTimeoutSeconds };
+            settings.jobTimeoutSeconds,
+            { settings.printOptionsFor(PageType::Cover), settings.printOptionsFor(PageType::Samples) } };
         return RegisterCommands::reprint(where, request, out);
     }
     RegisterQuery query;

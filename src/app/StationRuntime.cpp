@@ -123,7 +123,8 @@ std::unique_ptr<SpoolBackend> StationRuntime::makeSpoolBackend(const StationSett
     const QString printer = settings.printer.isEmpty() ? QStringLiteral("the default printer") : settings.printer;
 #if defined(HARDCOPY_HAVE_CUPS)
     qCInfo(lcReport).noquote() << "pages are printed through CUPS on" << printer;
-    return std::make_unique<CupsBackend>(settings.printer, settings.cupsServer);
+    return std::make_unique<CupsBackend>(settings.printer, settings.cupsServer,
+        PageTypeOptions { settings.printOptionsFor(PageType::Cover), settings.printOptionsFor(PageType::Samples) });
 #elif defined(HARDCOPY_HAVE_QTPDF)
     qCInfo(lcReport).noquote() << "pages are handed to the system's spooler for" << printer;
     return std::make_unique<QtPrinterBackend>(settings.printer);

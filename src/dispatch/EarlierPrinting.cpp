@@ -100,7 +100,9 @@ void Form_HardCopy::recordSubmission(int spoolTicket)
         row.outcome = RegisterRow::Submitted;
         row.jobState.clear();
         row.jobEndedUtc.clear();
-        row.detail = page.missingParts;
+        QStringList detail { page.missingParts, jobDetail(job) };
+        detail.removeAll(QString());
+        row.detail = detail.join(QStringLiteral("; "));
         // A job that ended as it was taken (a PDF folder's file) has both rows at once.
         page.endedAtSubmission = job.isFinal();
         if (page.endedAtSubmission) {

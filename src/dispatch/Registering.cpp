@@ -99,7 +99,7 @@ RegisterRow Form_HardCopy::pageRow(const PageJob &page) const
     row.jobEndedUtc = DistributionRegister::utcText(job.endedAt.isValid() ? job.endedAt : m_seams.clock->now());
     row.pdfFile = job.file;
     row.outcome = job.state == PrintSpooler::JobState::Completed ? RegisterRow::Printed : RegisterRow::Failed;
-    QStringList detail { page.missingParts, job.reason };
+    QStringList detail { page.missingParts, jobDetail(job) };
     detail.removeAll(QString());
     row.detail = detail.join(QStringLiteral("; "));
     return row;

@@ -81,7 +81,7 @@ int Preflight::run(QTextStream &out)
         { QStringLiteral("printing turn"), one([this] { return checkTurn(); }) },
         { QStringLiteral("report server"), one([this] { return checkReportServer(); }) },
         { QStringLiteral("report page parts"), one([this] { return checkReportPageParts(); }) },
-        { QStringLiteral("printer"), one([this] { return checkPdfFolderOrPrinter(m_settings); }) },
+        { QStringLiteral("printer"), [this] { return checkPdfFolderOrPrinter(m_settings); } },
         { QStringLiteral("register"), one([this] { return checkRegister(m_settings); }) },
         { QStringLiteral("disk space"), one([this] { return checkDiskSpace(m_settings); }) },
         { QStringLiteral("supervision"), one([this] { return checkSupervision(m_settings); }) },
@@ -326,10 +326,10 @@ Preflight::Outcome Preflight::checkRegister(const StationSettings &settings)
     return outcome.passed ? passed(outcome.text) : failed(outcome.text);
 }
 
-Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &settings)
+QVector<Preflight::Outcome> Preflight::checkPdfFolderOrPrinter(const StationSettings &settings)
 {
     if (!settings.pdfFolder.isEmpty())
-        return checkPdfFolder(settings.pdfFolder);
+        return { checkPdfFolder(settings.pdfFolder) };
 #if defined(HARDCOPY_HAVE_CUPS)
     // The same checks a page goes through before its job is made, each call bounded.
     CupsBackend cups(settings.printer, settings.cupsServer);
@@ -337,11 +337,65 @@ Preflight::Outcome Preflight::checkPdfFolderOrPrinter(const StationSettings &set
     QString problem;
     QString detail;
     if (!cups.checkReady(&queue, &problem, &detail))
-        return failed(detail.isEmpty() ? problem : QStringLiteral("%1 (%2)").arg(problem, detail));
-    return passed(QStringLiteral("CUPS queue %1%2 exists and accepts jobs")
-                      .arg(queue, settings.printer.isEmpty() ? QStringLiteral(" (the default printer)") : QString()));
+        return { failed(detail.isEmpty() ? problem : QStringLiteral("%1 (%2)").arg(problem, detail)) };
+    QVector<Outcome> outcomes { passed(QStringLiteral("CUPS queue %1%2 exists and accepts jobs")
+            .arg(queue, settings.printer.isEmpty() ? QStringLiteral(" (the default printer)") : QString())) };
+    for (const PageType page : { PageType::Cover, PageType::Samples })
+        outcomes << checkPrintOptions(cups, queue, page, settings.printOptionsFor(page));
+    return outcomes;
 #else
-    return passed(QStringLiteral("printer %1: this system has no CUPS; the spooler is asked when a page is printed")
-                      .arg(settings.printer.isEmpty() ? QStringLiteral("(default)") : settings.printer));
+    return { passed(QStringLiteral("printer %1: this system has no CUPS; the spooler is asked when a page is printed")
+            .arg(settings.printer.isEmpty() ? QStringLiteral("(default)") : settings.printer)) };
 #endif
 }
+
+QStringList Preflight::unsupportedPrintOptions(const StationSettings &settings, QString *error)
+{
+    QStringList lines;
+#if defined(HARDCOPY_HAVE_CUPS)
+    const bool noneSet
+        = settings.printOptionsFor(PageType::Cover).isEmpty() && settings.printOptionsFor(PageType::Samples).isEmpty();
+    if (!settings.pdfFolder.isEmpty() || noneSet)
+        return lines;
+    CupsBackend cups(settings.printer, settings.cupsServer);
+    QString queue;
+    QString detail;
+    if (!cups.checkReady(&queue, error, &detail))
+        return lines;
+    for (const PageType page : { PageType::Cover, PageType::Samples }) {
+        for (const Outcome &outcome : checkPrintOptions(cups, queue, page, settings.printOptionsFor(page))) {
+            if (!outcome.passed)
+                lines << outcome.text;
+        }
+    }
+#else
+    Q_UNUSED(settings);
+    Q_UNUSED(error);
+#endif
+    return lines;
+}
+
+#if defined(HARDCOPY_HAVE_CUPS)
+// A line for the options a page type's jobs are sent with and those left to the queue,
+// or a failed line for each the queue does not support.
+QVector<Preflight::Outcome> Preflight::checkPrintOptions(
+    CupsBackend &cups, const QString &queue, PageType page, const JobOptions &options)
+{
+    const QString name = page == PageType::Cover ? QStringLiteral("cover page") : QStringLiteral("samples page");
+    QStringList unsupported;
+    QString error;
+    if (!cups.checkOptions(queue, options, &unsupported, &error))
+        return { failed(QStringLiteral("%1: %2").arg(name, error)) };
+    QVector<Outcome> outcomes;
+    for (const QString &problem : std::as_const(unsupported))
+        outcomes << failed(QStringLiteral("%1: %2").arg(name, problem));
+    if (!outcomes.isEmpty())
+        return outcomes;
+    const QStringList notSet = attributesNotSet(options);
+    QString text = QStringLiteral("%1 printed with %2").arg(name,
+        options.isEmpty() ? QStringLiteral("no print option of its own") : describeOptions(options));
+    if (!notSet.isEmpty())
+        text += QStringLiteral("; not set, the queue's default decides: %1").arg(notSet.join(QStringLiteral(", ")));
+    return { passed(text) };
+}
+#endif

@@ -5,8 +5,10 @@
 #include <QString>
 #include <QVector>
 
+#include "platform/printing/JobOptions.h"
 #include "settings/StationSettings.h"
 
+class CupsBackend;
 class DbConnection;
 class QTextStream;
 
@@ -41,7 +43,14 @@ public:
 
     // The PDF folder sink: the folder exists or can be made, and a file can be written there.
     static Outcome checkPdfFolder(const QString &folder);
-    static Outcome checkPdfFolderOrPrinter(const StationSettings &settings);
+    static QVector<Outcome> checkPdfFolderOrPrinter(const StationSettings &settings);
+    // The print options the printer's queue does not support, each as a line of --check
+    // ("cover page: tray-2 is not a media-source of queue LAB (supported: ...)"); empty
+    // when it supports them all, when pages go into a folder, or when the queue cannot be
+    // asked now (then `error` says why). Every call is bounded, but may take seconds.
+    static QStringList unsupportedPrintOptions(const StationSettings &settings, QString *error);
+    static QVector<Outcome> checkPrintOptions(
+        CupsBackend &cups, const QString &queue, PageType page, const JobOptions &options);
     // The register opens and its last 1,000 rows verify (no register yet passes).
     static Outcome checkRegister(const StationSettings &settings);
     // Room on the disks of the folders the station writes to (the PDF folder, its log,

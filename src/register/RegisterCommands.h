@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "platform/printing/JobOptions.h"
 #include "register/DistributionRegister.h"
 
 class QTextStream;
@@ -17,6 +18,7 @@ struct ReprintRequest
     QString printer; // the CUPS queue; empty for CUPS's default
     QString cupsServer; // empty for the system's print server
     int jobTimeoutSeconds = 120;
+    PageTypeOptions options; // what each page type's jobs are sent with
 };
 
 // The register's command-line functions. Each writes to out and returns the exit code.

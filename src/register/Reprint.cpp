@@ -76,7 +76,7 @@ int reprint(const RegisterSettings &settings, const ReprintRequest &request, QTe
         return 1;
 
     ThreadedSpooler spooler(
-        std::make_unique<CupsBackend>(request.printer, request.cupsServer), request.jobTimeoutSeconds);
+        std::make_unique<CupsBackend>(request.printer, request.cupsServer, request.options), request.jobTimeoutSeconds);
     int exitCode = 0;
     for (size_t i = 0; i < pages.size(); ++i) {
         const RegisterRow &original = pages[i].row;

@@ -45,7 +45,7 @@ RegisterRow reprintRow(const RegisterRow &original, const PrintSpooler::JobRepor
     row.jobEndedUtc = DistributionRegister::utcText(job.endedAt.isValid() ? job.endedAt : QDateTime::currentDateTime());
     row.pdfFile.clear();
     row.outcome = job.state == PrintSpooler::JobState::Completed ? RegisterRow::Printed : RegisterRow::Failed;
-    row.detail = job.reason;
+    row.detail = jobDetail(job);
     return row;
 }
 

@@ -52,7 +52,7 @@ void PrintAgain::start(Request request)
         return;
     }
     m_spooler = std::make_unique<ThreadedSpooler>(
-        std::make_unique<CupsBackend>(m_request.printer, m_request.cupsServer), m_request.jobTimeoutSeconds);
+        std::make_unique<CupsBackend>(m_request.printer, m_request.cupsServer, m_request.printOptions), m_request.jobTimeoutSeconds);
     m_spooler->setObserver([this](PrintSpooler::Ticket ticket) { jobChanged(ticket); });
     sendNext();
 #endif

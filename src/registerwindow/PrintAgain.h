@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include "platform/printing/JobOptions.h"
 #include "platform/printing/PrintSpooler.h"
 #include "register/DistributionRegister.h"
 
@@ -25,6 +26,7 @@ public:
         QString printer; // the CUPS queue; empty for CUPS's default
         QString cupsServer; // empty for the system's print server
         int jobTimeoutSeconds = 120;
+        PageTypeOptions printOptions;
     };
 
     explicit PrintAgain(RegisterSettings settings, QObject *parent = nullptr);

@@ -185,7 +185,8 @@ void RegisterWindow::printAgain(bool wholeBatch)
     m_outcome->clear();
     m_printPage->setEnabled(false);
     m_printBatch->setEnabled(false);
-    m_printAgain->start({ pages, confirm.printer(), m_options.cupsServer, m_options.jobTimeoutSeconds });
+    m_printAgain->start(
+        { pages, confirm.printer(), m_options.cupsServer, m_options.jobTimeoutSeconds, m_options.printOptions });
 }
 
 void RegisterWindow::told(const QString &line)

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include "platform/printing/JobOptions.h"
 #include "register/DistributionRegister.h"
 
 class QLabel;
@@ -26,6 +27,7 @@ public:
         QString printer; // [Printing] Printer: the queue offered first
         QString cupsServer;
         int jobTimeoutSeconds = 120;
+        PageTypeOptions printOptions; // what each page type's jobs are sent with
     };
 
     explicit RegisterWindow(Options options, QWidget *parent = nullptr);

@@ -16,8 +16,15 @@ namespace {
 
 // Where a key's value goes, and so how it is read: a text (as written, or without the
 // blanks around it), a list, a boolean, a count above 0, or one of a mode's words.
+// One print option of one page type's set.
+struct PrintOptionField
+{
+    PrintOptionSettings StationSettings::*set;
+    QString PrintOptionSettings::*option;
+};
+
 using Field = std::variant<QString StationSettings::*, QStringList StationSettings::*, bool StationSettings::*,
-    int StationSettings::*, EncryptionMode StationSettings::*, ReportScheme StationSettings::*>;
+    int StationSettings::*, EncryptionMode StationSettings::*, ReportScheme StationSettings::*, PrintOptionField>;
 
 enum class Blanks { Kept, Trimmed };
 
@@ -52,6 +59,36 @@ const KnownKey kKnownKeys[] = {
     { "Printing", "PdfFolder", &StationSettings::pdfFolder },
     { "Printing", "JobTimeout", &StationSettings::jobTimeoutSeconds, "seconds" },
     { "Printing", "CupsServer", &StationSettings::cupsServer },
+    { "Printing", "MediaSource", PrintOptionField { &StationSettings::printOptions, &PrintOptionSettings::mediaSource }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "Sides", PrintOptionField { &StationSettings::printOptions, &PrintOptionSettings::sides }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "Copies", PrintOptionField { &StationSettings::printOptions, &PrintOptionSettings::copies }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "PrintQuality", PrintOptionField { &StationSettings::printOptions, &PrintOptionSettings::printQuality }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "Media", PrintOptionField { &StationSettings::printOptions, &PrintOptionSettings::media }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "CoverMediaSource", PrintOptionField { &StationSettings::coverPrintOptions, &PrintOptionSettings::mediaSource }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "CoverSides", PrintOptionField { &StationSettings::coverPrintOptions, &PrintOptionSettings::sides }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "CoverCopies", PrintOptionField { &StationSettings::coverPrintOptions, &PrintOptionSettings::copies }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "CoverPrintQuality", PrintOptionField { &StationSettings::coverPrintOptions, &PrintOptionSettings::printQuality }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "CoverMedia", PrintOptionField { &StationSettings::coverPrintOptions, &PrintOptionSettings::media }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "SamplesMediaSource", PrintOptionField { &StationSettings::samplesPrintOptions, &PrintOptionSettings::mediaSource }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "SamplesSides", PrintOptionField { &StationSettings::samplesPrintOptions, &PrintOptionSettings::sides }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "SamplesCopies", PrintOptionField { &StationSettings::samplesPrintOptions, &PrintOptionSettings::copies }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "SamplesPrintQuality", PrintOptionField { &StationSettings::samplesPrintOptions, &PrintOptionSettings::printQuality }, nullptr,
+        Blanks::Trimmed },
+    { "Printing", "SamplesMedia", PrintOptionField { &StationSettings::samplesPrintOptions, &PrintOptionSettings::media }, nullptr,
+        Blanks::Trimmed },
     { "Display", "DateFormat", &StationSettings::dateFormat },
     { "Display", "TimeFormat", &StationSettings::timeFormat },
     { "Log", "File", &StationSettings::logFile },
@@ -148,6 +185,8 @@ void readKey(const QString &value, const KnownKey &known, StationSettings &s)
                                               "scheme://host:port, with http or https (such as https://cdn.lab.local)")
                                    .arg(shownKey(section, key), entry);
         }
+    } else if (const auto *option = std::get_if<PrintOptionField>(&known.field)) {
+        (s.*(option->set)).*(option->option) = value.trimmed();
     } else if (const auto *flag = std::get_if<bool StationSettings::*>(&known.field)) {
         if (!parseWord(kBooleans, value, &(s.*(*flag))))
             refuse(wordsOf(kBooleans));
@@ -355,4 +394,23 @@ StationSettings loadStationSettings(const QString &iniPath)
     s.demoDatabase = defaultDemoDatabasePath();
     readAll(IniFile::read(iniPath), s);
     return s;
+}
+
+QList<QPair<QString, QString>> StationSettings::printOptionsFor(PageType page) const
+{
+    static const std::pair<const char *, QString PrintOptionSettings::*> kAttributes[] = {
+        { "media-source", &PrintOptionSettings::mediaSource },
+        { "sides", &PrintOptionSettings::sides },
+        { "copies", &PrintOptionSettings::copies },
+        { "print-quality", &PrintOptionSettings::printQuality },
+        { "media", &PrintOptionSettings::media },
+    };
+    const PrintOptionSettings &own = page == PageType::Cover ? coverPrintOptions : samplesPrintOptions;
+    QList<QPair<QString, QString>> options;
+    for (const auto &[attribute, option] : kAttributes) {
+        const QString value = (own.*option).isEmpty() ? printOptions.*option : own.*option;
+        if (!value.isEmpty())
+            options.append({ QLatin1String(attribute), value });
+    }
+    return options;
 }

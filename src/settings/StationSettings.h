@@ -14,6 +14,21 @@ enum class ReportScheme { Http, Https };
 QString encryptionModeName(EncryptionMode mode);
 QString reportSchemeName(ReportScheme scheme);
 
+// The print options sent with a page's job, each an IPP job attribute; an empty one is
+// not sent, and the queue's default decides it.
+struct PrintOptionSettings
+{
+    QString mediaSource; // media-source: the tray, such as "tray-2"
+    QString sides; // sides: "one-sided", "two-sided-long-edge", "two-sided-short-edge"
+    QString copies; // copies: a whole number
+    QString printQuality; // print-quality: "draft", "normal" or "high"
+    QString media; // media: the paper, such as "iso_a4_210x297mm"
+    bool operator==(const PrintOptionSettings &) const = default;
+};
+
+// The page types whose print options may differ.
+enum class PageType { Cover, Samples };
+
 // The installation settings of one workstation, read from an INI file.
 struct StationSettings
 {
@@ -41,6 +56,14 @@ struct StationSettings
     QString pdfFolder;                   // [Printing] PdfFolder; when set, pages are printed to PDF files there
     int jobTimeoutSeconds = 120;         // [Printing] JobTimeout: a job not finished by then is cancelled
     QString cupsServer;                  // [Printing] CupsServer; empty: the system's print server
+    // [Printing] MediaSource, Sides, Copies, PrintQuality, Media: for both page types;
+    // with the prefix Cover or Samples (CoverMediaSource, SamplesSides, ...): for one.
+    PrintOptionSettings printOptions;
+    PrintOptionSettings coverPrintOptions;
+    PrintOptionSettings samplesPrintOptions;
+    // The options a page type's jobs are sent with, as IPP attribute and value, in a fixed
+    // order: the page type's own value, else the one for both; the empty ones left out.
+    QList<QPair<QString, QString>> printOptionsFor(PageType page) const;
 
     // Display
     QString dateFormat = QStringLiteral("M/d/yyyy");    // [Display] DateFormat

@@ -542,7 +542,9 @@ void tst_Db::badSettingsAreNamedByCheck_data()
     QTest::newRow("unknown key")
         << QByteArray("[Printing]\nColour=yes\n")
         << "WARN    settings: [Printing] Colour: unknown key; [Printing] has Printer, PdfFolder, "
-           "JobTimeout, CupsServer";
+           "JobTimeout, CupsServer, MediaSource, Sides, Copies, PrintQuality, Media, CoverMediaSource, CoverSides, "
+           "CoverCopies, CoverPrintQuality, CoverMedia, SamplesMediaSource, SamplesSides, SamplesCopies, "
+           "SamplesPrintQuality, SamplesMedia";
     QTest::newRow("mistyped section")
         << QByteArray("[Printng]\nPrinter=Office\n")
         << "WARN    settings: [Printng] Printer: unknown section; did you mean [Printing]?";

@@ -5,6 +5,8 @@
 // page's job was reported completed.
 #include <atomic>
 
+#include <cups/cups.h>
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include "platform/printing/QtPrinterBackend.h"
 #include "platform/printing/SpoolBackend.h"
 #include "platform/printing/ThreadedSpooler.h"
+#include "preflight/Preflight.h"
 #include "tests/faults/DemoStation.h"
 
 using namespace DemoStationTest;
@@ -42,6 +45,27 @@ QByteArray smallPdf()
     painter.drawText(QPointF(100, 100), QStringLiteral("Certificate of Analysis"));
     painter.end();
     return bytes;
+}
+
+// The print options of a job as the print server holds them, in the order the station
+// sends them; the tray read from media-col.
+QString heldOptions(const QString &server, int jobId)
+{
+    cupsSetServer(server.toUtf8().constData());
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+        QStringLiteral("ipp://localhost/jobs/%1").arg(jobId).toUtf8().constData());
+    ipp_t *job = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    QStringList held;
+    for (const char *name : { "media-source", "sides", "copies", "print-quality", "media" }) {
+        ipp_attribute_t *media = ippFindAttribute(job, "media-col/media-source", IPP_TAG_KEYWORD);
+        ipp_attribute_t *attribute = name == QLatin1String("media-source") ? media : ippFindAttribute(job, name, IPP_TAG_ZERO);
+        char value[256];
+        if (attribute && ippAttributeString(attribute, value, sizeof value) > 0)
+            held << QStringLiteral("%1=%2").arg(QLatin1String(name), QString::fromUtf8(value));
+    }
+    ippDelete(job);
+    return held.join(QLatin1Char(' '));
 }
 
 // The real event loop, with the fake browser's loads and renderings moved along: the
@@ -208,6 +232,10 @@ private slots:
     void cupsOutcomeDecidesWhetherTheBatchIsDeleted();
     void stuckPrinterCostsARunOneTimeOut_data();
     void stuckPrinterCostsARunOneTimeOut();
+    void eachPageTypesJobCarriesItsOptions_data();
+    void eachPageTypesJobCarriesItsOptions();
+    void checkNamesAnOptionTheQueueCannotHonour_data();
+    void checkNamesAnOptionTheQueueCannotHonour();
 
 private:
     QString m_cupsMissing;
@@ -236,6 +264,8 @@ void tst_Printing::initTestCase()
     QVERIFY(m_cups.addQueue(QStringLiteral("STOPS"), QStringLiteral("stop")));
     QVERIFY(m_cups.addQueue(QStringLiteral("HANGS"), QStringLiteral("hang")));
     QVERIFY(m_cups.addQueue(QStringLiteral("SILENT"), QStringLiteral("ok")));
+    QVERIFY(m_cups.run(QStringLiteral("lpadmin"), { QStringLiteral("-p"), QStringLiteral("TRAYS"), QStringLiteral("-E"),
+        QStringLiteral("-v"), QStringLiteral("testbe:/ok"), QStringLiteral("-P"), QFINDTESTDATA("trays-duplex.ppd") }));
 }
 
 void tst_Printing::cleanupTestCase()
@@ -574,6 +604,74 @@ void tst_Printing::stuckPrinterCostsARunOneTimeOut()
     QCOMPARE(m_cups.documentsPrinted() - documentsBefore, 6);
     QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(m_cups.activeJobs(), QStringList(), 10000);
+}
+
+void tst_Printing::eachPageTypesJobCarriesItsOptions_data()
+{
+    QTest::addColumn<QString>("printType");
+    QTest::addColumn<QString>("held");
+    QTest::newRow("cover") << "COVER" << "media-source=tray-2 sides=one-sided copies=2 print-quality=normal";
+    QTest::newRow("samples") << "SAMPLES" << "media-source=tray-1 sides=two-sided-long-edge copies=1 media=na_letter_8.5x11in";
+}
+
+// Sent on the job even where it is the plain value, so that no queue default decides.
+void tst_Printing::eachPageTypesJobCarriesItsOptions()
+{
+    if (!m_cupsMissing.isEmpty())
+        QSKIP(qPrintable(m_cupsMissing));
+    QFETCH(QString, printType);
+    QFETCH(QString, held);
+    const PageTypeOptions options { { { "media-source", "tray-2" }, { "sides", "one-sided" }, { "copies", "2" },
+                                        { "print-quality", "normal" } },
+        { { "media-source", "tray-1" }, { "sides", "two-sided-long-edge" }, { "copies", "1" },
+            { "media", "na_letter_8.5x11in" } } };
+    ThreadedSpooler spooler(std::make_unique<CupsBackend>("TRAYS", m_cups.socketPath(), options), kJobTimeoutSeconds);
+    const PrintSpooler::Ticket ticket = spooler.submit({ smallPdf(), QStringLiteral("30"), printType });
+    QVERIFY(QTest::qWaitFor([&] { return spooler.report(ticket).isFinal(); }, 30000));
+    const PrintSpooler::JobReport job = spooler.report(ticket);
+    QCOMPARE(describeJob(job), QStringLiteral("queue TRAYS, job %1, completed, sent with %2").arg(job.jobId).arg(held));
+    QCOMPARE(heldOptions(m_cups.socketPath(), job.jobId), held);
+}
+
+void tst_Printing::checkNamesAnOptionTheQueueCannotHonour_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("tray");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("tray it has") << "TRAYS" << "tray-2"
+                                 << "ok      printer: CUPS queue TRAYS exists and accepts jobs\n"
+                                    "ok      printer: cover page printed with sides=one-sided; not set, the queue's "
+                                    "default decides: media-source, copies, print-quality, media\n"
+                                    "ok      printer: samples page printed with media-source=tray-2 sides=one-sided; "
+                                    "not set, the queue's default decides: copies, print-quality, media";
+    QTest::newRow("tray it lacks") << "TRAYS" << "tray-3"
+                                   << "FAILED  printer: samples page: tray-3 is not a media-source of queue TRAYS "
+                                      "(supported: auto, tray-1, tray-2, manual)";
+    QTest::newRow("no trays at all") << "OK" << "tray-1"
+                                     << "FAILED  printer: cover page: one-sided is not a sides of queue OK (supported: "
+                                        "none named)\nFAILED  printer: samples page: tray-1 is not a media-source of "
+                                        "queue OK (supported: none named)\nFAILED  printer: samples page: one-sided is "
+                                        "not a sides of queue OK (supported: none named)";
+}
+
+void tst_Printing::checkNamesAnOptionTheQueueCannotHonour()
+{
+    if (!m_cupsMissing.isEmpty())
+        QSKIP(qPrintable(m_cupsMissing));
+    QFETCH(QString, queue);
+    QFETCH(QString, tray);
+    QFETCH(QString, lines);
+    StationSettings settings;
+    settings.printer = queue;
+    settings.cupsServer = m_cups.socketPath();
+    settings.printOptions.sides = QStringLiteral("one-sided");
+    settings.samplesPrintOptions.mediaSource = tray;
+    QStringList shown;
+    for (const Preflight::Outcome &outcome : Preflight::checkPdfFolderOrPrinter(settings)) {
+        if (!outcome.passed || lines.startsWith(QLatin1String("ok")))
+            shown << Preflight::line(QStringLiteral("printer"), outcome);
+    }
+    QCOMPARE(shown.join(QLatin1Char('\n')), lines);
 }
 
 QTEST_MAIN(tst_Printing)

@@ -1,5 +1,7 @@
 #include "platform/printing/CupsBackend.h"
 
+#include <vector>
+
 #include <sys/socket.h>
 
 #include <cups/cups.h>
@@ -67,11 +69,55 @@ ipp_t *newRequest(ipp_op_t operation, const char *uriName, const QString &uri)
     return request;
 }
 
+// An attribute's values as CUPS writes them: keywords, enums by name, ranges as "1-9999".
+QStringList valuesOf(ipp_attribute_t *attribute)
+{
+    if (!attribute)
+        return {};
+    QByteArray buffer(int(ippAttributeString(attribute, nullptr, 0)) + 1, '\0');
+    ippAttributeString(attribute, buffer.data(), size_t(buffer.size()));
+    return QString::fromUtf8(buffer.constData()).split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+bool supports(ipp_attribute_t *supported, const QString &attribute, const QString &value)
+{
+    if (!supported)
+        return false;
+    if (attribute == QLatin1String("copies")) {
+        bool number = false;
+        const int copies = value.toInt(&number);
+        int upper = 0;
+        return number && copies >= ippGetRange(supported, 0, &upper) && copies <= upper;
+    }
+    return valuesOf(supported).contains(value);
+}
+
+// One option as its job attribute. The tray goes inside media-col, where the queue's
+// driver looks for it; copies is a number and print-quality an enum, the rest keywords.
+void addOption(ipp_t *request, const QString &attribute, const QString &value)
+{
+    const QByteArray name = attribute.toUtf8();
+    const QByteArray text = value.toUtf8();
+    if (attribute == QLatin1String("copies")) {
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", value.toInt());
+    } else if (attribute == QLatin1String("print-quality")) {
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", ippEnumValue("print-quality", text.constData()));
+    } else if (attribute == QLatin1String("media-source")) {
+        ipp_t *collection = ippNew();
+        ippAddString(collection, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, text.constData());
+        ippAddCollection(request, IPP_TAG_JOB, "media-col", collection);
+        ippDelete(collection);
+    } else {
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, name.constData(), nullptr, text.constData());
+    }
+}
+
 } // namespace
 
-CupsBackend::CupsBackend(QString printer, QString server)
+CupsBackend::CupsBackend(QString printer, QString server, PageTypeOptions options)
     : m_printer(std::move(printer))
     , m_server(std::move(server))
+    , m_options(std::move(options))
 {
 }
 
@@ -167,16 +213,28 @@ bool CupsBackend::queueReady(const QString &queue, QString *error, QString *deta
     return false;
 }
 
-int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, QString *error)
+int CupsBackend::createJob(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error)
+{
+    const QString title = QStringLiteral("HardCopy batch %1 %2").arg(page.batchId.trimmed(), page.printType);
+    ipp_t *request = newRequest(IPP_OP_CREATE_JOB, "printer-uri", uriFor("/printers/%s", queue.toUtf8()));
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.toUtf8().constData());
+    for (const auto &[attribute, value] : options)
+        addOption(request, attribute, value);
+    ipp_t *response = cupsDoRequest(m_http, request, "/");
+    ipp_attribute_t *id = response ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;
+    const int jobId = isOk(cupsLastError()) && id ? ippGetInteger(id, 0) : 0;
+    ippDelete(response);
+    if (jobId <= 0)
+        *error = lastError();
+    return jobId;
+}
+
+int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error)
 {
     const QByteArray name = queue.toUtf8();
-    const QByteArray title
-        = QStringLiteral("HardCopy batch %1 %2").arg(page.batchId.trimmed(), page.printType).toUtf8();
-    const int jobId = cupsCreateJob(m_http, name.constData(), title.constData(), 0, nullptr);
-    if (jobId <= 0) {
-        *error = lastError();
+    const int jobId = createJob(queue, page, options, error);
+    if (jobId <= 0)
         return 0;
-    }
     http_status_t sent = cupsStartDocument(m_http, name.constData(), jobId, "page.pdf", CUPS_FORMAT_PDF, 1);
     if (sent == HTTP_STATUS_CONTINUE)
         sent = cupsWriteRequestData(m_http, page.pdf.constData(), size_t(page.pdf.size()));
@@ -215,15 +273,61 @@ PrintSpooler::JobReport CupsBackend::submit(const PrintPage &page)
             report.reason += QStringLiteral(" (%1)").arg(detail);
         return report;
     }
-    const int jobId = sendDocument(queue, page, &error);
+    const JobOptions &options = m_options.forPage(page.printType);
+    QStringList unsupported;
+    if (!checkOptions(queue, options, &unsupported, &error))
+        return failed(queue, QStringLiteral("not submitted"), error);
+    if (!unsupported.isEmpty())
+        return failed(queue, QStringLiteral("not submitted"), unsupported.join(QStringLiteral("; ")));
+    const int jobId = sendDocument(queue, page, options, &error);
     if (jobId == 0)
         return failed(queue, QStringLiteral("not submitted"), QStringLiteral("Printer %1: %2").arg(queue, error));
     PrintSpooler::JobReport report;
+    report.options = describeOptions(options);
     report.state = PrintSpooler::JobState::Queued;
     report.queue = queue;
     report.jobId = jobId;
     report.finalState = QStringLiteral("pending");
     return report;
+}
+
+bool CupsBackend::checkOptions(
+    const QString &queue, const JobOptions &options, QStringList *unsupported, QString *error)
+{
+    unsupported->clear();
+    if (options.isEmpty())
+        return true;
+    if (!connectServer(error))
+        return false;
+    QList<QByteArray> names;
+    for (const auto &option : options)
+        names << (option.first + QStringLiteral("-supported")).toUtf8();
+    std::vector<const char *> wanted;
+    for (const QByteArray &name : std::as_const(names))
+        wanted.push_back(name.constData());
+    ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uriFor("/printers/%s", queue.toUtf8()));
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", int(wanted.size()), nullptr,
+        wanted.data());
+    ipp_t *response = cupsDoRequest(m_http, request, "/");
+    if (!response || !isOk(cupsLastError())) {
+        *error = QStringLiteral("The print server %1 does not say what printer %2 supports: %3")
+                     .arg(serverName(), queue, lastError());
+        ippDelete(response);
+        dropConnection();
+        return false;
+    }
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        const auto &[attribute, value] = options.at(i);
+        ipp_attribute_t *supported = ippFindAttribute(response, names.at(i).constData(), IPP_TAG_ZERO);
+        if (supports(supported, attribute, value))
+            continue;
+        const QStringList offered = valuesOf(supported);
+        *unsupported << QStringLiteral("%1 is not a %2 of queue %3 (supported: %4)")
+                            .arg(value, attribute, queue,
+                                offered.isEmpty() ? QStringLiteral("none named") : offered.join(QStringLiteral(", ")));
+    }
+    ippDelete(response);
+    return true;
 }
 
 PrintSpooler::JobReport CupsBackend::poll(const PrintSpooler::JobReport &job, bool *stuck)

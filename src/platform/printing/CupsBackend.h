@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "platform/printing/JobOptions.h"
 #include "platform/printing/SpoolBackend.h"
 
 typedef struct _http_s http_t;
@@ -17,13 +18,18 @@ class CupsBackend : public SpoolBackend
 public:
     // printer: the queue; empty for the system's default. server: the print server
     // (host, host:port or a socket path); empty for the system's (CUPS_SERVER, client.conf).
-    CupsBackend(QString printer, QString server);
+    // options: what each page type's jobs are sent with.
+    CupsBackend(QString printer, QString server, PageTypeOptions options = {});
     ~CupsBackend() override;
 
     // What submit() checks before a job is made: the server answers, the queue exists,
     // accepts jobs and is not stopped. `queue` gets the queue's name once it is known;
     // `problem` what is wrong when it is not ready, `detail` the printer's own reasons.
     bool checkReady(QString *queue, QString *problem, QString *detail);
+    // Each option of the given set that the queue does not support, as "tray-2 is not a
+    // media-source of queue LAB (supported: auto, tray-1, manual)"; an empty list when the
+    // queue supports them all. False, with `error`, when the queue cannot be asked.
+    bool checkOptions(const QString &queue, const JobOptions &options, QStringList *unsupported, QString *error);
 
     PrintSpooler::JobReport submit(const PrintPage &page) override;
     PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;
@@ -37,7 +43,8 @@ private:
     QString resolveQueue(QString *error);
     ipp_t *askPrinter(const QString &queue);
     bool queueReady(const QString &queue, QString *error, QString *detail);
-    int sendDocument(const QString &queue, const PrintPage &page, QString *error);
+    int sendDocument(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
+    int createJob(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
     PrintSpooler::JobReport failed(const QString &queue, const QString &finalState, const QString &reason);
     QString serverName() const;
 
@@ -46,4 +53,5 @@ private:
     bool m_serverSet = false;
     http_t *m_http = nullptr;
     QString m_trouble;
+    PageTypeOptions m_options;
 };

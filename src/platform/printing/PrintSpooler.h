@@ -37,6 +37,7 @@ public:
         QString finalState; // "completed", "canceled", "aborted", "not submitted", ...
         QString reason; // the print system's own words when the page failed
         QString file; // the file the page was written to (a PDF folder's), when there is one
+        QString options; // the print options the job was sent with ("sides=one-sided copies=1")
         QDateTime endedAt; // when the station learnt that the job had ended; invalid until then
         bool isFinal() const { return state == JobState::Completed || state == JobState::Failed; }
     };
@@ -75,3 +76,6 @@ private:
 
 // The job's line in the log: queue, job id, final state and the print system's reason.
 QString describeJob(const PrintSpooler::JobReport &report);
+// What a page's register row says of its job: the print system's reason and the print
+// options the job was sent with ("sent with sides=one-sided copies=1").
+QString jobDetail(const PrintSpooler::JobReport &report);

@@ -100,9 +100,6 @@ void Form_HardCopy::recordSubmission(int spoolTicket)
         row.outcome = RegisterRow::Submitted;
         row.jobState.clear();
         row.jobEndedUtc.clear();
-        QStringList detail { page.missingParts, jobDetail(job) };
-        detail.removeAll(QString());
-        row.detail = detail.join(QStringLiteral("; "));
         // A job that ended as it was taken (a PDF folder's file) has both rows at once.
         page.endedAtSubmission = job.isFinal();
         if (page.endedAtSubmission) {

@@ -107,6 +107,9 @@ Preflight::Outcome Preflight::checkReportPageParts() const
         return { false, QStringLiteral("%1 of the %2 parts of %3 would be refused, so its pages would not print: %4")
                             .arg(refusals.size()).arg(judged.size()).arg(page.toDisplayString(),
                                 refusals.join(QStringLiteral("; "))) };
+    if (judged.isEmpty())
+        return { true, QStringLiteral("%1 names no part from a server (no image, style sheet, script or frame)")
+                           .arg(page.toDisplayString()) };
     return { true, QStringLiteral("the %1 parts of %2 are all of origins the browser may reach")
                        .arg(judged.size()).arg(page.toDisplayString()) };
 }

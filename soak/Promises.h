@@ -63,7 +63,7 @@ struct PromiseBounds
     double growthKbPer1000 = 3072;
     double growthWithHelpersKbPer1000 = 10240;
     qint64 growthMinRequests = 300;  // fewer requests after the first runs: not judged
-    // The station sends its keep-alive every quarter of WatchdogSec: a gap of 0.6 leaves room
+    // The station sends its keep-alive every quarter of WatchdogSec: a gap of 0.6 allows
     // for one missed or heard late on a loaded machine, well before the watchdog ends it.
     double keepAliveShareOfWatchdog = 0.6;
     // A mid-size laboratory's pace, for the growth per week: some 400 clients' reports a

@@ -341,10 +341,10 @@ void SoakRun::followStationFault(LaidFault &laid, qint64 elapsedMs)
                 .arg(faultName(laid.fault.kind))
                 .arg(laid.began.secsTo(back)));
     } else if (laid.fault.kind == FaultKind::RendererKilled && elapsedMs > laid.fault.endMs()) {
-        // The station lives on with a new renderer: it is started again only when its
+        // The station keeps running with a new renderer: it is started again only when its
         // browser cannot be brought back.
         laid.ended = laid.over = QDateTime::currentDateTime();
-        say(QStringLiteral("fault ends: %1: the station lived on").arg(faultName(laid.fault.kind)));
+        say(QStringLiteral("fault ends: %1: the station kept running").arg(faultName(laid.fault.kind)));
     } else if (elapsedMs > laid.fault.endMs() + kStationBackSlackMs) {
         laid.ended = laid.over = QDateTime::currentDateTime();
         soakProblem(QStringLiteral("%1: its supervisor had not started the station again %2 s after the fault began")

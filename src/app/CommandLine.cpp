@@ -27,7 +27,7 @@ struct Parser
         parser.addOption(critical);
         parser.addOption(unattendedDemo);
         parser.addOption(registerWindow);
-        parser.addOptions({ listRegister, client, batch, since, until, csv, verifyRegister, reprint, page, printer });
+        parser.addOptions({ listRegister, client, batch, since, until, csv, verifyRegister, reprint, page, printer, printOption });
     }
 
     RegisterCommand registerCommand() const
@@ -44,6 +44,7 @@ struct Parser
         command.csv = parser.isSet(csv);
         command.page = parser.value(page);
         command.printer = parser.value(printer);
+        command.printOptions = parser.values(printOption);
         return command;
     }
 
@@ -106,6 +107,10 @@ struct Parser
     const QCommandLineOption printer { QStringLiteral("printer"),
         QStringLiteral("With --reprint: the CUPS queue (default: [Printing] Printer, else CUPS's default)."),
         QStringLiteral("queue") };
+    const QCommandLineOption printOption { QStringLiteral("option"),
+        QStringLiteral("With --reprint: a print option for this reprint in place of the settings' (media-source, "
+                       "sides, copies, print-quality or media), for both pages; may be given more than once."),
+        QStringLiteral("attribute=value") };
 };
 
 } // namespace

@@ -17,6 +17,7 @@ struct RegisterCommand
     bool csv = false;
     QString page;
     QString printer;
+    QStringList printOptions; // --option ATTRIBUTE=VALUE of --reprint, as given
 };
 
 // What the command line asks the station to do.

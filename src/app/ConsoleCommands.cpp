@@ -79,10 +79,22 @@ int ConsoleCommands::registerCommand(const StartOptions &options)
             out << "--page takes COVER or SAMPLES, not \"" << command.page << "\"" << Qt::endl;
             return 1;
         }
+        JobOptions chosen;
+        for (const QString &text : command.printOptions) {
+            QPair<QString, QString> option;
+            QString error;
+            if (!parseOption(text, &option, &error)) {
+                out << error << Qt::endl;
+                return 1;
+            }
+            chosen.removeIf([&](const auto &earlier) { return earlier.first == option.first; });
+            chosen.append(option);
+        }
         const ReprintRequest request { command.batchId, page,
             command.printer.isEmpty() ? settings.printer : command.printer, settings.cupsServer,
             settings.jobTimeoutSeconds,
-            { settings.printOptionsFor(PageType::Cover), settings.printOptionsFor(PageType::Samples) } };
+            { withChosenOptions(settings.printOptionsFor(PageType::Cover), chosen),
+                withChosenOptions(settings.printOptionsFor(PageType::Samples), chosen) } };
         return RegisterCommands::reprint(where, request, out);
     }
     RegisterQuery query;

@@ -200,6 +200,8 @@ private:
     bool pageIsWhole(const QString &batchId, const QString &printType, QString *missing);
     void showPageTrouble(const QString &text);
     void showPrinterTrouble();
+    // dispatch/PrinterReadiness.cpp: no work list is loaded for pages the printer cannot take.
+    bool printerCanTakePages();
     void showDatabaseTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);
@@ -326,6 +328,7 @@ private:
     QString m_filesTrouble; // what the monitor says of the station's own files
     QString m_pageTrouble; // a report page left unprinted for a missing part
     QString m_unprintedPageWhy; // the request's page the station did not print, and why
+    QString m_printerCannotPrint; // why the printer could not take pages when last asked
     QDateTime m_lastUpdAt;   // full stored date and time of the last update on the board
     QDateTime m_lastPingAt;
     // The last-update text as first read unchanged, and when (steady clock): how long the

@@ -465,8 +465,9 @@ bool Form_HardCopy::waitForPrintJobs()
                            [&](const PageJob &page) { return spooler.report(page.ticket).isFinal(); });
     };
     const int limitSeconds = m_settings.jobTimeoutSeconds + kCancelGraceSeconds;
-    const WaitEnd end
-        = waitUntil(m_seams.clock->steadyMilliseconds() + qint64(limitSeconds) * 1000, { .done = allEnded });
+    // A job that waits shows why (out of paper, a jam) while it waits.
+    const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + qint64(limitSeconds) * 1000,
+        { .done = allEnded, .afterSlice = [this] { showPrinterTrouble(); } });
     if (end == WaitEnd::Closed)
         abandonRequest("print job wait");
     if (end == WaitEnd::DeadlinePassed)
@@ -493,7 +494,11 @@ bool Form_HardCopy::waitForPrintJobs()
 
 void Form_HardCopy::showPrinterTrouble()
 {
-    const QString trouble = m_seams.spooler ? m_seams.spooler->trouble() : QString();
+    QString trouble = m_seams.spooler ? m_seams.spooler->trouble() : QString();
+    if (trouble.isEmpty())
+        trouble = m_printerCannotPrint;
+    if (ui->lbl_PrinterTrouble->text() == trouble)
+        return;
     ui->lbl_PrinterTrouble->setText(trouble);
     report([&](StationActivity &activity) { activity.setPrinterTrouble(trouble); });
 }

@@ -69,6 +69,7 @@ case "${DEVICE_URI#testbe:/}" in
   switch)
     if [ -e "%1/stuck" ]; then
       echo 'STATE: +media-empty-error' >&2
+      echo 'INFO: Load paper in tray 1' >&2
       while [ -e "%1/stuck" ]; do sleep 1; done
     fi
     echo 'STATE: -media-empty-error' >&2

@@ -11,7 +11,8 @@
 // testbe:/fail, /stop and /cancel exit with CUPS's codes 1, 4 and 5, testbe:/hang never
 // ends, testbe:/empty reports "STATE: +media-empty-error" and never ends. testbe:/switch is
 // a printer that runs out of paper and is refilled: while setStuck(true) holds, it reports
-// "STATE: +media-empty-error" and waits (looking again every second); once the paper is
+// "STATE: +media-empty-error" with the message "Load paper in tray 1" and waits (looking
+// again every second); once the paper is
 // back, or when it never ran out, it reports "STATE: -media-empty-error" and prints as
 // /ok does. The system's socket backend is there too. The backend is the owner's only, so
 // the server runs it as root. Every job stays in the server's history, across restart()

@@ -376,8 +376,13 @@ void tst_E2E::registerOfTheRunListsReprintsAndVerifies()
     QVERIFY(cups.addQueue(QStringLiteral("OK"), QStringLiteral("ok")));
     const QString batch = pages.first().batchId;
     QString reprinted;
+    QCOMPARE(s.command({ QStringLiteral("--reprint"), batch, QStringLiteral("--option"), QStringLiteral("tray=2") },
+                 &reprinted),
+        1);
+    QVERIFY2(reprinted.contains(QLatin1String("--option takes ATTRIBUTE=VALUE")), qPrintable(reprinted));
     QCOMPARE(s.command({ QStringLiteral("--reprint"), batch, QStringLiteral("--page"), QStringLiteral("COVER"),
-                           QStringLiteral("--printer"), QStringLiteral("OK") },
+                           QStringLiteral("--printer"), QStringLiteral("OK"), QStringLiteral("--option"),
+                           QStringLiteral("copies=2") },
                  &reprinted, { { QStringLiteral("CUPS_SERVER"), cups.socketPath() } }),
         0);
     static const QRegularExpression printedAgain(
@@ -387,6 +392,7 @@ void tst_E2E::registerOfTheRunListsReprintsAndVerifies()
     QCOMPARE(cups.documentsPrinted(), 1);
     QCOMPARE(s.command({ QStringLiteral("--register"), QStringLiteral("--batch"), batch }, &listed), 0);
     QVERIFY2(listed.contains(QStringLiteral("reprint of %1 printed").arg(match.captured(2))), qPrintable(listed));
+    QVERIFY2(listed.contains(QLatin1String("copies=2")), qPrintable(listed));
 
     const QString file = QFileInfo(s.statusFile()).path() + QStringLiteral("/register.sqlite");
     {

@@ -232,6 +232,7 @@ private slots:
     void cupsOutcomeDecidesWhetherTheBatchIsDeleted();
     void stuckPrinterCostsARunOneTimeOut_data();
     void stuckPrinterCostsARunOneTimeOut();
+    void printerOutOfPaperStartsNoPagesUntilItIsRefilled();
     void eachPageTypesJobCarriesItsOptions_data();
     void eachPageTypesJobCarriesItsOptions();
     void checkNamesAnOptionTheQueueCannotHonour_data();
@@ -422,41 +423,43 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted_data()
     QTest::addColumn<QString>("logged"); // a warning of the station says this
     QTest::addColumn<int>("minSeconds");
     QTest::addColumn<int>("maxSeconds");
+    QTest::addColumn<bool>("held"); // the printer said at once that it cannot print: no page was started
 
     QTest::newRow("queue accepts") << "OK"
                                    << "" << true << 2 << ""
-                                   << "" << 0 << 10;
+                                   << "" << 0 << 10 << false;
     QTest::newRow("queue rejects jobs") << "REJECTS"
-                                        << "" << false << 0 << "Printer REJECTS is not accepting jobs$"
-                                        << "not accepting jobs" << 0 << 2;
+                                        << "" << false << 0 << "Printer REJECTS is not accepting jobs \\(Rejecting Jobs\\)$"
+                                        << "not accepting jobs" << 0 << 2 << true;
     QTest::newRow("queue disabled") << "DISABLED"
-                                    << "" << false << 0 << "Printer DISABLED is stopped$"
-                                    << "not submitted: Printer DISABLED is stopped" << 0 << 2;
+                                    << "" << false << 0 << "Printer DISABLED is stopped \\(paused: Paused\\)$"
+                                    << "no client is requested while the printer cannot print: Printer DISABLED is stopped"
+                                    << 0 << 2 << true;
     QTest::newRow("unknown queue") << "NOSUCHQUEUE"
                                    << "" << false << 0 << "Printer NOSUCHQUEUE does not exist"
-                                   << "does not exist" << 0 << 2;
+                                   << "does not exist" << 0 << 2 << true;
     QTest::newRow("backend fails, abort-job policy") << "ABORTS"
                                                      << "" << false << 0 << "Printer ABORTS aborted job"
-                                                     << ", aborted" << 0 << 10;
+                                                     << ", aborted" << 0 << 10 << false;
     QTest::newRow("backend fails, retry-job policy holds the job")
         << "HOLDS"
         << "" << false << 0 << "Printer HOLDS: job"
-        << "canceled by the station (pending-held)" << 0 << 10;
+        << "canceled by the station (pending-held)" << 0 << 10 << false;
     QTest::newRow("backend stops the printer")
         // The samples page may find the printer already stopped by the cover page's job.
         << "STOPS"
         << "" << false << 0 << "Printer STOPS (did not print job|is stopped)"
-        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
+        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15 << false;
     QTest::newRow("backend never finishes")
         << "HANGS"
         << "" << false << 0 << "Printer HANGS did not print job"
-        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15;
+        << "canceled by the station (not finished after 3 s)" << kJobTimeoutSeconds << 15 << false;
     QTest::newRow("cupsd not running") << "OK"
                                        << "down" << false << 0 << "The print server "
-                                       << "cannot be reached" << 0 << 2;
+                                       << "cannot be reached" << 0 << 2 << true;
     QTest::newRow("cupsd does not answer") << "SILENT"
                                            << "silent" << false << 0 << "The print server "
-                                           << "does not answer" << 0 << 20;
+                                           << "does not answer" << 0 << 20 << true;
 }
 
 void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
@@ -469,6 +472,7 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
     QFETCH(QString, logged);
     QFETCH(int, minSeconds);
     QFETCH(int, maxSeconds);
+    QFETCH(bool, held);
     if (!m_cupsMissing.isEmpty())
         QSKIP(qPrintable(m_cupsMissing));
 
@@ -500,7 +504,7 @@ void tst_Printing::cupsOutcomeDecidesWhetherTheBatchIsDeleted()
     qInfo("the run took %lld ms; the window's longest silence %lld ms", runMs, longestGapMs);
 
     QVERIFY2(station.waiting(), "the run did not end in wait mode");
-    QCOMPARE(station.pages.covers.size(), 1);
+    QCOMPARE(station.pages.covers.size(), held ? 0 : 1);
     QCOMPARE(!deletedBatchIds(station.path).isEmpty(), deleted);
     for (const DemoLims::SampleInfo &sample : DemoLims::samples(station.path))
         QCOMPARE(sample.status, deleted ? QStringLiteral("DISTRIBUTED") : QStringLiteral("DUE"));
@@ -604,6 +608,53 @@ void tst_Printing::stuckPrinterCostsARunOneTimeOut()
     QCOMPARE(m_cups.documentsPrinted() - documentsBefore, 6);
     QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(m_cups.activeJobs(), QStringList(), 10000);
+}
+
+// A refusing, stopped or unknown queue holds the run at once (the test above); here the
+// printer runs out of paper with somebody else's job, and is refilled.
+void tst_Printing::printerOutOfPaperStartsNoPagesUntilItIsRefilled()
+{
+    if (!m_cupsMissing.isEmpty())
+        QSKIP(qPrintable(m_cupsMissing));
+    const QString queue = QStringLiteral("PAPER");
+    QVERIFY(m_cups.addQueue(queue, QStringLiteral("switch")));
+    const auto printerShows = [&](const QString &reason) {
+        QString state;
+        return m_cups.run(QStringLiteral("lpstat"), { QStringLiteral("-l"), QStringLiteral("-p"), queue }, &state)
+            && state.contains(reason);
+    };
+    const auto jobsOf = [&] {
+        QString jobs;
+        m_cups.run(QStringLiteral("lpstat"), { QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o"), queue }, &jobs);
+        return jobs.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size();
+    };
+    QTemporaryFile otherJob;
+    QVERIFY(otherJob.open() && otherJob.write(smallPdf()) > 0 && otherJob.flush());
+    m_cups.setStuck(true);
+    QVERIFY(m_cups.run(QStringLiteral("lp"), { QStringLiteral("-d"), queue, otherJob.fileName() }));
+    QTRY_VERIFY_WITH_TIMEOUT(printerShows(QStringLiteral("media-empty-error")), 20000);
+
+    const QString lims = m_lims.freshCopy();
+    QVERIFY(addDueClient(lims, 504, DemoLims::kMainLab, 1, QDateTime(QDate(2026, 3, 1), QTime(0, 0))));
+    CupsStation cups(lims, queue, m_cups.socketPath(), kJobTimeoutSeconds);
+    DemoStation &station = cups.station;
+    const int documentsBefore = m_cups.documentsPrinted();
+    station.clickStartStop();
+    QVERIFY2(station.waiting(), "the run did not end in wait mode");
+    QCOMPARE(station.pages.covers.size(), 0);
+    QCOMPARE(jobsOf(), 1);
+    QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(),
+        QStringLiteral("Printer PAPER cannot print: media-empty-error (Load paper in tray 1)"));
+
+    // Paper is back: the other job prints, and the next run prints every client once.
+    m_cups.setStuck(false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_cups.activeJobs(), QStringList(), 20000);
+    station.w().dtNextRun = cups.clock.now().addSecs(-2);
+    QVERIFY(station.f.timer.fire());
+    QVERIFY2(station.waiting(), "the second run did not end in wait mode");
+    QVERIFY(station.everythingDistributed());
+    QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(), QString());
+    QCOMPARE(m_cups.documentsPrinted() - documentsBefore, 5);
 }
 
 void tst_Printing::eachPageTypesJobCarriesItsOptions_data()

@@ -413,32 +413,75 @@ bool CupsBackend::cancel(const PrintSpooler::JobReport &job, QString *error)
     return status == IPP_STATUS_ERROR_NOT_FOUND;
 }
 
-QString CupsBackend::printerErrors(const QString &queue)
+bool CupsBackend::readConditions(const QString &queue, PrinterConditions *conditions)
 {
     QString ignored;
     if (queue.isEmpty() || !connectServer(&ignored))
-        return {};
+        return false;
     ipp_t *response = askPrinter(queue);
     const ipp_status_t status = cupsLastError();
     if (!response || !isOk(status)) {
         if (status != IPP_STATUS_ERROR_NOT_FOUND)
             dropConnection();
         ippDelete(response);
-        return {};
+        return false;
     }
-    // Reasons ending in "-warning" or "-report" do not keep a printer from printing.
-    QStringList errors = keywords(ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+    // Reasons ending in "-warning" or "-report" do not keep a printer from printing, with
+    // one exception: CUPS reports a printer it cannot reach as "offline-report".
+    conditions->errors = keywords(ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
                              .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    errors.removeIf([](const QString &reason) { return !reason.endsWith(QLatin1String("-error")); });
-    const QString message = text(response, "printer-state-message");
+    conditions->errors.removeIf([](const QString &reason) {
+        return !reason.endsWith(QLatin1String("-error")) && !reason.startsWith(QLatin1String("offline"));
+    });
+    conditions->message = text(response, "printer-state-message");
+    ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
+    conditions->processing = state && ippGetInteger(state, 0) == IPP_PSTATE_PROCESSING;
     ippDelete(response);
-    if (errors.isEmpty())
-        return {};
-    const QString words = errors.join(QLatin1Char(','));
-    m_trouble = QStringLiteral("Printer %1 cannot print: %2").arg(queue, words);
-    if (!message.isEmpty())
-        m_trouble += QStringLiteral(" (%1)").arg(message);
+    return true;
+}
+
+QString CupsBackend::cannotPrintText(const QString &queue, const PrinterConditions &conditions)
+{
+    QString words = QStringLiteral("Printer %1 cannot print: %2").arg(queue, conditions.errors.join(QLatin1Char(',')));
+    if (!conditions.message.isEmpty())
+        words += QStringLiteral(" (%1)").arg(conditions.message);
     return words;
+}
+
+QString CupsBackend::printerErrors(const QString &queue)
+{
+    PrinterConditions conditions;
+    if (!readConditions(queue, &conditions) || conditions.errors.isEmpty())
+        return {};
+    m_trouble = cannotPrintText(queue, conditions);
+    return conditions.errors.join(QLatin1Char(','));
+}
+
+// A printer that is busy with a job while it shows an error condition cannot go on until
+// somebody acts. One that is idle may still show the condition of its last job: CUPS
+// keeps a reason its backend reported until a later job's backend reports it gone, so
+// only printing can tell whether it still holds, and such a printer is tried.
+QString CupsBackend::whyCannotPrint()
+{
+    QString queue;
+    QString problem;
+    QString detail;
+    QString why;
+    PrinterConditions conditions;
+    if (!checkReady(&queue, &problem, &detail))
+        why = detail.isEmpty() ? problem : QStringLiteral("%1 (%2)").arg(problem, detail);
+    else if (readConditions(queue, &conditions) && conditions.processing && !conditions.errors.isEmpty())
+        why = cannotPrintText(queue, conditions);
+    // The trouble this look found goes once it is gone; that of a job stays until a job prints.
+    if (!why.isEmpty()) {
+        m_trouble = why;
+        m_troubleSeenByLook = why;
+    } else if (!m_troubleSeenByLook.isEmpty()) {
+        if (m_trouble == m_troubleSeenByLook)
+            m_trouble.clear();
+        m_troubleSeenByLook.clear();
+    }
+    return why;
 }
 
 PrintSpooler::JobReport CupsBackend::failed(const QString &queue, const QString &finalState, const QString &reason)

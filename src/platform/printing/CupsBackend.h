@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "platform/printing/JobOptions.h"
 #include "platform/printing/SpoolBackend.h"
@@ -35,14 +36,26 @@ public:
     PrintSpooler::JobReport poll(const PrintSpooler::JobReport &job, bool *stuck) override;
     bool cancel(const PrintSpooler::JobReport &job, QString *error) override;
     QString printerErrors(const QString &queue) override;
+    QString whyCannotPrint() override;
     QString trouble() const override { return m_trouble; }
 
 private:
+    // What the printer shows now: the conditions that keep it from printing, its own
+    // message, and whether it is busy with a job.
+    struct PrinterConditions
+    {
+        QStringList errors;
+        QString message;
+        bool processing = false;
+    };
+
     bool connectServer(QString *error);
     void dropConnection();
     QString resolveQueue(QString *error);
     ipp_t *askPrinter(const QString &queue);
     bool queueReady(const QString &queue, QString *error, QString *detail);
+    bool readConditions(const QString &queue, PrinterConditions *conditions);
+    static QString cannotPrintText(const QString &queue, const PrinterConditions &conditions);
     int sendDocument(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
     int createJob(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
     PrintSpooler::JobReport failed(const QString &queue, const QString &finalState, const QString &reason);
@@ -53,5 +66,6 @@ private:
     bool m_serverSet = false;
     http_t *m_http = nullptr;
     QString m_trouble;
+    QString m_troubleSeenByLook; // the trouble whyCannotPrint() found, cleared when it is gone
     PageTypeOptions m_options;
 };

@@ -24,6 +24,12 @@ struct PageTypeOptions
     }
 };
 
+// The options with those of `chosen` in place of theirs, in the order the station sends them.
+JobOptions withChosenOptions(const JobOptions &options, const JobOptions &chosen);
+// "media-source=tray-2", as typed on a command line, read into `option`; false, with
+// `error`, for an attribute the station does not send or an empty value.
+bool parseOption(const QString &text, QPair<QString, QString> *option, QString *error);
+
 // "media-source=tray-2 sides=one-sided copies=1", as the register and the log show them.
 QString describeOptions(const JobOptions &options);
 // The attributes of printOptionAttributes() that the options leave to the queue.

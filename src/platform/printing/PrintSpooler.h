@@ -59,6 +59,11 @@ public:
     // A service run starts: what the spooler learned about a printer that cannot print
     // is looked at afresh, so that every run tries the printer again.
     virtual void beginRun() {}
+    // Asks whether the printer can take pages now. The answer comes like a job's end:
+    // report(ticket) turns final, Completed when it can, Failed when it cannot (stopped,
+    // refusing jobs, out of paper, jammed, offline), with the printer's words as reason.
+    // 0: this spooler cannot tell, and pages are tried.
+    virtual Ticket askPrinter() { return 0; }
 
     // Told on the window's thread whenever a job's report changed.
     void setObserver(std::function<void(Ticket)> observer) { m_observer = std::move(observer); }

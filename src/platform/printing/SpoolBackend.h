@@ -29,6 +29,11 @@ public:
     // "-error", such as "media-empty-error"); empty when it shows none or the backend
     // cannot tell. Once it names some, trouble() says the printer cannot print and why.
     virtual QString printerErrors(const QString &) { return {}; }
+    // Why the printer cannot take pages now: it is stopped, refuses jobs, cannot be reached,
+    // or is busy with a job it cannot go on with (out of paper, jammed, a door open,
+    // offline), in its own words; empty when it can, or when the backend cannot tell.
+    // trouble() says the same until it is gone.
+    virtual QString whyCannotPrint() { return {}; }
     // The printer's trouble as the last call found it; empty when it printed.
     virtual QString trouble() const = 0;
 };

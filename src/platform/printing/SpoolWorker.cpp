@@ -20,6 +20,10 @@ int pollInterval(qint64 youngestAgeMs)
 }
 
 constexpr qint64 kGiveUpSlackMs = 60000;
+// A job still not finished after this long is most often one the printer cannot go on
+// with (out of paper, a jam); the printer is then asked why, at most this often.
+constexpr qint64 kLookAtPrinterAfterMs = 5000;
+constexpr qint64 kLookAtPrinterEveryMs = 5000;
 
 } // namespace
 
@@ -77,6 +81,15 @@ void SpoolWorker::beginRun()
     m_cannotPrint.reset();
 }
 
+void SpoolWorker::askPrinter(PrintSpooler::Ticket ticket)
+{
+    PrintSpooler::JobReport answer;
+    answer.reason = m_backend->whyCannotPrint();
+    answer.state = answer.reason.isEmpty() ? PrintSpooler::JobState::Completed : PrintSpooler::JobState::Failed;
+    answer.finalState = QStringLiteral("printer asked");
+    post(ticket, answer);
+}
+
 void SpoolWorker::pollJobs()
 {
     for (Job &job : m_jobs) {
@@ -85,7 +98,23 @@ void SpoolWorker::pollJobs()
     }
     m_jobs.erase(
         std::remove_if(m_jobs.begin(), m_jobs.end(), [](const Job &job) { return job.ticket == 0; }), m_jobs.end());
+    lookAtPrinterWhileWaiting();
     schedule();
+}
+
+// The operator sees why a page waits while it waits, not only once its job is given up.
+void SpoolWorker::lookAtPrinterWhileWaiting()
+{
+    const auto waiting = std::find_if(m_jobs.cbegin(), m_jobs.cend(),
+        [](const Job &job) { return !job.cancelSent && job.age.elapsed() >= kLookAtPrinterAfterMs; });
+    if (waiting == m_jobs.cend()
+        || (m_lastPrinterLook.isValid() && m_lastPrinterLook.elapsed() < kLookAtPrinterEveryMs))
+        return;
+    m_lastPrinterLook.start();
+    const QString before = m_backend->trouble();
+    m_backend->printerErrors(waiting->report.queue);
+    if (m_backend->trouble() != before)
+        post(waiting->ticket, waiting->report);
 }
 
 bool SpoolWorker::follow(Job &job)

@@ -31,6 +31,9 @@ public:
     // A service run starts: a printer that could not print in the last run is tried
     // again, so that a printer that stays stuck costs each run one job time-out.
     void beginRun();
+    // Asks whether the printer can take pages now; the answer is posted as a report:
+    // Completed when it can, Failed with the printer's words when it cannot.
+    void askPrinter(PrintSpooler::Ticket ticket);
 
 private:
     struct Job
@@ -59,6 +62,7 @@ private:
     void finish(Job &job);
     void noteFailure(const Job &job);
     bool failAtOnce(PrintSpooler::Ticket ticket);
+    void lookAtPrinterWhileWaiting();
     void schedule();
     void post(PrintSpooler::Ticket ticket, const PrintSpooler::JobReport &report);
 
@@ -69,4 +73,5 @@ private:
     std::vector<Job> m_jobs;
     int m_run = 0;
     std::optional<CannotPrint> m_cannotPrint;
+    QElapsedTimer m_lastPrinterLook; // while a job takes long: when the printer was last asked why
 };

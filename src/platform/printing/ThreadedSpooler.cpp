@@ -101,6 +101,27 @@ void ThreadedSpooler::beginRun()
         worker, [worker] { worker->beginRun(); }, Qt::QueuedConnection);
 }
 
+PrintSpooler::Ticket ThreadedSpooler::askPrinter()
+{
+    const Ticket ticket = nextTicket(JobReport {});
+    m_printerAsked.insert(ticket);
+    m_printerAsked.remove(ticket - kKeptReports);
+    SpoolWorker *worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, ticket] { worker->askPrinter(ticket); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+void ThreadedSpooler::logJobChange(const JobReport &before, const JobReport &report)
+{
+    if (report.state == JobState::Queued && before.state == JobState::Submitting)
+        qCInfo(lcReport).noquote() << "print job submitted:" << describeJob(report);
+    else if (report.state == JobState::Completed)
+        qCInfo(lcReport).noquote() << "print job ended:" << describeJob(report);
+    else if (report.state == JobState::Failed)
+        qCWarning(lcReport).noquote() << "print job failed:" << describeJob(report);
+}
+
 void ThreadedSpooler::apply(Ticket ticket, const JobReport &update, const QString &trouble)
 {
     if (!m_reports.contains(ticket))
@@ -118,11 +139,8 @@ void ThreadedSpooler::apply(Ticket ticket, const JobReport &update, const QStrin
             qCWarning(lcReport).noquote() << "printer trouble:" << trouble;
         m_trouble = trouble;
     }
-    if (report.state == JobState::Queued && before.state == JobState::Submitting)
-        qCInfo(lcReport).noquote() << "print job submitted:" << describeJob(report);
-    else if (report.state == JobState::Completed)
-        qCInfo(lcReport).noquote() << "print job ended:" << describeJob(report);
-    else if (report.state == JobState::Failed)
-        qCWarning(lcReport).noquote() << "print job failed:" << describeJob(report);
+    // The printer's answer to askPrinter() is no job; whoever asked logs it.
+    if (!m_printerAsked.contains(ticket))
+        logJobChange(before, report);
     tell(ticket);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QHash>
+#include <QSet>
 #include <QThread>
 
 #include "platform/printing/PrintSpooler.h"
@@ -32,15 +33,18 @@ public:
     void cancel(Ticket ticket) override;
     QString trouble() const override;
     void beginRun() override;
+    Ticket askPrinter() override;
 
 private:
     Ticket nextTicket(const JobReport &first);
+    static void logJobChange(const JobReport &before, const JobReport &report);
     void apply(Ticket ticket, const JobReport &report, const QString &trouble);
 
     std::unique_ptr<QObject> m_context; // receives the worker's updates on this thread
     QThread m_thread;
     SpoolWorker *m_worker = nullptr; // lives on m_thread
     QHash<Ticket, JobReport> m_reports;
+    QSet<Ticket> m_printerAsked; // tickets of askPrinter(): answers, not jobs
     QString m_trouble;
     Ticket m_lastTicket = 0;
 };

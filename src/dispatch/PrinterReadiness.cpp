@@ -1,0 +1,48 @@
+// Before a work list is loaded for printing, the printer is asked whether it can take
+// pages. While it cannot (stopped, refusing jobs, out of reach, or busy with a job it
+// cannot go on with: out of paper, jammed, a door open) no work list is loaded and no
+// client is requested: its pages would only wait behind the trouble or fail, and the
+// LIMS would be asked for nothing. The next run asks again, so printing resumes by
+// itself once the printer is back.
+#include <QCheckBox>
+#include <QLabel>
+
+#include "app/Form_HardCopy.h"
+#include "platform/Log.h"
+#include "platform/desktop/Clock.h"
+#include "platform/printing/PrintSpooler.h"
+#include "ui_Form_HardCopy.h"
+
+namespace {
+
+// Each call to the print server is bounded at a few seconds, and asking takes a few.
+constexpr int kPrinterAnswerWaitMs = 15000;
+
+} // namespace
+
+bool Form_HardCopy::printerCanTakePages()
+{
+    if (!m_seams.spooler || ui->chk_Print->checkState() != Qt::Checked)
+        return true;
+    PrintSpooler &spooler = *m_seams.spooler;
+    const PrintSpooler::Ticket ticket = spooler.askPrinter();
+    if (ticket == 0)
+        return true;
+    const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + kPrinterAnswerWaitMs,
+        { .done = [&] { return spooler.report(ticket).isFinal(); } });
+    const PrintSpooler::JobReport answer = spooler.report(ticket);
+    const QString why = answer.state == PrintSpooler::JobState::Completed ? QString()
+        : answer.isFinal()                                                 ? answer.reason
+                                                                           : QStringLiteral("the print spooler did not answer");
+    if (why != m_printerCannotPrint) {
+        if (why.isEmpty())
+            qCInfo(lcRun).noquote() << "the printer can print again; clients are requested";
+        else
+            qCWarning(lcRun).noquote() << "no client is requested while the printer cannot print:" << why;
+    }
+    m_printerCannotPrint = why;
+    showPrinterTrouble();
+    if (!why.isEmpty())
+        m_runOutcome = QStringLiteral("held: ") + why;
+    return why.isEmpty() && end != WaitEnd::Closed && end != WaitEnd::NoWindow;
+}

@@ -233,6 +233,7 @@ private slots:
     void stuckPrinterCostsARunOneTimeOut_data();
     void stuckPrinterCostsARunOneTimeOut();
     void printerOutOfPaperStartsNoPagesUntilItIsRefilled();
+    void troubleShowsWhileAJobWaitsAtThePrinter();
     void eachPageTypesJobCarriesItsOptions_data();
     void eachPageTypesJobCarriesItsOptions();
     void checkNamesAnOptionTheQueueCannotHonour_data();
@@ -655,6 +656,22 @@ void tst_Printing::printerOutOfPaperStartsNoPagesUntilItIsRefilled()
     QVERIFY(station.everythingDistributed());
     QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(), QString());
     QCOMPARE(m_cups.documentsPrinted() - documentsBefore, 5);
+}
+
+void tst_Printing::troubleShowsWhileAJobWaitsAtThePrinter()
+{
+    if (!m_cupsMissing.isEmpty())
+        QSKIP(qPrintable(m_cupsMissing));
+    QVERIFY(m_cups.addQueue(QStringLiteral("WAITS"), QStringLiteral("switch")));
+    m_cups.setStuck(true);
+    ThreadedSpooler spooler(std::make_unique<CupsBackend>("WAITS", m_cups.socketPath()), 120);
+    const PrintSpooler::Ticket ticket = spooler.submit({ smallPdf(), QStringLiteral("31"), QStringLiteral("COVER") });
+    QTRY_COMPARE_WITH_TIMEOUT(spooler.trouble(),
+        QStringLiteral("Printer WAITS cannot print: media-empty-error (Load paper in tray 1)"), 30000);
+    QCOMPARE(spooler.report(ticket).state, PrintSpooler::JobState::Queued);
+    m_cups.setStuck(false);
+    QTRY_COMPARE_WITH_TIMEOUT(spooler.report(ticket).state, PrintSpooler::JobState::Completed, 30000);
+    QCOMPARE(spooler.trouble(), QString());
 }
 
 void tst_Printing::eachPageTypesJobCarriesItsOptions_data()

@@ -200,8 +200,9 @@ private:
     bool pageIsWhole(const QString &batchId, const QString &printType, QString *missing);
     void showPageTrouble(const QString &text);
     void showPrinterTrouble();
-    // dispatch/PrinterReadiness.cpp: no work list is loaded for pages the printer cannot take.
-    bool printerCanTakePages();
+    // dispatch/PrinterReadiness.cpp: asked before each work list; while the printer cannot
+    // print, no client is requested.
+    void askWhetherPrinterCanPrint();
     void showDatabaseTrouble();
     void pauseAfterPrint();
     [[noreturn]] void failReportRequest(const QString &reason);

@@ -128,8 +128,6 @@ void Form_HardCopy::printRun(bool timerWasOn)
     // What earlier printing left goes first: a batch printed whose deletion was lost
     // must leave the list before its client is requested again.
     settleEarlierPrinting();
-    if (!printerCanTakePages())
-        return;
     // A scheduled run starts from a fresh list. Its failure (the database unreachable,
     // say) ends the run like any later failure, so the next cycle tries again.
     if (timerWasOn)
@@ -207,8 +205,7 @@ void Form_HardCopy::passLoop(const QDateTime &runStart)
         QRadioButton *option = opt_FilterRating[size_t(m_optionIndex)];
         option->setChecked(true);
         settleEarlierPrinting();
-        if (!printerCanTakePages())
-            return;
+        askWhetherPrinterCanPrint();
         Load_WorkList(tagOf(option));
         passOverRowsAlreadySent();
 

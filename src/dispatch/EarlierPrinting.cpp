@@ -335,6 +335,8 @@ QString Form_HardCopy::whyClientHeld(const QString &contactId) const
 {
     if (!m_registerUnreadable.isEmpty())
         return QStringLiteral("waits until the register can be read");
+    if (!m_printerCannotPrint.isEmpty())
+        return QStringLiteral("waits until the printer can print");
     const bool held = std::any_of(m_heldDeletions.cbegin(), m_heldDeletions.cend(),
                           [&](const HeldDeletion &held) { return held.deletion.client.clientId == contactId; })
         || std::any_of(m_unendedPages.cbegin(), m_unendedPages.cend(),

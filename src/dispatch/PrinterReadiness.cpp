@@ -1,9 +1,9 @@
-// Before a work list is loaded for printing, the printer is asked whether it can take
-// pages. While it cannot (stopped, refusing jobs, out of reach, or busy with a job it
-// cannot go on with: out of paper, jammed, a door open) no work list is loaded and no
-// client is requested: its pages would only wait behind the trouble or fail, and the
-// LIMS would be asked for nothing. The next run asks again, so printing resumes by
-// itself once the printer is back.
+// Before each work list of a run, the printer is asked whether it can take pages. While
+// it cannot (stopped, refusing jobs, out of reach, or busy with a job it cannot go on
+// with: out of paper, jammed, a door open) no client is requested: its pages would only
+// wait behind the trouble or fail. The list still shows who is due, and their number is
+// what waits for the printer. The next run asks again, so printing resumes by itself once
+// the printer is back.
 #include <QCheckBox>
 #include <QLabel>
 
@@ -20,15 +20,17 @@ constexpr int kPrinterAnswerWaitMs = 15000;
 
 } // namespace
 
-bool Form_HardCopy::printerCanTakePages()
+void Form_HardCopy::askWhetherPrinterCanPrint()
 {
-    if (!m_seams.spooler || ui->chk_Print->checkState() != Qt::Checked)
-        return true;
+    if (!m_seams.spooler || ui->chk_Print->checkState() != Qt::Checked) {
+        m_printerCannotPrint.clear();
+        return;
+    }
     PrintSpooler &spooler = *m_seams.spooler;
     const PrintSpooler::Ticket ticket = spooler.askPrinter();
     if (ticket == 0)
-        return true;
-    const WaitEnd end = waitUntil(m_seams.clock->steadyMilliseconds() + kPrinterAnswerWaitMs,
+        return;
+    waitUntil(m_seams.clock->steadyMilliseconds() + kPrinterAnswerWaitMs,
         { .done = [&] { return spooler.report(ticket).isFinal(); } });
     const PrintSpooler::JobReport answer = spooler.report(ticket);
     const QString why = answer.state == PrintSpooler::JobState::Completed ? QString()
@@ -42,7 +44,4 @@ bool Form_HardCopy::printerCanTakePages()
     }
     m_printerCannotPrint = why;
     showPrinterTrouble();
-    if (!why.isEmpty())
-        m_runOutcome = QStringLiteral("held: ") + why;
-    return why.isEmpty() && end != WaitEnd::Closed && end != WaitEnd::NoWindow;
 }

@@ -4,6 +4,7 @@
 #include "dispatch/DispatchText.h"
 #include "platform/desktop/DataGrid.h"
 #include "platform/Failure.h"
+#include "monitoring/StationActivity.h"
 #include "platform/Log.h"
 #include "ui_Form_HardCopy.h"
 
@@ -63,6 +64,7 @@ void Form_HardCopy::Load_WorkList(const QString &ratingFilter)
 // same list again and again.
 void Form_HardCopy::passOverRowsAlreadySent()
 {
+    int waitingForPrinter = 0;
     while (!rsWorkList->eof()) {
         const QString contactId = currentField(rsWorkList, QStringLiteral("CONTACT_ID")).concatText();
         const QString recDate = currentField(rsWorkList, QStringLiteral("REC_DATE")).concatText();
@@ -74,9 +76,12 @@ void Form_HardCopy::passOverRowsAlreadySent()
         // pages are in the print system with no end on record yet.
         const QString held = sent ? QString() : whyClientHeld(contactId);
         if (!sent && held.isEmpty())
-            return;
+            break;
+        // The printer's trouble is logged once; every due client waits for it.
+        const bool forPrinter = !sent && !m_printerCannotPrint.isEmpty();
+        waitingForPrinter += forPrinter ? 1 : 0;
         const QString key = contactId + QChar(0x1F) + recDate;
-        if (!m_reofferedInRun.contains(key)) {
+        if (!forPrinter && !m_reofferedInRun.contains(key)) {
             m_reofferedInRun.insert(key);
             qCInfo(lcRun).noquote() << "contact" << contactId << "of" << recDate
                                     << (sent ? QStringLiteral("is listed again after its request in this run; passed "
@@ -85,4 +90,6 @@ void Form_HardCopy::passOverRowsAlreadySent()
         }
         rsWorkList->moveNext();
     }
+    if (!m_printerCannotPrint.isEmpty())
+        report([&](StationActivity &activity) { activity.clientsWaitForPrinter(waitingForPrinter); });
 }

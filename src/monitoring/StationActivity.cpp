@@ -145,6 +145,14 @@ void StationActivity::setPrinterTrouble(const QString &text)
     changed();
 }
 
+void StationActivity::clientsWaitForPrinter(int count)
+{
+    if (m_status.printerTrouble.isEmpty() || count <= m_status.batchesWaiting)
+        return;
+    m_status.batchesWaiting = count;
+    changed();
+}
+
 void StationActivity::setRegister(const RegisterStatus &state)
 {
     RegisterStatus next = state;

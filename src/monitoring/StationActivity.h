@@ -49,6 +49,9 @@ public:
     // The text the window shows below its buttons; empty when the printer prints again.
     // A different text while the trouble lasts keeps the time it began.
     void setPrinterTrouble(const QString &text);
+    // Due clients that are not requested while the printer cannot print: they wait for it
+    // like the batches kept since its trouble began.
+    void clientsWaitForPrinter(int count);
     // The register's last answer; its trouble keeps the time it began, as the printer's.
     void setRegister(const RegisterStatus &state);
     void setShutdownPending(bool pending);

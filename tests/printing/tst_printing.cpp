@@ -19,6 +19,7 @@
 
 #include "common/PrivateCups.h"
 #include "platform/desktop/Clock.h"
+#include "monitoring/StationActivity.h"
 #include "platform/printing/CupsBackend.h"
 #include "platform/desktop/EventProcessor.h"
 #include "platform/printing/PdfFolderBackend.h"
@@ -104,6 +105,7 @@ struct CupsStation
 {
     CupsStation(const QString &lims, const QString &queue, const QString &server, int jobTimeoutSeconds)
         : spooler(std::make_unique<CupsBackend>(queue, server), jobTimeoutSeconds)
+        , activity(clock, QStringLiteral("test"), 1)
         , station(lims)
         , events(station.browser, [this] { return station.f.form ? station.f.form->openWindowCount() : 1; })
     {
@@ -111,6 +113,7 @@ struct CupsStation
         station.spooler = &spooler;
         station.events = &events;
         station.clock = &clock;
+        station.activity = &activity;
         station.f.settings.jobTimeoutSeconds = jobTimeoutSeconds;
         station.load();
         station.login();
@@ -118,6 +121,7 @@ struct CupsStation
 
     ThreadedSpooler spooler;
     SystemClock clock;
+    StationActivity activity;
     DemoStation station;
     RealEvents events;
 };
@@ -646,6 +650,7 @@ void tst_Printing::printerOutOfPaperStartsNoPagesUntilItIsRefilled()
     QCOMPARE(jobsOf(), 1);
     QCOMPARE(station.f.control<QLabel>("lbl_PrinterTrouble")->text(),
         QStringLiteral("Printer PAPER cannot print: media-empty-error (Load paper in tray 1)"));
+    QCOMPARE(cups.activity.status().batchesWaiting, 2); // both due clients wait for the printer
 
     // Paper is back: the other job prints, and the next run prints every client once.
     m_cups.setStuck(false);

@@ -2,8 +2,8 @@
 // it cannot (stopped, refusing jobs, out of reach, or busy with a job it cannot go on
 // with: out of paper, jammed, a door open) no client is requested: its pages would only
 // wait behind the trouble or fail. The list still shows who is due, and their number is
-// what waits for the printer. The next run asks again, so printing resumes by itself once
-// the printer is back.
+// what waits for the printer. The printing turn goes to a spare station meanwhile. The
+// next run asks again, so printing resumes by itself once the printer is back.
 #include <QCheckBox>
 #include <QLabel>
 
@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/desktop/Clock.h"
 #include "platform/printing/PrintSpooler.h"
+#include "statusboard/StationTurn.h"
 #include "ui_Form_HardCopy.h"
 
 namespace {
@@ -44,4 +45,10 @@ void Form_HardCopy::askWhetherPrinterCanPrint()
     }
     m_printerCannotPrint = why;
     showPrinterTrouble();
+    // A spare station with a printer that can print takes the turn from its next run on;
+    // this one asks for it again at its own next run.
+    if (!why.isEmpty() && m_seams.turn && m_seams.turn->held()) {
+        qCInfo(lcRun) << "the printing turn is given up while the printer cannot print";
+        giveUpTurn();
+    }
 }

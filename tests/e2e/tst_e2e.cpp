@@ -145,6 +145,7 @@ private slots:
     void fullDiskDeletesNoBatchAndSaysWhy();
     void wallClockSetBackDuringTheCountdownCostsNoRun();
     void spareStandsByAndTakesOverFromAKilledStation();
+    void spareTakesOverWhileThePrinterCannotPrint();
 
     // Bad input on the way to the report server
     void endUserIdWithUrlCharactersIsPrinted();
@@ -857,6 +858,45 @@ void tst_E2E::spareStandsByAndTakesOverFromAKilledStation()
     for (const QString &batch : deleted)
         QCOMPARE(pageCount.value(batch), 2);
     QVERIFY2(pageCount.size() <= 8, qPrintable(QStringList(pageCount.keys()).join(QLatin1Char(','))));
+    QVERIFY(b.exitByKeyboard());
+}
+
+// The holder's CUPS queue is stopped: it requests no client, gives the turn up, and the
+// spare prints every client; at its next run the holder stands by.
+void tst_E2E::spareTakesOverWhileThePrinterCannotPrint()
+{
+    if (!PrivateCups::unavailableReason().isEmpty())
+        QSKIP(qPrintable(PrivateCups::unavailableReason()));
+    PrivateCups cups;
+    QString error;
+    QVERIFY2(cups.start(&error), qPrintable(error));
+    QVERIFY(cups.addQueue(QStringLiteral("HELD"), QStringLiteral("ok")));
+    QVERIFY(cups.run(QStringLiteral("cupsdisable"), { QStringLiteral("HELD") }));
+    m_current = newStation();
+    StationProcess &a = *m_current;
+    QVERIFY(a.createLims(0));
+    const QDateTime recDate(QDate::currentDate().addDays(-2), QTime(0, 0));
+    for (qint64 id = 851; id <= 853; ++id)
+        QVERIFY(addDueClient(a.lims, id, DemoLims::kMainLab, 1, recDate));
+    QVERIFY(a.startServer(QStringLiteral("normal"), true));
+    std::unique_ptr<StationProcess> spare = newStation();
+    StationProcess &b = *spare;
+    b.lims = a.lims;
+    b.serverAddress = a.serverAddress;
+    b.limsAddress = a.limsAddress;
+    b.limsPassword = a.limsPassword;
+
+    QVERIFY(a.startStation({ { QStringLiteral("Printing/PdfFolder"), QString() },
+        { QStringLiteral("Printing/Printer"), QStringLiteral("HELD") },
+        { QStringLiteral("Printing/CupsServer"), cups.socketPath() } }));
+    QVERIFY(a.loginAndStart());
+    QVERIFY(a.waitForLog(QStringLiteral("the printing turn is given up while the printer cannot print"), 60 * kSecond));
+    QVERIFY(b.startStation());
+    QVERIFY(b.loginAndStart());
+    QVERIFY2(QTest::qWaitFor([&] { return everySampleDistributed(a.lims); }, 180 * kSecond), qPrintable(b.log()));
+    QCOMPARE(pdfPages(b.pdfFolder).size(), 6);
+    QCOMPARE(cups.documentsPrinted(), 0);
+    QVERIFY(a.waitForLog(QStringLiteral("standing by: station "), 120 * kSecond));
     QVERIFY(b.exitByKeyboard());
 }
 

@@ -152,6 +152,8 @@ private slots:
 
 private:
     std::unique_ptr<StationProcess> newStation();
+    // A second station on the holder's LIMS and report server.
+    std::unique_ptr<StationProcess> spareOf(const StationProcess &holder);
     void reportFailure(StationProcess &station, const QString &name);
 
     QString m_display;
@@ -183,6 +185,16 @@ std::unique_ptr<StationProcess> tst_E2E::newStation()
     if (!station->isValid())
         qFatal("no temporary folder");
     return station;
+}
+
+std::unique_ptr<StationProcess> tst_E2E::spareOf(const StationProcess &holder)
+{
+    std::unique_ptr<StationProcess> spare = newStation();
+    spare->lims = holder.lims;
+    spare->serverAddress = holder.serverAddress;
+    spare->limsAddress = holder.limsAddress;
+    spare->limsPassword = holder.limsPassword;
+    return spare;
 }
 
 void tst_E2E::reportFailure(StationProcess &station, const QString &name)
@@ -825,12 +837,8 @@ void tst_E2E::spareStandsByAndTakesOverFromAKilledStation()
     for (qint64 id = 841; id <= 847; ++id)
         QVERIFY(addDueClient(a.lims, id, DemoLims::kMainLab, 1 + int(id % 3), recDate));
     QVERIFY(a.startServer(QStringLiteral("normal"), true));
-    std::unique_ptr<StationProcess> spare = newStation();
+    std::unique_ptr<StationProcess> spare = spareOf(a);
     StationProcess &b = *spare;
-    b.lims = a.lims;
-    b.serverAddress = a.serverAddress;
-    b.limsAddress = a.limsAddress;
-    b.limsPassword = a.limsPassword;
 
     QVERIFY(a.startStation());
     QVERIFY(a.loginAndStart());
@@ -879,12 +887,8 @@ void tst_E2E::spareTakesOverWhileThePrinterCannotPrint()
     for (qint64 id = 851; id <= 853; ++id)
         QVERIFY(addDueClient(a.lims, id, DemoLims::kMainLab, 1, recDate));
     QVERIFY(a.startServer(QStringLiteral("normal"), true));
-    std::unique_ptr<StationProcess> spare = newStation();
+    std::unique_ptr<StationProcess> spare = spareOf(a);
     StationProcess &b = *spare;
-    b.lims = a.lims;
-    b.serverAddress = a.serverAddress;
-    b.limsAddress = a.limsAddress;
-    b.limsPassword = a.limsPassword;
 
     QVERIFY(a.startStation({ { QStringLiteral("Printing/PdfFolder"), QString() },
         { QStringLiteral("Printing/Printer"), QStringLiteral("HELD") },

@@ -87,7 +87,9 @@ QByteArray MetricsFile::text(const StationStatus &s)
     m.metric("hardcopy_database_up", "gauge", "1 while the link to the LIMS database is up.", s.databaseUp ? 1 : 0);
     m.metric(
         "hardcopy_printer_trouble", "gauge", "1 while the printer shows trouble.", s.printerTrouble.isEmpty() ? 0 : 1);
-    m.metric("hardcopy_batches_waiting", "gauge", "Batches kept since the printer's trouble began.", s.batchesWaiting);
+    m.metric("hardcopy_batches_waiting", "gauge",
+        "Batches kept since the printer's trouble began, or due clients not requested while it cannot print.",
+        s.batchesWaiting);
     m.metric("hardcopy_shutdown_pending", "gauge",
         "1 while the report-server failure message is shown; the station ends once it is acknowledged.",
         s.shutdownPending ? 1 : 0);

@@ -114,7 +114,7 @@ struct StationStatus
 
     QString printerTrouble; // empty: none
     QDateTime printerTroubleSince;
-    int batchesWaiting = 0; // batches kept since the printer trouble began
+    int batchesWaiting = 0; // batches kept since the printer trouble began, or due clients held for it
 
     // The station's own files that cannot be written now (its log, the metrics file): what
     // the window says of them, and since when; empty: none. A status record that cannot be

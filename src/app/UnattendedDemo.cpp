@@ -61,6 +61,7 @@ void runCycle(StationRuntime &station, const QString &screenshotPath)
     out << "One unattended demo cycle: " << (ended ? "the run has ended" : "the run did not end") << ".\n"
         << "  printed pages (PDF): " << QDir::toNativeSeparators(folder) << " (" << pdfCount(folder) - pdfsBefore
         << " new)\n"
+        << (status.printerTrouble.isEmpty() ? QString() : QStringLiteral("  the printer:         %1\n").arg(status.printerTrouble))
         << "  the window:          "
         << (saved ? QDir::toNativeSeparators(screenshotPath) : QStringLiteral("(no picture could be saved)")) << "\n"
         << "  status record:       " << QDir::toNativeSeparators(station.monitor().statusPath()) << "\n"

@@ -119,7 +119,6 @@ private slots:
     void pageWithAPartMissingIsNotPrinted_data();
     void pageWithAPartMissingIsNotPrinted();
     void registerThatCannotBeReadHoldsEveryClient();
-    void printerThatCannotPrintHoldsEveryClient();
     void browserThatCannotRenderEndsTheStation_data();
     void browserThatCannotRenderEndsTheStation();
     void frequencyMinutesParsesTheItems_data();
@@ -780,24 +779,6 @@ void tst_App::registerThatCannotBeReadHoldsEveryClient()
     QVERIFY(s.f.timer.fire());
     QCOMPARE(s.f.browser.submitted.size(), 4);
     QCOMPARE(s.lims.deletedBatches.size(), 2);
-}
-
-void tst_App::printerThatCannotPrintHoldsEveryClient()
-{
-    Station s(2, 1);
-    const QString outOfPaper = QStringLiteral("Printer LAB cannot print: media-empty-error (Tray 2 is empty)");
-    s.f.browser.printerCannotPrint = outOfPaper;
-    s.clickStartStop();
-    QCOMPARE(s.f.browser.submitted.size(), 0);
-    QVERIFY(s.f.browser.navigations.isEmpty());
-    QCOMPARE(s.f.control<QLabel>("lbl_PrinterTrouble")->text(), outOfPaper);
-
-    s.f.browser.printerCannotPrint.clear();
-    s.f.clock.advanceSeconds(61);
-    QVERIFY(s.f.timer.fire());
-    QCOMPARE(s.f.browser.submitted.size(), 4);
-    QCOMPARE(s.lims.deletedBatches.size(), 2);
-    QCOMPARE(s.f.control<QLabel>("lbl_PrinterTrouble")->text(), QString());
 }
 
 void tst_App::browserThatCannotRenderEndsTheStation_data()

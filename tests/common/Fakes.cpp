@@ -153,15 +153,6 @@ PrintSpooler::Ticket FakeBrowser::follow(const QString &queue, int jobId)
     return ticket;
 }
 
-PrintSpooler::Ticket FakeBrowser::askPrinter()
-{
-    const Ticket ticket = Ticket(2000 + ++printerAsked);
-    m_printerCannotPrint = printerCannotPrint;
-    const JobState state = printerCannotPrint.isEmpty() ? JobState::Completed : JobState::Failed;
-    m_jobs.insert(ticket, JobReport { state, QStringLiteral("FAKE"), 0, QStringLiteral("printer asked"), printerCannotPrint });
-    return ticket;
-}
-
 void FakeBrowser::cancel(Ticket ticket)
 {
     m_outcomes.insert(ticket, false);

@@ -125,8 +125,7 @@ public:
     Ticket follow(const QString &queue, int jobId) override;
     JobReport report(Ticket ticket) const override { return m_jobs.value(ticket); }
     void cancel(Ticket ticket) override;
-    QString trouble() const override { return m_printerCannotPrint.isEmpty() ? m_trouble : m_printerCannotPrint; }
-    Ticket askPrinter() override;
+    QString trouble() const override { return m_trouble; }
 
     // Called at every event processing: moves loads and print jobs along.
     void advance();
@@ -142,8 +141,6 @@ public:
     int rendersToFail = 0;            // the next renderings that fail
     QList<int> followedJobs;          // jobs of an earlier run looked up; they end completed
     int pageSetups = 0;
-    QString printerCannotPrint;       // what the printer answers when asked; empty: it can print
-    int printerAsked = 0;
 
 private:
     int m_readyState = 0;
@@ -157,7 +154,6 @@ private:
     QMap<Ticket, bool> m_outcomes;    // the running jobs: printed or not
     qsizetype m_toldSubmitted = 0;
     QString m_trouble;
-    QString m_printerCannotPrint;     // as the last answer said
 };
 
 class FakeKeyboard : public Keyboard

@@ -267,11 +267,17 @@ QString StationProcess::xdo(const QStringList &args, int *exitCode) const
 
 QString StationProcess::window(const QString &title, int timeoutMs) const
 {
+    return findWindow(title, timeoutMs, {});
+}
+
+QString StationProcess::findWindow(const QString &title, int timeoutMs, const QStringList &filter) const
+{
     QString id;
     (void)QTest::qWaitFor(
         [&] {
-            id = xdo({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                         QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$') })
+            id = xdo(QStringList { QStringLiteral("search"), QStringLiteral("--onlyvisible") } + filter
+                    + QStringList { QStringLiteral("--name"),
+                        QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$') })
                      .section(QLatin1Char('\n'), -1);
             return !id.isEmpty() || station.state() == QProcess::NotRunning;
         },
@@ -281,7 +287,7 @@ QString StationProcess::window(const QString &title, int timeoutMs) const
 
 QString StationProcess::mainWindow() const
 {
-    return window(kMainTitle);
+    return findWindow(kMainTitle, 60 * 1000, { QStringLiteral("--pid"), QString::number(station.processId()) });
 }
 
 bool StationProcess::hasWindow(const QString &title) const

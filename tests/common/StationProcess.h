@@ -72,6 +72,7 @@ public:
     // window's native window when the browser view joins it, so the newest one counts
     // and ids are looked up afresh for every gesture.
     QString window(const QString &title, int timeoutMs = 60 * 1000) const;
+    // The station's own main window: a second station on the display has one of the same title.
     QString mainWindow() const;
     bool hasWindow(const QString &title) const;
 
@@ -117,6 +118,7 @@ public:
     qint64 stationPid = 0;
 
 private:
+    QString findWindow(const QString &title, int timeoutMs, const QStringList &filter) const;
     QProcessEnvironment environment() const;
 
     QString m_display;

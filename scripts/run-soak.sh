@@ -24,19 +24,7 @@ if [ -z "${HARDCOPY_TEST_DISPLAY:-}" ]; then
     if [ -n "${DISPLAY:-}" ]; then
         export HARDCOPY_TEST_DISPLAY="$DISPLAY"
     else
-        for n in $(seq 160 190); do
-            if [ ! -e "/tmp/.X${n}-lock" ]; then
-                Xvfb ":${n}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-                XVFB_PID=$!
-                export HARDCOPY_TEST_DISPLAY=":${n}"
-                # The station's window needs the display: wait until it answers.
-                for _ in $(seq 50); do
-                    DISPLAY=":${n}" xdotool getdisplaygeometry >/dev/null 2>&1 && break
-                    sleep 0.2
-                done
-                break
-            fi
-        done
+        start_virtual_display || echo "run-soak.sh: no virtual display could be started" >&2
     fi
 fi
 echo "uptime: $(uptime)"

@@ -9,14 +9,7 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 
 XVFB_PID=""
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
-    for n in $(seq 90 120); do
-        if [ ! -e "/tmp/.X${n}-lock" ]; then
-            Xvfb ":${n}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-            XVFB_PID=$!
-            export HARDCOPY_TEST_DISPLAY=":${n}"
-            break
-        fi
-    done
+    start_virtual_display || echo "run-tests.sh: no virtual display could be started" >&2
 elif [ -n "${DISPLAY:-}" ]; then
     export HARDCOPY_TEST_DISPLAY="$DISPLAY"
 fi

@@ -722,26 +722,27 @@ void tst_App::pageWithAPartMissingIsNotPrinted()
     RegisterSettings where;
     where.file = dir.filePath(QStringLiteral("register.sqlite"));
     auto reg = std::make_unique<ThreadedRegister>(where);
-    Station s(1, 1, reg.get(), allowed);
+    auto s = std::make_unique<Station>(1, 1, reg.get(), allowed);
     bool partMissing = true;
-    s.f.browser.server = [&](const QString &url) {
+    s->f.browser.server = [&](const QString &url) {
         FakePage page = MiniLims::page(url);
         if (partMissing && page.elements.value(QStringLiteral("PrintType")) == printType)
             page.missingParts = QStringList { part, QStringLiteral("script refused: http://cdn.lab/x.js") };
         return page;
     };
-    s.clickStartStop();
-    QCOMPARE(s.f.browser.submitted.size(), submitted);
-    QCOMPARE(s.lims.deletedBatches.size(), allowed ? 1 : 0);
-    const QString trouble = s.f.control<QLabel>("lbl_StationTrouble")->toolTip();
+    s->clickStartStop();
+    QCOMPARE(s->f.browser.submitted.size(), submitted);
+    QCOMPARE(s->lims.deletedBatches.size(), allowed ? 1 : 0);
+    const QString trouble = s->f.control<QLabel>("lbl_StationTrouble")->toolTip();
     QCOMPARE(trouble, allowed ? QString() : QStringLiteral("A report page is not printed: ") + part);
 
     partMissing = false;
-    s.f.clock.advanceSeconds(61);
-    QVERIFY(s.f.timer.fire());
-    QCOMPARE(s.lims.deletedBatches.size(), 1);
-    QCOMPARE(s.f.control<QLabel>("lbl_StationTrouble")->toolTip(), QString());
+    s->f.clock.advanceSeconds(61);
+    QVERIFY(s->f.timer.fire());
+    QCOMPARE(s->lims.deletedBatches.size(), 1);
+    QCOMPARE(s->f.control<QLabel>("lbl_StationTrouble")->toolTip(), QString());
 
+    s.reset(); // the window lets go of the register first
     reg.reset();
     DistributionRegister read(where);
     QString error;

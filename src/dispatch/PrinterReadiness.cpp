@@ -5,7 +5,6 @@
 // what waits for the printer. The printing turn goes to a spare station meanwhile. The
 // next run asks again, so printing resumes by itself once the printer is back.
 #include <QCheckBox>
-#include <QLabel>
 
 #include "app/Form_HardCopy.h"
 #include "platform/Log.h"

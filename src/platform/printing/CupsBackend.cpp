@@ -182,7 +182,7 @@ ipp_t *CupsBackend::askPrinter(const QString &queue)
     return cupsDoRequest(m_http, request, "/");
 }
 
-bool CupsBackend::queueReady(const QString &queue, QString *error, QString *detail)
+bool CupsBackend::queueReady(const QString &queue, QString *error, QString *detail, PrinterConditions *conditions)
 {
     ipp_t *response = askPrinter(queue);
     const ipp_status_t status = cupsLastError();
@@ -202,6 +202,8 @@ bool CupsBackend::queueReady(const QString &queue, QString *error, QString *deta
     ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
     const bool accepts = !accepting || ippGetBoolean(accepting, 0);
     const bool stopped = state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+    if (conditions)
+        *conditions = conditionsFrom(response);
     ippDelete(response);
     if (!accepts)
         *error = QStringLiteral("Printer %1 is not accepting jobs").arg(queue);
@@ -251,6 +253,11 @@ int CupsBackend::sendDocument(const QString &queue, const PrintPage &page, const
 
 bool CupsBackend::checkReady(QString *queue, QString *problem, QString *detail)
 {
+    return checkReady(queue, problem, detail, nullptr);
+}
+
+bool CupsBackend::checkReady(QString *queue, QString *problem, QString *detail, PrinterConditions *conditions)
+{
     queue->clear();
     detail->clear();
     if (!connectServer(problem))
@@ -258,7 +265,7 @@ bool CupsBackend::checkReady(QString *queue, QString *problem, QString *detail)
     *queue = resolveQueue(problem);
     if (queue->isEmpty())
         return false;
-    return queueReady(*queue, problem, detail);
+    return queueReady(*queue, problem, detail, conditions);
 }
 
 PrintSpooler::JobReport CupsBackend::submit(const PrintPage &page)
@@ -426,18 +433,25 @@ bool CupsBackend::readConditions(const QString &queue, PrinterConditions *condit
         ippDelete(response);
         return false;
     }
-    // Reasons ending in "-warning" or "-report" do not keep a printer from printing, with
-    // one exception: CUPS reports a printer it cannot reach as "offline-report".
-    conditions->errors = keywords(ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
-                             .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    conditions->errors.removeIf([](const QString &reason) {
-        return !reason.endsWith(QLatin1String("-error")) && !reason.startsWith(QLatin1String("offline"));
-    });
-    conditions->message = text(response, "printer-state-message");
-    ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
-    conditions->processing = state && ippGetInteger(state, 0) == IPP_PSTATE_PROCESSING;
+    *conditions = conditionsFrom(response);
     ippDelete(response);
     return true;
+}
+
+CupsBackend::PrinterConditions CupsBackend::conditionsFrom(ipp_t *response)
+{
+    PrinterConditions conditions;
+    // Reasons ending in "-warning" or "-report" do not keep a printer from printing, with
+    // one exception: CUPS reports a printer it cannot reach as "offline-report".
+    conditions.errors = keywords(ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+                            .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    conditions.errors.removeIf([](const QString &reason) {
+        return !reason.endsWith(QLatin1String("-error")) && !reason.startsWith(QLatin1String("offline"));
+    });
+    conditions.message = text(response, "printer-state-message");
+    ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
+    conditions.processing = state && ippGetInteger(state, 0) == IPP_PSTATE_PROCESSING;
+    return conditions;
 }
 
 QString CupsBackend::cannotPrintText(const QString &queue, const PrinterConditions &conditions)
@@ -468,9 +482,9 @@ QString CupsBackend::whyCannotPrint()
     QString detail;
     QString why;
     PrinterConditions conditions;
-    if (!checkReady(&queue, &problem, &detail))
+    if (!checkReady(&queue, &problem, &detail, &conditions))
         why = detail.isEmpty() ? problem : QStringLiteral("%1 (%2)").arg(problem, detail);
-    else if (readConditions(queue, &conditions) && conditions.processing && !conditions.errors.isEmpty())
+    else if (conditions.processing && !conditions.errors.isEmpty())
         why = cannotPrintText(queue, conditions);
     // The trouble this look found goes once it is gone; that of a job stays until a job prints.
     if (!why.isEmpty()) {

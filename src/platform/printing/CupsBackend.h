@@ -53,8 +53,11 @@ private:
     void dropConnection();
     QString resolveQueue(QString *error);
     ipp_t *askPrinter(const QString &queue);
-    bool queueReady(const QString &queue, QString *error, QString *detail);
+    // As the public checkReady(), with what the printer showed in the same answer.
+    bool checkReady(QString *queue, QString *problem, QString *detail, PrinterConditions *conditions);
+    bool queueReady(const QString &queue, QString *error, QString *detail, PrinterConditions *conditions = nullptr);
     bool readConditions(const QString &queue, PrinterConditions *conditions);
+    static PrinterConditions conditionsFrom(ipp_t *response);
     static QString cannotPrintText(const QString &queue, const PrinterConditions &conditions);
     int sendDocument(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
     int createJob(const QString &queue, const PrintPage &page, const JobOptions &options, QString *error);
